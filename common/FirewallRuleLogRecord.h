@@ -1,0 +1,36 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "FirewallRule.h"
+
+// The platform's broken-down time: eight 16-bit values.
+struct _SystemTime {
+  std::uint16_t year;
+  std::uint16_t month;
+  std::uint16_t dayOfWeek;
+  std::uint16_t day;
+  std::uint16_t hour;
+  std::uint16_t minute;
+  std::uint16_t second;
+  std::uint16_t milliseconds;
+};
+
+static_assert(sizeof(_SystemTime) == 16);
+
+// A record of the engine's rule log: one block the engine made.
+struct _FirewallRuleLogRecord {
+  _SystemTime time;                 // when the block happened
+  _FirewallRule rule;               // the rule that blocked
+  std::uint8_t unused1[60];
+  std::uint32_t blockedAddress;     // network byte order
+  std::uint8_t unused2[4];
+  std::uint16_t blockedPort;        // network byte order
+  std::uint8_t unused3[22];
+};
+
+static_assert(sizeof(_FirewallRuleLogRecord) == 200);
+static_assert(offsetof(_FirewallRuleLogRecord, rule) == 16);
+static_assert(offsetof(_FirewallRuleLogRecord, rule) + offsetof(_FirewallRule, entries) + 12 == 76);
+static_assert(offsetof(_FirewallRuleLogRecord, blockedAddress) == 168);
+static_assert(offsetof(_FirewallRuleLogRecord, blockedPort) == 176);

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "MonListMonItemDataIp.h"
+#include "MonListMonLogLink.h"
+
+// Row record of the connections list, hung on each row as item data. In memory the link is a
+// pointer, so the record is wider than its 28-byte file image on 64-bit machines.
+struct _MonListMonItemData : _MonListMonItemDataIp {
+  _MonListMonLogLink* logLink;
+};
+
+static_assert(offsetof(_MonListMonItemData, logLink) == 24);
+
+// The 28-byte image of a row record as it stands in the connection log: link pointer as zero.
+struct _MonListMonItemDataImage {
+  std::uint32_t state;
+  std::uint32_t localAddr;
+  std::uint32_t localPort;
+  std::uint32_t remoteAddr;
+  std::uint32_t remotePort;
+  std::uint32_t connectTime;
+  std::uint32_t logLink;  // always 0 in files
+};
+
+static_assert(sizeof(_MonListMonItemDataImage) == 28);
+static_assert(offsetof(_MonListMonItemDataImage, logLink) == 24);

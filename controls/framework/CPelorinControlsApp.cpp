@@ -1,0 +1,6 @@
+#include "controls/framework/CPelorinControlsApp.h"
+
+CPelorinControlsApp& CPelorinControlsApp::Instance() {
+  static CPelorinControlsApp app;
+  return app;
+}

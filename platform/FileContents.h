@@ -1,0 +1,26 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Whole-file reads and crash-safe replacement.
+
+// The file's bytes, or nothing when it cannot be read. A missing file reads as nothing.
+std::optional<std::string> ReadFileContents(const std::string& path);
+
+// Writes the bytes to a temporary file beside the target, flushes it to disk and renames it
+// over the target, so the target holds either the old or the new bytes, never a mixture.
+// On failure the old file is left as it was and the temporary file is removed.
+bool ReplaceFileContents(const std::string& path, std::string_view bytes);
+
+// Creates the folder and its parents; true when it exists afterwards.
+bool MakeFolders(const std::string& path);
+
+// Identity of a file's current content: changes whenever the file is replaced or written.
+struct FileStamp {
+  unsigned long long device = 0, inode = 0, size = 0;
+  long long modifiedNs = 0;
+  bool exists = false;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::string& path);

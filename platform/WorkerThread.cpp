@@ -1,0 +1,117 @@
+#include "platform/WorkerThread.h"
+
+#include <pthread.h>
+
+#include <chrono>
+
+WorkerThread::WorkerThread(std::string name) : m_name(std::move(name)) {}
+
+WorkerThread::~WorkerThread() { EndThread(); }
+
+bool WorkerThread::CreateThread(bool suspended) {
+  if (m_thread.joinable()) return false;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_suspendCount = suspended ? 1 : 0;
+  }
+  m_ending.store(false, std::memory_order_release);
+  m_thread = std::thread([this] { Run(); });
+  pthread_setname_np(m_thread.native_handle(), m_name.substr(0, 15).c_str());
+  return true;
+}
+
+DWORD WorkerThread::SuspendThread() {
+  if (!m_thread.joinable()) return 0xFFFFFFFFu;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_suspendCount++;
+}
+
+DWORD WorkerThread::ResumeThread() {
+  if (!m_thread.joinable()) return 0xFFFFFFFFu;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const DWORD previous = m_suspendCount;
+  if (m_suspendCount > 0 && --m_suspendCount == 0) m_changed.notify_all();
+  return previous;
+}
+
+DWORD WorkerThread::SuspendCount() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_suspendCount;
+}
+
+bool WorkerThread::PostThreadMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (!m_thread.joinable() || IsEnding()) return false;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_queue.push_back(ThreadMessage{message, wParam, lParam});
+  m_changed.notify_all();
+  return true;
+}
+
+void WorkerThread::Wake() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_wake = true;
+  m_changed.notify_all();
+}
+
+void WorkerThread::EndThread() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ending.store(true, std::memory_order_release);
+    m_changed.notify_all();
+  }
+  if (m_thread.joinable() && !IsCurrentThread()) m_thread.join();
+}
+
+bool WorkerThread::OnIdle(long) { return false; }
+bool WorkerThread::PreTranslateMessage(const ThreadMessage&) { return false; }
+void WorkerThread::OnThreadMessage(const ThreadMessage&) {}
+bool WorkerThread::IsIdleMessage(const ThreadMessage&) { return true; }
+
+bool WorkerThread::Pause(DWORD milliseconds) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  const bool cut = m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                      [this] { return IsEnding() || m_wake || !m_queue.empty(); });
+  m_wake = false;
+  return !cut;
+}
+
+void WorkerThread::WaitWhileSuspended(std::unique_lock<std::mutex>& lock) {
+  m_changed.wait(lock, [this] { return IsEnding() || m_suspendCount == 0; });
+}
+
+void WorkerThread::Run() {
+  {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    WaitWhileSuspended(lock);
+  }
+  if (IsEnding() || !InitInstance()) {
+    ExitInstance();
+    return;
+  }
+  bool idle = true;
+  long idleCount = 0;
+  for (;;) {
+    while (idle) {
+      {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        WaitWhileSuspended(lock);
+        if (IsEnding() || !m_queue.empty()) break;
+      }
+      if (!OnIdle(idleCount++)) idle = false;
+    }
+    ThreadMessage message;
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_changed.wait(lock, [this] { return IsEnding() || (!m_queue.empty() && m_suspendCount == 0); });
+      if (IsEnding()) break;
+      message = m_queue.front();
+      m_queue.pop_front();
+    }
+    if (!PreTranslateMessage(message)) OnThreadMessage(message);
+    if (IsIdleMessage(message)) {
+      idle = true;
+      idleCount = 0;
+    }
+  }
+  ExitInstance();
+}

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with AddressSanitizer and UndefinedBehaviorSanitizer
+# and runs every test. The last lines are CTest's summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIN_SANITIZE=ON \
+  -DPELORIN_TESTS=ON -DPELORIN_BENCH=OFF >/dev/null
+cmake --build build-test
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export QT_QPA_PLATFORM=offscreen
+cd build-test
+exec ctest --output-on-failure -j2 --timeout 600

@@ -1,0 +1,1 @@
+// The window framework library; its classes arrive with the window layer.

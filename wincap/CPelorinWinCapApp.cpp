@@ -1,0 +1,6 @@
+#include "wincap/CPelorinWinCapApp.h"
+
+CPelorinWinCapApp& CPelorinWinCapApp::Instance() {
+  static CPelorinWinCapApp app;
+  return app;
+}
