@@ -11,7 +11,7 @@
 template <std::size_t N>
 void SetFieldText(char (&field)[N], std::string_view text) {
   const std::size_t n = std::min(text.size(), N - 1);
-  std::memcpy(field, text.data(), n);
+  if (n > 0) std::memcpy(field, text.data(), n);  // an empty view may hold a null pointer
   std::memset(field + n, 0, N - n);
 }
 
@@ -19,7 +19,7 @@ void SetFieldText(char (&field)[N], std::string_view text) {
 template <std::size_t N>
 void SetFieldTextFull(char (&field)[N], std::string_view text) {
   const std::size_t n = std::min(text.size(), N);
-  std::memcpy(field, text.data(), n);
+  if (n > 0) std::memcpy(field, text.data(), n);
   std::memset(field + n, 0, N - n);
 }
 
