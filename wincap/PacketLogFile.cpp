@@ -16,7 +16,8 @@ namespace {
 // Captured traffic may hold other people's data: the log is readable by its owner only.
 constexpr mode_t kLogFileMode = 0600;
 
-std::string_view TextOrEmpty(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+// Never a null pointer, even for an empty text.
+std::string_view TextOrEmpty(const char* text) { return std::string_view(text ? text : ""); }
 
 void CopyTexts(const _LogRecMarker& header, std::string* source, std::string* destination,
                std::string* time) {
