@@ -1,8 +1,8 @@
 #include "wincap/DecodedPacket.h"
 
 #include <charconv>
+#include <cstring>
 
-#include "common/AddressText.h"
 #include "common/ShowPacketReceivePackIp.h"
 #include "wincap/PacketBytes.h"
 
@@ -21,6 +21,23 @@ void SetDecimal(std::string& text, long value) {
   char digits[24];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
   text.assign(digits, result.ptr);
+}
+
+// "a.b.c.d" of an address in network byte order, as the sockets library writes it; done by
+// hand because every frame needs two of them.
+void SetDotted(std::string& text, std::uint32_t address) {
+  std::uint8_t parts[4];
+  std::memcpy(parts, &address, sizeof parts);
+  char dotted[16];
+  char* p = dotted;
+  for (int i = 0; i < 4; ++i) {
+    const unsigned v = parts[i];
+    if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+    if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+    *p++ = static_cast<char>('0' + v % 10);
+    if (i < 3) *p++ = '.';
+  }
+  text.assign(dotted, p);
 }
 
 const char* TypeText(std::int32_t typeCode) {
@@ -65,14 +82,14 @@ void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32
   std::uint32_t address = 0;
   if (bytes.Raw32(ip + kSourceOffset, address)) {
     out.source = address;
-    out.sourceText = InetNtoa(address);
+    SetDotted(out.sourceText, address);
   } else {
     out.source = 0;
     out.sourceText.clear();
   }
   if (bytes.Raw32(ip + kDestinationOffset, address)) {
     out.destination = address;
-    out.destinationText = InetNtoa(address);
+    SetDotted(out.destinationText, address);
   } else {
     out.destination = 0;
     out.destinationText.clear();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/AddressText.h"
 #include "wincap/DecodedPacket.h"
 #include "wincap/PayloadTrim.h"
 
@@ -91,6 +92,19 @@ TEST(DecodeFrame, EachProtocolUsesItsFixedHeaderLength) {
   DecodeFrameAs(4, igmp.data(), static_cast<std::uint32_t>(igmp.size()), kIp, d);
   EXPECT_EQ(d.typeText, "UDP");
   EXPECT_EQ(d.sourcePort, 0x4041);
+}
+
+TEST(DecodeFrame, DottedTextsMatchTheSocketsLibrary) {
+  auto f = Frame(17, 28, 8);
+  const std::uint8_t addresses[][4] = {{0, 0, 0, 0}, {255, 255, 255, 255}, {10, 100, 9, 200},
+                                       {1, 20, 199, 250}, {99, 101, 109, 110}};
+  for (const auto& a : addresses) {
+    std::memcpy(&f[26], a, 4);
+    std::memcpy(&f[30], a, 4);
+    const DecodedPacket d = Decode(f);
+    EXPECT_EQ(d.sourceText, InetNtoa(d.source));
+    EXPECT_EQ(d.destinationText, InetNtoa(d.destination));
+  }
 }
 
 TEST(DecodeFrame, HeaderOptionsDoNotMoveTheFixedOffsets) {
