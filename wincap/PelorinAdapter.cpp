@@ -61,7 +61,8 @@ bool PelorinAdapter::OpenLive() {
   // works all the same.
   const int activated = set ? pcap_activate(handle) : PCAP_ERROR;
   if (!set || activated < 0) {
-    const char* text = activated == PCAP_ERROR ? pcap_geterr(handle) : pcap_statustostr(activated);
+    const char* text = pcap_geterr(handle);
+    if (text == nullptr || *text == 0) text = pcap_statustostr(activated);
     SetFieldText(m_error, text ? text : "");
     pcap_close(handle);
     return false;
