@@ -1,0 +1,148 @@
+#include "wincap/DecodedPacket.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "common/ShowPacketReceivePackIp.h"
+#include "wincap/PacketBytes.h"
+
+namespace {
+
+constexpr std::uint32_t kSizeOffset = 2;
+constexpr std::uint32_t kProtocolOffset = 9;
+constexpr std::uint32_t kSourceOffset = 12;
+constexpr std::uint32_t kDestinationOffset = 16;
+constexpr std::uint32_t kTransportOffset = 20;
+
+// The payload is only looked at in frames of at least this many bytes.
+constexpr std::uint32_t kMinPayloadFrame = 21;
+
+void SetDecimal(std::string& text, long value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  text.assign(digits, result.ptr);
+}
+
+// "a.b.c.d" of an address in network byte order, as the sockets library writes it; done by
+// hand because every frame needs two of them.
+void SetDotted(std::string& text, std::uint32_t address) {
+  std::uint8_t parts[4];
+  std::memcpy(parts, &address, sizeof parts);
+  char dotted[16];
+  char* p = dotted;
+  for (int i = 0; i < 4; ++i) {
+    const unsigned v = parts[i];
+    if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+    if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+    *p++ = static_cast<char>('0' + v % 10);
+    if (i < 3) *p++ = '.';
+  }
+  text.assign(dotted, p);
+}
+
+const char* TypeText(std::int32_t typeCode) {
+  switch (typeCode) {
+    case kPacketTypeTcp: return "TCP";
+    case kPacketTypeUdp: return "UDP";
+    case kPacketTypeIcmp: return "ICMP";
+    default: return "IP";
+  }
+}
+
+}  // namespace
+
+std::uint32_t FixedHeaderLength(std::int32_t typeCode) {
+  switch (typeCode) {
+    case kPacketTypeTcp: return 40;
+    case kPacketTypeUdp:
+    case kPacketTypeIcmp: return 28;
+    default: return 20;
+  }
+}
+
+void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
+                   std::uint32_t ipOffset, DecodedPacket& out) {
+  if (typeCode != kPacketTypeTcp && typeCode != kPacketTypeUdp && typeCode != kPacketTypeIcmp)
+    typeCode = kPacketTypeIp;
+  const PacketBytes bytes(frame, capturedLength);
+  out.typeCode = typeCode;
+  out.typeText = TypeText(typeCode);
+
+  // Offsets are added in 64 bits: an IP offset near the top of the range cannot wrap.
+  const std::uint64_t ip = ipOffset;
+  std::uint16_t size = 0;
+  if (bytes.Be16(ip + kSizeOffset, size)) {
+    out.size = size;
+    SetDecimal(out.sizeText, size);
+  } else {
+    out.size = 0;
+    out.sizeText.clear();
+  }
+
+  std::uint32_t address = 0;
+  if (bytes.Raw32(ip + kSourceOffset, address)) {
+    out.source = address;
+    SetDotted(out.sourceText, address);
+  } else {
+    out.source = 0;
+    out.sourceText.clear();
+  }
+  if (bytes.Raw32(ip + kDestinationOffset, address)) {
+    out.destination = address;
+    SetDotted(out.destinationText, address);
+  } else {
+    out.destination = 0;
+    out.destinationText.clear();
+  }
+
+  out.sourcePort = 0;
+  out.destinationPort = 0;
+  out.sourcePortText.clear();
+  out.destinationPortText.clear();
+  if (typeCode == kPacketTypeTcp || typeCode == kPacketTypeUdp) {
+    std::uint16_t port = 0;
+    if (bytes.Be16(ip + kTransportOffset, port)) {
+      out.sourcePort = port;
+      SetDecimal(out.sourcePortText, port);
+    }
+    if (bytes.Be16(ip + kTransportOffset + 2, port)) {
+      out.destinationPort = port;
+      SetDecimal(out.destinationPortText, port);
+    }
+  }
+
+  // The payload follows the fixed headers and runs for the total length less those headers,
+  // but never past the captured bytes.
+  out.payload = nullptr;
+  out.payloadLength = 0;
+  const std::uint32_t header = FixedHeaderLength(typeCode);
+  if (bytes.Size() >= kMinPayloadFrame && out.size > static_cast<std::int32_t>(header)) {
+    const std::uint64_t start = ip + header;
+    const std::uint64_t claimed = static_cast<std::uint64_t>(out.size) - header;
+    const std::uint64_t held = bytes.Left(static_cast<std::size_t>(start));
+    const std::uint64_t length = claimed < held ? claimed : held;
+    if (length >= 1) {
+      out.payload = bytes.At(static_cast<std::size_t>(start));
+      out.payloadLength = static_cast<std::int32_t>(length);
+    }
+  }
+}
+
+void DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLength, std::uint32_t ipOffset,
+                 DecodedPacket& out) {
+  const PacketBytes bytes(frame, capturedLength);
+  std::uint8_t protocol = 0;  // not captured: decoded as other IP
+  bytes.U8(static_cast<std::uint64_t>(ipOffset) + kProtocolOffset, protocol);
+  std::int32_t typeCode = kPacketTypeIp;
+  if (protocol == 6) typeCode = kPacketTypeTcp;
+  else if (protocol == 17) typeCode = kPacketTypeUdp;
+  else if (protocol == 1) typeCode = kPacketTypeIcmp;
+  DecodeFrameAs(typeCode, frame, capturedLength, ipOffset, out);
+}
+
+DecodedPacket DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLength,
+                          std::uint32_t ipOffset) {
+  DecodedPacket out;
+  DecodeFrame(frame, capturedLength, ipOffset, out);
+  return out;
+}

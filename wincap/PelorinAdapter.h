@@ -1,0 +1,49 @@
+#pragma once
+#include "common/PelorinAdapterPacket.h"
+#include "common/PelorinWinCapAdapter.h"
+#include "common/WinTypes.h"
+
+struct pcap;
+
+// One capture interface, opened live (snapshot 65536 bytes, promiscuous, 20 ms read timeout) or,
+// for a name written "file://PATH", a recorded capture file replayed frame by frame. Only
+// Ethernet link layers are accepted. It owns its capture handle, so it is not copied; one thread
+// uses it.
+class PelorinAdapter {
+ public:
+  static constexpr int kSnapLength = 0x10000;   // bytes
+  static constexpr int kReadTimeout = 20;       // ms
+  static constexpr char kFilePrefix[] = "file://";
+
+  PelorinAdapter();
+  explicit PelorinAdapter(const _PelorinWinCapAdapter* adapter);  // null: as the default
+  ~PelorinAdapter();
+  PelorinAdapter(const PelorinAdapter&) = delete;
+  PelorinAdapter& operator=(const PelorinAdapter&) = delete;
+
+  // Opens (or reopens) the record's device. Returns 1 when it is open with an Ethernet link
+  // layer, else 0 with no handle left open and the library's error text in ErrorText.
+  int Open();
+  // Closes the capture handle if one is open; always 0.
+  int Close();
+  // Reads one frame into packet and returns its captured length; 0 when nothing was read (closed,
+  // null packet, timeout, error, end of a capture file), the packet then left as it was.
+  // With wait 0 the call returns within about one read timeout (20 ms); with wait set it retries
+  // after each timeout until a frame, an error or the end of the file.
+  DWORD Read(_PelorinAdapterPacket* packet, int wait);
+
+  bool IsOpen() const { return m_handle != nullptr; }
+  const _PelorinWinCapAdapter& Adapter() const { return m_adapter; }
+  const char* ErrorText() const { return m_error; }
+
+ private:
+  bool OpenLive();
+  bool OpenFile(const char* path);
+  bool WaitReadable();
+
+  int m_readTimeout = kReadTimeout;  // ms
+  _PelorinWinCapAdapter m_adapter{};
+  pcap* m_handle = nullptr;
+  bool m_live = false;
+  char m_error[256]{};
+};
