@@ -169,8 +169,8 @@ using PMIB_ICMP = MIB_ICMP*;
 using PMIB_IPSTATS = MIB_IPSTATS*;
 
 // Plain tables. With a null table or *pdwSize smaller than the table, *pdwSize receives the
-// size to allocate (a few rows more than now, so a table that grows a little before the next
-// call still fits) and the result is ERROR_INSUFFICIENT_BUFFER. bOrder sorts the rows (see
+// size to allocate (some rows more than now: 16 and a quarter of the table, so a table that
+// grows a little before the next call still fits) and the result is ERROR_INSUFFICIENT_BUFFER. bOrder sorts the rows (see
 // AllocateAndGetTcpExTableFromStack). ERROR_INVALID_PARAMETER for a null pdwSize;
 // ERROR_NOT_SUPPORTED when the kernel offers no socket dump.
 DWORD GetTcpTable(PMIB_TCPTABLE pTcpTable, DWORD* pdwSize, BOOL bOrder);

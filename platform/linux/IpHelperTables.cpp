@@ -28,8 +28,9 @@ constexpr std::uint32_t kTcpStates = 0x1FFEu;
 // UDP sockets are unconnected (close) or connected (established); both are local endpoints.
 constexpr std::uint32_t kUdpStates = ~0u;
 
-// Rows kept on top of the current count in a size answer, for sockets opened in between.
-constexpr std::size_t kSlackRows = 8;
+// Rows advised on top of the current count in a size answer, for sockets opened before the
+// caller comes back with the buffer: a fixed few plus a quarter of the table.
+std::size_t WithSlack(std::size_t rows) { return rows + 16 + rows / 4; }
 
 DWORD TableState(std::uint8_t kernelState) {
   switch (kernelState) {
@@ -159,7 +160,7 @@ DWORD GetPlainTable(int protocol, Table* table, DWORD* size, BOOL order) {
   if (const DWORD error = Collect(protocol, endpoints)) return error;
   const std::size_t needed = TableBytes<Table, Row>(endpoints.size());
   if (table == nullptr || *size < needed) {
-    const std::size_t advised = TableBytes<Table, Row>(endpoints.size() + kSlackRows);
+    const std::size_t advised = TableBytes<Table, Row>(WithSlack(endpoints.size()));
     if (advised > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
     *size = static_cast<DWORD>(advised);
     return ERROR_INSUFFICIENT_BUFFER;

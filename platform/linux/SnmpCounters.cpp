@@ -43,7 +43,7 @@ std::optional<std::uint64_t> ParseNumber(std::string_view word) {
 
 }  // namespace
 
-std::optional<SnmpCounters> SnmpCounters::Read(const char* path) {
+std::optional<SnmpCounters> SnmpCounters::Read(const char* path, Layout layout) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   // The kernel prints these files afresh on each read; one large read takes all of them.
@@ -60,10 +60,33 @@ std::optional<SnmpCounters> SnmpCounters::Read(const char* path) {
     text.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  return Parse(text);
+  return Parse(text, layout);
 }
 
-SnmpCounters SnmpCounters::Parse(std::string_view text) {
+SnmpCounters SnmpCounters::Parse(std::string_view text, Layout layout) {
+  return layout == Layout::Table ? ParseTable(text) : ParsePairs(text);
+}
+
+SnmpCounters SnmpCounters::ParsePairs(std::string_view text) {
+  SnmpCounters counters;
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) continue;
+    const std::string group(line.substr(0, colon));
+    line.remove_prefix(colon + 1);
+    for (;;) {
+      const std::string_view name = NextWord(line);
+      if (name.empty()) break;
+      const std::string_view value = NextWord(line);
+      counters.m_counters.push_back(
+          Counter{group, std::string(name), value.empty() ? std::nullopt : ParseNumber(value)});
+    }
+  }
+  return counters;
+}
+
+SnmpCounters SnmpCounters::ParseTable(std::string_view text) {
   SnmpCounters counters;
   while (!text.empty()) {
     std::string_view names = NextLine(text);

@@ -5,14 +5,19 @@
 #include <string_view>
 #include <vector>
 
-// The kernel's protocol counters as /proc/net/snmp and /proc/net/netstat print them: pairs of
-// lines "Group: Name1 Name2 ..." and "Group: value1 value2 ...". Counters are looked up by
-// group and name, never by position, so fields the kernel adds or reorders do no harm.
+// The kernel's protocol counters as its /proc/net files print them, in one of two layouts:
+//   Table (/proc/net/snmp, /proc/net/netstat): pairs of lines "Group: Name1 Name2 ..." and
+//     "Group: value1 value2 ...";
+//   Pairs (/proc/net/sockstat): one line per group, "Group: name1 value1 name2 value2 ...".
+// Counters are looked up by group and name, never by position, so fields the kernel adds or
+// reorders do no harm.
 class SnmpCounters {
  public:
+  enum class Layout { Table, Pairs };
+
   // Reads and parses the file; nothing when it cannot be read.
-  static std::optional<SnmpCounters> Read(const char* path);
-  static SnmpCounters Parse(std::string_view text);
+  static std::optional<SnmpCounters> Read(const char* path, Layout layout = Layout::Table);
+  static SnmpCounters Parse(std::string_view text, Layout layout = Layout::Table);
 
   // The counter, or nothing when the group or name is absent or the value is not a number.
   // Negative values (a maximum of -1 meaning "no limit") come back as their 64-bit pattern.
@@ -27,5 +32,8 @@ class SnmpCounters {
     std::string name;
     std::optional<std::uint64_t> value;
   };
+  static SnmpCounters ParseTable(std::string_view text);
+  static SnmpCounters ParsePairs(std::string_view text);
+
   std::vector<Counter> m_counters;
 };

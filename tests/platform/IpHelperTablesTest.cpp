@@ -11,6 +11,15 @@
 
 namespace {
 
+const DWORD kOurPid = static_cast<DWORD>(::getpid());
+
+std::uint16_t Port(DWORD field) { return ntohs(static_cast<std::uint16_t>(field)); }
+
+bool Is(const MIB_TCPROW_EX& r, const sockaddr_in& local, const sockaddr_in& remote) {
+  return r.dwLocalAddr == local.sin_addr.s_addr && Port(r.dwLocalPort) == ntohs(local.sin_port) &&
+         r.dwRemoteAddr == remote.sin_addr.s_addr && Port(r.dwRemotePort) == ntohs(remote.sin_port);
+}
+
 // The calls as the connection scanner reaches them: through the library, by name.
 class IpHelperTables : public ::testing::Test {
  protected:
@@ -28,44 +37,27 @@ class IpHelperTables : public ::testing::Test {
   }
   void TearDown() override { FreeLibrary(m_library); }
 
-  std::vector<MIB_TCPROW_EX> TcpEx(BOOL order = 1) {
+  // The extended table's rows, walked as callers walk them (table->table[i]).
+  template <typename Table, typename Row>
+  std::vector<Row> Extended(PAllocateAndGetTcpExTableFromStack call) {
     void* block = nullptr;
-    EXPECT_EQ(getTcpEx(&block, order, GetProcessHeap(), 0, 2), NO_ERROR);
-    std::vector<MIB_TCPROW_EX> rows;
+    EXPECT_EQ(call(&block, 1, GetProcessHeap(), 0, 2), NO_ERROR);
+    std::vector<Row> rows;
     if (block == nullptr) return rows;
-    auto* table = static_cast<MIB_TCPTABLE_EX*>(block);
-    EXPECT_GE(HeapSize(GetProcessHeap(), 0, block),
-              offsetof(MIB_TCPTABLE_EX, table) + table->dwNumEntries * sizeof(MIB_TCPROW_EX));
+    auto* table = static_cast<Table*>(block);
+    EXPECT_GE(HeapSize(GetProcessHeap(), 0, block), offsetof(Table, table) + table->dwNumEntries * sizeof(Row));
     for (DWORD i = 0; i < table->dwNumEntries; ++i) rows.push_back(table->table[i]);
     EXPECT_TRUE(HeapFree(GetProcessHeap(), 0, block));
     return rows;
   }
-  std::vector<MIB_UDPROW_EX> UdpEx() {
-    void* block = nullptr;
-    EXPECT_EQ(getUdpEx(&block, 1, GetProcessHeap(), 0, 2), NO_ERROR);
-    std::vector<MIB_UDPROW_EX> rows;
-    if (block == nullptr) return rows;
-    auto* table = static_cast<MIB_UDPTABLE_EX*>(block);
-    for (DWORD i = 0; i < table->dwNumEntries; ++i) rows.push_back(table->table[i]);
-    HeapFree(GetProcessHeap(), 0, block);
-    return rows;
-  }
-  // Rows with these endpoints (as the socket layer reports them).
-  static std::vector<MIB_TCPROW_EX> Matching(const std::vector<MIB_TCPROW_EX>& rows, const sockaddr_in& local,
-                                             const sockaddr_in& remote) {
+  std::vector<MIB_TCPROW_EX> TcpEx() { return Extended<MIB_TCPTABLE_EX, MIB_TCPROW_EX>(getTcpEx); }
+  std::vector<MIB_UDPROW_EX> UdpEx() { return Extended<MIB_UDPTABLE_EX, MIB_UDPROW_EX>(getUdpEx); }
+
+  std::vector<MIB_TCPROW_EX> Rows(const sockaddr_in& local, const sockaddr_in& remote) {
     std::vector<MIB_TCPROW_EX> found;
-    for (const auto& r : rows)
-      if (r.dwLocalAddr == local.sin_addr.s_addr && ntohs(static_cast<std::uint16_t>(r.dwLocalPort)) == ntohs(local.sin_port) &&
-          r.dwRemoteAddr == remote.sin_addr.s_addr &&
-          ntohs(static_cast<std::uint16_t>(r.dwRemotePort)) == ntohs(remote.sin_port))
-        found.push_back(r);
+    for (const auto& r : TcpEx())
+      if (Is(r, local, remote)) found.push_back(r);
     return found;
-  }
-  static sockaddr_in PeerOf(int fd) {
-    sockaddr_in a{};
-    socklen_t length = sizeof a;
-    ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    return a;
   }
 
   HMODULE m_library = nullptr;
@@ -76,37 +68,45 @@ class IpHelperTables : public ::testing::Test {
   PSetTcpEntry setTcpEntry = nullptr;
 };
 
-const DWORD kOurPid = static_cast<DWORD>(::getpid());
-
-TEST_F(IpHelperTables, ListenerAndConnectedPairAppearWithOurProcessAndTheirStates) {
+TEST_F(IpHelperTables, ListenerAndConnectionsAppearWithOurProcessStatesAndOrder) {
   Fd listener = TcpListener();
   ASSERT_TRUE(listener);
-  TcpPair pair = ConnectTo(listener.get());
-  ASSERT_TRUE(pair.client && pair.server);
+  std::vector<TcpPair> pairs;
+  for (int i = 0; i < 4; ++i) pairs.push_back(ConnectTo(listener.get()));
+  ASSERT_TRUE(pairs[0].client && pairs[0].server);
   const sockaddr_in listenAt = LocalOf(listener.get());
-  const sockaddr_in client = LocalOf(pair.client.get());
-  const sockaddr_in server = LocalOf(pair.server.get());
+  const sockaddr_in client = LocalOf(pairs[0].client.get());
+  const sockaddr_in server = LocalOf(pairs[0].server.get());
 
   const auto rows = TcpEx();
-  const auto listening = Matching(rows, listenAt, sockaddr_in{});
-  ASSERT_EQ(listening.size(), 1u);
-  EXPECT_EQ(listening[0].dwState, MIB_TCP_STATE_LISTEN);
-  EXPECT_EQ(listening[0].dwProcessId, kOurPid);
-  EXPECT_EQ(listening[0].dwLocalPort >> 16, 0u) << "the upper half of a port field is zero";
-
-  const auto clientSide = Matching(rows, client, PeerOf(pair.client.get()));
-  const auto serverSide = Matching(rows, server, PeerOf(pair.server.get()));
-  ASSERT_EQ(clientSide.size(), 1u);
-  ASSERT_EQ(serverSide.size(), 1u);
-  for (const auto& row : {clientSide[0], serverSide[0]}) {
-    EXPECT_EQ(row.dwState, MIB_TCP_STATE_ESTAB);
-    EXPECT_EQ(row.dwProcessId, kOurPid);
+  int listening = 0, clientSide = 0, serverSide = 0;
+  for (const auto& r : rows) {
+    if (Is(r, listenAt, sockaddr_in{})) {
+      ++listening;
+      EXPECT_EQ(r.dwState, MIB_TCP_STATE_LISTEN);
+      EXPECT_EQ(r.dwProcessId, kOurPid);
+      EXPECT_EQ(r.dwLocalPort >> 16, 0u) << "the upper half of a port field is zero";
+    }
+    // Both ends of one connection: mirror images of each other.
+    const bool isClient = Is(r, client, server), isServer = Is(r, server, client);
+    clientSide += isClient;
+    serverSide += isServer;
+    if (isClient || isServer) {
+      EXPECT_EQ(r.dwState, MIB_TCP_STATE_ESTAB);
+      EXPECT_EQ(r.dwProcessId, kOurPid);
+    }
   }
-  // The two rows are mirror images of one connection.
-  EXPECT_EQ(clientSide[0].dwLocalAddr, serverSide[0].dwRemoteAddr);
-  EXPECT_EQ(clientSide[0].dwLocalPort, serverSide[0].dwRemotePort);
-  EXPECT_EQ(clientSide[0].dwRemotePort, serverSide[0].dwLocalPort);
-  EXPECT_EQ(ntohs(static_cast<std::uint16_t>(serverSide[0].dwLocalPort)), ntohs(listenAt.sin_port));
+  EXPECT_EQ(listening, 1);
+  EXPECT_EQ(clientSide, 1);
+  EXPECT_EQ(serverSide, 1);
+  EXPECT_EQ(ntohs(server.sin_port), ntohs(listenAt.sin_port));
+
+  // Sorted: local address, local port, remote address, remote port, each as a number.
+  auto key = [](const MIB_TCPROW_EX& r) {
+    return std::make_tuple(ntohl(r.dwLocalAddr), Port(r.dwLocalPort), ntohl(r.dwRemoteAddr), Port(r.dwRemotePort));
+  };
+  ASSERT_GE(rows.size(), 9u);
+  for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_LE(key(rows[i - 1]), key(rows[i])) << "row " << i;
 }
 
 TEST_F(IpHelperTables, ClosedConnectionLeavesAtMostTimeWaitWithoutProcess) {
@@ -123,20 +123,18 @@ TEST_F(IpHelperTables, ClosedConnectionLeavesAtMostTimeWaitWithoutProcess) {
   // Loopback finishes the closing handshake at once; allow it a moment all the same.
   std::vector<MIB_TCPROW_EX> left;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const auto rows = TcpEx();
-    left = Matching(rows, listenAt, sockaddr_in{});
-    for (const auto& r : Matching(rows, client, server)) left.push_back(r);
-    for (const auto& r : Matching(rows, server, client)) left.push_back(r);
-    bool settled = true;
-    for (const auto& r : left) settled = settled && r.dwState == MIB_TCP_STATE_TIME_WAIT;
-    if (settled) break;
+    left.clear();
+    for (const auto& r : TcpEx())
+      if (Is(r, listenAt, sockaddr_in{}) || Is(r, client, server) || Is(r, server, client)) left.push_back(r);
+    if (std::all_of(left.begin(), left.end(), [](const auto& r) { return r.dwState == MIB_TCP_STATE_TIME_WAIT; }))
+      break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  EXPECT_LE(left.size(), 1u) << "only the side that closed first waits";
   for (const auto& r : left) {
     EXPECT_EQ(r.dwState, MIB_TCP_STATE_TIME_WAIT);
     EXPECT_EQ(r.dwProcessId, 0u) << "no process holds a connection in TIME_WAIT";
   }
-  EXPECT_LE(left.size(), 1u) << "only the side that closed first waits";
 }
 
 TEST_F(IpHelperTables, UdpSocketsAreLocalEndpointsWhetherConnectedOrNot) {
@@ -146,36 +144,31 @@ TEST_F(IpHelperTables, UdpSocketsAreLocalEndpointsWhetherConnectedOrNot) {
   sockaddr_in target = LocalOf(bound.get());
   ASSERT_EQ(::connect(connected.get(), reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
 
-  const auto rows = UdpEx();
-  for (const int fd : {bound.get(), connected.get()}) {
-    const sockaddr_in local = LocalOf(fd);
-    int found = 0;
-    for (const auto& r : rows) {
-      if (r.dwLocalAddr == local.sin_addr.s_addr && r.dwLocalPort == local.sin_port) {
-        ++found;
-        EXPECT_EQ(r.dwProcessId, kOurPid);
-      }
-    }
-    EXPECT_EQ(found, 1) << "port " << ntohs(local.sin_port);
-  }
-
-  // The plain table has the same endpoints.
   DWORD size = 0;
   ASSERT_EQ(getUdpTable(nullptr, &size, 1), ERROR_INSUFFICIENT_BUFFER);
   std::vector<char> buffer(size);
   ASSERT_EQ(getUdpTable(reinterpret_cast<MIB_UDPTABLE*>(buffer.data()), &size, 1), NO_ERROR);
-  const auto* table = reinterpret_cast<const MIB_UDPTABLE*>(buffer.data());
-  const sockaddr_in local = LocalOf(bound.get());
-  bool found = false;
-  for (DWORD i = 0; i < table->dwNumEntries; ++i)
-    found = found || (table->table[i].dwLocalAddr == local.sin_addr.s_addr &&
-                      table->table[i].dwLocalPort == local.sin_port);
-  EXPECT_TRUE(found);
+  const auto* plain = reinterpret_cast<const MIB_UDPTABLE*>(buffer.data());
+  const auto extended = UdpEx();
+  for (const int fd : {bound.get(), connected.get()}) {
+    const sockaddr_in local = LocalOf(fd);
+    int inExtended = 0, inPlain = 0;
+    for (const auto& r : extended) {
+      if (r.dwLocalAddr == local.sin_addr.s_addr && r.dwLocalPort == local.sin_port) {
+        ++inExtended;
+        EXPECT_EQ(r.dwProcessId, kOurPid);
+      }
+    }
+    for (DWORD i = 0; i < plain->dwNumEntries; ++i)
+      inPlain += plain->table[i].dwLocalAddr == local.sin_addr.s_addr && plain->table[i].dwLocalPort == local.sin_port;
+    EXPECT_EQ(inExtended, 1) << "port " << ntohs(local.sin_port);
+    EXPECT_EQ(inPlain, 1) << "port " << ntohs(local.sin_port);
+  }
 
+  const sockaddr_in gone = LocalOf(bound.get());
   bound.Close();
-  const sockaddr_in gone = local;
   for (const auto& r : UdpEx())
-    EXPECT_FALSE(r.dwLocalAddr == gone.sin_addr.s_addr && r.dwLocalPort == gone.sin_port) << "closed socket still listed";
+    EXPECT_FALSE(r.dwLocalAddr == gone.sin_addr.s_addr && r.dwLocalPort == gone.sin_port) << "closed socket listed";
 }
 
 TEST_F(IpHelperTables, PlainTableAnswersSizeQueriesAndRefusesShortBuffers) {
@@ -187,61 +180,41 @@ TEST_F(IpHelperTables, PlainTableAnswersSizeQueriesAndRefusesShortBuffers) {
   ASSERT_EQ(getTcpTable(nullptr, &size, 1), ERROR_INSUFFICIENT_BUFFER);
   ASSERT_GE(size, sizeof(MIB_TCPTABLE));
 
-  // A buffer with room for the count only is refused, and the answer names the size needed.
+  // A buffer with room for the count only is refused untouched, and the answer names the size.
   std::vector<char> small(sizeof(DWORD) + 3, 0x5A);
   DWORD smallSize = static_cast<DWORD>(small.size());
   EXPECT_EQ(getTcpTable(reinterpret_cast<MIB_TCPTABLE*>(small.data()), &smallSize, 1), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_GT(smallSize, small.size());
-  for (char c : small) EXPECT_EQ(c, 0x5A) << "nothing is written into a buffer that is too small";
+  EXPECT_EQ(std::count(small.begin(), small.end(), 0x5A), static_cast<long>(small.size()));
 
-  // The advised size fills, with room to spare for sockets opened meanwhile.
-  std::vector<char> buffer(size + 1, 0);
-  DWORD given = size;
-  ASSERT_EQ(getTcpTable(reinterpret_cast<MIB_TCPTABLE*>(buffer.data()), &given, 1), NO_ERROR);
+  // The advised size fills, unless sockets opened meanwhile (other programs) outgrew it; then
+  // the answer is a larger size. Nothing is written past the size given.
+  std::vector<char> buffer;
+  DWORD result = ERROR_INSUFFICIENT_BUFFER;
+  for (int attempt = 0; attempt < 20 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    buffer.assign(size + 1, 0);
+    DWORD given = size;
+    result = getTcpTable(reinterpret_cast<MIB_TCPTABLE*>(buffer.data()), &given, 1);
+    EXPECT_EQ(buffer[size], 0);
+    if (result == ERROR_INSUFFICIENT_BUFFER) {
+      EXPECT_GT(given, size);
+    }
+    size = given;
+  }
+  ASSERT_EQ(result, NO_ERROR);
   const auto* table = reinterpret_cast<const MIB_TCPTABLE*>(buffer.data());
   ASSERT_LE(offsetof(MIB_TCPTABLE, table) + table->dwNumEntries * sizeof(MIB_TCPROW), size);
   const sockaddr_in local = LocalOf(listener.get());
-  bool found = false;
+  int found = 0;
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {
     const MIB_TCPROW& r = table->table[i];
     if (r.dwLocalAddr == local.sin_addr.s_addr && r.dwLocalPort == local.sin_port) {
-      found = true;
+      ++found;
       EXPECT_EQ(r.dwState, MIB_TCP_STATE_LISTEN);
-      EXPECT_EQ(r.dwRemoteAddr, 0u);
-      EXPECT_EQ(r.dwRemotePort, 0u);
+      EXPECT_EQ(r.dwRemoteAddr | r.dwRemotePort, 0u);
     }
   }
-  EXPECT_TRUE(found);
-  EXPECT_EQ(buffer[size], 0) << "nothing written past the size given";
-}
-
-TEST_F(IpHelperTables, SortedTablesAreInAddressAndPortOrder) {
-  // Several listeners and connections so there is something to order.
-  Fd listener = TcpListener();
-  std::vector<TcpPair> pairs;
-  for (int i = 0; i < 5; ++i) pairs.push_back(ConnectTo(listener.get()));
-
-  auto key = [](const MIB_TCPROW_EX& r) {
-    return std::make_tuple(ntohl(r.dwLocalAddr), ntohs(static_cast<std::uint16_t>(r.dwLocalPort)),
-                           ntohl(r.dwRemoteAddr), ntohs(static_cast<std::uint16_t>(r.dwRemotePort)));
-  };
-  const auto rows = TcpEx(1);
-  ASSERT_GE(rows.size(), 11u);
-  for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_LE(key(rows[i - 1]), key(rows[i])) << "row " << i;
-
-  DWORD size = 0;
-  getTcpTable(nullptr, &size, 1);
-  std::vector<char> buffer(size);
-  ASSERT_EQ(getTcpTable(reinterpret_cast<MIB_TCPTABLE*>(buffer.data()), &size, 1), NO_ERROR);
-  const auto* table = reinterpret_cast<const MIB_TCPTABLE*>(buffer.data());
-  for (DWORD i = 1; i < table->dwNumEntries; ++i) {
-    const MIB_TCPROW& a = table->table[i - 1];
-    const MIB_TCPROW& b = table->table[i];
-    EXPECT_LE(std::make_tuple(ntohl(a.dwLocalAddr), ntohs(static_cast<std::uint16_t>(a.dwLocalPort)),
-                              ntohl(a.dwRemoteAddr), ntohs(static_cast<std::uint16_t>(a.dwRemotePort))),
-              std::make_tuple(ntohl(b.dwLocalAddr), ntohs(static_cast<std::uint16_t>(b.dwLocalPort)),
-                              ntohl(b.dwRemoteAddr), ntohs(static_cast<std::uint16_t>(b.dwRemotePort))));
-  }
+  EXPECT_EQ(found, 1);
 }
 
 TEST_F(IpHelperTables, ExtendedCallsCheckTheirArguments) {
@@ -251,12 +224,8 @@ TEST_F(IpHelperTables, ExtendedCallsCheckTheirArguments) {
   EXPECT_EQ(block, nullptr) << "the result is cleared on failure";
   int notAHeap = 0;
   EXPECT_EQ(getUdpEx(&block, 1, &notAHeap, 0, 2), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(block, nullptr);
-
-  // Heap flags reach the allocation: a zero-filled block stays valid for HeapSize/HeapFree.
   ASSERT_EQ(getUdpEx(&block, 0, GetProcessHeap(), HEAP_ZERO_MEMORY, 2), NO_ERROR);
-  ASSERT_NE(block, nullptr);
-  EXPECT_GE(HeapSize(GetProcessHeap(), 0, block), sizeof(MIB_UDPTABLE_EX));
+  EXPECT_GE(HeapSize(GetProcessHeap(), 0, block), sizeof(MIB_UDPTABLE_EX)) << "even an empty table is a whole record";
   EXPECT_TRUE(HeapFree(GetProcessHeap(), 0, block));
 }
 
@@ -267,29 +236,26 @@ TEST_F(IpHelperTables, SetTcpEntryDeleteTearsDownAnEstablishedConnection) {
   const sockaddr_in client = LocalOf(pair.client.get());
   const sockaddr_in server = LocalOf(pair.server.get());
 
-  MIB_TCPROW row{};
-  row.dwState = MIB_TCP_STATE_ESTAB;
-  row.dwLocalAddr = client.sin_addr.s_addr;
-  row.dwLocalPort = client.sin_port;
-  row.dwRemoteAddr = server.sin_addr.s_addr;
-  row.dwRemotePort = server.sin_port;
+  MIB_TCPROW row{MIB_TCP_STATE_ESTAB, client.sin_addr.s_addr, client.sin_port, server.sin_addr.s_addr,
+                 server.sin_port};
   EXPECT_EQ(setTcpEntry(&row), ERROR_INVALID_PARAMETER) << "only the delete state may be set";
   EXPECT_EQ(setTcpEntry(nullptr), ERROR_INVALID_PARAMETER);
 
   row.dwState = MIB_TCP_STATE_DELETE_TCB;
   const DWORD result = setTcpEntry(&row);
-  if (result == ERROR_NOT_SUPPORTED) GTEST_SKIP() << "this kernel was built without socket destruction (CONFIG_INET_DIAG_DESTROY)";
+  if (result == ERROR_NOT_SUPPORTED)
+    GTEST_SKIP() << "this kernel was built without socket destruction (CONFIG_INET_DIAG_DESTROY)";
   if (result == ERROR_ACCESS_DENIED) GTEST_SKIP() << "tearing connections down needs CAP_NET_ADMIN";
   ASSERT_EQ(result, NO_ERROR);
 
-  // The peer sees a reset (or end of stream); the local side an error.
+  // The peer sees a reset (or end of stream), the local side an error; both rows are gone.
   ASSERT_TRUE(WaitReadable(pair.server.get(), 5000));
   char byte = 0;
   EXPECT_LE(::recv(pair.server.get(), &byte, 1, 0), 0);
   EXPECT_LT(::send(pair.client.get(), "x", 1, MSG_NOSIGNAL), 0);
-
-  EXPECT_TRUE(Matching(TcpEx(), client, server).empty());
-  EXPECT_EQ(setTcpEntry(&row), ERROR_NOT_FOUND) << "the connection is gone";
+  EXPECT_TRUE(Rows(client, server).empty());
+  EXPECT_TRUE(Rows(server, client).empty());
+  EXPECT_EQ(setTcpEntry(&row), ERROR_NOT_FOUND);
 }
 
 }  // namespace

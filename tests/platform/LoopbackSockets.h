@@ -6,40 +6,26 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <utility>
 
 class Fd {
  public:
-  Fd() = default;
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() { Close(); }
+  explicit Fd(int fd = -1) : m_fd(fd) {}
   Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
   Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Close();
-      m_fd = std::exchange(other.m_fd, -1);
-    }
+    std::swap(m_fd, other.m_fd);
     return *this;
   }
+  ~Fd() { Close(); }
   int get() const { return m_fd; }
   explicit operator bool() const { return m_fd >= 0; }
   void Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
   }
 
  private:
-  int m_fd = -1;
+  int m_fd;
 };
-
-inline sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  return a;
-}
 
 // The address and port (network byte order) a socket is bound to.
 inline sockaddr_in LocalOf(int fd) {
@@ -49,37 +35,33 @@ inline sockaddr_in LocalOf(int fd) {
   return a;
 }
 
-inline Fd TcpListener() {
-  Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a = Loopback(0);
-  if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd.get(), 64) != 0)
+// A socket of the type bound to 127.0.0.1 on a free port (listening when it is TCP).
+inline Fd BoundSocket(int type) {
+  Fd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      (type == SOCK_STREAM && ::listen(fd.get(), 64) != 0))
     return Fd();
   return fd;
 }
+inline Fd TcpListener() { return BoundSocket(SOCK_STREAM); }
+inline Fd UdpSocket() { return BoundSocket(SOCK_DGRAM); }
 
+// A connected client and its accepted server side.
 struct TcpPair {
   Fd client;
   Fd server;
 };
-
-// A connected client and its accepted server side.
 inline TcpPair ConnectTo(int listener) {
-  TcpPair pair;
-  pair.client = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  TcpPair pair{Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), Fd()};
   sockaddr_in a = LocalOf(listener);
-  if (::connect(pair.client.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return TcpPair{};
-  pair.server = Fd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+  if (::connect(pair.client.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+    pair.server = Fd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
   return pair;
 }
 
-inline Fd UdpSocket() {
-  Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a = Loopback(0);
-  if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return Fd();
-  return fd;
-}
-
-// True when the socket becomes readable within the time.
 inline bool WaitReadable(int fd, int milliseconds) {
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, milliseconds) == 1;
