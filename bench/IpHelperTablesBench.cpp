@@ -1,6 +1,6 @@
 // Cost of one full connection-table fetch (TCP and UDP extended tables with owning process ids)
-// with 10,000 TCP sockets open on loopback, against `ss -tanp` over the same sockets, and the
-// cost of one statistics read (TCP, UDP, ICMP and IP counters).
+// with 10,000 TCP sockets open on loopback, against `ss -tanp` over the same sockets, the cost
+// of one statistics read (TCP, UDP, ICMP and IP counters) and of the process snapshots.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -21,6 +21,7 @@
 
 #include "platform/IpHelper.h"
 #include "platform/ProcessHeap.h"
+#include "platform/Toolhelp.h"
 
 extern char** environ;
 
@@ -168,6 +169,33 @@ void BM_StatisticsRead_10kSockets(benchmark::State& state) {
   StatisticsRead(state);
 }
 BENCHMARK(BM_StatisticsRead_10kSockets)->Unit(benchmark::kMicrosecond);
+
+// What a process name costs the list views: one snapshot of all processes (walked to the end),
+// and one module snapshot of a process (here this one, with its shared objects).
+void BM_ProcessSnapshot(benchmark::State& state) {
+  std::size_t processes = 0;
+  for (auto _ : state) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    processes = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) ++processes;
+    CloseHandle(snapshot);
+  }
+  state.counters["processes"] = static_cast<double>(processes);
+}
+BENCHMARK(BM_ProcessSnapshot)->Unit(benchmark::kMicrosecond);
+
+void BM_ModuleSnapshot(benchmark::State& state) {
+  for (auto _ : state) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+    MODULEENTRY32 module{};
+    module.dwSize = sizeof module;
+    benchmark::DoNotOptimize(Module32First(snapshot, &module));
+    CloseHandle(snapshot);
+  }
+}
+BENCHMARK(BM_ModuleSnapshot)->Unit(benchmark::kMicrosecond);
 
 // Prints the ratio of our full fetch to ss after the usual table.
 class RatioReporter : public benchmark::ConsoleReporter {
