@@ -1,0 +1,17 @@
+#include "platform/IpHelper.h"
+
+// Only these calls exist here; the library's other entry points (address, route, interface and
+// neighbour tables, change notifications) are absent and GetProcAddress answers null for them.
+LibraryExportTable IpHelperExports() {
+  return {
+      MakeExport("GetTcpTable", &GetTcpTable),
+      MakeExport("GetUdpTable", &GetUdpTable),
+      MakeExport("AllocateAndGetTcpExTableFromStack", &AllocateAndGetTcpExTableFromStack),
+      MakeExport("AllocateAndGetUdpExTableFromStack", &AllocateAndGetUdpExTableFromStack),
+      MakeExport("SetTcpEntry", &SetTcpEntry),
+      MakeExport("GetTcpStatistics", &GetTcpStatistics),
+      MakeExport("GetUdpStatistics", &GetUdpStatistics),
+      MakeExport("GetIcmpStatistics", &GetIcmpStatistics),
+      MakeExport("GetIpStatistics", &GetIpStatistics),
+  };
+}
