@@ -98,8 +98,6 @@ void RamparoEngine::Stop() {
 }
 
 void RamparoEngine::Publish() {
-  // Raised again at every poll, so a console that wiped the block sees the engine at once.
-  RampaBlockSet(m_view, kRampaOffEnginePresent, 1);
   RampaBlockSet(m_view, kRampaOffFiltering, m_filtering ? 1 : 0);
   RampaBlockSet(m_view, kRampaEnginePid, static_cast<std::uint32_t>(::getpid()));
   RampaBlockSet(m_view, kRampaEngineCreated, static_cast<std::uint32_t>(m_created));
@@ -108,6 +106,9 @@ void RamparoEngine::Publish() {
   RampaBlockSet(m_view, kRampaEngineServed, m_served);
   RampaBlockSet(m_view, kRampaEngineLastCode, m_lastCode);
   RampaBlockSet(m_view, kRampaEngineSettingsLoads, m_settingsLoads);
+  // Raised last, so whoever sees the engine present also sees its fields; raised again at
+  // every poll, so a console that wiped the block sees the engine at once.
+  RampaBlockSet(m_view, kRampaOffEnginePresent, 1);
 }
 
 bool RamparoEngine::Poll() {
