@@ -115,7 +115,6 @@ TEST_F(EngineProcessTest, EngineJoinsTheConsolesBlockAndServesEveryRequest) {
 
   std::uint8_t* reply = console.SendEngineMessageWithReturn(kRampaMsgStart, 0, 0, 1);
   ASSERT_NE(reply, nullptr);
-  EXPECT_EQ(reply, static_cast<std::uint8_t*>(view) + kRampaOffPayload);
   EXPECT_EQ(ReplyField(reply, kRampaReplyCode), 1127u);
   EXPECT_EQ(ReplyField(reply, kRampaReplyResult), 0u);
   EXPECT_EQ(ReplyField(reply, kRampaReplyCount), 3u) << "the count field promised more than the file holds";

@@ -1,10 +1,6 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <fstream>
-#include <thread>
 
 #include "FirewallTestSupport.h"
 #include "common/FieldText.h"
@@ -62,19 +58,4 @@ TEST_F(RuleFileTest, TheCountNeverLeadsPastTheRecordsPresent) {
   EXPECT_TRUE(contents.rules.empty());
 
   EXPECT_FALSE(FirewallRuleFile::Read(m_folder.File("missing.cfg"), 1000).opened);
-}
-
-TEST_F(RuleFileTest, AReadWaitsForAWriterHoldingTheFile) {
-  WriteRuleFile(m_path, 3, m_three);
-  const int writer = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(writer, 0);
-  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
-  std::thread release([writer] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ::close(writer);
-  });
-  const FirewallRuleFile::Contents contents = FirewallRuleFile::Read(m_path, 1000);
-  release.join();
-  EXPECT_TRUE(contents.opened);
-  EXPECT_EQ(contents.rules.size(), 3u);
 }
