@@ -1,0 +1,76 @@
+#include "controls/firewall/RampaStatisticsReply.h"
+
+#include <cstring>
+
+namespace {
+
+std::uint32_t Le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::uint16_t Le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+// Addresses stay in network byte order: the bytes as they lie.
+std::uint32_t Raw32(const std::uint8_t* p) {
+  std::uint32_t value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+void PutLe32(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+  p[2] = static_cast<std::uint8_t>(value >> 16);
+  p[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+}  // namespace
+
+RampaStatisticsReply RampaStatisticsReply::Parse(const std::uint8_t* payload, std::size_t size) {
+  RampaStatisticsReply reply;
+  if (!payload || size < kFirstArea) return reply;  // Refused
+  const std::vector<std::uint8_t> copy(payload, payload + size);
+  const std::uint8_t* p = copy.data();
+
+  const auto length = static_cast<std::int32_t>(Le32(p + kLength));
+  const auto count = static_cast<std::int32_t>(Le32(p + kCount));
+  reply.engineAddress = Raw32(p + kEngineAddress);
+  if (length <= 0 || count <= 0 || reply.engineAddress == 0) {
+    reply.status = Status::Ignored;
+    return reply;
+  }
+
+  // Both areas must lie inside the payload; 64-bit sums cannot overflow with 32-bit inputs.
+  const auto n = static_cast<std::uint64_t>(count);
+  const std::uint64_t firstEnd = kFirstArea + kLeadSize + n * kFirstEntrySize;
+  const std::uint64_t secondStart = kSecondAreaBase + static_cast<std::uint64_t>(length);
+  const std::uint64_t secondEnd = secondStart + n * kSecondEntrySize;
+  if (firstEnd > size || secondEnd > size) return reply;  // Refused
+
+  reply.entries.resize(static_cast<std::size_t>(n));
+  for (std::size_t i = 0; i < reply.entries.size(); ++i) {
+    const std::uint8_t* first = p + kFirstArea + kLeadSize + i * kFirstEntrySize;
+    const std::uint8_t* second = p + secondStart + i * kSecondEntrySize;
+    RampaStatisticsEntry& entry = reply.entries[i];
+    entry.blockCount = Le32(first + 0);
+    entry.ruleCode = static_cast<std::int32_t>(Le32(first + 8));
+    entry.protocol = Le32(first + 32);
+    entry.firstPort = Le16(first + 40);
+    entry.secondPort = Le16(first + 42);
+    entry.firstAddress = Raw32(second + 0);
+    entry.secondAddress = Raw32(second + 12);
+  }
+  reply.status = Status::Ok;
+  return reply;
+}
+
+void RampaStatisticsReply::WriteNoBlocks(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress) {
+  if (!payload || size < kFirstArea + kLeadSize) return;
+  std::memset(payload, 0, kFirstArea + kLeadSize);
+  PutLe32(payload + kLength, static_cast<std::uint32_t>(kLeadSize));
+  PutLe32(payload + kCount, 0);
+  std::memcpy(payload + kEngineAddress, &engineAddress, sizeof engineAddress);
+}
