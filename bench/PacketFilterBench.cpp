@@ -3,8 +3,8 @@
 //
 //   build-rel/bin/PacketFilterBench [benchmark flags]
 //
-// Payloads: ordinary text (an HTTP response), random bytes, and a worst case of one repeated
-// byte that is also the text's own, so the text is compared at every position.
+// Payloads: ordinary text (an HTTP response), random bytes, one repeated byte, and one built
+// against the search so that the text nearly matches at every position.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -89,9 +89,18 @@ void BM_FilterRepeatedBytePayload(benchmark::State& state) {
   Run(state, payload, std::string(29, 'a') + "x");
 }
 
+// Built against the search: the text's least common byte fills the payload and its first 29
+// bytes match everywhere.
+void BM_FilterHostilePayload(benchmark::State& state) {
+  std::string payload(kPayload - 12, 'Q');
+  payload += "QQQQQQQQQQQe";
+  Run(state, payload, std::string(29, 'Q') + "f");
+}
+
 }  // namespace
 
 BENCHMARK(BM_FilterTextPayload);
 BENCHMARK(BM_FilterRandomPayload);
 BENCHMARK(BM_FilterRepeatedBytePayload);
+BENCHMARK(BM_FilterHostilePayload);
 BENCHMARK_MAIN();
