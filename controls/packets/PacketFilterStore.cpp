@@ -122,8 +122,13 @@ PacketFilterResult PacketFilterStore::Read(PacketFilterSet& out) const {
   if (m_key.empty()) return NoKey();
   // The store is replaced as a whole on every change, so one read of its file is one consistent
   // snapshot, however many values the set takes.
-  const auto text = ReadFileContents(m_store.Path());
-  if (!text && StampOf(m_store.Path()).exists) return NoKey();
+  auto text = ReadFileContents(m_store.Path());
+  // A store missing when opened may have been written a moment later: when it exists now, look
+  // again before calling it unreadable.
+  if (!text && StampOf(m_store.Path()).exists) {
+    text = ReadFileContents(m_store.Path());
+    if (!text) return NoKey();
+  }
   return ReadTree(text ? RegistryTree::Parse(*text) : RegistryTree(), m_key, out);
 }
 
