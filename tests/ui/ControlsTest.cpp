@@ -85,7 +85,7 @@ TEST_F(ControlsTest, RichTextKeepsColouredRunsAtExactOffsets) {
   const RichEdit::Redraw redraw = pane.TakeRedraw();
   EXPECT_EQ(redraw.from, before);
   EXPECT_EQ(redraw.tail, "\r\nmore");
-  EXPECT_EQ(redraw.returnsBefore, 7);
+  EXPECT_EQ(redraw.returnsBefore, 9);  // four in each separator, one after the bytes
 
   pane.LimitText(static_cast<long>(pane.GetTextLength()) + 3);
   pane.AppendText("abcdef");
