@@ -62,12 +62,8 @@ void RichEdit::ReplaceSel(const std::string& text) {
     const long end = std::min(m_selEnd, length);
     const long room = std::max(m_limit - (length - (end - start)), 0L);
     const std::string typed = text.substr(0, static_cast<std::size_t>(std::min<long>(room, static_cast<long>(text.size()))));
-    // New text takes the format of the character before it, as typing does.
-    CharFormat format = m_default;
-    for (const Run& run : m_runs) {
-      if (run.start < start && start <= run.end) format = run.format;
-      if (start == 0 && run.start == 0 && end < run.end) format = run.format;
-    }
+    const CharFormat format = m_hasInsertFormat && m_insertAt == start ? m_insertFormat : FormatAtLocked(start, end);
+    m_hasInsertFormat = false;
     // Cut the runs out of [start, end), then open a gap for the new text.
     std::vector<Run> runs;
     const long added = static_cast<long>(typed.size());
@@ -95,6 +91,16 @@ void RichEdit::ReplaceSel(const std::string& text) {
     MarkFrom(start);
   }
   Changed(kChangeContent);
+}
+
+// New text takes the format of the character before it, as typing does.
+CharFormat RichEdit::FormatAtLocked(long start, long end) const {
+  CharFormat format = m_default;
+  for (const Run& run : m_runs) {
+    if (run.start < start && start <= run.end) format = run.format;
+    if (start == 0 && run.start == 0 && end < run.end) format = run.format;
+  }
+  return format;
 }
 
 void RichEdit::NormaliseLocked() {
@@ -134,9 +140,11 @@ bool RichEdit::SetSelectionCharFormat(const CharFormat& format) {
   {
     std::lock_guard<std::mutex> lock(StateLock());
     if (m_selStart == m_selEnd) {
-      // An empty selection sets the format of what is typed next: at the end of the text that
-      // is the default format of an empty pane.
-      if (m_text.empty()) m_default.Merge(format);
+      CharFormat next = m_hasInsertFormat && m_insertAt == m_selStart ? m_insertFormat : FormatAtLocked(m_selStart, m_selEnd);
+      next.Merge(format);
+      m_insertFormat = next;
+      m_insertAt = m_selStart;
+      m_hasInsertFormat = true;
       return true;
     }
     SetFormatLocked(m_selStart, m_selEnd, format);

@@ -39,6 +39,7 @@ class RichEdit : public Window {
     ReplaceSel(text);
   }
 
+  // With an empty selection, sets the format of the text inserted there next.
   bool SetSelectionCharFormat(const CharFormat& format);
   CharFormat GetSelectionCharFormat() const;  // the format at the selection's start
   bool SetDefaultCharFormat(const CharFormat& format);
@@ -74,6 +75,7 @@ class RichEdit : public Window {
 
  private:
   void MarkFrom(long position);
+  CharFormat FormatAtLocked(long start, long end) const;
   void SetFormatLocked(long start, long end, const CharFormat& format);
   void NormaliseLocked();
 
@@ -86,4 +88,8 @@ class RichEdit : public Window {
   int m_firstLine = 0;
   LONG m_lineWidth = 0;
   long m_redrawFrom = 0;
+  // A format set on an empty selection applies to what is typed there next.
+  bool m_hasInsertFormat = false;
+  long m_insertAt = 0;
+  CharFormat m_insertFormat;
 };

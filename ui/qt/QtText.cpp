@@ -1,7 +1,6 @@
 #include "ui/qt/QtText.h"
 
 #include <QColor>
-#include <QFontDatabase>
 
 #include "ui/TextCompare.h"
 
@@ -15,8 +14,10 @@ QFont ToQFont(const Font& font) {
   if (font.IsNull()) return QFont();
   QFont result;
   if (font.IsFixedPitch()) {
-    result = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    result.setStyleHint(QFont::Monospace);
+    // The desktop's fixed-pitch face stands in for the platform's ("Courier New").
+    result = QFont(QStringLiteral("Monospace"));
+    result.setStyleHint(QFont::TypeWriter);
+    result.setFixedPitch(true);
   } else if (!EqualsNoCase(font.Face(), "MS Sans Serif") && !EqualsNoCase(font.Face(), "MS Shell Dlg")) {
     result.setFamily(ToQString(font.Face()));
   }
