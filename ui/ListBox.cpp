@@ -145,7 +145,10 @@ std::string ListBox::Dir(const std::string& folder) {
   if (error || !fs::is_directory(path, error)) return {};
   std::vector<std::string> names;
   for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-    if (it->is_directory(error)) names.push_back("[" + it->path().filename().string() + "]");
+    if (!it->is_directory(error)) continue;
+    std::string name(1, '[');
+    name.append(it->path().filename().string()).push_back(']');
+    names.push_back(std::move(name));
   }
   if (path.has_relative_path()) names.push_back("[..]");
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
