@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -25,6 +27,7 @@
 
 #include "ui/Dialog.h"
 #include "ui/FrameWindow.h"
+#include "ui/ListBox.h"
 #include "ui/ListControl.h"
 #include "ui/MouseHook.h"
 #include "ui/RichEdit.h"
@@ -319,6 +322,43 @@ TEST(QtRenderingTest, ModalDialogsRunNestedLoopsWithTimersAndRichText) {
   EXPECT_EQ(feed.separatorColour, QColor(0, 0, 255));
   EXPECT_TRUE(feed.separatorUnderlined);
   EXPECT_NE(feed.bytesColour, QColor(0, 0, 255));
+}
+
+TEST(QtRenderingTest, WorkerTextsAndUserTypingMeetInTheModel) {
+  Dialog trace(DialogTemplate{"Ip Route(s)", 300, 200, "MS Sans Serif", 8,
+                              {EditItem(2117, 5, 5, 100, 14), ListBoxItem(2108, 5, 25, 150, 100, 0), LabelItem("", 5, 130, 200, 10, 2118),
+                               PushButtonItem(IDOK, "Trace", 200, 5, 50, 14), PushButtonItem(2119, "Query", 200, 25, 50, 14)}});
+  int queries = 0;
+  trace.MapCommand(2119, [&] { ++queries; });
+  ASSERT_TRUE(trace.CreateModeless(nullptr));
+  RunEvents(30);
+  // A worker writes lines, the status text and the enabling straight into the controls.
+  std::thread worker([&] {
+    auto* route = trace.GetDlgItemAs<ListBox>(2108);
+    for (int hop = 1; hop <= 3; ++hop) route->SetCurSel(route->AddString(std::to_string(hop) + " - 1 ms 10.0.0." + std::to_string(hop)));
+    trace.SetDlgItemText(2118, "whois.example.net->? 10.0.0.1");
+    trace.GetDlgItem(IDOK)->EnableWindow(false);
+  });
+  worker.join();
+  auto* lines = qobject_cast<QListWidget*>(QtUiSession::WidgetOf(trace.GetDlgItem(2108)));
+  auto* status = qobject_cast<QLabel*>(QtUiSession::WidgetOf(trace.GetDlgItem(2118)));
+  QWidget* traceButton = QtUiSession::WidgetOf(trace.GetDlgItem(IDOK));
+  ASSERT_TRUE(RunEventsUntil([&] { return lines->count() == 3 && !traceButton->isEnabled(); }, 2000));
+  EXPECT_EQ(lines->currentRow(), 2);
+  EXPECT_EQ(status->text(), QStringLiteral("whois.example.net->? 10.0.0.1"));
+
+  // What the user types and clicks in the widgets reaches the model.
+  auto* query = qobject_cast<QLineEdit*>(QtUiSession::WidgetOf(trace.GetDlgItem(2117)));
+  query->setFocus();
+  query->insert(QStringLiteral("? example.net"));
+  emit query->textEdited(query->text());
+  EXPECT_EQ(trace.GetDlgItemText(2117), "? example.net");
+  qobject_cast<QPushButton*>(QtUiSession::WidgetOf(trace.GetDlgItem(2119)))->click();
+  EXPECT_EQ(queries, 1);
+  lines->setCurrentRow(0);
+  EXPECT_EQ(trace.GetDlgItemAs<ListBox>(2108)->GetCurSel(), 0);
+  trace.DestroyWindow();
+  RunEvents(20);
 }
 
 }  // namespace
