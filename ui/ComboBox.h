@@ -1,0 +1,30 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "ui/Window.h"
+
+// A combo box with an edit field: a list of entries and the field's text (the window text).
+class ComboBox : public Window {
+ public:
+  bool Create(DWORD style, const Rect& rect, Window* parent, UINT id);
+
+  int AddString(const std::string& text);
+  int InsertString(int index, const std::string& text);  // -1 appends
+  int DeleteString(int index);                            // entries left, or CB_ERR
+  void ResetContent();
+  int GetCount() const;
+  std::string GetLBText(int index) const;
+  int GetCurSel() const;
+  int SetCurSel(int index);  // also puts the entry into the edit field; -1 clears the selection
+  int FindStringExact(int startAfter, const std::string& text) const;  // case-blind, as on the platform
+  std::vector<std::string> Entries() const;
+
+  // The user picks an entry (CBN_SELCHANGE) or types into the field (CBN_EDITCHANGE).
+  bool SelectItem(int index);
+  bool TypeText(const std::string& text);
+
+ private:
+  std::vector<std::string> m_entries;
+  int m_curSel = -1;
+};

@@ -1,0 +1,38 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/Menu.h"
+#include "ui/StatusBar.h"
+#include "ui/Window.h"
+
+// The main window: a title, a menu bar, a status bar along the bottom and child panes placed by
+// the frame's own code in its client area. The client area includes the status bar's strip, as
+// on the platform: a frame that stacks panes subtracts the status bar's height itself.
+class FrameWindow : public Window {
+ public:
+  ~FrameWindow() override;
+
+  // Creates the frame (hidden) with the given outer rectangle in screen coordinates.
+  bool Create(const std::string& title, const Rect& rect);
+  void SetTitle(const std::string& title) { SetWindowText(title); }
+
+  void SetMenu(std::unique_ptr<Menu> menu);
+  Menu* GetMenu() const { return m_menu.get(); }
+  void DrawMenuBar() { Changed(kChangeMenu); }
+  // A menu of the bar (or one of its sub-menus) is opening: runs the frame's update rules on it.
+  void OnMenuOpening(Menu& menu) { menu.UpdateItems(this); }
+
+  StatusBar* CreateStatusBar(const std::vector<UINT>& indicators);
+  StatusBar* GetStatusBar() const { return m_statusBar.get(); }
+  void SetMessageText(const std::string& text);
+
+ protected:
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  void PlaceStatusBar();
+  std::unique_ptr<Menu> m_menu;
+  std::unique_ptr<StatusBar> m_statusBar;
+};

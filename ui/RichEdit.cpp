@@ -1,0 +1,239 @@
+#include "ui/RichEdit.h"
+
+#include <algorithm>
+
+bool RichEdit::Create(DWORD style, const Rect& rect, Window* parent, UINT id) {
+  return CreateKind(WindowKind::RichEdit, "", style, rect, parent, id);
+}
+
+void RichEdit::MarkFrom(long position) { m_redrawFrom = std::min(m_redrawFrom, position); }
+
+void RichEdit::SetWindowText(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(StateLock());
+    m_text = text;
+    m_runs.clear();
+    if (!m_text.empty()) m_runs.push_back(Run{0, static_cast<long>(m_text.size()), m_default});
+    m_selStart = m_selEnd = 0;
+    m_firstLine = 0;
+    MarkFrom(0);
+  }
+  Changed(kChangeContent | kChangeScroll);
+}
+
+std::string RichEdit::GetWindowText() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_text;
+}
+
+long RichEdit::GetTextLength() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return static_cast<long>(m_text.size());
+}
+
+void RichEdit::SetSel(long start, long end) {
+  std::lock_guard<std::mutex> lock(StateLock());
+  const long length = static_cast<long>(m_text.size());
+  if (start < 0) {
+    m_selStart = m_selEnd = length;
+    return;
+  }
+  m_selStart = std::min(start, length);
+  m_selEnd = end < 0 ? length : std::min(end, length);
+  if (m_selEnd < m_selStart) std::swap(m_selStart, m_selEnd);
+}
+
+void RichEdit::GetSel(long* start, long* end) const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  *start = m_selStart;
+  *end = m_selEnd;
+}
+
+std::string RichEdit::GetSelText() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_text.substr(static_cast<std::size_t>(m_selStart), static_cast<std::size_t>(m_selEnd - m_selStart));
+}
+
+void RichEdit::ReplaceSel(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(StateLock());
+    const long length = static_cast<long>(m_text.size());
+    const long start = std::min(m_selStart, length);
+    const long end = std::min(m_selEnd, length);
+    const long room = std::max(m_limit - (length - (end - start)), 0L);
+    const std::string typed = text.substr(0, static_cast<std::size_t>(std::min<long>(room, static_cast<long>(text.size()))));
+    const CharFormat format = m_hasInsertFormat && m_insertAt == start ? m_insertFormat : FormatAtLocked(start, end);
+    m_hasInsertFormat = false;
+    // Cut the runs out of [start, end), then open a gap for the new text.
+    std::vector<Run> runs;
+    const long added = static_cast<long>(typed.size());
+    const long removed = end - start;
+    for (Run run : m_runs) {
+      if (run.end <= start) {
+        runs.push_back(run);
+      } else if (run.start >= end) {
+        run.start += added - removed;
+        run.end += added - removed;
+        runs.push_back(run);
+      } else {
+        if (run.start < start) runs.push_back(Run{run.start, start, run.format});
+        if (run.end > end) runs.push_back(Run{start + added, run.end + added - removed, run.format});
+      }
+    }
+    if (added > 0) {
+      auto at = std::find_if(runs.begin(), runs.end(), [start](const Run& run) { return run.start >= start; });
+      runs.insert(at, Run{start, start + added, format});
+    }
+    m_runs = std::move(runs);
+    m_text.replace(static_cast<std::size_t>(start), static_cast<std::size_t>(removed), typed);
+    m_selStart = m_selEnd = start + added;
+    NormaliseLocked();
+    MarkFrom(start);
+  }
+  Changed(kChangeContent);
+}
+
+// New text takes the format of the character before it, as typing does.
+CharFormat RichEdit::FormatAtLocked(long start, long end) const {
+  CharFormat format = m_default;
+  for (const Run& run : m_runs) {
+    if (run.start < start && start <= run.end) format = run.format;
+    if (start == 0 && run.start == 0 && end < run.end) format = run.format;
+  }
+  return format;
+}
+
+void RichEdit::NormaliseLocked() {
+  std::vector<Run> runs;
+  for (const Run& run : m_runs) {
+    if (run.end <= run.start) continue;
+    if (!runs.empty() && runs.back().end == run.start && runs.back().format.SameLook(run.format)) {
+      runs.back().end = run.end;
+    } else {
+      runs.push_back(run);
+    }
+  }
+  m_runs = std::move(runs);
+}
+
+void RichEdit::SetFormatLocked(long start, long end, const CharFormat& format) {
+  std::vector<Run> runs;
+  for (const Run& run : m_runs) {
+    const long a = std::max(run.start, start);
+    const long b = std::min(run.end, end);
+    if (a >= b) {
+      runs.push_back(run);
+      continue;
+    }
+    if (run.start < a) runs.push_back(Run{run.start, a, run.format});
+    Run changed{a, b, run.format};
+    changed.format.Merge(format);
+    runs.push_back(changed);
+    if (b < run.end) runs.push_back(Run{b, run.end, run.format});
+  }
+  m_runs = std::move(runs);
+  NormaliseLocked();
+  MarkFrom(start);
+}
+
+bool RichEdit::SetSelectionCharFormat(const CharFormat& format) {
+  {
+    std::lock_guard<std::mutex> lock(StateLock());
+    if (m_selStart == m_selEnd) {
+      CharFormat next = m_hasInsertFormat && m_insertAt == m_selStart ? m_insertFormat : FormatAtLocked(m_selStart, m_selEnd);
+      next.Merge(format);
+      m_insertFormat = next;
+      m_insertAt = m_selStart;
+      m_hasInsertFormat = true;
+      return true;
+    }
+    SetFormatLocked(m_selStart, m_selEnd, format);
+  }
+  Changed(kChangeContent);
+  return true;
+}
+
+CharFormat RichEdit::GetSelectionCharFormat() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  for (const Run& run : m_runs) {
+    if (run.start <= m_selStart && m_selStart < run.end) return run.format;
+  }
+  return m_runs.empty() ? m_default : m_runs.back().format;
+}
+
+bool RichEdit::SetDefaultCharFormat(const CharFormat& format) {
+  {
+    std::lock_guard<std::mutex> lock(StateLock());
+    m_default.Merge(format);
+    SetFormatLocked(0, static_cast<long>(m_text.size()), format);
+  }
+  Changed(kChangeContent | kChangeFont);
+  return true;
+}
+
+CharFormat RichEdit::GetDefaultCharFormat() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_default;
+}
+
+std::vector<RichEdit::Run> RichEdit::Runs() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_runs;
+}
+
+void RichEdit::LimitText(long limit) {
+  std::lock_guard<std::mutex> lock(StateLock());
+  m_limit = limit <= 0 ? kDefaultLimit : limit;
+}
+
+long RichEdit::GetLimitText() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_limit;
+}
+
+void RichEdit::LineScroll(int lines, int) {
+  {
+    std::lock_guard<std::mutex> lock(StateLock());
+    const int count = static_cast<int>(std::count(m_text.begin(), m_text.end(), '\n')) + 1;
+    m_firstLine = std::clamp(m_firstLine + lines, 0, count - 1);
+  }
+  Changed(kChangeScroll);
+}
+
+int RichEdit::GetFirstVisibleLine() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_firstLine;
+}
+
+int RichEdit::GetLineCount() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return static_cast<int>(std::count(m_text.begin(), m_text.end(), '\n')) + 1;
+}
+
+bool RichEdit::SetTargetDevice(LONG lineWidth) {
+  {
+    std::lock_guard<std::mutex> lock(StateLock());
+    m_lineWidth = std::max<LONG>(lineWidth, 0);
+  }
+  Changed(kChangeStyle);
+  return true;
+}
+
+LONG RichEdit::GetTargetLineWidth() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_lineWidth;
+}
+
+RichEdit::Redraw RichEdit::TakeRedraw() {
+  std::lock_guard<std::mutex> lock(StateLock());
+  Redraw redraw;
+  const long length = static_cast<long>(m_text.size());
+  redraw.from = std::min(m_redrawFrom, length);
+  redraw.returnsBefore = static_cast<long>(std::count(m_text.begin(), m_text.begin() + redraw.from, '\r'));
+  redraw.tail = m_text.substr(static_cast<std::size_t>(redraw.from));
+  for (const Run& run : m_runs) {
+    if (run.end > redraw.from) redraw.runs.push_back(Run{std::max(run.start, redraw.from), run.end, run.format});
+  }
+  m_redrawFrom = length;
+  return redraw;
+}

@@ -1,0 +1,95 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "ui/CharFormat.h"
+#include "ui/Window.h"
+
+// A rich-text pane: text with runs of character format (colour or automatic colour, underline,
+// bold, height). Positions count the characters (bytes) of the text exactly as given, line
+// breaks included ("\r\n" is two), so that offsets computed from the texts appended stay right.
+// Read-only panes (ES_READONLY) refuse the user's typing only. Wrapping follows a target line
+// width in twips; kNoWrapWidth or more does not wrap.
+class RichEdit : public Window {
+ public:
+  static constexpr LONG kNoWrapWidth = 9999999;  // twips
+  static constexpr LONG kDefaultLimit = 32767;   // characters
+
+  struct Run {
+    long start = 0;
+    long end = 0;  // exclusive
+    CharFormat format;
+  };
+
+  bool Create(DWORD style, const Rect& rect, Window* parent, UINT id);
+
+  void SetWindowText(const std::string& text) override;
+  std::string GetWindowText() const override;
+  long GetTextLength() const;
+
+  // Selection, in characters; (0, -1) selects all, (-1, -1) is the end of the text.
+  void SetSel(long start, long end);
+  void GetSel(long* start, long* end) const;
+  std::string GetSelText() const;
+  // Replaces the selection with text in the format at its start (the default format in an empty
+  // pane); the text is cut at the limit.
+  void ReplaceSel(const std::string& text);
+  void AppendText(const std::string& text) {
+    SetSel(-1, -1);
+    ReplaceSel(text);
+  }
+
+  // With an empty selection, sets the format of the text inserted there next.
+  bool SetSelectionCharFormat(const CharFormat& format);
+  CharFormat GetSelectionCharFormat() const;  // the format at the selection's start
+  bool SetDefaultCharFormat(const CharFormat& format);
+  CharFormat GetDefaultCharFormat() const;
+  std::vector<Run> Runs() const;  // the text's runs, in order, covering it whole
+
+  void LimitText(long limit = 0);  // 0 = the default limit
+  long GetLimitText() const;
+  void SetReadOnly(bool readOnly = true) { ModifyStyle(readOnly ? 0 : ES_READONLY, readOnly ? ES_READONLY : 0); }
+  bool IsReadOnly() const { return (GetStyle() & ES_READONLY) != 0; }
+
+  // Scrolls by lines (positive = down); the first visible line stays within the text.
+  void LineScroll(int lines, int chars = 0);
+  int GetFirstVisibleLine() const;
+  int GetLineCount() const;
+  // Target line width in twips for wrapping: 0 wraps at the window's width, kNoWrapWidth or more
+  // turns wrapping off.
+  bool SetTargetDevice(LONG lineWidth);
+  LONG GetTargetLineWidth() const;
+  bool IsWrapping() const { return GetTargetLineWidth() < kNoWrapWidth; }
+
+  // Toolkit side: what changed since the view last drew. The view keeps what it drew before
+  // position from and redraws the rest: tail is the text from there on, runs its runs (in
+  // positions of the whole text), returnsBefore the number of "\r" before it (a view that
+  // draws "\r\n" as one line break drops every "\r").
+  struct Redraw {
+    long from = 0;
+    long returnsBefore = 0;
+    std::string tail;
+    std::vector<Run> runs;
+  };
+  Redraw TakeRedraw();
+
+ private:
+  void MarkFrom(long position);
+  CharFormat FormatAtLocked(long start, long end) const;
+  void SetFormatLocked(long start, long end, const CharFormat& format);
+  void NormaliseLocked();
+
+  std::string m_text;
+  std::vector<Run> m_runs;
+  CharFormat m_default;
+  long m_selStart = 0;
+  long m_selEnd = 0;
+  long m_limit = kDefaultLimit;
+  int m_firstLine = 0;
+  LONG m_lineWidth = 0;
+  long m_redrawFrom = 0;
+  // A format set on an empty selection applies to what is typed there next.
+  bool m_hasInsertFormat = false;
+  long m_insertAt = 0;
+  CharFormat m_insertFormat;
+};

@@ -1,1 +1,0 @@
-// The window framework library; its classes arrive with the window layer.
