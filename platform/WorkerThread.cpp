@@ -15,6 +15,7 @@ bool WorkerThread::CreateThread(bool suspended) {
     m_suspendCount = suspended ? 1 : 0;
   }
   m_ending.store(false, std::memory_order_release);
+  m_quiet = false;
   m_thread = std::thread([this] { Run(); });
   pthread_setname_np(m_thread.native_handle(), m_name.substr(0, 15).c_str());
   return true;
@@ -76,7 +77,22 @@ bool WorkerThread::Pause(DWORD milliseconds) {
 }
 
 void WorkerThread::WaitWhileSuspended(std::unique_lock<std::mutex>& lock) {
+  if (IsEnding() || m_suspendCount == 0) return;
+  SetQuiet(true);
   m_changed.wait(lock, [this] { return IsEnding() || m_suspendCount == 0; });
+  SetQuiet(false);
+}
+
+void WorkerThread::SetQuiet(bool quiet) {
+  m_quiet = quiet;
+  m_changed.notify_all();
+}
+
+bool WorkerThread::WaitForQuiet(DWORD milliseconds) {
+  if (IsCurrentThread()) return false;
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                            [this] { return m_quiet || !m_thread.joinable(); });
 }
 
 void WorkerThread::Run() {
@@ -86,6 +102,7 @@ void WorkerThread::Run() {
   }
   if (IsEnding() || !InitInstance()) {
     ExitInstance();
+    MarkFinished();
     return;
   }
   bool idle = true;
@@ -102,8 +119,10 @@ void WorkerThread::Run() {
     ThreadMessage message;
     {
       std::unique_lock<std::mutex> lock(m_mutex);
+      SetQuiet(true);
       m_changed.wait(lock, [this] { return IsEnding() || (!m_queue.empty() && m_suspendCount == 0); });
       if (IsEnding()) break;
+      SetQuiet(false);
       message = m_queue.front();
       m_queue.pop_front();
     }
@@ -114,4 +133,10 @@ void WorkerThread::Run() {
     }
   }
   ExitInstance();
+  MarkFinished();
+}
+
+void WorkerThread::MarkFinished() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  SetQuiet(true);
 }

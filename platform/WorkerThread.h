@@ -46,6 +46,10 @@ class WorkerThread {
   // from the thread itself it only asks.
   void EndThread();
 
+  // Waits up to milliseconds until the thread runs none of its handlers: it waits for a message,
+  // is held by its suspend count, or has ended. True when that holds.
+  bool WaitForQuiet(DWORD milliseconds);
+
   bool IsCurrentThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
   const std::string& Name() const { return m_name; }
 
@@ -65,6 +69,8 @@ class WorkerThread {
  private:
   void Run();
   void WaitWhileSuspended(std::unique_lock<std::mutex>& lock);
+  void SetQuiet(bool quiet);  // under m_mutex
+  void MarkFinished();
 
   std::string m_name;
   std::thread m_thread;
@@ -73,5 +79,6 @@ class WorkerThread {
   std::deque<ThreadMessage> m_queue;
   DWORD m_suspendCount = 0;
   bool m_wake = false;
+  bool m_quiet = true;  // no handler running (see WaitForQuiet)
   std::atomic<bool> m_ending{false};
 };

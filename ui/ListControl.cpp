@@ -183,9 +183,16 @@ bool ListControl::DeleteItem(int item) {
   return true;
 }
 
-bool ListControl::DeleteAllItems() {
+bool ListControl::DeleteAllItems() { return DeleteAllItems(nullptr); }
+
+bool ListControl::DeleteAllItems(std::vector<DWORD_PTR>* takenData) {
   {
     std::lock_guard<std::mutex> lock(m_rowsLock);
+    if (takenData) {
+      takenData->clear();
+      for (const ListRow& row : m_rows)
+        if (row.data) takenData->push_back(row.data);
+    }
     m_rows.clear();
     m_rows.shrink_to_fit();
     ++m_generation;

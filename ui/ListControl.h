@@ -61,6 +61,9 @@ class ListControl : public Window {
   int InsertItem(int index, const std::string& text, int image, DWORD_PTR data);
   bool DeleteItem(int item);
   bool DeleteAllItems();
+  // Deletes every row and hands back, in the same atomic step, the non-zero item data they held,
+  // so that rows a worker adds meanwhile are neither lost nor freed twice.
+  bool DeleteAllItems(std::vector<DWORD_PTR>* takenData);
   bool SetItemText(int item, int subItem, const std::string& text);
   std::string GetItemText(int item, int subItem) const;
   bool SetItemData(int item, DWORD_PTR data);

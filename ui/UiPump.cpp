@@ -9,6 +9,7 @@ using Clock = std::chrono::steady_clock;
 // A pump call handles at most this many messages, so that a flood of posts cannot keep the
 // user-interface thread from drawing; the rest wait for the next call.
 constexpr std::size_t kMaxMessagesPerPump = 20000;
+constexpr int kConditionPollMs = 5;  // how often PumpUntil looks at its condition with nothing posted
 }  // namespace
 
 UiPump& UiPump::Instance() {
@@ -151,7 +152,8 @@ bool UiPump::PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs) 
     if (condition()) return true;
     const auto now = Clock::now();
     if (now >= deadline) return false;
-    auto until = deadline;
+    // The condition may turn on another thread's work with nothing posted: look again often.
+    auto until = std::min(deadline, now + std::chrono::milliseconds(kConditionPollMs));
     const int timer = MillisecondsToNextTimer();
     if (timer >= 0) until = std::min(until, now + std::chrono::milliseconds(timer));
     std::unique_lock<std::mutex> lock(m_mutex);

@@ -159,3 +159,20 @@ TEST(WorkerThread, EndingASuspendedThreadStillJoins) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
   EXPECT_FALSE(thread.PostThreadMessage(1));
 }
+
+TEST(WorkerThread, QuietOnlyWhileNoHandlerRuns) {
+  RecordingThread thread(1);
+  thread.pauseMs = 10000;  // the first idle call sleeps inside its handler
+  ASSERT_TRUE(thread.CreateThread(false));
+  ASSERT_TRUE(thread.WaitFor("idle0"));
+  EXPECT_FALSE(thread.WaitForQuiet(50));
+  thread.Wake();  // the handler returns false: the loop waits for messages
+  EXPECT_TRUE(thread.WaitForQuiet(5000));
+  thread.SuspendThread();
+  thread.PostThreadMessage(1, 3);  // held by the suspend count: still quiet
+  EXPECT_TRUE(thread.WaitForQuiet(5000));
+  thread.ResumeThread();
+  ASSERT_TRUE(thread.WaitFor("msg3"));
+  thread.EndThread();
+  EXPECT_TRUE(thread.WaitForQuiet(0));
+}
