@@ -1,0 +1,37 @@
+#pragma once
+#include "controls/stats/PelorinCThreadStatBase.h"
+#include "platform/IpHelper.h"
+
+// The worker of the protocol statistics pane: the TCP, UDP and ICMP rows, in that order, from
+// GetTcpStatistics, GetUdpStatistics and GetIcmpStatistics.
+class MonListStatCWinThread : public PelorinCThreadStatBase {
+ public:
+  enum RowIndex : std::size_t { kTcpRow = 0, kUdpRow = 1, kIcmpRow = 2 };
+
+  explicit MonListStatCWinThread(PelorinCListView* list);
+  ~MonListStatCWinThread() override;
+
+  // Write the row of a record (inserting it when it does not exist).
+  void SetTcpStats(const MIB_TCPSTATS& stats);
+  void SetUdpStats(const MIB_UDPSTATS& stats);
+  void SetIcmpStats(const MIB_ICMP& stats);
+  // Set the row-exists flags: FALSE makes the next write insert the row.
+  void SetTcpRow(BOOL exists) { SetRowExists(kTcpRow, exists); }
+  void SetUdpRow(BOOL exists) { SetRowExists(kUdpRow, exists); }
+  void SetIcmpRow(BOOL exists) { SetRowExists(kIcmpRow, exists); }
+  BOOL IsTcpRow() const { return RowExists(kTcpRow); }
+  BOOL IsUdpRow() const { return RowExists(kUdpRow); }
+  BOOL IsIcmpRow() const { return RowExists(kIcmpRow); }
+
+ protected:
+  void LookUp(HMODULE library) override;
+  void ScanRows() override;
+
+ private:
+  PGetTcpStatistics m_getTcpStatistics = nullptr;
+  PGetUdpStatistics m_getUdpStatistics = nullptr;
+  PGetIcmpStatistics m_getIcmpStatistics = nullptr;
+  MIB_TCPSTATS m_tcpStats{};
+  MIB_UDPSTATS m_udpStats{};
+  MIB_ICMP m_icmpStats{};
+};
