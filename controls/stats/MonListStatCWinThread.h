@@ -4,6 +4,18 @@
 
 // The worker of the protocol statistics pane: the TCP, UDP and ICMP rows, in that order, from
 // GetTcpStatistics, GetUdpStatistics and GetIcmpStatistics.
+//
+// On Linux the records are filled from the kernel's counters; platform/linux/IpHelperStatistics.cpp
+// names the source of every field. The cells this pane shows come from:
+//   TCP  "Est.Connects" Tcp CurrEstab, "Connects" sockstat TCP inuse + tw, "Receive" Tcp InSegs,
+//        "Send" Tcp OutSegs, "ReSend" Tcp RetransSegs, "Err" Tcp InErrs, "Out Rsts" Tcp OutRsts,
+//        "Active Op." Tcp ActiveOpens, "Passive Op." Tcp PassiveOpens, "Failed Op." Tcp AttemptFails
+//   UDP  "Connects" sockstat UDP inuse, "Receive" Udp InDatagrams, "Send" Udp OutDatagrams,
+//        "Err" Udp InErrors
+//   ICMP "Connects" Icmp InEchos, "Receive" Icmp InEchoReps, "Send" Icmp OutEchos,
+//        "Err" Icmp InErrors + OutErrors
+// (Tcp, Udp, Icmp: the groups of /proc/net/snmp; sockstat: /proc/net/sockstat.) Every shown
+// cell has a kernel source.
 class MonListStatCWinThread : public PelorinCThreadStatBase {
  public:
   enum RowIndex : std::size_t { kTcpRow = 0, kUdpRow = 1, kIcmpRow = 2 };

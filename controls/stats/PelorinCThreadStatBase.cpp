@@ -36,9 +36,10 @@ PelorinCThreadStatBase::~PelorinCThreadStatBase() {
 }
 
 void PelorinCThreadStatBase::LoadEntryPoints() {
-  if (m_library) return;
-  m_library = LoadLibraryA("iphlpapi.dll");
-  LookUp(m_library);  // a missing library leaves every call null
+  std::call_once(m_loaded, [this] {
+    m_library = LoadLibraryA("iphlpapi.dll");
+    LookUp(m_library);  // a missing library leaves every call null
+  });
 }
 
 bool PelorinCThreadStatBase::InitInstance() {

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,7 +33,8 @@ class PelorinCThreadStatBase : public PelorinCThread {
   PelorinCThreadStatBase(PelorinCListView* list, std::vector<std::string> rowLabels);
   ~PelorinCThreadStatBase() override;
 
-  // Loads "iphlpapi.dll" and looks the calls up; the worker does it as it starts. Safe to repeat.
+  // Loads "iphlpapi.dll" and looks the calls up; the worker does it as it starts. Only the first
+  // call loads, whichever thread makes it.
   void LoadEntryPoints();
   // One scan: clears the list first when asked to, then fetches and writes every row whose call
   // exists, as long as the list is not closing.
@@ -78,6 +80,7 @@ class PelorinCThreadStatBase : public PelorinCThread {
   int Rank(const std::string& label) const;
 
   std::vector<std::unique_ptr<Row>> m_rows;
+  std::once_flag m_loaded;
   HMODULE m_library = nullptr;
   CriticalSection m_deleteAllLock;
   BOOL m_deleteAll = 0;
