@@ -327,8 +327,10 @@ void MonListMon::SortByColumn(int column) {
 void MonListMon::OnColumnclick(const ListNotify& notify, LRESULT* result) {
   WaitCursor wait;
   if (result) *result = 0;
-  // While the scan runs the rows stay put; a stopped (or thread-less) pane sorts.
-  if (PelorinCThreadMonListMon* scanner = Scanner(); scanner && scanner->GetIdleMessage()) return;
+  // While the scan runs, or the log is being reloaded, the rows stay put; a stopped (or
+  // thread-less) pane sorts.
+  if (PelorinCThreadMonListMon* scanner = Scanner(); scanner && (scanner->GetIdleMessage() || scanner->IsLogLast()))
+    return;
   SortByColumn(notify.iSubItem);
 }
 
