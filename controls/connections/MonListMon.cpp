@@ -18,13 +18,13 @@ constexpr int kTypeColumn = 1;
 // A stop request is polled this often before it is posted once more (1 ms per poll).
 constexpr DWORD kStopPollMs = 1000;
 
-struct ColumnSpec {
+struct ColumnLayout {
   const char* title;
   int margin;            // px beyond the width of as many capital X as the title has letters
   bool needsProcessIds;  // shown only when the tables carry the owning process
 };
 
-constexpr ColumnSpec kColumns[MonListMon::kColumnCount] = {
+constexpr ColumnLayout kColumns[MonListMon::kColumnCount] = {
     {"Process Name", 50, true}, {"Type", 25, false},        {"Status", 75, false},
     {"Local Addr", 50, false},  {"Port", 25, false},        {"Remote Addr", 50, false},
     {"Port", 25, false},        {"Date        Time", 15, false}, {"Elapsed", 25, false},
@@ -92,13 +92,13 @@ LONG MonListMon::MonListCreate(Window* parent, UINT id, const Rect& rect) {
   scanner->SetScan(static_cast<DWORD>(std::max(seconds, 0)) * 1000);  // ms
   SetThread(std::move(scanner));
   for (int i = 0; i < kColumnCount; ++i) {
-    const ColumnSpec& spec = kColumns[i];
+    const ColumnLayout& layout = kColumns[i];
     ListColumn column;
-    column.title = spec.title;
+    column.title = layout.title;
     column.format = LVCFMT_LEFT;
-    column.width = spec.needsProcessIds && !processIds
+    column.width = layout.needsProcessIds && !processIds
                        ? 0
-                       : GetStringWidth(std::string(std::strlen(spec.title), 'X')) + spec.margin;
+                       : GetStringWidth(std::string(std::strlen(layout.title), 'X')) + layout.margin;
     ListInsertColumn(i, &column);
   }
   return 0;

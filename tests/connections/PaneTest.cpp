@@ -9,7 +9,7 @@ using namespace conntest;
 
 namespace {
 
-struct RowSpec {
+struct RowText {
   const char* type;
   const char* name;
   const char* status;
@@ -52,7 +52,7 @@ class PaneTest : public ConnectionsTest {
     ConnectionsTest::TearDown();
   }
   // Adds a row as the scanner would (the sorted style places it by name); its index.
-  int Add(const RowSpec& s) {
+  int Add(const RowText& s) {
     auto* record = CoTaskMemNew<_MonListMonItemData>();
     record->state = std::string(s.status) == "Disconnect" ? kStateDisconnected : 5;
     record->localAddr = inet_addr(s.local);
