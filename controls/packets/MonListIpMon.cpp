@@ -165,6 +165,16 @@ void MonListIpMon::ListDeleteAll() {
   m_sortDescending.store(false);
 }
 
+void MonListIpMon::ListDeleteRows() {
+  // Rows and records go in one step, as in the base class's clear.
+  std::vector<DWORD_PTR> records;
+  if (IsCreated()) DeleteAllItems(&records);
+  for (DWORD_PTR record : records) FreeRecord(reinterpret_cast<void*>(record));
+  SetRowCounter(0);
+  m_sortAscending.store(false);
+  m_sortDescending.store(false);
+}
+
 void MonListIpMon::SetDeleteAll(int, int) {
   if (MonListIpMonCWinThread* thread = GetCaptureThread()) thread->PostThreadMessage(WM_PELORIN_DELETE_ALL);
 }

@@ -47,8 +47,11 @@ class MonListIpMon : public PelorinCListView {
   LONG ListStart() override;
   // Capture off; the rows stay.
   void ListStop() override;
-  // Clears the rows and the sort state; safe from the capture thread.
+  // Clears the rows and the sort state (user-interface thread).
   void ListDeleteAll() override;
+  // The capture thread's clear: rows with their records, the row counter and the sort state. The
+  // clicked item and column belong to the user-interface thread and are left to it.
+  void ListDeleteRows();
   // Closes one window the pane opened (the window's close request, message 1025).
   void ListDlgClose(Window* dialog) override;
 

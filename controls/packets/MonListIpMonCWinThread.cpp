@@ -240,7 +240,7 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   MonListIpMon* list = m_owner;
   if (list && list->GetItemCount() >= LogGetPageSize()) {
     // The pane shows at most one page.
-    list->ListDeleteAll();
+    list->ListDeleteRows();
     ClearExclusive();
   }
   if (list == nullptr || length < 1 || frame == nullptr || ipOffset < 0) return;
@@ -340,7 +340,7 @@ int MonListIpMonCWinThread::ApplyExclusive() {
       return 0;
   }
   if (m_exclusiveCount >= kExclusiveEntries) {
-    if (m_owner) m_owner->ListDeleteAll();
+    if (m_owner) m_owner->ListDeleteRows();
     ClearExclusive();
   }
   m_exclusive[m_exclusiveCount++] = entry;
@@ -348,7 +348,7 @@ int MonListIpMonCWinThread::ApplyExclusive() {
 }
 
 void MonListIpMonCWinThread::ListDeleteAll(int truncate) {
-  if (m_owner) m_owner->ListDeleteAll();
+  if (m_owner) m_owner->ListDeleteRows();
   SetDeleteAll(0, 0);
   if (!IsClose() && truncate) TruncateLog();
   m_loadStart.store(-1);
@@ -645,7 +645,7 @@ void MonListIpMonCWinThread::LoadLastLog() {
     }
     if (file && list) {
       const bool wasVisible = list->ShowWindow(SW_HIDE);
-      list->ListDeleteAll();
+      list->ListDeleteRows();
       ClearExclusive();
       const std::int64_t saved = file->Tell();
       const LONG start = m_loadStart.exchange(-1);
