@@ -157,6 +157,28 @@ int MonListIpMon::IsStop() {
   return m_stop;
 }
 
+void MonListIpMon::ApplyFilters(int on) {
+  if (MonListIpMonCWinThread* thread = GetCaptureThread()) thread->ApplyFilters(on);
+}
+
+int MonListIpMon::GetApplyFilters() {
+  MonListIpMonCWinThread* thread = GetCaptureThread();
+  return thread ? thread->GetApplyFilters() : 0;
+}
+
+void MonListIpMon::SetMonitorExclusive(int on) {
+  if (MonListIpMonCWinThread* thread = GetCaptureThread()) thread->SetMonitorExclusive(on);
+}
+
+void MonListIpMon::LoadLastLog(LONG position) {
+  MonListIpMonCWinThread* thread = GetCaptureThread();
+  if (thread == nullptr) return;
+  // The thread consumes the position and resets it when it handles the message.
+  thread->SetLoadStart(position);
+  thread->SetLogLast(1);
+  thread->PostThreadMessage(WM_PELORIN_LOAD_LAST_LOG);
+}
+
 // --- rows and sorting ---
 
 void MonListIpMon::ListDeleteAll() {

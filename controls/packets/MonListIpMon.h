@@ -75,6 +75,16 @@ class MonListIpMon : public PelorinCListView {
   void SortByRow();
   void SetClose();
 
+  // The shell's switches and page reload, passed to the capture thread (nothing without one).
+  // Filtering of live packets on or off.
+  void ApplyFilters(int on);
+  int GetApplyFilters();
+  // Monitor Exclusive on or off; set while capture is stopped or about to start.
+  void SetMonitorExclusive(int on);
+  // Refills the rows with one page of the packet log from the record at position (-1: the
+  // first record): sets the load-start position and posts the reload to the capture thread.
+  void LoadLastLog(LONG position = -1);
+
   BOOL ListDlgIsPktView(Window* dialog) const;
   BOOL ListDlgIsMonView(Window* dialog) const;
 

@@ -119,6 +119,27 @@ TEST(PacketLogMembers, WritingReadingAndTruncatingTheLog) {
   EXPECT_EQ(thread.LogRead(static_cast<LONG>(at), buffer.data(), 0xFFFF, nullptr, nullptr, nullptr), -1);
   EXPECT_EQ(thread.LogGetMaxRecNum(), 0);
 
+  // A record whose stored position is not its offset (a record copied in from another log) is
+  // passed over by a read by position, which takes the next record that stores the position.
+  thread.ListDeleteAll(1);
+  DWORD firstAt = 0, secondAt = 0;
+  thread.LogWrite(first.data(), static_cast<LONG>(first.size()), "a", "b", "t", &firstAt);
+  thread.LogWrite(second.data(), static_cast<LONG>(second.size()), "c", "d", "t", &secondAt);
+  {
+    std::lock_guard<PacketLogLock> lock(thread.GetLogLock());
+    std::FILE* file = std::fopen(env.LogPath().c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    const std::uint32_t elsewhere = 999, zero = 0;
+    std::fseek(file, 16, SEEK_SET);
+    std::fwrite(&elsewhere, 4, 1, file);
+    std::fseek(file, static_cast<long>(secondAt) + 16, SEEK_SET);
+    std::fwrite(&zero, 4, 1, file);
+    std::fclose(file);
+  }
+  EXPECT_EQ(thread.LogRead(0, buffer.data(), 0xFFFF, &source, nullptr, nullptr), static_cast<LONG>(second.size()));
+  EXPECT_EQ(source, "c");
+  EXPECT_EQ(thread.LogRead(999, buffer.data(), 0xFFFF, nullptr, nullptr, nullptr), -1);
+
   // A log that was not open is emptied and stays closed.
   thread.LogUseCurrent(0);  // open: reopened
   EXPECT_TRUE(thread.IsLogOpen());

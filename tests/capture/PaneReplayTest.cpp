@@ -202,7 +202,7 @@ TEST(PaneReplay, MonitorExclusiveShowsEachDirectionOnceAndStartsAfreshAtTheTable
   env.UseCaptureFile(env.File("pair.pcap"));
   auto pane = MakePane(env.App());
   MonListIpMonCWinThread* thread = pane->GetCaptureThread();
-  thread->SetMonitorExclusive(1);
+  pane->SetMonitorExclusive(1);
   ASSERT_TRUE(Replay(*pane));
   auto rows = Rows(*pane);
   ASSERT_EQ(rows.size(), 2u);
@@ -286,13 +286,12 @@ TEST(PaneReplay, PagesOfThePaneAndReloadingAPageFromTheLog) {
   EXPECT_EQ(thread->LogGetMaxRecNum(), positions[59]);
 
   auto reload = [&](LONG start) {
-    if (start != -1) thread->SetLoadStart(start);
-    thread->SetLogLast(1);
-    thread->PostThreadMessage(WM_PELORIN_LOAD_LAST_LOG);
+    pane->LoadLastLog(start);
     return WaitUntil([thread] { return thread->IsLogLast() == 0; }, 5000);
   };
   // One page from record 30: rows from the log, never filtered nor logged again.
-  thread->ApplyFilters(1);
+  pane->ApplyFilters(1);
+  EXPECT_EQ(thread->GetApplyFilters(), 1);
   ASSERT_TRUE(reload(positions[30]));
   rows = Rows(*pane);
   ASSERT_EQ(rows.size(), 25u);
