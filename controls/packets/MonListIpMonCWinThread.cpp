@@ -23,6 +23,7 @@ constexpr std::uint32_t kProtocolOffset = 9;  // in the IPv4 header
 constexpr char kStatusLogged[] = "Ok";
 constexpr char kStatusNoLog[] = "NoLog";
 constexpr char kStatusFromLog[] = "Log";
+constexpr int kRowScroll = 10;  // px the list scrolls down for each new row
 
 // The application profile of a thread made without one.
 AppProfile& DefaultProfile() {
@@ -307,6 +308,7 @@ void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPa
     CoTaskMemFree(item);
     return;
   }
+  list->Scroll(Size{0, kRowScroll});  // keeps the newest rows coming into view
   list->SetItemText(index, 1, m_packet.sizeText);
   list->SetItemText(index, 2, m_packet.sourceText);
   list->SetItemText(index, 3, m_packet.sourcePortText);
