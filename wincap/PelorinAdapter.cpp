@@ -114,3 +114,12 @@ DWORD PelorinAdapter::Read(_PelorinAdapterPacket* packet, int wait) {
     waited = true;
   }
 }
+
+bool PelorinAdapter::GetStats(std::uint32_t* received, std::uint32_t* dropped) {
+  if (m_handle == nullptr || !m_live) return false;
+  pcap_stat stats{};
+  if (pcap_stats(m_handle, &stats) != 0) return false;
+  if (received) *received = stats.ps_recv;
+  if (dropped) *dropped = stats.ps_drop;
+  return true;
+}

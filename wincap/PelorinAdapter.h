@@ -32,6 +32,10 @@ class PelorinAdapter {
   // after each timeout until a frame, an error or the end of the file.
   DWORD Read(_PelorinAdapterPacket* packet, int wait);
 
+  // The capture library's counts for an open live interface: frames received and frames the
+  // kernel dropped since it was opened. false (nothing set) for a capture file or when closed.
+  bool GetStats(std::uint32_t* received, std::uint32_t* dropped);
+
   bool IsOpen() const { return m_handle != nullptr; }
   const _PelorinWinCapAdapter& Adapter() const { return m_adapter; }
   const char* ErrorText() const { return m_error; }

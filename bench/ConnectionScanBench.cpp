@@ -1,0 +1,185 @@
+// One scan pass of the connections pane with 10,000 TCP sockets open on loopback: the pass that
+// fills an empty list, and the pass that refreshes it, against `ss -tanp` over the same sockets.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controls/connections/MonListMon.h"
+#include "controls/connections/PelorinCThreadMonListMon.h"
+#include "platform/AppProfile.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kPairs = 5000;  // connected pairs: 10,000 TCP sockets, plus their listener
+
+// The sockets, a private registry and working folder, and a created pane whose scanner is idle
+// (the passes run on the benchmark's thread).
+class Setup {
+ public:
+  static Setup& Get() {
+    static Setup setup;
+    return setup;
+  }
+  MonListMon& List() { return *m_list; }
+  PelorinCThreadMonListMon& Scanner() { return *m_list->Scanner(); }
+  std::size_t Sockets() const { return m_fds.size(); }
+
+  ~Setup() {
+    m_list->ProcessClose();
+    m_list.reset();
+    const linger reset{1, 0};  // reset, not closed: no TIME_WAIT rows left for the next run
+    for (int fd : m_fds) {
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      ::close(fd);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+  }
+
+ private:
+  Setup() {
+    rlimit limit{65536, 65536};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0 && ::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+      limit.rlim_cur = limit.rlim_max;
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    char pattern[] = "/tmp/pelorin-scanbench-XXXXXX";
+    if (!::mkdtemp(pattern)) std::exit(1);
+    m_dir = pattern;
+    std::filesystem::current_path(m_dir);
+    ::setenv("PELORIN_REGISTRY", (m_dir + "/registry.reg").c_str(), 1);
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1024) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      std::perror("listener");
+      std::exit(1);
+    }
+    m_fds.push_back(listener);
+    for (int i = 0; i < kPairs; ++i) {
+      const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::perror("connect");
+        std::exit(1);
+      }
+      const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (server < 0) {
+        std::perror("accept");
+        std::exit(1);
+      }
+      m_fds.push_back(client);
+      m_fds.push_back(server);
+    }
+    m_list = std::make_unique<MonListMon>(&m_profile, "Connections", "PelorinPro");
+    if (m_list->MonListCreate(nullptr, 1024, Rect{0, 0, 800, 600}) != 0 || !m_list->Scanner()) {
+      std::fprintf(stderr, "pane creation failed\n");
+      std::exit(1);
+    }
+  }
+
+  std::string m_dir;
+  AppProfile m_profile;
+  std::vector<int> m_fds;
+  std::unique_ptr<MonListMon> m_list;
+};
+
+// The first pass over an emptied list and log: a row, texts, icon and a connect record for
+// every endpoint.
+void BM_ScanPass_FillsEmptyList_10kSockets(benchmark::State& state) {
+  Setup& setup = Setup::Get();
+  for (auto _ : state) {
+    state.PauseTiming();
+    setup.Scanner().ListDeleteAll();  // rows and log
+    state.ResumeTiming();
+    setup.Scanner().ScanPass();
+  }
+  state.counters["ourSockets"] = static_cast<double>(setup.Sockets());
+  state.counters["rows"] = setup.List().GetItemCount();
+}
+BENCHMARK(BM_ScanPass_FillsEmptyList_10kSockets)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// A pass over a filled list: every row found again and refreshed.
+void BM_ScanPass_Refresh_10kSockets(benchmark::State& state) {
+  Setup& setup = Setup::Get();
+  setup.Scanner().ScanPass();
+  for (auto _ : state) setup.Scanner().ScanPass();
+  state.counters["rows"] = setup.List().GetItemCount();
+}
+BENCHMARK(BM_ScanPass_Refresh_10kSockets)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+// `ss -tanp > /dev/null` as a child process, timed from spawn to exit.
+void BM_SsTanp_10kSockets(benchmark::State& state) {
+  Setup::Get();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  char program[] = "ss";
+  char options[] = "-tanp";
+  char* argv[] = {program, options, nullptr};
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    int status = 0;
+    if (posix_spawnp(&child, "ss", &actions, nullptr, argv, environ) != 0 || ::waitpid(child, &status, 0) != child ||
+        !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("ss failed");
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+BENCHMARK(BM_SsTanp_10kSockets)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+
+// Prints the passes against ss after the usual table.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+        m_times[run.run_name.function_name] = run.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const auto ss = m_times.find("BM_SsTanp_10kSockets");
+    if (ss == m_times.end() || ss->second <= 0) return;
+    for (const char* pass : {"BM_ScanPass_FillsEmptyList_10kSockets", "BM_ScanPass_Refresh_10kSockets"})
+      if (auto it = m_times.find(pass); it != m_times.end())
+        std::printf("%s / ss -tanp = %.2f (below 1: the pass is faster)\n", pass, it->second / ss->second);
+  }
+
+ private:
+  std::map<std::string, double> m_times;  // ms
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

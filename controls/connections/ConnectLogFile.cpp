@@ -1,0 +1,159 @@
+#include "controls/connections/ConnectLogFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+ConnectLogFile::~ConnectLogFile() { Close(); }
+
+bool ConnectLogFile::Open(const std::string& path, Mode mode) {
+  Close();
+  if (path.empty()) return false;
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::Append: flags |= O_RDWR | O_CREAT; break;
+    case Mode::ReadOnly: flags |= O_RDONLY; break;
+    case Mode::Truncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+  }
+  const int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) return false;
+  m_fd = fd;
+  m_writable = mode != Mode::ReadOnly;
+  m_position = 0;
+  m_pending.clear();
+  m_pendingBase = 0;
+  DropReadAhead();
+  return true;
+}
+
+void ConnectLogFile::Close() {
+  if (m_fd < 0) return;
+  Flush();
+  ::close(m_fd);
+  m_fd = -1;
+  m_writable = false;
+  m_position = 0;
+  m_pending.clear();
+  m_pending.shrink_to_fit();
+  m_read.clear();
+  m_read.shrink_to_fit();
+  DropReadAhead();
+}
+
+std::uint64_t ConnectLogFile::FileSize() {
+  struct stat info{};
+  if (m_fd < 0 || ::fstat(m_fd, &info) != 0) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::uint64_t ConnectLogFile::AppendPosition() {
+  if (m_pending.empty()) m_pendingBase = FileSize();
+  return m_pendingBase + m_pending.size();
+}
+
+bool ConnectLogFile::Append(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes) {
+  if (m_fd < 0 || !m_writable) return false;
+  AppendPosition();  // fixes where the gathered records start
+  const auto* a = static_cast<const unsigned char*>(first);
+  const auto* b = static_cast<const unsigned char*>(second);
+  if (firstBytes > 0) m_pending.insert(m_pending.end(), a, a + firstBytes);
+  if (secondBytes > 0) m_pending.insert(m_pending.end(), b, b + secondBytes);
+  m_position = m_pendingBase + m_pending.size();
+  if (m_pending.size() >= kWriteBlock) return Flush();
+  return true;
+}
+
+bool ConnectLogFile::Flush() {
+  if (m_pending.empty()) return true;
+  if (m_fd < 0) {
+    m_pending.clear();
+    return false;
+  }
+  DropReadAhead();  // the end of the file changes under the read-ahead block
+  std::size_t done = 0;
+  while (done < m_pending.size()) {
+    const ssize_t n = ::pwrite(m_fd, m_pending.data() + done, m_pending.size() - done,
+                               static_cast<off_t>(m_pendingBase + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // Leave the file as it was before these records rather than with a piece of one.
+      if (::ftruncate(m_fd, static_cast<off_t>(m_pendingBase)) != 0) {
+        // nothing more can be done; the reader stops at the damaged record
+      }
+      m_pending.clear();
+      m_position = m_pendingBase;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  m_pendingBase += m_pending.size();
+  m_pending.clear();
+  return true;
+}
+
+void ConnectLogFile::DiscardPending() { m_pending.clear(); }
+
+std::size_t ConnectLogFile::Read(void* buffer, std::size_t bytes) {
+  if (m_fd < 0 || bytes == 0) return 0;
+  Flush();
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < bytes) {
+    if (m_position >= m_readBase && m_position < m_readBase + m_readLength) {
+      const std::size_t offset = static_cast<std::size_t>(m_position - m_readBase);
+      const std::size_t n = std::min(bytes - done, m_readLength - offset);
+      std::memcpy(out + done, m_read.data() + offset, n);
+      done += n;
+      m_position += n;
+      continue;
+    }
+    if (bytes - done >= kReadBlock) {
+      // A large piece goes straight into the caller's buffer.
+      const ssize_t n = ::pread(m_fd, out + done, bytes - done, static_cast<off_t>(m_position));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+      m_position += static_cast<std::uint64_t>(n);
+      continue;
+    }
+    if (m_read.size() < kReadBlock) m_read.resize(kReadBlock);
+    const ssize_t n = ::pread(m_fd, m_read.data(), kReadBlock, static_cast<off_t>(m_position));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      DropReadAhead();
+      break;
+    }
+    m_readBase = m_position;
+    m_readLength = static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::uint64_t ConnectLogFile::Skip(std::uint64_t bytes) {
+  if (m_fd < 0 || bytes == 0) return 0;
+  Flush();
+  const std::uint64_t readAheadEnd = m_readBase + m_readLength;
+  std::uint64_t end = 0;
+  if (m_position >= m_readBase && m_position + bytes <= readAheadEnd) {
+    end = readAheadEnd;  // inside the block: the file reaches at least this far
+  } else {
+    end = FileSize();
+  }
+  const std::uint64_t moved = m_position >= end ? 0 : std::min(bytes, end - m_position);
+  m_position += moved;
+  return moved;
+}
+
+void ConnectLogFile::Seek(std::uint64_t position) {
+  Flush();
+  m_position = position;
+}
+
+std::uint64_t ConnectLogFile::Tell() {
+  Flush();
+  return m_position;
+}

@@ -1,0 +1,613 @@
+#include "controls/connections/PelorinCThreadMonListMon.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <unordered_set>
+
+#include "common/AddressText.h"
+#include "common/FieldText.h"
+#include "common/Messages.h"
+#include "common/TimeText.h"
+#include "controls/connections/MonListMon.h"
+#include "platform/AppProfile.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/ProcessHeap.h"
+#include "platform/TaskAllocator.h"
+
+namespace {
+
+constexpr char kTcpText[] = "TCP";
+constexpr char kUdpText[] = "UDP";
+constexpr char kDisconnectText[] = "Disconnect";
+constexpr char kNoNameText[] = "n/a";
+constexpr DWORD kFamilyIpv4 = 2;
+
+// Columns the scanner writes.
+enum Column { kName = 0, kType = 1, kStatus = 2, kLocalAddr = 3, kLocalPort = 4, kRemoteAddr = 5,
+              kRemotePort = 6, kDateTime = 7, kElapsed = 8, kProcessId = 9 };
+
+std::uint32_t Now() { return static_cast<std::uint32_t>(std::time(nullptr)); }
+
+DWORD PortOf(DWORD tablePort) { return ntohs(static_cast<std::uint16_t>(tablePort)); }
+
+EndpointKey KeyOf(const _MonListMonItemData& record, bool tcp) {
+  if (!tcp) return EndpointKey{record.localAddr, record.localPort, 0, 0};
+  return EndpointKey{record.localAddr, record.localPort, record.remoteAddr, record.remotePort};
+}
+
+template <typename Row>
+EndpointKey KeyOfEndpoint(const Row& e, bool tcp) {
+  if (!tcp) return EndpointKey{e.localAddr, e.localPort, 0, 0};
+  return EndpointKey{e.localAddr, e.localPort, e.remoteAddr, e.remotePort};
+}
+
+}  // namespace
+
+PelorinCThreadMonListMon::PelorinCThreadMonListMon(MonListMon* list, AppProfile* application)
+    : PelorinCThread(list, list), m_list(list), m_application(application) {
+  InitInstance();
+  if (CreateThread(true)) PelorinCThread::Start("");
+}
+
+PelorinCThreadMonListMon::~PelorinCThreadMonListMon() {
+  EndThread();
+  PelorinCThread::Stop();
+  ExitInstance();
+  if (m_ipHelper) FreeLibrary(m_ipHelper);
+  m_ipHelper = nullptr;
+}
+
+// --- initialisation ---
+
+bool PelorinCThreadMonListMon::InitInstance() {
+  // The constructor runs it once; the run on the new thread finds it done.
+  if (m_initialised.exchange(true)) return true;
+  LoadEntryPoints();
+  LogUseCurrent(1);
+  SetLog(m_application ? m_application->GetProfileInt("", "LogList", 1) : 1);
+  return true;
+}
+
+int PelorinCThreadMonListMon::ExitInstance() {
+  {
+    CriticalSectionLock lock(m_logLock);
+    LogCloseLocked();
+  }
+  m_initialised.store(false);
+  return 0;
+}
+
+void PelorinCThreadMonListMon::LoadEntryPoints() {
+  m_ipHelper = LoadLibraryA("iphlpapi.dll");
+  if (!m_ipHelper) return;
+  m_getTcpTable = reinterpret_cast<PGetTcpTable>(GetProcAddress(m_ipHelper, "GetTcpTable"));
+  m_getUdpTable = reinterpret_cast<PGetUdpTable>(GetProcAddress(m_ipHelper, "GetUdpTable"));
+  m_allocTcpEx = reinterpret_cast<PAllocateAndGetTcpExTableFromStack>(
+      GetProcAddress(m_ipHelper, "AllocateAndGetTcpExTableFromStack"));
+  m_allocUdpEx = reinterpret_cast<PAllocateAndGetUdpExTableFromStack>(
+      GetProcAddress(m_ipHelper, "AllocateAndGetUdpExTableFromStack"));
+  m_setTcpEntry = reinterpret_cast<PSetTcpEntry>(GetProcAddress(m_ipHelper, "SetTcpEntry"));
+  static const char* const others[] = {"GetIpNetTable",  "GetIpForwardTable", "GetIpAddrTable",    "GetIfTable",
+                                       "DeleteIpNetEntry", "SetIpNetEntry",   "NotifyRouteChange", "NotifyAddrChange"};
+  for (std::size_t i = 0; i < std::size(others); ++i) m_otherEntries[i] = GetProcAddress(m_ipHelper, others[i]);
+}
+
+// --- flags ---
+
+LONG PelorinCThreadMonListMon::Start(const char*) {
+  // New rows are placed by process name again (a reloaded log left the list unsorted).
+  if (m_list && m_list->IsCreated()) {
+    const DWORD visible = m_list->GetStyle() & WS_VISIBLE;
+    m_list->SetStyle(PelorinCListView::kListStyleSorted | visible);
+  }
+  m_passDue = true;
+  SetIdleMessage(1);
+  return 0;
+}
+
+void PelorinCThreadMonListMon::Stop() { SetIdleMessage(0); }
+
+void PelorinCThreadMonListMon::SetIdleMessage(BOOL idle) {
+  {
+    CriticalSectionLock lock(m_idleLock);
+    m_idle = idle;
+  }
+  m_idleChanged.notify_all();
+}
+
+BOOL PelorinCThreadMonListMon::GetIdleMessage() {
+  CriticalSectionLock lock(m_idleLock);
+  return m_idle;
+}
+
+bool PelorinCThreadMonListMon::WaitIdleMessage(BOOL value, DWORD milliseconds) {
+  std::unique_lock<CriticalSection> lock(m_idleLock);
+  return m_idleChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                [&] { return (m_idle != 0) == (value != 0); });
+}
+
+void PelorinCThreadMonListMon::SetShowCurrentOnly(BOOL show) {
+  CriticalSectionLock lock(m_showCurrentLock);
+  m_showCurrentOnly = show;
+}
+
+BOOL PelorinCThreadMonListMon::IsShowCurrentOnly() {
+  CriticalSectionLock lock(m_showCurrentLock);
+  return m_showCurrentOnly;
+}
+
+void PelorinCThreadMonListMon::SetDeleteAll(BOOL deleteAll) {
+  CriticalSectionLock lock(m_deleteAllLock);
+  m_deleteAll = deleteAll;
+}
+
+BOOL PelorinCThreadMonListMon::IsDeleteAll() {
+  CriticalSectionLock lock(m_deleteAllLock);
+  return m_deleteAll;
+}
+
+void PelorinCThreadMonListMon::SetLog(BOOL log) {
+  CriticalSectionLock lock(m_logFlagsLock);
+  m_logging = log;
+}
+
+BOOL PelorinCThreadMonListMon::IsLog() {
+  CriticalSectionLock lock(m_logFlagsLock);
+  return m_logging;
+}
+
+void PelorinCThreadMonListMon::SetLogLast(BOOL last) {
+  CriticalSectionLock lock(m_logFlagsLock);
+  m_logLast = last;
+}
+
+BOOL PelorinCThreadMonListMon::IsLogLast() {
+  CriticalSectionLock lock(m_logFlagsLock);
+  return m_logLast;
+}
+
+// --- states ---
+
+std::string PelorinCThreadMonListMon::GetTcpState(DWORD state) {
+  switch (state) {
+    case MIB_TCP_STATE_CLOSED: return "Closed";
+    case MIB_TCP_STATE_LISTEN: return "Listen";
+    case MIB_TCP_STATE_SYN_SENT: return "Syn Sent";
+    case MIB_TCP_STATE_SYN_RCVD: return "Syn Rcvd";
+    case MIB_TCP_STATE_ESTAB: return "Connected";
+    case MIB_TCP_STATE_FIN_WAIT1: return "Fin Wait1";
+    case MIB_TCP_STATE_FIN_WAIT2: return "Fin Wait2";
+    case MIB_TCP_STATE_CLOSE_WAIT: return "Close Wait";
+    case MIB_TCP_STATE_CLOSING: return "Closing";
+    case MIB_TCP_STATE_LAST_ACK: return "Ack";
+    case MIB_TCP_STATE_TIME_WAIT: return "Time Wait";
+    case MIB_TCP_STATE_DELETE_TCB: return "Delete";
+    default: return kDisconnectText;
+  }
+}
+
+std::string PelorinCThreadMonListMon::GetUdpState(const MIB_UDPROW*, const _MonListMonItemData* record) {
+  if (record && record->state == kStateDisconnected) return kDisconnectText;
+  return "Listen";
+}
+
+void PelorinCThreadMonListMon::ShutdownTcpProcesses(const MIB_TCPTABLE_EX* table, DWORD processId) {
+  if (!table || !m_setTcpEntry) return;
+  const MIB_TCPROW_EX* rows = table->table;
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    if (rows[i].dwProcessId != processId) continue;
+    MIB_TCPROW row{MIB_TCP_STATE_DELETE_TCB, rows[i].dwLocalAddr, rows[i].dwLocalPort, rows[i].dwRemoteAddr,
+                   rows[i].dwRemotePort};
+    m_setTcpEntry(&row);
+  }
+}
+
+// --- thread messages and the idle loop ---
+
+bool PelorinCThreadMonListMon::PreTranslateMessage(const ThreadMessage& message) {
+  switch (message.message) {
+    case WM_PELORIN_START_SCAN: Start(""); return true;
+    case WM_PELORIN_STOP_SCAN: Stop(); return true;
+    case WM_PELORIN_DELETE_ALL: ListDeleteAll(); return true;
+    case WM_PELORIN_LOAD_LAST_LOG: LoadLastLog(); return true;
+    default: return PelorinCThread::PreTranslateMessage(message);
+  }
+}
+
+bool PelorinCThreadMonListMon::OnIdle(long) {
+  // Scanning off or closing: idle processing ends and the thread sleeps until a message comes.
+  if (!GetIdleMessage() || IsClose()) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (!m_passDue && now < m_nextPass) {
+    // The rest of the interval; a posted message or a close cuts it short.
+    Pause(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(m_nextPass - now).count()));
+    return true;
+  }
+  m_passDue = false;
+  RunPass();
+  m_nextPass = std::chrono::steady_clock::now() + std::chrono::milliseconds(GetScan());
+  return true;
+}
+
+bool PelorinCThreadMonListMon::ScanPass() {
+  if (GetIdleMessage()) return false;
+  RunPass();
+  return true;
+}
+
+bool PelorinCThreadMonListMon::Stopping() { return IsClose() || IsEnding(); }
+
+// --- one pass ---
+
+bool PelorinCThreadMonListMon::FetchTcp(std::vector<Endpoint>* endpoints) {
+  endpoints->clear();
+  if (m_allocTcpEx) {
+    // The plain table is not tried when the extended call exists but fails.
+    void* block = nullptr;
+    const DWORD result = m_allocTcpEx(&block, 1, GetProcessHeap(), 0, kFamilyIpv4);
+    bool ok = false;
+    if (result == NO_ERROR && block) {
+      const std::size_t bytes = HeapSize(GetProcessHeap(), 0, block);
+      const auto* table = static_cast<const MIB_TCPTABLE_EX*>(block);
+      const std::size_t room = bytes >= offsetof(MIB_TCPTABLE_EX, table)
+                                   ? (bytes - offsetof(MIB_TCPTABLE_EX, table)) / sizeof(MIB_TCPROW_EX)
+                                   : 0;
+      if (bytes > 0 && bytes != static_cast<std::size_t>(-1)) {
+        const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
+        const MIB_TCPROW_EX* rows = table->table;
+        endpoints->reserve(count);
+        for (std::size_t i = 0; i < count; ++i)
+          endpoints->push_back(Endpoint{rows[i].dwState, rows[i].dwLocalAddr, PortOf(rows[i].dwLocalPort),
+                                        rows[i].dwRemoteAddr, PortOf(rows[i].dwRemotePort), rows[i].dwProcessId});
+        ok = true;
+      }
+    }
+    if (block) HeapFree(GetProcessHeap(), 0, block);
+    return ok;
+  }
+  if (!m_getTcpTable) return false;
+  // Ask for the size, then fetch; a table that grew past the advised room is asked again once.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD size = 0;
+    if (m_getTcpTable(nullptr, &size, 1) != ERROR_INSUFFICIENT_BUFFER || size < sizeof(MIB_TCPTABLE)) return false;
+    auto* table = static_cast<MIB_TCPTABLE*>(CoTaskMemAlloc(size));
+    if (!table) return false;
+    const DWORD result = m_getTcpTable(table, &size, 1);
+    if (result == NO_ERROR) {
+      const std::size_t room = (size - offsetof(MIB_TCPTABLE, table)) / sizeof(MIB_TCPROW);
+      const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
+      const MIB_TCPROW* rows = table->table;
+      endpoints->reserve(count);
+      for (std::size_t i = 0; i < count; ++i)
+        endpoints->push_back(Endpoint{rows[i].dwState, rows[i].dwLocalAddr, PortOf(rows[i].dwLocalPort),
+                                      rows[i].dwRemoteAddr, PortOf(rows[i].dwRemotePort), 0});
+    }
+    CoTaskMemFree(table);
+    if (result == NO_ERROR) return true;
+    if (result != ERROR_INSUFFICIENT_BUFFER) return false;
+  }
+  return false;
+}
+
+bool PelorinCThreadMonListMon::FetchUdp(std::vector<Endpoint>* endpoints) {
+  endpoints->clear();
+  if (m_allocUdpEx) {
+    void* block = nullptr;
+    const DWORD result = m_allocUdpEx(&block, 1, GetProcessHeap(), 0, kFamilyIpv4);
+    bool ok = false;
+    if (result == NO_ERROR && block) {
+      const std::size_t bytes = HeapSize(GetProcessHeap(), 0, block);
+      const auto* table = static_cast<const MIB_UDPTABLE_EX*>(block);
+      const std::size_t room = bytes >= offsetof(MIB_UDPTABLE_EX, table)
+                                   ? (bytes - offsetof(MIB_UDPTABLE_EX, table)) / sizeof(MIB_UDPROW_EX)
+                                   : 0;
+      if (bytes > 0 && bytes != static_cast<std::size_t>(-1)) {
+        const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
+        const MIB_UDPROW_EX* rows = table->table;
+        endpoints->reserve(count);
+        for (std::size_t i = 0; i < count; ++i)
+          endpoints->push_back(
+              Endpoint{1, rows[i].dwLocalAddr, PortOf(rows[i].dwLocalPort), 0, 0, rows[i].dwProcessId});
+        ok = true;
+      }
+    }
+    if (block) HeapFree(GetProcessHeap(), 0, block);
+    return ok;
+  }
+  if (!m_getUdpTable) return false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD size = 0;
+    if (m_getUdpTable(nullptr, &size, 1) != ERROR_INSUFFICIENT_BUFFER || size < sizeof(MIB_UDPTABLE)) return false;
+    auto* table = static_cast<MIB_UDPTABLE*>(CoTaskMemAlloc(size));
+    if (!table) return false;
+    const DWORD result = m_getUdpTable(table, &size, 1);
+    if (result == NO_ERROR) {
+      const std::size_t room = (size - offsetof(MIB_UDPTABLE, table)) / sizeof(MIB_UDPROW);
+      const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
+      const MIB_UDPROW* rows = table->table;
+      endpoints->reserve(count);
+      for (std::size_t i = 0; i < count; ++i)
+        endpoints->push_back(Endpoint{1, rows[i].dwLocalAddr, PortOf(rows[i].dwLocalPort), 0, 0, 0});
+    }
+    CoTaskMemFree(table);
+    if (result == NO_ERROR) return true;
+    if (result != ERROR_INSUFFICIENT_BUFFER) return false;
+  }
+  return false;
+}
+
+void PelorinCThreadMonListMon::RunPass() {
+  std::lock_guard<std::mutex> pass(m_passLock);
+  if (!m_list || !m_list->IsCreated() || Stopping()) return;
+  m_passTime = Now();
+  m_names.clear();
+  const bool names = HasExtendedTcp() || HasExtendedUdp();
+  // One process snapshot serves every name looked up in this pass.
+  if (names) m_list->ProcessSnapshotTake();
+  LogGather(true);
+  if (FetchTcp(&m_endpoints) && SetState(Protocol::Tcp, m_endpoints, &m_tcpIndex))
+    SetTable(Protocol::Tcp, m_endpoints, &m_tcpIndex, HasExtendedTcp());
+  if (!Stopping() && FetchUdp(&m_endpoints) && SetState(Protocol::Udp, m_endpoints, &m_udpIndex))
+    SetTable(Protocol::Udp, m_endpoints, &m_udpIndex, HasExtendedUdp());
+  if (names) m_list->ProcessSnapshotClose();
+  m_names.clear();
+  // Every record of the pass reaches the file before the next one starts.
+  LogGather(false);
+  m_passCount.fetch_add(1);
+}
+
+void PelorinCThreadMonListMon::CheckCleared() {
+  const std::uint64_t clears = m_list->ClearCount();
+  if (clears == m_seenClears) return;
+  // The rows were cleared (and their records freed) since the index was built.
+  m_seenClears = clears;
+  m_tcpIndex.Clear();
+  m_udpIndex.Clear();
+}
+
+int PelorinCThreadMonListMon::FindRow(EndpointIndex::Entry* entry) {
+  if (m_list->GetItemData(entry->row) == entry->record) return entry->row;
+  const int count = m_list->GetItemCount();
+  for (int row = 0; row < count; ++row) {
+    if (m_list->GetItemData(row) == entry->record) {
+      entry->row = row;
+      return row;
+    }
+  }
+  return -1;
+}
+
+std::string PelorinCThreadMonListMon::ProcessName(DWORD processId) {
+  auto it = m_names.find(processId);
+  if (it != m_names.end()) return it->second;
+  std::string name = m_list->ProcessGetName(processId, nullptr);
+  m_names.emplace(processId, name);
+  return name;
+}
+
+const std::string& PelorinCThreadMonListMon::DateText(std::uint32_t time) {
+  if (m_dateText.empty() || time != m_dateTime) {
+    m_dateText = FormatLocalTime(static_cast<std::time_t>(time), kTimeFormat);
+    m_dateTime = time;
+  }
+  return m_dateText;
+}
+
+void PelorinCThreadMonListMon::FreeRowRecord(_MonListMonItemData* record) {
+  if (!record) return;
+  CoTaskMemFree(record->logLink);
+  CoTaskMemFree(record);
+}
+
+_MonListMonItemData* PelorinCThreadMonListMon::NewRecord(Protocol protocol, const Endpoint& endpoint,
+                                                         std::uint32_t time, bool logged) {
+  auto* record = CoTaskMemNew<_MonListMonItemData>();
+  if (!record) return nullptr;
+  // A UDP row is listening (1) unless it is rebuilt from a disconnect record.
+  record->state = protocol == Protocol::Tcp || endpoint.state == kStateDisconnected ? endpoint.state : 1;
+  record->localAddr = endpoint.localAddr;
+  record->localPort = endpoint.localPort;
+  record->remoteAddr = protocol == Protocol::Tcp ? endpoint.remoteAddr : 0;
+  record->remotePort = protocol == Protocol::Tcp ? endpoint.remotePort : 0;
+  record->connectTime = time;
+  if (auto* link = CoTaskMemNew<_MonListMonLogLink>()) {
+    link->rowSequence = static_cast<std::uint32_t>(m_list->GetRowCounter());
+    link->logRecordNumber = logged ? m_recordCounter.load() : 0;
+    record->logLink = link;
+  }
+  return record;
+}
+
+bool PelorinCThreadMonListMon::SetState(Protocol protocol, const std::vector<Endpoint>& endpoints,
+                                        EndpointIndex* index) {
+  const bool tcp = protocol == Protocol::Tcp;
+  const std::string type = tcp ? kTcpText : kUdpText;
+  m_present.clear();
+  m_present.reserve(endpoints.size());
+  for (const Endpoint& e : endpoints) m_present.insert(KeyOfEndpoint(e, tcp));
+  const bool showCurrentOnly = IsShowCurrentOnly();
+  const bool logging = IsLog();
+  const bool extended = tcp ? HasExtendedTcp() : HasExtendedUdp();
+  index->Clear();
+  index->Reserve(endpoints.size());
+  // One walk from the top: rows whose endpoint has gone are marked (or removed), the others
+  // are indexed, the first row of an endpoint winning as a walk from the top finds it.
+  for (int row = 0;;) {
+    if (Stopping()) return false;
+    PendingRecord pending;
+    bool write = false;
+    {
+      std::lock_guard<std::recursive_mutex> lock(m_list->RecordsLock());
+      CheckCleared();
+      if (row >= m_list->GetItemCount()) break;
+      auto* record = static_cast<_MonListMonItemData*>(m_list->GetItemData(row));
+      if (!record || m_list->GetItemText(row, kType) != type) {
+        ++row;
+        continue;
+      }
+      const EndpointKey key = KeyOf(*record, tcp);
+      if (m_present.count(key) != 0) {
+        index->AddFirst(key, record, row);
+        ++row;
+        continue;
+      }
+      // Gone: the row's time becomes the last pass that found it missing. Only the first such
+      // pass marks the row and logs its disconnect, with the span since the connect.
+      const std::int64_t elapsed = std::max<std::int64_t>(0, std::int64_t{m_passTime} - record->connectTime);
+      record->connectTime = m_passTime;
+      if (record->state != kStateDisconnected) {
+        record->state = kStateDisconnected;
+        if (logging) {
+          pending.data.state = kStateDisconnected;
+          pending.data.localAddr = record->localAddr;
+          pending.data.localPort = record->localPort;
+          pending.data.remoteAddr = record->remoteAddr;
+          pending.data.remotePort = record->remotePort;
+          pending.data.time = record->connectTime;
+          pending.data.elapsed = static_cast<std::uint32_t>(elapsed);
+          if (extended) SetFieldTextFull(pending.data.processName, m_list->GetItemText(row, kName));
+          pending.localAddr = m_list->GetItemText(row, kLocalAddr);
+          pending.remoteAddr = m_list->GetItemText(row, kRemoteAddr);
+          pending.time = FormatLocalTime(static_cast<std::time_t>(m_passTime), kTimeFormatLongYear);
+          pending.typeText = tcp ? kTcpText : kUdpText;
+          write = true;
+        }
+        if (!showCurrentOnly) m_list->SetItemText(row, kStatus, kDisconnectText);
+      }
+      if (showCurrentOnly) {
+        m_list->FreeItemData(row);
+        m_list->DeleteItem(row);  // the next row moves up to this index
+      } else {
+        index->AddFirst(key, record, row);
+        ++row;
+      }
+    }
+    if (write) WritePending(pending);
+  }
+  return true;
+}
+
+void PelorinCThreadMonListMon::SetTable(Protocol protocol, const std::vector<Endpoint>& endpoints,
+                                        EndpointIndex* index, bool extended) {
+  const bool tcp = protocol == Protocol::Tcp;
+  // Rows already shown first: no row is inserted meanwhile, so the walk's row hints hold.
+  m_deferred.clear();
+  for (std::size_t i = 0; i < endpoints.size(); ++i) {
+    if (Stopping()) return;
+    const Endpoint& e = endpoints[i];
+    const EndpointKey key = KeyOfEndpoint(e, tcp);
+    std::lock_guard<std::recursive_mutex> lock(m_list->RecordsLock());
+    CheckCleared();
+    if (EndpointIndex::Entry* entry = index->Find(key)) {
+      const int row = FindRow(entry);
+      if (row >= 0) {
+        SetRow(protocol, row, e, entry->record, false, false, 0, 0, extended);
+        continue;
+      }
+      index->Erase(key);
+    }
+    m_deferred.push_back(i);
+  }
+  // Then the new endpoints, in table order, so rows and connect records follow the table.
+  const bool logging = IsLog();
+  for (std::size_t i : m_deferred) {
+    if (Stopping()) return;
+    const Endpoint& e = endpoints[i];
+    const EndpointKey key = KeyOfEndpoint(e, tcp);
+    const std::string name = extended ? ProcessName(e.processId) : std::string(kNoNameText);
+    const int image = extended ? m_list->GetAppIcon(name, m_list->GetRowCounter(), e.processId) : -1;
+    PendingRecord pending;
+    bool write = false;
+    {
+      std::lock_guard<std::recursive_mutex> lock(m_list->RecordsLock());
+      CheckCleared();
+      if (EndpointIndex::Entry* entry = index->Find(key)) {
+        // The same endpoint twice in one table: the row made for the first one.
+        const int row = FindRow(entry);
+        if (row >= 0) {
+          SetRow(protocol, row, e, entry->record, false, false, 0, 0, extended);
+          continue;
+        }
+        index->Erase(key);
+      }
+      _MonListMonItemData* record = NewRecord(protocol, e, m_passTime, logging);
+      const int row =
+          m_list->InsertItem(m_list->GetRowCounter(), name, image, reinterpret_cast<DWORD_PTR>(record));
+      if (row < 0) {
+        FreeRowRecord(record);
+        continue;
+      }
+      if (record) index->Set(key, record, row);
+      SetRow(protocol, row, e, record, true, false, m_passTime, 0, extended);
+      if (logging && record) {
+        std::memcpy(&pending.data, record, sizeof(_MonListMonItemDataIp));
+        if (extended) SetFieldTextFull(pending.data.processName, name);
+        pending.localAddr = InetNtoa(record->localAddr);
+        pending.remoteAddr = tcp ? InetNtoa(record->remoteAddr) : std::string();
+        pending.time = DateText(m_passTime);
+        pending.typeText = tcp ? kTcpText : kUdpText;
+        write = true;
+      }
+      m_list->IncreaseRowCounter();
+    }
+    if (write) WritePending(pending);
+  }
+}
+
+void PelorinCThreadMonListMon::SetRow(Protocol protocol, int row, const Endpoint& e, _MonListMonItemData* record,
+                                      bool isNew, bool fromLog, std::uint32_t time, std::uint32_t span,
+                                      bool extended) {
+  const bool tcp = protocol == Protocol::Tcp;
+  const std::uint32_t now = m_passTime;
+  // A row whose endpoint is seen again: same row, its time restarts, no new connect record.
+  if (!isNew && !fromLog && record && record->state == kStateDisconnected) {
+    record->state = tcp ? e.state : 1;
+    record->connectTime = now;
+  }
+  if (isNew) m_list->SetItemText(row, kType, tcp ? kTcpText : kUdpText);
+  std::string status;
+  if (tcp)
+    status = GetTcpState(e.state);
+  else if (isNew)
+    status = e.state == kStateDisconnected ? kDisconnectText : "Listen";
+  else
+    status = GetUdpState(nullptr, record);
+  m_list->SetItemText(row, kStatus, status);
+  if (isNew) {
+    m_list->SetItemText(row, kLocalAddr, InetNtoa(e.localAddr));
+    m_list->SetItemText(row, kLocalPort, std::to_string(e.localPort));
+    if (tcp) {
+      m_list->SetItemText(row, kRemoteAddr, InetNtoa(e.remoteAddr));
+      m_list->SetItemText(row, kRemotePort, std::to_string(e.remotePort));
+    }
+  }
+  std::int64_t elapsed = 0;
+  if (fromLog)
+    elapsed = span;
+  else if (!isNew && record)
+    elapsed = std::int64_t{now} - record->connectTime;
+  if (fromLog || status != kDisconnectText) m_list->SetItemText(row, kElapsed, FormatSpan(elapsed));
+  if (isNew || fromLog) m_list->SetItemText(row, kDateTime, DateText(fromLog ? time : now));
+  if (extended && !fromLog) m_list->SetItemText(row, kProcessId, std::to_string(e.processId));
+}
+
+void PelorinCThreadMonListMon::WritePending(const PendingRecord& record) {
+  LogWrite(&record.data, sizeof record.data, record.localAddr.c_str(), record.remoteAddr.c_str(),
+           record.time.c_str(), record.typeText, nullptr);
+}
+
+void PelorinCThreadMonListMon::ListDeleteAll() {
+  if (m_list) m_list->ListDeleteAll();
+  SetDeleteAll(0);
+  if (IsClose()) return;
+  CriticalSectionLock lock(m_logLock);
+  const bool wasOpen = m_logOpen;
+  m_file.DiscardPending();  // the file is emptied anyway
+  m_file.Close();
+  const bool emptied = m_file.Open(m_logName, ConnectLogFile::Mode::Truncate);
+  if (emptied && !wasOpen) m_file.Close();
+  m_logOpen = emptied && wasOpen;
+}

@@ -1,0 +1,225 @@
+// The connection log of the connections scanner: appending connect and disconnect records,
+// reading them back, and rebuilding the list from them.
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "common/FieldText.h"
+#include "common/LogRecMarker.h"
+#include "common/LogRecMarkerConnect.h"
+#include "controls/connections/MonListMon.h"
+#include "controls/connections/PelorinCThreadMonListMon.h"
+#include "platform/AppProfile.h"
+
+namespace {
+
+constexpr std::size_t kHeaderBytes = sizeof(_LogRecMarkerConnect);  // 108
+constexpr LONG kLoadBuffer = 65535;                                  // bytes of one record's data
+
+bool HasMarker(const _LogRecMarkerConnect& header) { return GetFieldText(header.marker) == kLogRecordMarker; }
+
+}  // namespace
+
+std::string PelorinCThreadMonListMon::LogGet() {
+  if (!m_application) return kDefaultLogName;
+  return m_application->GetProfileString("", "IpConnectLogCurrent", kDefaultLogName);
+}
+
+LONG PelorinCThreadMonListMon::LogUseCurrent(int reopen) {
+  const std::string name = LogGet();
+  CriticalSectionLock lock(m_logLock);
+  m_logName = name;
+  // An open log moves to the named file; a closed one only takes the name unless asked to open.
+  if (m_logOpen || reopen) {
+    LogCloseLocked();
+    m_logOpen = m_file.Open(m_logName, ConnectLogFile::Mode::Append);
+  }
+  return 0;
+}
+
+void PelorinCThreadMonListMon::LogCloseLocked() {
+  m_file.Close();
+  m_logOpen = false;
+}
+
+void PelorinCThreadMonListMon::LogFlush() {
+  CriticalSectionLock lock(m_logLock);
+  if (m_file.IsOpen()) m_file.Flush();
+}
+
+void PelorinCThreadMonListMon::LogGather(bool gather) {
+  CriticalSectionLock lock(m_logLock);
+  m_gathering = gather;
+  if (!gather && m_file.IsOpen()) m_file.Flush();
+}
+
+BOOL PelorinCThreadMonListMon::IsLogOpen() {
+  CriticalSectionLock lock(m_logLock);
+  return m_logOpen ? 1 : 0;
+}
+
+std::string PelorinCThreadMonListMon::LogName() {
+  CriticalSectionLock lock(m_logLock);
+  return m_logName;
+}
+
+LONG PelorinCThreadMonListMon::LogWrite(const void* data, LONG length, const char* localAddr, const char* remoteAddr,
+                                        const char* time, const char* typeText, DWORD* position) {
+  if (length > kMaxLogData || length < 0 || (length > 0 && !data)) return 0;
+  if (!IsLog()) return 0;
+  _LogRecMarkerConnect header{};
+  SetFieldText(header.marker, kLogRecordMarker);
+  SetFieldText(header.localAddr, localAddr ? localAddr : "");
+  SetFieldText(header.remoteAddr, remoteAddr ? remoteAddr : "");
+  SetFieldText(header.time, time ? time : "");
+  SetFieldText(header.typeText, typeText ? typeText : "");
+  header.dataLength = length;
+  header.recordLength = length + static_cast<LONG>(kHeaderBytes);
+  header.cr = 0x0D;
+  header.lf = 0x0A;
+
+  CriticalSectionLock lock(m_logLock);
+  if (!m_logOpen) return 0;
+  const std::uint64_t at = m_file.AppendPosition();
+  header.position = static_cast<std::uint32_t>(at);
+  if (!m_file.Append(&header, kHeaderBytes, data, static_cast<std::size_t>(length))) return 0;
+  // A scan pass gathers its records and writes them at its end; any other record is written
+  // now, so that a length returned means a record in the file.
+  if (!m_gathering && !m_file.Flush()) return 0;
+  m_recordCounter.fetch_add(1);
+  if (position) *position = static_cast<DWORD>(at);
+  return length;
+}
+
+LONG PelorinCThreadMonListMon::LogReadNext(LONG* position, void* buffer, LONG size, std::string* localAddr,
+                                           std::string* remoteAddr, std::string* time, std::string* typeText) {
+  CriticalSectionLock lock(m_logLock);
+  return ReadNextLocked(position, buffer, size, localAddr, remoteAddr, time, typeText);
+}
+
+LONG PelorinCThreadMonListMon::ReadNextLocked(LONG* position, void* buffer, LONG size, std::string* localAddr,
+                                              std::string* remoteAddr, std::string* time, std::string* typeText) {
+  if (!m_file.IsOpen()) return 0;
+  for (;;) {
+    _LogRecMarkerConnect header{};
+    // A short header, a wrong marker or a data length no writer makes ends the read here,
+    // before anything of the damaged record reaches the outputs.
+    if (m_file.Read(&header, kHeaderBytes) < kHeaderBytes || !HasMarker(header)) return -1;
+    if (header.dataLength < 0 || header.dataLength > kMaxLogData) return -1;
+    const std::uint64_t length = static_cast<std::uint64_t>(header.dataLength);
+    LONG copied = 0;
+    if (buffer) {
+      // Only what fits the caller's buffer is read into it; the rest is passed over.
+      const std::uint64_t wanted = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(std::max<LONG>(size, 0)));
+      if (m_file.Read(buffer, static_cast<std::size_t>(wanted)) < wanted) return -1;
+      if (m_file.Skip(length - wanted) < length - wanted) return -1;
+      copied = static_cast<LONG>(wanted);
+    } else if (m_file.Skip(length) < length) {
+      return -1;  // a record cut short by the end of the file
+    }
+    if (position) *position = static_cast<LONG>(header.position);
+    if (localAddr) *localAddr = GetFieldText(header.localAddr);
+    if (remoteAddr) *remoteAddr = GetFieldText(header.remoteAddr);
+    if (time) *time = GetFieldText(header.time);
+    if (typeText) *typeText = GetFieldText(header.typeText);
+    // Without a buffer the walk goes on to the end, leaving the last record's outputs.
+    if (buffer) return copied;
+  }
+}
+
+LONG PelorinCThreadMonListMon::LogRead(LONG position, void* buffer, LONG size, std::string* localAddr,
+                                       std::string* remoteAddr, std::string* time, std::string* typeText) {
+  CriticalSectionLock lock(m_logLock);
+  if (!m_file.IsOpen() || !buffer || size < 1 || position < 0) return -1;
+  const std::uint64_t saved = m_file.Tell();
+  m_file.Seek(static_cast<std::uint64_t>(position));
+  LONG result = -1;
+  for (;;) {
+    _LogRecMarkerConnect header{};
+    if (m_file.Read(&header, kHeaderBytes) < kHeaderBytes || !HasMarker(header)) break;
+    if (header.dataLength < 0 || header.dataLength > kMaxLogData) break;
+    const std::uint64_t length = static_cast<std::uint64_t>(header.dataLength);
+    if (header.position != static_cast<std::uint32_t>(position)) {
+      // A record stored under another position is passed over and the search goes on.
+      if (m_file.Skip(length) < length) break;
+      continue;
+    }
+    const std::uint64_t wanted = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(size));
+    if (m_file.Read(buffer, static_cast<std::size_t>(wanted)) < wanted) break;
+    if (localAddr) *localAddr = GetFieldText(header.localAddr);
+    if (remoteAddr) *remoteAddr = GetFieldText(header.remoteAddr);
+    if (time) *time = GetFieldText(header.time);
+    if (typeText) *typeText = GetFieldText(header.typeText);
+    result = static_cast<LONG>(wanted);
+    break;
+  }
+  m_file.Seek(saved);
+  return result;
+}
+
+LONG PelorinCThreadMonListMon::LogGetMaxRecNum() {
+  CriticalSectionLock lock(m_logLock);
+  bool openedHere = false;
+  if (!m_file.IsOpen()) {
+    if (m_logName.empty() || !m_file.Open(m_logName, ConnectLogFile::Mode::ReadOnly)) return 0;
+    openedHere = true;
+  }
+  const std::uint64_t saved = m_file.Tell();
+  m_file.Seek(0);
+  LONG last = 0;
+  ReadNextLocked(&last, nullptr, 0, nullptr, nullptr, nullptr, nullptr);
+  m_file.Seek(saved);
+  if (openedHere) m_file.Close();
+  return last;
+}
+
+void PelorinCThreadMonListMon::LoadLastLog() {
+  LONG counter = LogGetMaxRecNum();
+  if (counter > 0) counter += 1;
+  std::lock_guard<std::mutex> pass(m_passLock);  // no scan pass meanwhile
+  CriticalSectionLock lock(m_logLock);
+  bool openedHere = false;
+  if (!m_file.IsOpen() && !m_logName.empty()) openedHere = m_file.Open(m_logName, ConnectLogFile::Mode::ReadOnly);
+  if (!m_file.IsOpen() || !m_list || !m_list->IsCreated()) {
+    // No log to read: the list stays as it was.
+    SetLogLast(0);
+    return;
+  }
+  // Rows go in file order: the list stops sorting by name and may select several rows.
+  const DWORD visible = m_list->GetStyle() & WS_VISIBLE;
+  m_list->SetStyle(PelorinCListView::kListStyle);
+  m_list->ListDeleteAll();
+  m_list->ListUnSelectAll(-1);
+  m_list->SetStyle(PelorinCListView::kListStyle | visible);
+
+  m_passTime = static_cast<std::uint32_t>(std::time(nullptr));
+  std::vector<unsigned char> buffer(kLoadBuffer);
+  std::string typeText;
+  m_file.Seek(0);
+  for (;;) {
+    if (Stopping()) break;
+    const LONG read = ReadNextLocked(nullptr, buffer.data(), kLoadBuffer, nullptr, nullptr, nullptr, &typeText);
+    if (read <= 0) break;
+    const bool tcp = typeText == "TCP";
+    if (!tcp && typeText != "UDP") continue;
+    // Bytes the record does not carry read as zero, never as an earlier record's.
+    _MonListMonLogData data{};
+    std::memcpy(&data, buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(read), sizeof data));
+    const Protocol protocol = tcp ? Protocol::Tcp : Protocol::Udp;
+    Endpoint endpoint{data.state, data.localAddr, data.localPort, tcp ? data.remoteAddr : 0, tcp ? data.remotePort : 0, 0};
+    const std::string name = GetFieldText(data.processName);
+    std::lock_guard<std::recursive_mutex> records(m_list->RecordsLock());
+    _MonListMonItemData* record = NewRecord(protocol, endpoint, data.time, false);
+    const int row = m_list->InsertItem(m_list->GetRowCounter(), name, -1, reinterpret_cast<DWORD_PTR>(record));
+    if (row < 0) {
+      FreeRowRecord(record);
+      continue;
+    }
+    SetRow(protocol, row, endpoint, record, true, true, data.time, data.elapsed, false);
+    m_list->IncreaseRowCounter();
+  }
+  m_recordCounter.store(static_cast<DWORD>(counter));
+  if (openedHere) m_file.Close();
+  SetLogLast(0);
+}

@@ -1,0 +1,670 @@
+#include "controls/packets/MonListIpMonCWinThread.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "common/FieldText.h"
+#include "common/Messages.h"
+#include "common/ResultCodes.h"
+#include "common/TimeText.h"
+#include "controls/packets/MonListIpMon.h"
+#include "controls/packets/PacketFilterStore.h"
+#include "platform/AppProfile.h"
+#include "platform/TaskAllocator.h"
+#include "ui/Window.h"
+#include "wincap/LogPageSize.h"
+#include "wincap/PacketBytes.h"
+#include "wincap/PayloadTrim.h"
+#include "wincap/PelorinAdapter.h"
+
+namespace {
+
+constexpr std::uint32_t kProtocolOffset = 9;  // in the IPv4 header
+constexpr char kStatusLogged[] = "Ok";
+constexpr char kStatusNoLog[] = "NoLog";
+constexpr char kStatusFromLog[] = "Log";
+constexpr int kRowScroll = 10;  // px the list scrolls down for each new row
+
+// The application profile of a thread made without one.
+AppProfile& DefaultProfile() {
+  static AppProfile profile;
+  return profile;
+}
+
+}  // namespace
+
+MonListIpMonCWinThread::MonListIpMonCWinThread() = default;
+
+MonListIpMonCWinThread::MonListIpMonCWinThread(MonListIpMon* owner, AppProfile* app)
+    : PelorinCThread(owner, owner), m_owner(owner), m_app(app) {
+  if (owner == nullptr) return;
+  // The thread reports started from here to its end; capture itself waits for message 1382.
+  if (CreateThread(true)) PelorinCThread::Start("");
+}
+
+MonListIpMonCWinThread::~MonListIpMonCWinThread() {
+  EndThread();
+  // A thread that never ran (or ran and ended) leaves only its own objects to release.
+  AdapterClose();
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  CloseLogLocked();
+}
+
+AppProfile& MonListIpMonCWinThread::Profile() const { return m_app ? *m_app : DefaultProfile(); }
+
+// --- thread life ---
+
+bool MonListIpMonCWinThread::InitInstance() {
+  if (!m_logInit) LogUseCurrent(1);
+  SetLog(Profile().GetProfileInt("", "LogIpMon", 1));
+  m_logInit = true;
+  return PelorinCThread::InitInstance();
+}
+
+int MonListIpMonCWinThread::ExitInstance() {
+  if (GetIdleMessage()) Stop();
+  {
+    std::lock_guard<std::mutex> lock(m_logLock.Bare());
+    CloseLogLocked();
+  }
+  UnLoadFilters();
+  m_logInit = false;
+  return PelorinCThread::ExitInstance();
+}
+
+bool MonListIpMonCWinThread::PreTranslateMessage(const ThreadMessage& message) {
+  switch (message.message) {
+    case WM_PELORIN_SET_FEED_WINDOW:
+      SetFeedActive(static_cast<HWND>(message.lParam));
+      return true;
+    case WM_PELORIN_SET_COMPARE_WINDOW:
+      SetCompareActive(static_cast<HWND>(message.lParam));
+      return true;
+    case WM_PELORIN_START_SCAN:
+      Start("");
+      return true;
+    case WM_PELORIN_STOP_SCAN:
+      Stop();
+      return true;
+    case WM_PELORIN_DELETE_ALL:
+      ListDeleteAll(1);
+      return true;
+    case WM_PELORIN_LOAD_LAST_LOG:
+      LoadLastLog();
+      return true;
+    default:
+      return PelorinCThread::PreTranslateMessage(message);
+  }
+}
+
+bool MonListIpMonCWinThread::OnIdle(long) {
+  if (IsClose()) {
+    if (GetIdleMessage()) Stop();
+    FlushLog();
+    return false;
+  }
+  if (!GetIdleMessage() || !m_adapter) {
+    // Capture is off: nothing to read until a message turns it on, so wait for one instead of
+    // spinning through idle turns.
+    IncreCount();
+    FlushLog();
+    return false;
+  }
+  const DWORD length = m_adapter->Read(&m_frame, 0);
+  if (length == 0) {
+    // Nothing arrived within the read timeout: the log readers get what is pending.
+    IncreCount();
+    FlushLog();
+    if (m_sourceIsFile) {
+      // A capture file at its end answers at once; pace the turns as a quiet interface would.
+      m_replayDone.store(true);
+      Pause(PelorinAdapter::kReadTimeout);
+    }
+    return true;
+  }
+  m_framesRead.fetch_add(1, std::memory_order_relaxed);
+  const std::string time = NowMillisText();
+  ShowPacketReceive(m_frame.data, static_cast<LONG>(length), time.c_str(), 0, -1, kEthernetHeader);
+  FlushLogIfDue();
+  IncreCount();
+  return true;
+}
+
+void MonListIpMonCWinThread::SetClose() {
+  PelorinCThread::SetClose();
+  // The adapter belongs to this thread: from elsewhere, ask it to stop capture.
+  if (IsCurrentThread())
+    Stop();
+  else
+    PostThreadMessage(WM_PELORIN_STOP_SCAN);
+}
+
+// --- capture on and off ---
+
+LONG MonListIpMonCWinThread::Start(const char*) {
+  if (SocketStart() != S_OK) return 0;
+  if (m_owner && m_owner->IsSorted()) m_owner->SortByRow();
+  LoadFilters();
+  // The pane starts empty, so the table does too: a conversation remembered from an earlier run
+  // would otherwise never get its row.
+  if (!m_exclusive) AllocateExclusive();
+  ClearExclusive();
+  m_replayDone.store(false);
+  SetIdleMessage(1);
+  return 0;
+}
+
+void MonListIpMonCWinThread::Stop() {
+  // Reported off only once the adapter is closed, the filters released and the log written out,
+  // so that a caller waiting for it finds every record of the run in the file.
+  SocketStop();
+  UnLoadFilters();
+  FlushLog();
+  SetIdleMessage(0);
+}
+
+LONG MonListIpMonCWinThread::SocketStart() {
+  const AppProfile& profile = Profile();
+  _PelorinWinCapAdapter record{};
+  record.index = profile.GetProfileInt("", "AdapterCurr", 0);
+  SetFieldText(record.name, profile.GetProfileString("", "AdapterCurrName"));
+  SetFieldText(record.description, profile.GetProfileString("", "AdapterCurrDesc"));
+  m_adapterOpen.store(AdapterOpen(&record));
+  return m_adapterOpen.load() ? S_OK : E_FAIL;
+}
+
+void MonListIpMonCWinThread::SocketStop() {
+  AdapterClose();
+  m_adapterOpen.store(0);
+}
+
+int MonListIpMonCWinThread::AdapterOpen(const _PelorinWinCapAdapter* adapter) {
+  AdapterClose();
+  m_adapterOpen.store(0);
+  if (m_adapter || adapter == nullptr || adapter->index < 0) return 0;
+  m_adapterRecord = *adapter;
+  m_adapter = std::make_unique<PelorinAdapter>(&m_adapterRecord);
+  const int opened = m_adapter->Open();
+  if (!opened) {
+    m_adapter.reset();
+    m_adapterRecord = {};
+    return 0;
+  }
+  m_sourceIsFile = GetFieldText(m_adapterRecord.name).starts_with(PelorinAdapter::kFilePrefix);
+  return opened;
+}
+
+int MonListIpMonCWinThread::AdapterClose() {
+  if (!m_adapter) return 0;
+  std::uint32_t received = 0, dropped = 0;
+  if (m_adapter->GetStats(&received, &dropped)) {
+    m_statsReceived.store(received);
+    m_statsDropped.store(dropped);
+  }
+  m_adapter->Close();
+  m_adapter.reset();
+  m_adapterRecord = {};
+  m_sourceIsFile = false;
+  return 1;
+}
+
+void MonListIpMonCWinThread::GetCaptureStats(std::uint32_t* received, std::uint32_t* dropped) const {
+  if (received) *received = m_statsReceived.load();
+  if (dropped) *dropped = m_statsDropped.load();
+}
+
+// --- one packet ---
+
+void MonListIpMonCWinThread::displayipReceive(const std::uint8_t* frame, LONG length, LONG ipOffset) {
+  DecodeFrameAs(kPacketTypeIp, frame, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(ipOffset),
+                m_packet);
+}
+
+void MonListIpMonCWinThread::displaytcpReceive(const std::uint8_t* frame, LONG length, LONG ipOffset) {
+  DecodeFrameAs(kPacketTypeTcp, frame, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(ipOffset),
+                m_packet);
+}
+
+void MonListIpMonCWinThread::displayudpReceive(const std::uint8_t* frame, LONG length, LONG ipOffset) {
+  DecodeFrameAs(kPacketTypeUdp, frame, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(ipOffset),
+                m_packet);
+}
+
+void MonListIpMonCWinThread::displayicmpReceive(const std::uint8_t* frame, LONG length, LONG ipOffset) {
+  DecodeFrameAs(kPacketTypeIcmp, frame, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(ipOffset),
+                m_packet);
+}
+
+void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG length, const char* time,
+                                               int fromLog, LONG position, LONG ipOffset) {
+  m_time = time ? time : "";
+  MonListIpMon* list = m_owner;
+  if (list && list->GetItemCount() >= LogGetPageSize()) {
+    // The pane shows at most one page.
+    list->ListDeleteRows();
+    ClearExclusive();
+  }
+  if (list == nullptr || length < 1 || frame == nullptr || ipOffset < 0) return;
+
+  // Dispatch on the protocol byte; a frame too short to hold it decodes as other IP.
+  std::uint8_t protocol = 0;
+  PacketBytes(frame, static_cast<std::size_t>(length)).U8(static_cast<std::size_t>(ipOffset) + kProtocolOffset, protocol);
+  switch (protocol) {
+    case 6: displaytcpReceive(frame, length, ipOffset); break;
+    case 17: displayudpReceive(frame, length, ipOffset); break;
+    case 1: displayicmpReceive(frame, length, ipOffset); break;
+    default: displayipReceive(frame, length, ipOffset); break;
+  }
+
+  const std::uint8_t* bytes = frame;
+  DWORD frameLength = static_cast<DWORD>(length);
+  if (!fromLog && IsLogRange()) bytes = PacketSetRange(frame, ipOffset, &frameLength);
+
+  bool passes = true;
+  if (!fromLog) {
+    CriticalSectionLock lock(m_filtersLock);
+    if (m_applyFilters) passes = ApplyFilters() != 0;
+    if (passes && m_monitorExclusive.load(std::memory_order_relaxed)) passes = ApplyExclusive() != 0;
+  }
+  if (!passes || list->GetItemCount() >= kMaxRows) return;
+
+  auto* item = CoTaskMemNew<_ShowPacketReceivePackIp>();
+  if (item == nullptr) return;
+  const int row = list->GetRowCounter();
+  item->rowNumber = row;
+  item->typeCode = m_packet.typeCode;
+  if (fromLog) {
+    item->recordPosition = position;
+  } else if (GetLog()) {
+    DWORD written = 0;
+    item->recordPosition = LogWrite(bytes, static_cast<LONG>(frameLength), m_packet.sourceText.c_str(),
+                                    m_packet.destinationText.c_str(), m_time.c_str(), &written) > 0
+                               ? static_cast<LONG>(written)
+                               : -1;
+  } else {
+    item->recordPosition = row;
+  }
+  const LONG recordPosition = item->recordPosition;
+  ShowPacketReceivePack(row, 0, 0, item, fromLog);
+  {
+    CriticalSectionLock lock(m_idleLock);
+    if (m_feed != kNoWindow)
+      ::PostMessage(m_feed, WM_PELORIN_NEW_PACKET, frameLength, static_cast<LPARAM>(recordPosition));
+    if (m_compare != kNoWindow)
+      ::PostMessage(m_compare, WM_PELORIN_NEW_PACKET, frameLength, static_cast<LPARAM>(recordPosition));
+  }
+  list->IncreaseRowCounter();
+}
+
+void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPacketReceivePackIp* item,
+                                                   int fromLog) {
+  MonListIpMon* list = m_owner;
+  if (list == nullptr) {
+    CoTaskMemFree(item);
+    return;
+  }
+  const int index = list->InsertItem(row, m_packet.typeText, -1, reinterpret_cast<DWORD_PTR>(item));
+  if (index < 0) {
+    CoTaskMemFree(item);
+    return;
+  }
+  list->Scroll(Size{0, kRowScroll});  // keeps the newest rows coming into view
+  list->SetItemText(index, 1, m_packet.sizeText);
+  list->SetItemText(index, 2, m_packet.sourceText);
+  list->SetItemText(index, 3, m_packet.sourcePortText);
+  list->SetItemText(index, 4, m_packet.destinationText);
+  list->SetItemText(index, 5, m_packet.destinationPortText);
+  list->SetItemText(index, 6, m_time);
+  list->SetItemText(index, 7, fromLog ? kStatusFromLog : (GetLog() ? kStatusLogged : kStatusNoLog));
+  m_rowsAdded.fetch_add(1, std::memory_order_relaxed);
+}
+
+// --- Monitor Exclusive ---
+
+void MonListIpMonCWinThread::AllocateExclusive() {
+  m_exclusive = std::make_unique<ExclusiveEntry[]>(kExclusiveEntries);  // zeroed
+  m_exclusiveCount = 0;
+}
+
+void MonListIpMonCWinThread::ClearExclusive() {
+  if (m_exclusive) std::memset(m_exclusive.get(), 0, sizeof(ExclusiveEntry) * kExclusiveEntries);
+  m_exclusiveCount = 0;
+}
+
+int MonListIpMonCWinThread::ApplyExclusive() {
+  if (!m_exclusive) return 1;  // capture never started: no table
+  const ExclusiveEntry entry{m_packet.source, static_cast<std::uint32_t>(m_packet.sourcePort),
+                             m_packet.destination, static_cast<std::uint32_t>(m_packet.destinationPort)};
+  for (int i = 0; i < m_exclusiveCount; ++i) {
+    const ExclusiveEntry& seen = m_exclusive[i];
+    if (seen.source == entry.source && seen.sourcePort == entry.sourcePort &&
+        seen.destination == entry.destination && seen.destinationPort == entry.destinationPort)
+      return 0;
+  }
+  if (m_exclusiveCount >= kExclusiveEntries) {
+    if (m_owner) m_owner->ListDeleteRows();
+    ClearExclusive();
+  }
+  m_exclusive[m_exclusiveCount++] = entry;
+  return 1;
+}
+
+void MonListIpMonCWinThread::ListDeleteAll(int truncate) {
+  if (m_owner) m_owner->ListDeleteRows();
+  SetDeleteAll(0, 0);
+  if (!IsClose() && truncate) TruncateLog();
+  m_loadStart.store(-1);
+  AllocateExclusive();
+}
+
+// --- locked accessors ---
+
+void MonListIpMonCWinThread::SetLogLast(int on) {
+  CriticalSectionLock lock(m_logLastLock);
+  m_logLast = on;
+}
+
+int MonListIpMonCWinThread::IsLogLast() {
+  CriticalSectionLock lock(m_logLastLock);
+  return m_logLast;
+}
+
+void MonListIpMonCWinThread::SetDeleteAll(int request, int truncate) {
+  CriticalSectionLock lock(m_deleteAllLock);
+  m_deleteAll = request;
+  m_deleteAllTruncate = truncate;
+}
+
+int MonListIpMonCWinThread::IsDeleteAll() {
+  CriticalSectionLock lock(m_deleteAllLock);
+  return m_deleteAll;
+}
+
+void MonListIpMonCWinThread::SetIdleMessage(int on) {
+  CriticalSectionLock lock(m_idleLock);
+  m_idleMessage = on;
+}
+
+int MonListIpMonCWinThread::GetIdleMessage() {
+  CriticalSectionLock lock(m_idleLock);
+  return m_idleMessage;
+}
+
+void MonListIpMonCWinThread::SetFeedActive(HWND feed) {
+  CriticalSectionLock lock(m_idleLock);
+  m_feed = feed;
+}
+
+BOOL MonListIpMonCWinThread::IsFeedActive() {
+  CriticalSectionLock lock(m_idleLock);
+  return m_feed != kNoWindow;
+}
+
+void MonListIpMonCWinThread::SetCompareActive(HWND compare) {
+  CriticalSectionLock lock(m_idleLock);
+  m_compare = compare;
+}
+
+BOOL MonListIpMonCWinThread::IsCompareActive() {
+  CriticalSectionLock lock(m_idleLock);
+  return m_compare != kNoWindow;
+}
+
+void MonListIpMonCWinThread::ApplyFilters(int on) {
+  CriticalSectionLock lock(m_filtersLock);
+  m_applyFilters = on;
+}
+
+int MonListIpMonCWinThread::GetApplyFilters() {
+  CriticalSectionLock lock(m_filtersLock);
+  return m_applyFilters;
+}
+
+// --- filters ---
+
+int MonListIpMonCWinThread::ApplyFilters() { return m_filter.Passes(m_packet) ? 1 : 0; }
+
+int MonListIpMonCWinThread::PacketMustContain() {
+  // Only a packet with a payload can contain a text.
+  if (m_packet.payloadLength < 1) return 0;
+  return m_filter.MustContain(m_packet) ? 1 : 0;
+}
+
+int MonListIpMonCWinThread::PacketMustNotContain() { return m_filter.MustNotContain(m_packet) ? 1 : 0; }
+
+LONG MonListIpMonCWinThread::LoadFiltersCounts() {
+  const std::string& path = m_owner ? m_owner->GetRegistryPath() : std::string();
+  PacketFilterSet set;
+  const PacketFilterResult result =
+      path.empty() ? PacketFilterStore::ForProfile(Profile()).Read(set) : PacketFilterStore(path).Read(set);
+  if (!result.Ok()) {
+    m_storedFilters = PacketFilterSet{};
+    return -1;
+  }
+  m_storedFilters = set;
+  LONG inForce = 0;
+  for (const auto& list : set.lists) inForce += list.empty() ? 0 : 1;
+  inForce += set.eitherAddress ? 1 : 0;
+  inForce += set.eitherPort && *set.eitherPort > 0 ? 1 : 0;
+  inForce += set.minSize && *set.minSize > 0 ? 1 : 0;
+  inForce += set.maxSize && *set.maxSize > 0 ? 1 : 0;
+  inForce += (set.tcp && set.udp && set.icmp && set.other) ? 0 : 1;
+  inForce += set.mustContain.empty() ? 0 : 1;
+  inForce += set.mustNotContain.empty() ? 0 : 1;
+  return inForce;
+}
+
+LONG MonListIpMonCWinThread::LoadFilters() {
+  // Held for the whole run: no packet is matched against a half-loaded set.
+  CriticalSectionLock lock(m_filtersLock);
+  UnLoadFiltersLocked();
+  if (LoadFiltersCounts() < 0) return E_UNEXPECTED;
+  if (!m_filter.Load(m_storedFilters)) return E_UNEXPECTED;
+  return S_OK;
+}
+
+void MonListIpMonCWinThread::UnLoadFilters() {
+  CriticalSectionLock lock(m_filtersLock);
+  UnLoadFiltersLocked();
+}
+
+void MonListIpMonCWinThread::UnLoadFiltersLocked() {
+  m_filter.Clear();
+  m_storedFilters = PacketFilterSet{};
+}
+
+bool MonListIpMonCWinThread::FiltersLoaded() {
+  CriticalSectionLock lock(m_filtersLock);
+  return m_filter.IsLoaded();
+}
+
+// --- packet log ---
+
+std::string MonListIpMonCWinThread::LogGet() {
+  return Profile().GetProfileString("", "IpMonLogCurrent", kDefaultLogName);
+}
+
+bool MonListIpMonCWinThread::OpenLogLocked(const std::string& name) {
+  CloseLogLocked();
+  m_logName = name;
+  m_logOpen = m_logFile.OpenShared(name) && m_logBuffer.Open(name);
+  if (!m_logOpen) CloseLogLocked();
+  return m_logOpen;
+}
+
+void MonListIpMonCWinThread::CloseLogLocked() {
+  m_logBuffer.Close();  // writes out what is pending
+  m_logFile.Close();
+  m_logOpen = false;
+}
+
+LONG MonListIpMonCWinThread::LogUseCurrent(int reopen) {
+  const std::string name = LogGet();
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  if (m_logOpen || reopen) OpenLogLocked(name);
+  return 0;
+}
+
+BOOL MonListIpMonCWinThread::IsLogOpen() {
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  return m_logOpen ? 1 : 0;
+}
+
+LONG MonListIpMonCWinThread::LogWrite(const void* data, LONG length, const char* source, const char* destination,
+                                      const char* time, DWORD* position) {
+  if (length > PacketLogFile::kMaxDataLength) return 0;
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  if (!GetLog() || !m_logOpen) return 0;
+  const LONG written = m_logBuffer.Write(data, length, source, destination, time, position);
+  if (m_logBuffer.IsDue(PacketLogBuffer::NowMs())) m_logBuffer.Flush();
+  return written;
+}
+
+void MonListIpMonCWinThread::FlushLog() {
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  m_logBuffer.Flush();
+}
+
+void MonListIpMonCWinThread::FlushLogIfDue() {
+  // While packets flow, look at the pending batch's age every 20 ms or so.
+  const std::int64_t now = PacketLogBuffer::NowMs();
+  if (now - m_lastFlushCheckMs < PacketLogBuffer::kMaxAgeMs) return;
+  m_lastFlushCheckMs = now;
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  if (m_logBuffer.IsDue(now)) m_logBuffer.Flush();
+}
+
+LONG MonListIpMonCWinThread::ReadNextLocked(PacketLogFile& file, LONG* position, void* buffer, LONG size,
+                                            std::string* source, std::string* destination, std::string* time) {
+  if (!file.IsOpen()) return 0;
+  if (buffer == nullptr) return file.ReadNext(position, nullptr, 0, source, destination, time);
+  // A record longer than the buffer ends the read: it is not cut to fit, and the position stays
+  // at it.
+  const std::int64_t at = file.Tell();
+  LONG found = 0;
+  std::string s, d, t;
+  _LogRecMarker header;
+  const LONG read = file.ReadNext(&found, buffer, size, &s, &d, &t, &header);
+  if (read < 1) return read;
+  if (header.dataLength > size) {
+    file.Seek(at);
+    std::memset(buffer, 0, static_cast<std::size_t>(size));
+    return -1;
+  }
+  if (position) *position = found;
+  if (source) *source = std::move(s);
+  if (destination) *destination = std::move(d);
+  if (time) *time = std::move(t);
+  return read;
+}
+
+LONG MonListIpMonCWinThread::LogReadNext(LONG* position, void* buffer, LONG size, std::string* source,
+                                         std::string* destination, std::string* time) {
+  std::lock_guard<PacketLogLock> lock(m_logLock);
+  return ReadNextLocked(m_logFile, position, buffer, size, source, destination, time);
+}
+
+LONG MonListIpMonCWinThread::LogRead(LONG position, void* buffer, LONG size, std::string* source,
+                                     std::string* destination, std::string* time) {
+  std::lock_guard<PacketLogLock> lock(m_logLock);
+  if (!m_logFile.IsOpen() || buffer == nullptr || size < 1) return 0;
+  return m_logFile.Read(position, buffer, size, source, destination, time);
+}
+
+LONG MonListIpMonCWinThread::LogGetMaxRecNum() {
+  const std::string name = LogGet();
+  std::lock_guard<PacketLogLock> lock(m_logLock);
+  if (m_logFile.IsOpen()) return m_logFile.GetMaxRecNum();
+  return PacketLogFile::GetMaxRecNum(name);
+}
+
+LONG MonListIpMonCWinThread::LogSetPageSize(LONG size) {
+  const LONG clamped = ClampLogPageSize(size);
+  m_pageSize.store(clamped);
+  return clamped;
+}
+
+void MonListIpMonCWinThread::LogSetRange(DWORD start, DWORD end) {
+  CriticalSectionLock lock(m_rangeLock);
+  m_rangeStart = start;
+  m_rangeEnd = end;
+}
+
+void MonListIpMonCWinThread::LogGetRange(DWORD* start, DWORD* end) {
+  CriticalSectionLock lock(m_rangeLock);
+  if (start) *start = m_rangeStart;
+  if (end) *end = m_rangeEnd;
+}
+
+int MonListIpMonCWinThread::IsLogRange() {
+  CriticalSectionLock lock(m_rangeLock);
+  return static_cast<LONG>(m_rangeStart) < 0 && static_cast<LONG>(m_rangeEnd) < 0 ? 0 : 1;
+}
+
+const std::uint8_t* MonListIpMonCWinThread::PacketSetRange(const std::uint8_t* frame, LONG ipOffset,
+                                                           DWORD* frameLength) {
+  DWORD start = 0, end = 0;
+  LogGetRange(&start, &end);
+  if (frame == nullptr || frameLength == nullptr || m_packet.payload == nullptr || m_packet.payloadLength < 1 ||
+      (start == 0 && end == 0))
+    return frame;
+  // The capture library's bytes are read-only: trim a copy of the captured frame.
+  m_frameCopy.assign(frame, frame + *frameLength);
+  const auto payloadOffset = static_cast<std::uint32_t>(m_packet.payload - frame);
+  const PayloadTrim trim = TrimPayloadToRange(m_frameCopy.data(), *frameLength, static_cast<std::uint32_t>(ipOffset),
+                                              payloadOffset, m_packet.payloadLength, start, end);
+  if (!trim.trimmed) return frame;
+  *frameLength = trim.frameLength;
+  // The size, its text and the payload now describe the trimmed packet.
+  DecodeFrameAs(m_packet.typeCode, m_frameCopy.data(), trim.frameLength, static_cast<std::uint32_t>(ipOffset),
+                m_packet);
+  return m_frameCopy.data();
+}
+
+void MonListIpMonCWinThread::TruncateLog() {
+  const std::string fallback = LogGet();
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  const std::string name = m_logName.empty() ? fallback : m_logName;
+  const bool wasOpen = m_logOpen;
+  CloseLogLocked();  // what is pending goes first; the truncation then removes it with the rest
+  PacketLogFile emptied;
+  emptied.OpenTruncate(name);
+  emptied.Close();
+  if (wasOpen) OpenLogLocked(name);
+}
+
+void MonListIpMonCWinThread::LoadLastLog() {
+  MonListIpMon* list = m_owner;
+  const std::string fallback = LogGet();
+  {
+    std::lock_guard<PacketLogLock> lock(m_logLock);
+    PacketLogFile own;
+    PacketLogFile* file = &m_logFile;
+    if (!m_logFile.IsOpen()) {
+      const std::string name = m_logName.empty() ? fallback : m_logName;
+      if (name.empty() || !own.OpenReadOnly(name)) file = nullptr;
+      else file = &own;
+    }
+    if (file && list) {
+      const bool wasVisible = list->ShowWindow(SW_HIDE);
+      list->ListDeleteRows();
+      ClearExclusive();
+      const std::int64_t saved = file->Tell();
+      const LONG start = m_loadStart.exchange(-1);
+      if (start < 0 || !file->Seek(start)) file->Seek(0);
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kReadBufferSize));
+      const LONG pageSize = LogGetPageSize();
+      for (LONG i = 0; i < pageSize; ++i) {
+        LONG position = 0;
+        std::string time;
+        const LONG read = ReadNextLocked(*file, &position, buffer.data(), kReadBufferSize, nullptr, nullptr, &time);
+        if (read < 1) break;
+        ShowPacketReceive(buffer.data(), read, time.c_str(), 1, position, kEthernetHeader);
+      }
+      file->Seek(saved);
+      if (wasVisible) list->ShowWindow(SW_SHOW);
+    }
+    m_loadStart.store(-1);
+  }
+  SetLogLast(0);
+}
