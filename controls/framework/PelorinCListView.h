@@ -122,8 +122,8 @@ class PelorinCListView : public ListControl {
   int m_columnCount = 0;
   Font m_font;
   int m_fontSize = 0;
-  int m_currentItem = -1;
-  int m_currentColumn = -1;
+  std::atomic<int> m_currentItem{-1};  // written by workers that clear the list too
+  std::atomic<int> m_currentColumn{-1};
   std::atomic<int> m_rowCounter{0};
   std::unique_ptr<PelorinCThread> m_thread;
   Point m_clickPoint;
