@@ -11,6 +11,19 @@ void FrameWindow::SetMenu(std::unique_ptr<Menu> menu) {
   Changed(kChangeMenu);
 }
 
+void FrameWindow::SetIcon(const IconImage& icon) {
+  {
+    std::lock_guard<std::mutex> lock(StateLock());
+    m_icon = icon;
+  }
+  Changed(kChangeIcon);
+}
+
+IconImage FrameWindow::GetIcon() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_icon;
+}
+
 StatusBar* FrameWindow::CreateStatusBar(const std::vector<UINT>& indicators) {
   auto bar = std::make_unique<StatusBar>();
   if (!bar->Create(this)) return nullptr;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/IconImage.h"
 #include "ui/Menu.h"
 #include "ui/StatusBar.h"
 #include "ui/Window.h"
@@ -24,6 +25,10 @@ class FrameWindow : public Window {
   // A menu of the bar (or one of its sub-menus) is opening: runs the frame's update rules on it.
   void OnMenuOpening(Menu& menu) { menu.UpdateItems(this); }
 
+  // The large icon of the window (title bar, task switcher).
+  void SetIcon(const IconImage& icon);
+  IconImage GetIcon() const;
+
   StatusBar* CreateStatusBar(const std::vector<UINT>& indicators);
   StatusBar* GetStatusBar() const { return m_statusBar.get(); }
   void SetMessageText(const std::string& text);
@@ -35,4 +40,5 @@ class FrameWindow : public Window {
   void PlaceStatusBar();
   std::unique_ptr<Menu> m_menu;
   std::unique_ptr<StatusBar> m_statusBar;
+  IconImage m_icon;  // under the window's state lock
 };

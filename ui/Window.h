@@ -54,6 +54,7 @@ class Window {
   static constexpr unsigned kChangeColumns = 0x040;
   static constexpr unsigned kChangeScroll = 0x080;
   static constexpr unsigned kChangeMenu = 0x100;
+  static constexpr unsigned kChangeIcon = 0x200;
   static constexpr unsigned kChangeAll = 0xFFF;
 
   Window();

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "ui/qt/QtIcons.h"
 #include "ui/qt/QtMenus.h"
 #include "ui/qt/QtText.h"
 
@@ -59,6 +60,7 @@ class FrameView : public QtWindowView {
     auto* frame = dynamic_cast<FrameWindow*>(Model());
     if (changes & Window::kChangeText) main->setWindowTitle(ToQString(frame->GetWindowText()));
     if (changes & Window::kChangeMenu) BuildMenuBar(main, frame);
+    if (changes & Window::kChangeIcon) main->setWindowIcon(ToQIcon(frame->GetIcon()));
   }
 
  private:
