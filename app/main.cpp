@@ -1,13 +1,38 @@
 #include <cstdio>
+#include <cstring>
 
-#include "controls/framework/CPelorinControlsApp.h"
-#include "platform/AppProfile.h"
-#include "wincap/CPelorinWinCapApp.h"
+#include "app/CPelorinProApp.h"
+#include "app/MenuIds.h"
+#include "app/TerminationWatch.h"
+#include "ui/qt/QtUiSession.h"
 
-int main() {
-  AppProfile profile("DunmereIncProducts\\Setup", "PelorinPro");
-  CPelorinWinCapApp::Instance().InitInstance();
-  CPelorinControlsApp::Instance().InitInstance();
-  std::printf("Pelorin Pro v3.1 (profile %s in %s)\n", profile.AppKey().c_str(), profile.Store().Path().c_str());
-  return 0;
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: PelorinPro [--start-scanning]\n"
+    "  --start-scanning  start scanning in the panes of the saved layout once they are shown\n"
+    "Capturing packets needs root or the capabilities cap_net_raw,cap_net_admin on the program.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool startScanning = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--start-scanning") == 0) {
+      startScanning = true;
+    } else if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  TerminationWatch termination;
+  CPelorinProApp application;
+  return RunApplication(argc, argv, [&]() -> FrameWindow* {
+    CMainFrame* frame = application.InitInstance();
+    if (frame == nullptr) return nullptr;
+    termination.SetTarget(frame->GetSafeHwnd());
+    // Queued behind the layout commands, so the panes exist when scanning starts.
+    if (startScanning) frame->PostMessage(WM_COMMAND, ID_SCAN_START_STOP, 0);
+    return frame;
+  });
 }

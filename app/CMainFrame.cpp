@@ -1,0 +1,174 @@
+#include "app/CMainFrame.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "app/MainMenu.h"
+#include "app/MenuIds.h"
+#include "app/ProgramIcon.h"
+#include "common/Messages.h"
+#include "controls/connections/MonListMon.h"
+#include "controls/packets/DlgPelorinFilters.h"
+#include "controls/packets/MonListIpMon.h"
+#include "ui/UiServices.h"
+
+namespace {
+
+// The current directory with a separator at its end; empty when it cannot be read.
+std::string CurrentDirectory() {
+  char buffer[PATH_MAX];
+  if (::getcwd(buffer, sizeof(buffer)) == nullptr) return {};
+  std::string folder(buffer);
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame() = default;
+
+CMainFrame::~CMainFrame() {
+  m_closing = true;
+  // Panes end their workers before their windows go; then the engine channel is released.
+  for (Pane pane : {Pane::Packets, Pane::Connections, Pane::ProtocolStats, Pane::IpStats})
+    if (PelorinCListView* view = GetPane(pane); view != nullptr && view->GetThread() != nullptr) view->ProcessClose();
+  m_filtersWindow.reset();
+  DestroyWindow();
+  for (auto& pane : m_panes) pane.reset();
+  if (m_firewall) m_firewall->DetachChannel();
+}
+
+bool CMainFrame::LoadFrame() {
+  if (!FrameWindow::Create(kTitle, Rect{0, 0, kWidth, kHeight})) return false;
+  SetMenu(BuildMainMenu());
+  CreateStatusBar({ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL});
+  SetMessageText(kReadyText);
+  SetIcon(ProgramIcon128());
+  SetTitle(kTitle);
+  MapCommands();
+  MapUpdateRules();
+  return true;
+}
+
+void CMainFrame::FrameInit() {
+  WaitCursor wait;
+  AppProfile& app = *m_application;
+  m_workingDirectory = CurrentDirectory();
+  const std::string& work = m_workingDirectory;
+
+  // Every run begins on the default logs, whatever session the last one chose.
+  app.WriteProfileString("", "IpMonLog", work + "PelorinProLogPkt.rec");
+  app.WriteProfileString("", "IpMonLogCurrent", work + "PelorinProLogPkt.rec");
+  app.WriteProfileString("", "IpConnectLog", work + "PelorinProLogConnect.rec");
+  app.WriteProfileString("", "IpConnectLogCurrent", work + "PelorinProLogConnect.rec");
+  app.WriteProfileString("", "SessLogs", work + "SessionLogs/");
+  app.WriteProfileString("", "Configurations", work + "Cfg/");
+  app.WriteProfileString("", "ConnectionsLinkLogs", work + "ConnLogs/");
+  // The session and configuration commands store their files there; an existing folder stays.
+  for (const char* folder : {"SessionLogs", "Cfg", "ConnLogs"}) ::mkdir((work + folder).c_str(), 0755);
+
+  m_currentAdapter = app.GetProfileInt("", "AdapterCurr", 0);
+  if (m_currentAdapter < 0) ShowNoAdapter();
+
+  // The panes are made when the message loop reaches these commands, after start-up.
+  for (Pane pane : PanesOfLayout(app.GetProfileString("", "Layout", kDefaultLayout))) {
+    static constexpr std::array<UINT, kPaneCount> kCommands{ID_VIEW_CONNECTIONS, ID_VIEW_PACKETS,
+                                                            ID_VIEW_PROTOCOL_STATS, ID_VIEW_IP_STATS};
+    PostMessage(WM_COMMAND, kCommands[Index(pane)], 0);
+  }
+
+  SetStartStopText(kStartText);
+  m_scanning = false;
+
+  m_firewall = std::make_unique<FirewallConsole>(app);
+  m_firewall->ResolveEngineFiles(work);
+
+  m_monitorExclusive = app.GetProfileInt("", "MonitorExclusive", 0) != 0;
+  app.WriteProfileInt("", "MonitorExclusive", m_monitorExclusive ? 1 : 0);
+  if (Menu* menu = GetMenu()) menu->CheckMenuItem(ID_VIEW_MONITOR_EXCLUSIVE, m_monitorExclusive ? MF_CHECKED : MF_UNCHECKED);
+
+  if (!m_firewall->LocalInterfaceFile().empty())
+    m_firewall->AttachChannel(m_firewall->LocalInterfaceFile(), app.AppKey());
+  m_firewall->ResolveProcessFile(work);
+}
+
+std::string CMainFrame::GetStartStopText() const {
+  return GetMenu() != nullptr ? GetMenu()->GetMenuString(ID_SCAN_START_STOP, MF_BYCOMMAND) : std::string{};
+}
+
+void CMainFrame::SetStartStopText(const std::string& text) {
+  if (Menu* menu = GetMenu()) menu->SetMenuItemText(ID_SCAN_START_STOP, text);
+  DrawMenuBar();
+}
+
+void CMainFrame::ShowNoAdapter() { ::MessageBox(this, kNoAdapterText, kNoAdapterCaption, MB_OK); }
+
+void CMainFrame::StackPanes() {
+  std::array<bool, kPaneCount> visible{};
+  for (Pane pane : kScreenOrder) visible[Index(pane)] = IsPaneVisible(pane);
+  const int statusHeight = GetStatusBar() != nullptr ? GetStatusBar()->GetClientRect().Height() : 0;
+  const std::array<Rect, kPaneCount> places = ::StackPanes(GetClientRect(), statusHeight, visible);
+  for (Pane pane : kScreenOrder)
+    if (visible[Index(pane)]) GetPane(pane)->ShowWindow(SW_HIDE);
+  for (Pane pane : kScreenOrder) {
+    if (!visible[Index(pane)]) continue;
+    const Rect& place = places[Index(pane)];
+    GetPane(pane)->SetWindowPos(HWND_TOP, place.left, place.top, place.Width(), place.Height(), SWP_SHOWWINDOW);
+  }
+}
+
+void CMainFrame::OnSize(UINT type, int cx, int cy) {
+  FrameWindow::OnSize(type, cx, cy);
+  StackPanes();
+}
+
+LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CONTEXTMENU:
+      // A pane sends its screen point in wParam and its own handle in lParam.
+      if (Window::FromHandle(static_cast<HWND>(lParam)) != nullptr) {
+        const auto point = static_cast<LPARAM>(wParam);
+        OnPaneContextMenu(static_cast<HWND>(lParam), Point{GET_X_LPARAM(point), GET_Y_LPARAM(point)});
+        return 0;
+      }
+      break;
+    case WM_PELORIN_CLOSE_WINDOW:
+      // The filters window ends itself with OK or Cancel and asks its owner to delete it.
+      if (m_filtersWindow && static_cast<HWND>(lParam) == m_filtersWindow->GetSafeHwnd()) CloseFiltersWindow();
+      return 0;
+    default:
+      break;
+  }
+  return FrameWindow::WindowProc(message, wParam, lParam);
+}
+
+void CMainFrame::CloseFiltersWindow() {
+  if (!m_filtersWindow) return;
+  m_filtersWindow->ShowWindow(SW_HIDE);
+  m_filtersWindow->DestroyWindow();
+  m_filtersWindow.reset();
+}
+
+void CMainFrame::OnClose() { Shutdown(); }
+
+void CMainFrame::Shutdown() {
+  if (m_closing) return;
+  m_closing = true;
+  ShowWindow(SW_HIDE);
+  if (m_filtersWindow) m_filtersWindow->ShowWindow(SW_HIDE);
+  if (MonListIpMon* packets = Packets()) packets->ListDlgCloseAll();
+  if (MonListMon* connections = Connections()) connections->ListDlgCloseAll();
+  for (Pane pane : {Pane::Packets, Pane::Connections, Pane::ProtocolStats, Pane::IpStats})
+    if (PelorinCListView* view = GetPane(pane)) view->ProcessClose();
+  CloseFiltersWindow();
+  DestroyWindow();
+}
+
+bool CMainFrame::OnHelpInfo() {
+  UiServices::Current().OpenHelpFile(kHelpFile, 3);  // the contents
+  return true;
+}

@@ -1,0 +1,126 @@
+#pragma once
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/FirewallConsole.h"
+#include "app/PaneLayout.h"
+#include "controls/framework/PelorinCListView.h"
+#include "platform/AppProfile.h"
+#include "ui/FrameWindow.h"
+
+class MonListMon;
+class MonListIpMon;
+class MonListStat;
+class MonListStatIp;
+class DlgPelorinFilters;
+
+// The main window: menu, status bar and the four monitor panes stacked in its client area. It
+// prepares the profile values the panes read, creates each pane the first time it is shown,
+// starts and stops scanning for all of them together and closes them in order when it closes.
+class CMainFrame : public FrameWindow {
+ public:
+  static constexpr char kTitle[] = "Pelorin Pro v3.1";
+  static constexpr char kRegistryPath[] = "\\Software\\DunmereIncProducts\\Setup\\PelorinPro";
+  static constexpr char kStartText[] = "Start Scanning";
+  static constexpr char kStopText[] = "Stop Scanning";
+  static constexpr char kReadyText[] = "For Help, Press F1";
+  static constexpr char kNoAdapterText[] =
+      "No selected network Interface detected.\n\nSelect menus File->Properties and select\nInterfaces. Select a "
+      "network Interface from\nthe available network cards.\n\nRead detail information on the Network "
+      "Interface\nin Help...( F1 ).\n\n";
+  static constexpr char kNoAdapterCaption[] = "Network Card Interface";
+  static constexpr char kHelpFile[] = "Pelorin.hlp";
+  static constexpr int kWidth = 800;   // px
+  static constexpr int kHeight = 600;  // px
+
+  CMainFrame();
+  ~CMainFrame() override;
+
+  // Creates the window with its menu, status bar, icon and title (hidden).
+  bool LoadFrame();
+  void SetApplication(AppProfile* application) { m_application = application; }
+  AppProfile* GetApplication() const { return m_application; }
+  const std::string& GetRegistryPath() const { return m_registryPath; }
+  // Writes the default log values, checks the adapter, posts the layout commands, resolves the
+  // firewall engine's files and attaches its channel.
+  void FrameInit();
+
+  // Menu commands.
+  void OnViewPane(Pane pane);
+  void OnScanStartStop();
+  void OnViewClear();
+  void OnViewShowCurrentOnly();
+  void OnViewMonitorExclusive();
+  void OnViewApplyFilters();
+  void OnViewSetFilters();
+  void OnViewLoadLog();
+  void OnViewLoadFullLog();
+  void OnFileSaveLayout();
+  void OnAppAbout();
+
+  // Places the visible panes one above the other.
+  void StackPanes();
+
+  // State.
+  PelorinCListView* GetPane(Pane pane) const { return m_panes[Index(pane)].get(); }
+  bool IsPaneVisible(Pane pane) const { return GetPane(pane) != nullptr && !m_hidden[Index(pane)]; }
+  MonListMon* Connections() const;
+  MonListIpMon* Packets() const;
+  MonListStat* ProtocolStats() const;
+  MonListStatIp* IpStats() const;
+  DlgPelorinFilters* GetFiltersWindow() const { return m_filtersWindow.get(); }
+  int GetVisiblePanes() const { return m_visiblePanes; }
+  bool IsScanning() const { return m_scanning; }
+  bool IsFirstStartPending() const { return m_firstStartPending; }
+  bool IsShowCurrentOnly() const { return m_showCurrentOnly; }
+  bool IsMonitorExclusive() const { return m_monitorExclusive; }
+  bool IsClosing() const { return m_closing; }
+  int GetCurrentAdapter() const { return m_currentAdapter; }
+  const std::string& GetWorkingDirectory() const { return m_workingDirectory; }
+  const FirewallConsole* GetFirewall() const { return m_firewall.get(); }
+  std::string GetStartStopText() const;
+
+ protected:
+  // Constructs a pane and creates its window in the client area; null when it cannot be made.
+  virtual std::unique_ptr<PelorinCListView> MakePane(Pane pane, const Rect& client);
+  // The modeless filters window of the packet pane, shown.
+  virtual std::unique_ptr<DlgPelorinFilters> MakeFiltersWindow();
+
+  bool OnCommand(UINT id, UINT code, HWND control) override;
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnClose() override;
+  void OnSize(UINT type, int cx, int cy) override;
+  bool OnHelpInfo() override;
+
+ private:
+  static constexpr std::size_t Index(Pane pane) { return static_cast<std::size_t>(pane); }
+  void MapCommands();
+  void MapUpdateRules();
+  void SetStartStopText(const std::string& text);
+  bool CheckAdapter();
+  void ShowNoAdapter();
+  void CreatePane(Pane pane);
+  void HidePane(Pane pane);
+  void ReshowPane(Pane pane);
+  void CloseFiltersWindow();
+  bool IsPacketThreadIdle() const;
+  bool IsConnectionsThreadIdle() const;
+  void OnPaneContextMenu(HWND pane, Point screenPoint);
+  void Shutdown();
+
+  AppProfile* m_application = nullptr;
+  std::string m_registryPath = kRegistryPath;
+  std::string m_workingDirectory;
+  std::unique_ptr<FirewallConsole> m_firewall;
+  std::array<std::unique_ptr<PelorinCListView>, kPaneCount> m_panes;
+  std::array<bool, kPaneCount> m_hidden{};
+  std::unique_ptr<DlgPelorinFilters> m_filtersWindow;  // the packet pane's filters window
+  int m_currentAdapter = -1;
+  bool m_closing = false;
+  bool m_scanning = true;  // until start-up says otherwise
+  int m_visiblePanes = 0;
+  bool m_showCurrentOnly = false;
+  bool m_firstStartPending = true;
+  bool m_monitorExclusive = false;
+};
