@@ -1,0 +1,407 @@
+// The main frame driven headless through its menu: start-up values, pane creation and stacking,
+// the show/hide rules, start/stop order, the menu's enabling rules and the shutdown order. The
+// panes are the real ones (scanning the machine's tables and counters), wrapped to record the
+// calls the frame makes on them.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/CPelorinProApp.h"
+#include "app/MenuIds.h"
+#include "common/Messages.h"
+#include "controls/connections/MonListMon.h"
+#include "controls/connections/PelorinCThreadMonListMon.h"
+#include "controls/packets/DlgPelorinFilters.h"
+#include "controls/packets/MonListIpMon.h"
+#include "controls/packets/MonListIpMonCWinThread.h"
+#include "controls/stats/MonListStat.h"
+#include "controls/stats/MonListStatCWinThread.h"
+#include "controls/stats/MonListStatIp.h"
+#include "controls/stats/MonListStatIpCWinThread.h"
+#include "ui/ScriptedServices.h"
+#include "ui/UiPump.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+// A real pane that notes what the frame asks of it.
+template <class Base>
+class Recording : public Base {
+ public:
+  template <class... Args>
+  Recording(Calls* calls, std::string name, Args&&... args)
+      : Base(std::forward<Args>(args)...), m_calls(calls), m_name(std::move(name)) {}
+  LONG ListStart() override { return Noted("start", [&] { return Base::ListStart(); }); }
+  void ListStop() override { Noted("stop", [&] { Base::ListStop(); }); }
+  void ListDeleteAll() override { Noted("clear", [&] { Base::ListDeleteAll(); }); }
+  void ProcessClose() override { Noted("close", [&] { Base::ProcessClose(); }); }
+
+ private:
+  // Notes the frame's call, not the calls the pane makes on itself while it runs.
+  template <class Call>
+  auto Noted(const char* what, Call call) {
+    if (m_depth == 0) m_calls->push_back(std::string(what) + " " + m_name);
+    ++m_depth;
+    struct Leave {
+      int& depth;
+      ~Leave() { --depth; }
+    } leave{m_depth};
+    return call();
+  }
+  Calls* m_calls;
+  std::string m_name;
+  int m_depth = 0;
+};
+
+class TestFrame : public CMainFrame {
+ public:
+  explicit TestFrame(Calls* calls) : m_calls(calls) {}
+  ~TestFrame() override = default;
+
+ protected:
+  std::unique_ptr<PelorinCListView> MakePane(Pane pane, const Rect& client) override {
+    AppProfile* app = GetApplication();
+    const std::string& path = GetRegistryPath();
+    switch (pane) {
+      case Pane::Connections:
+        return Created(std::make_unique<Recording<MonListMon>>(m_calls, "connections", app, path, kTitle), 1024, client);
+      case Pane::Packets:
+        return Created(std::make_unique<Recording<MonListIpMon>>(m_calls, "packets", app, path, kTitle), 1027, client);
+      case Pane::ProtocolStats:
+        return Created(std::make_unique<Recording<MonListStat>>(m_calls, "protocol", app, kTitle), 1025, client);
+      case Pane::IpStats:
+        return Created(std::make_unique<Recording<MonListStatIp>>(m_calls, "ip", app, kTitle), 1026, client);
+    }
+    return nullptr;
+  }
+
+ private:
+  template <class P>
+  std::unique_ptr<PelorinCListView> Created(std::unique_ptr<P> pane, UINT id, const Rect& client) {
+    if (pane->MonListCreate(this, id, client) != 0) return nullptr;
+    return pane;
+  }
+  Calls* m_calls;
+};
+
+class MainFrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/pelorin-frame-XXXXXX";
+    m_folder = std::string(mkdtemp(pattern)) + "/";
+    m_previousFolder = std::filesystem::current_path();
+    std::filesystem::current_path(m_folder);
+    setenv("PELORIN_REGISTRY", (m_folder + "registry.reg").c_str(), 1);
+    UiPump::Instance().AttachToCurrentThread();
+  }
+  void TearDown() override {
+    m_app.reset();
+    UiPump::Instance().PumpPending();
+    std::filesystem::current_path(m_previousFolder);
+    unsetenv("PELORIN_REGISTRY");
+    std::filesystem::remove_all(m_folder);
+  }
+
+  // Starts the program with a layout and an adapter choice ("lo" when not negative) and lets the
+  // posted layout commands run.
+  CMainFrame* Start(const char* layout, int adapter = -1) {
+    if (layout != nullptr) m_profile.WriteProfileString("", "Layout", layout);
+    m_profile.WriteProfileInt("", "AdapterCurr", adapter);
+    if (adapter >= 0) m_profile.WriteProfileString("", "AdapterCurrName", "lo");
+    m_app = std::make_unique<CPelorinProApp>();
+    CMainFrame* frame = m_app->InitInstance(std::make_unique<TestFrame>(&m_calls));
+    UiPump::Instance().PumpPending();
+    return frame;
+  }
+  bool Choose(CMainFrame* frame, UINT id) { return frame->GetMenu()->Choose(id, frame); }
+  bool Enabled(CMainFrame* frame, UINT id) {
+    Menu* holder = nullptr;
+    frame->GetMenu()->Find(id, MF_BYCOMMAND, &holder);
+    holder->UpdateItems(frame);
+    return frame->GetMenu()->IsEnabled(id);
+  }
+  Calls Taken() { return std::exchange(m_calls, {}); }
+
+  std::string m_folder;
+  std::filesystem::path m_previousFolder;
+  ScriptedServices m_script;
+  AppProfile m_profile{"DunmereIncProducts\\Setup", "PelorinPro"};
+  Calls m_calls;
+  std::unique_ptr<CPelorinProApp> m_app;
+};
+
+TEST_F(MainFrameTest, StartUpRewritesTheDefaultsAndShowsTheDefaultLayout) {
+  m_profile.WriteProfileString("", "IpMonLogCurrent", "/elsewhere/session.rec");
+  m_profile.WriteProfileString("", "RampaMemFileRemote", "/remote/engine.mem");
+  m_profile.WriteProfileString("", "CfgFileRemote", "/remote/rules.cfg");
+  m_profile.WriteProfileInt("", "MonitorExclusive", 1);
+  CMainFrame* frame = Start(nullptr, 0);
+  ASSERT_NE(frame, nullptr);
+
+  EXPECT_EQ(frame->GetWindowText(), "Pelorin Pro v3.1");
+  EXPECT_EQ(frame->GetWindowRect().Width(), 800);
+  EXPECT_EQ(frame->GetWindowRect().Height(), 600);
+  EXPECT_TRUE(frame->IsShown());
+  EXPECT_FALSE(frame->GetIcon().IsNull());
+  ASSERT_NE(frame->GetStatusBar(), nullptr);
+  EXPECT_EQ(frame->GetStatusBar()->GetCount(), 4);
+  EXPECT_EQ(frame->GetStatusBar()->GetItemID(1), ID_INDICATOR_CAPS);
+
+  EXPECT_EQ(m_profile.GetProfileString("", "IpMonLog"), m_folder + "PelorinProLogPkt.rec");
+  EXPECT_EQ(m_profile.GetProfileString("", "IpMonLogCurrent"), m_folder + "PelorinProLogPkt.rec");
+  EXPECT_EQ(m_profile.GetProfileString("", "IpConnectLogCurrent"), m_folder + "PelorinProLogConnect.rec");
+  EXPECT_EQ(m_profile.GetProfileString("", "SessLogs"), m_folder + "SessionLogs/");
+  EXPECT_EQ(m_profile.GetProfileString("", "Configurations"), m_folder + "Cfg/");
+  EXPECT_EQ(m_profile.GetProfileString("", "ConnectionsLinkLogs"), m_folder + "ConnLogs/");
+  EXPECT_TRUE(std::filesystem::is_directory(m_folder + "ConnLogs"));
+  // The remote attachment is forgotten: the console is back on this machine's engine.
+  EXPECT_EQ(m_profile.GetProfileString("", "RampaMemFileRemote"), m_folder + "RamparoInterfaceMem.mem");
+  EXPECT_EQ(m_profile.GetProfileString("", "CfgFileRemote"), m_folder + "Ramparo.cfg");
+  EXPECT_NE(frame->GetFirewall()->ChannelView(), nullptr);
+  EXPECT_EQ(m_profile.GetProfileInt("", "MonitorExclusive", 0), 1);
+  EXPECT_TRUE(frame->GetMenu()->IsChecked(ID_VIEW_MONITOR_EXCLUSIVE));
+
+  // "18": connections and packets, created by the posted commands, neither scanning yet.
+  EXPECT_NE(frame->Connections(), nullptr);
+  EXPECT_NE(frame->Packets(), nullptr);
+  EXPECT_EQ(frame->ProtocolStats(), nullptr);
+  EXPECT_EQ(frame->GetVisiblePanes(), 2);
+  EXPECT_EQ(frame->Connections()->GetDlgCtrlID(), 1024);
+  EXPECT_EQ(frame->Packets()->GetDlgCtrlID(), 1027);
+  EXPECT_EQ(frame->Connections()->GetFontSize(), 10);
+  EXPECT_FALSE(frame->IsScanning());
+  EXPECT_EQ(frame->GetStartStopText(), "Start Scanning");
+  EXPECT_TRUE(m_script.Messages().empty());
+  EXPECT_TRUE(Taken().empty());
+}
+
+TEST_F(MainFrameTest, NoAdapterIsReportedAndThePacketPaneIsNeverMade) {
+  CMainFrame* frame = Start("18", -1);
+  ASSERT_EQ(m_script.Messages().size(), 2u);  // start-up, then the posted packet command
+  EXPECT_EQ(m_script.Messages()[0].caption, "Network Card Interface");
+  EXPECT_EQ(m_script.Messages()[0].text.rfind("No selected network Interface detected.\n\n", 0), 0u);
+  EXPECT_EQ(frame->Packets(), nullptr);
+  EXPECT_NE(frame->Connections(), nullptr);
+  EXPECT_FALSE(Enabled(frame, ID_VIEW_PACKETS));
+  frame->OnViewPane(Pane::Packets);  // the box again, every time
+  EXPECT_EQ(m_script.Messages().size(), 3u);
+  EXPECT_EQ(frame->Packets(), nullptr);
+}
+
+TEST_F(MainFrameTest, LayoutBitsSelectThePanesAndSaveLayoutWritesWhatIsVisible) {
+  CMainFrame* frame = Start("0");
+  EXPECT_EQ(frame->GetVisiblePanes(), 0);
+  Choose(frame, ID_FILE_SAVE_LAYOUT);
+  EXPECT_EQ(m_profile.GetProfileString("", "Layout"), "18");  // nothing visible saves the default
+  m_app.reset();
+
+  frame = Start("13");  // 1 is no pane's bit
+  EXPECT_EQ(frame->Connections(), nullptr);
+  EXPECT_NE(frame->ProtocolStats(), nullptr);
+  EXPECT_NE(frame->IpStats(), nullptr);
+  Choose(frame, ID_VIEW_CONNECTIONS);
+  Choose(frame, ID_FILE_SAVE_LAYOUT);
+  EXPECT_EQ(m_profile.GetProfileString("", "Layout"), "14");
+}
+
+TEST_F(MainFrameTest, PanesShareTheClientHeightAndTheLastIsShortenedByTheStatusBar) {
+  CMainFrame* frame = Start("6");  // connections above protocol statistics
+  const Rect client = frame->GetClientRect();
+  const int status = frame->GetStatusBar()->GetClientRect().Height();
+  ASSERT_GT(status, 0);
+  const Rect top = frame->Connections()->GetRectInParent();
+  const Rect bottom = frame->ProtocolStats()->GetRectInParent();
+  EXPECT_EQ(top, (Rect{0, 0, client.Width(), client.Height() / 2}));
+  EXPECT_EQ(bottom, (Rect{0, client.Height() / 2, client.Width(), client.Height() / 2 * 2 - status}));
+  EXPECT_TRUE(frame->Connections()->IsShown());
+
+  // Three panes: a third each, truncated.
+  Choose(frame, ID_VIEW_IP_STATS);
+  const int third = client.Height() / 3;
+  EXPECT_EQ(frame->ProtocolStats()->GetRectInParent(), (Rect{0, third, client.Width(), 2 * third}));
+  EXPECT_EQ(frame->IpStats()->GetRectInParent().Height(), third - status);
+}
+
+TEST_F(MainFrameTest, TheLastVisiblePaneCannotBeHiddenAndHiddenPanesComeBack) {
+  CMainFrame* frame = Start("6");
+  Choose(frame, ID_VIEW_CONNECTIONS);  // hide
+  EXPECT_FALSE(frame->IsPaneVisible(Pane::Connections));
+  EXPECT_FALSE(frame->Connections()->IsShown());
+  EXPECT_EQ(frame->GetVisiblePanes(), 1);
+  EXPECT_EQ(Taken(), (Calls{"stop connections"}));
+  EXPECT_EQ(frame->ProtocolStats()->GetRectInParent().Height(),
+            frame->GetClientRect().Height() - frame->GetStatusBar()->GetClientRect().Height());
+
+  const std::size_t messages = m_script.Messages().size();
+  Choose(frame, ID_VIEW_PROTOCOL_STATS);  // the only visible pane: refused without a word
+  EXPECT_TRUE(frame->IsPaneVisible(Pane::ProtocolStats));
+  EXPECT_EQ(frame->GetVisiblePanes(), 1);
+  EXPECT_EQ(m_script.Messages().size(), messages);
+
+  Choose(frame, ID_VIEW_CONNECTIONS);  // shown again, not scanning: nothing restarts
+  EXPECT_TRUE(frame->IsPaneVisible(Pane::Connections));
+  EXPECT_TRUE(frame->Connections()->IsShown());
+  EXPECT_EQ(frame->GetVisiblePanes(), 2);
+  EXPECT_TRUE(Taken().empty());
+  EXPECT_EQ(frame->GetStartStopText(), "Start Scanning");
+}
+
+TEST_F(MainFrameTest, StartAndStopRunInPaneOrderAndTheFirstStartShowsCurrentOnly) {
+  CMainFrame* frame = Start("30", 0);  // all four
+  m_profile.WriteProfileInt("", "MonitorExclusive", 0);
+  Choose(frame, ID_VIEW_MONITOR_EXCLUSIVE);
+  EXPECT_EQ(m_profile.GetProfileInt("", "MonitorExclusive", 0), 1);
+  Taken();
+
+  ASSERT_TRUE(Choose(frame, ID_SCAN_START_STOP));
+  EXPECT_EQ(Taken(), (Calls{"start connections", "start protocol", "start ip", "start packets"}));
+  EXPECT_EQ(frame->Packets()->GetCaptureThread()->GetMonitorExclusive(), 1);
+  EXPECT_TRUE(frame->IsScanning());
+  EXPECT_EQ(frame->GetStartStopText(), "Stop Scanning");
+  EXPECT_EQ(frame->GetStatusBar()->GetPaneText(0), "For Help, Press F1");
+  EXPECT_TRUE(frame->IsShowCurrentOnly());
+  EXPECT_TRUE(frame->Connections()->IsShowCurrentOnly());
+  EXPECT_TRUE(frame->GetMenu()->IsChecked(ID_VIEW_SHOW_CURRENT_ONLY));
+
+  ASSERT_TRUE(Choose(frame, ID_SCAN_START_STOP));
+  EXPECT_EQ(Taken(), (Calls{"stop connections", "stop protocol", "stop ip", "stop packets"}));
+  EXPECT_EQ(frame->GetStartStopText(), "Start Scanning");
+  Choose(frame, ID_VIEW_SHOW_CURRENT_ONLY);
+  EXPECT_FALSE(frame->Connections()->IsShowCurrentOnly());
+  Choose(frame, ID_SCAN_START_STOP);  // later starts leave the choice alone
+  EXPECT_FALSE(frame->IsShowCurrentOnly());
+  EXPECT_FALSE(frame->Connections()->IsShowCurrentOnly());
+}
+
+TEST_F(MainFrameTest, ReshowingTheConnectionsPaneWhileScanningClearsItFirst) {
+  CMainFrame* frame = Start("6");
+  Choose(frame, ID_SCAN_START_STOP);
+  Choose(frame, ID_VIEW_CONNECTIONS);
+  Choose(frame, ID_VIEW_PROTOCOL_STATS);  // refused: last visible
+  Choose(frame, ID_VIEW_CONNECTIONS);
+  Choose(frame, ID_VIEW_PROTOCOL_STATS);
+  Choose(frame, ID_VIEW_PROTOCOL_STATS);
+  EXPECT_EQ(Taken(), (Calls{"start connections", "start protocol", "stop connections", "clear connections",
+                            "start connections", "stop protocol", "start protocol"}));
+  // A pane made while scanning starts at once.
+  Choose(frame, ID_VIEW_IP_STATS);
+  EXPECT_EQ(Taken(), (Calls{"start ip"}));
+  EXPECT_EQ(frame->GetStartStopText(), "Stop Scanning");
+}
+
+TEST_F(MainFrameTest, MenuRulesFollowThePanesAndTheirThreads) {
+  CMainFrame* frame = Start("2", 0);
+  for (UINT later : {ID_FILE_PROPERTIES, ID_FILE_SESSION_SELECT, ID_SCAN_TRACE, ID_RAMPARO_START, ID_RAMPARO_ATTACH})
+    EXPECT_FALSE(Enabled(frame, later)) << later;
+  for (UINT always : {ID_FILE_SAVE_LAYOUT, ID_APP_EXIT, ID_VIEW_CLEAR, ID_SCAN_START_STOP, ID_APP_ABOUT})
+    EXPECT_TRUE(Enabled(frame, always)) << always;
+  EXPECT_TRUE(Enabled(frame, ID_VIEW_SHOW_CURRENT_ONLY));
+  EXPECT_TRUE(Enabled(frame, ID_VIEW_LOAD_FULL_LOG));
+  EXPECT_FALSE(Enabled(frame, ID_VIEW_LOAD_LOG));  // no packet pane
+  EXPECT_FALSE(Enabled(frame, ID_VIEW_APPLY_FILTERS));
+  EXPECT_TRUE(frame->GetMenu()->IsChecked(ID_VIEW_CONNECTIONS));
+  EXPECT_FALSE(frame->GetMenu()->IsChecked(ID_VIEW_IP_STATS));
+
+  Choose(frame, ID_VIEW_PACKETS);
+  EXPECT_TRUE(Enabled(frame, ID_VIEW_LOAD_LOG));
+  EXPECT_TRUE(Enabled(frame, ID_VIEW_MONITOR_EXCLUSIVE));
+  Choose(frame, ID_SCAN_START_STOP);
+  ASSERT_TRUE(UiPump::Instance().PumpUntil(
+      [&] { return frame->Packets()->GetCaptureThread()->GetIdleMessage() != 0 && !Enabled(frame, ID_VIEW_LOAD_FULL_LOG); },
+      5000));
+  EXPECT_FALSE(Enabled(frame, ID_VIEW_LOAD_LOG));  // scanning
+  EXPECT_FALSE(Enabled(frame, ID_VIEW_MONITOR_EXCLUSIVE));
+
+  // Apply Filters toggles the thread and the check mark follows it.
+  EXPECT_EQ(frame->Packets()->GetCaptureThread()->GetApplyFilters(), 0);
+  Choose(frame, ID_VIEW_APPLY_FILTERS);
+  EXPECT_EQ(frame->Packets()->GetCaptureThread()->GetApplyFilters(), 1);
+  EXPECT_TRUE(Enabled(frame, ID_VIEW_APPLY_FILTERS));
+  EXPECT_TRUE(frame->GetMenu()->IsChecked(ID_VIEW_APPLY_FILTERS));
+  Choose(frame, ID_VIEW_APPLY_FILTERS);
+  EXPECT_EQ(frame->Packets()->GetCaptureThread()->GetApplyFilters(), 0);
+  EXPECT_FALSE(frame->GetMenu()->IsChecked(ID_VIEW_APPLY_FILTERS));
+}
+
+TEST_F(MainFrameTest, SetFiltersOpensOneFiltersWindowThatOkDeletes) {
+  CMainFrame* frame = Start("18", 0);
+  Choose(frame, ID_VIEW_SET_FILTERS);
+  ASSERT_NE(frame->GetFiltersWindow(), nullptr);
+  const HWND first = frame->GetFiltersWindow()->GetSafeHwnd();
+  EXPECT_TRUE(frame->GetFiltersWindow()->IsShown());
+  Choose(frame, ID_VIEW_SET_FILTERS);  // a new window replaces the old one
+  EXPECT_FALSE(Window::IsWindow(first));
+  frame->GetFiltersWindow()->ClickButton(IDOK);
+  UiPump::Instance().PumpPending();
+  EXPECT_EQ(frame->GetFiltersWindow(), nullptr);
+
+  Choose(frame, ID_VIEW_SET_FILTERS);
+  const HWND third = frame->GetFiltersWindow()->GetSafeHwnd();
+  Choose(frame, ID_VIEW_PACKETS);  // hiding the packet pane takes its filters window too
+  EXPECT_EQ(frame->GetFiltersWindow(), nullptr);
+  EXPECT_FALSE(Window::IsWindow(third));
+}
+
+TEST_F(MainFrameTest, ClearEmptiesThePanesAndLoadFullLogRebuildsTheRowsOfTheLog) {
+  CMainFrame* frame = Start("6");
+  Choose(frame, ID_SCAN_START_STOP);
+  ASSERT_TRUE(UiPump::Instance().PumpUntil(
+      [&] { return frame->Connections()->GetItemCount() > 0 && frame->ProtocolStats()->GetItemCount() == 3; }, 10000));
+  Choose(frame, ID_SCAN_START_STOP);
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return Enabled(frame, ID_VIEW_LOAD_FULL_LOG); }, 5000));
+  const int shown = frame->Connections()->GetItemCount();
+
+  // The reload replaces the rows with the log's: one connect record per row shown.
+  Choose(frame, ID_VIEW_LOAD_FULL_LOG);
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return frame->Connections()->GetItemCount() == shown; }, 5000));
+  EXPECT_EQ(frame->Connections()->GetItemCount(), shown);
+
+  // Clear: the connections thread clears its rows and log; the stopped statistics rows go at once.
+  Choose(frame, ID_VIEW_CLEAR);
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return frame->Connections()->GetItemCount() == 0; }, 5000));
+  EXPECT_EQ(frame->ProtocolStats()->GetItemCount(), 0);
+  Choose(frame, ID_VIEW_LOAD_FULL_LOG);  // the emptied log brings nothing back
+  UiPump::Instance().PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(frame->Connections()->GetItemCount(), 0);
+}
+
+TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
+  CMainFrame* frame = Start("18", 0);
+  frame->Connections()->SendMessage(WM_CONTEXTMENU, 0, MAKELPARAM(40, 50));
+  ::SendMessage(frame->GetSafeHwnd(), WM_CONTEXTMENU, MAKELPARAM(40, 50),
+                static_cast<LPARAM>(frame->Connections()->GetSafeHwnd()));
+  ::SendMessage(frame->GetSafeHwnd(), WM_CONTEXTMENU, MAKELPARAM(40, 90),
+                static_cast<LPARAM>(frame->Packets()->GetSafeHwnd()));
+  ASSERT_GE(m_script.Menus().size(), 2u);
+  const auto& packets = m_script.Menus().back();
+  const auto& connections = m_script.Menus()[m_script.Menus().size() - 2];
+  EXPECT_EQ(connections.items, (std::vector<std::string>{"Block/Allow", "Connections Link Monitor"}));
+  EXPECT_EQ(packets.items.front(), "Block/Allow");
+  EXPECT_EQ(packets.items.back(), "Trace");
+  EXPECT_TRUE(packets.enabledIds.empty());  // their windows are not part of this program yet
+}
+
+TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {
+  CMainFrame* frame = Start("30", 0);
+  Choose(frame, ID_SCAN_START_STOP);
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return frame->Connections()->GetItemCount() > 0; }, 10000));
+  Taken();
+  const HWND handle = frame->GetSafeHwnd();
+  const auto begin = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Choose(frame, ID_APP_EXIT));
+  const auto took = std::chrono::steady_clock::now() - begin;
+  EXPECT_FALSE(Window::IsWindow(handle));
+  EXPECT_TRUE(frame->IsClosing());
+  EXPECT_EQ(Taken(), (Calls{"close packets", "close connections", "close protocol", "close ip"}));
+  for (Pane pane : kScreenOrder) EXPECT_EQ(frame->GetPane(pane)->GetThread(), nullptr);
+  std::printf("shutdown with four panes scanning: %lld ms\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+}  // namespace
