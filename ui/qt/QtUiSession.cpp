@@ -174,8 +174,10 @@ int RunApplication(int& argc, char** argv, const std::function<FrameWindow*()>& 
   FrameWindow* frame = createMainWindow ? createMainWindow() : nullptr;
   if (frame == nullptr || !frame->IsCreated()) return 1;
   const HWND main = frame->GetSafeHwnd();
+  // exit, not quit: a quit request first asks every window to close, and a frame window leaves
+  // that answer to its own close handling, so the request would be refused.
   session.OnWindowDestroyed([main](HWND hwnd) {
-    if (hwnd == main) QCoreApplication::quit();
+    if (hwnd == main) QCoreApplication::exit(0);
   });
   const int result = QApplication::exec();
   UiPump::Instance().PumpPending();
