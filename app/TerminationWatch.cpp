@@ -5,11 +5,13 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
 
 #include "ui/Window.h"
 
 namespace {
+
+// SIGUSR2 only wakes the watch when it is to end.
+constexpr int kWake = SIGUSR2;
 
 sigset_t Watched() {
   sigset_t set;
@@ -17,6 +19,7 @@ sigset_t Watched() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGHUP);
+  sigaddset(&set, kWake);
   return set;
 }
 
@@ -30,15 +33,15 @@ TerminationWatch::TerminationWatch() {
 
 TerminationWatch::~TerminationWatch() {
   m_stop.store(true);
+  pthread_kill(m_thread.native_handle(), kWake);
   m_thread.join();
 }
 
 void TerminationWatch::Run() {
   const sigset_t set = Watched();
-  const timespec poll{0, 100 * 1000 * 1000};  // the longest the destructor waits for this thread
   while (!m_stop.load()) {
-    const int signal = sigtimedwait(&set, nullptr, &poll);
-    if (signal < 0) continue;  // timeout or interruption
+    int signal = 0;
+    if (sigwait(&set, &signal) != 0 || signal == kWake) continue;
     const HWND target = m_target.load();
     if (target == kNoWindow || !::PostMessage(target, WM_CLOSE)) std::_Exit(128 + signal);
   }

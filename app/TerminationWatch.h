@@ -6,7 +6,8 @@
 
 // Turns SIGTERM, SIGINT and SIGHUP into a close request for the main window, so a session
 // ending or a kill from a shell runs the same orderly shutdown as File > Exit. Create it before
-// any other thread: the signals are blocked in every thread started after it and taken here.
+// any other thread: the signals are blocked in every thread started after it and taken here
+// (SIGUSR2 too, which the watch uses to end itself).
 class TerminationWatch {
  public:
   TerminationWatch();
