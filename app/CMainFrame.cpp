@@ -3,9 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 
 #include "app/MainMenu.h"
 #include "app/MenuIds.h"

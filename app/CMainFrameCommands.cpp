@@ -3,10 +3,8 @@
 #include "app/CMainFrame.h"
 #include "app/MainMenu.h"
 #include "app/MenuIds.h"
-#include "common/Messages.h"
 #include "controls/connections/MonListMon.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
-#include "controls/packets/DlgPelorinFilters.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/packets/PelorinIpMonFilters.h"
@@ -79,8 +77,8 @@ void CMainFrame::MapUpdateRules() {
   });
   MapUpdate(ID_VIEW_APPLY_FILTERS, [this](CmdUI& cmd) {
     cmd.Enable(IsPaneVisible(Pane::Packets));
-    const MonListIpMonCWinThread* thread = Packets() != nullptr ? Packets()->GetCaptureThread() : nullptr;
-    cmd.SetCheck(thread != nullptr && const_cast<MonListIpMonCWinThread*>(thread)->GetApplyFilters() ? 1 : 0);
+    MonListIpMonCWinThread* thread = Packets() != nullptr ? Packets()->GetCaptureThread() : nullptr;
+    cmd.SetCheck(thread != nullptr && thread->GetApplyFilters() != 0 ? 1 : 0);
   });
   MapUpdate(ID_VIEW_SET_FILTERS, [this](CmdUI& cmd) { cmd.Enable(IsPaneVisible(Pane::Packets)); });
   MapUpdate(ID_VIEW_LOAD_LOG, [this](CmdUI& cmd) { cmd.Enable(IsPaneVisible(Pane::Packets) && IsPacketThreadIdle()); });

@@ -3,13 +3,10 @@
 #include "app/CMainFrame.h"
 #include "app/MenuIds.h"
 #include "controls/connections/MonListMon.h"
-#include "controls/connections/PelorinCThreadMonListMon.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/stats/MonListStat.h"
-#include "controls/stats/MonListStatCWinThread.h"
 #include "controls/stats/MonListStatIp.h"
-#include "controls/stats/MonListStatIpCWinThread.h"
 #include "ui/UiServices.h"
 
 namespace {
