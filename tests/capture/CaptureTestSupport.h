@@ -96,7 +96,7 @@ inline std::vector<Row> Rows(MonListIpMon& list) {
 }
 
 // Ethernet + IPv4 + TCP/UDP/ICMP frames built by hand for replay files.
-struct FrameSpec {
+struct FrameParts {
   int protocol = 17;  // 6 TCP, 17 UDP, 1 ICMP, other
   std::string source = "10.0.0.1";
   std::string destination = "10.0.0.2";
@@ -106,29 +106,29 @@ struct FrameSpec {
   int totalLengthOverride = -1;  // the IPv4 total length field, when not the real one
 };
 
-inline std::vector<std::uint8_t> BuildFrame(const FrameSpec& spec) {
-  const std::size_t transport = spec.protocol == 6 ? 20 : (spec.protocol == 17 || spec.protocol == 1 ? 8 : 0);
-  std::vector<std::uint8_t> frame(14 + 20 + transport + spec.payload.size(), 0);
+inline std::vector<std::uint8_t> BuildFrame(const FrameParts& parts) {
+  const std::size_t transport = parts.protocol == 6 ? 20 : (parts.protocol == 17 || parts.protocol == 1 ? 8 : 0);
+  std::vector<std::uint8_t> frame(14 + 20 + transport + parts.payload.size(), 0);
   frame[12] = 0x08;  // IPv4
   std::uint8_t* ip = frame.data() + 14;
   ip[0] = 0x45;
-  const int total = spec.totalLengthOverride >= 0 ? spec.totalLengthOverride
-                                                   : static_cast<int>(20 + transport + spec.payload.size());
+  const int total = parts.totalLengthOverride >= 0 ? parts.totalLengthOverride
+                                                   : static_cast<int>(20 + transport + parts.payload.size());
   ip[2] = static_cast<std::uint8_t>(total >> 8);
   ip[3] = static_cast<std::uint8_t>(total & 0xFF);
   ip[8] = 64;
-  ip[9] = static_cast<std::uint8_t>(spec.protocol);
-  inet_pton(AF_INET, spec.source.c_str(), ip + 12);
-  inet_pton(AF_INET, spec.destination.c_str(), ip + 16);
-  if (spec.protocol == 6 || spec.protocol == 17) {
-    ip[20] = static_cast<std::uint8_t>(spec.sourcePort >> 8);
-    ip[21] = static_cast<std::uint8_t>(spec.sourcePort & 0xFF);
-    ip[22] = static_cast<std::uint8_t>(spec.destinationPort >> 8);
-    ip[23] = static_cast<std::uint8_t>(spec.destinationPort & 0xFF);
+  ip[9] = static_cast<std::uint8_t>(parts.protocol);
+  inet_pton(AF_INET, parts.source.c_str(), ip + 12);
+  inet_pton(AF_INET, parts.destination.c_str(), ip + 16);
+  if (parts.protocol == 6 || parts.protocol == 17) {
+    ip[20] = static_cast<std::uint8_t>(parts.sourcePort >> 8);
+    ip[21] = static_cast<std::uint8_t>(parts.sourcePort & 0xFF);
+    ip[22] = static_cast<std::uint8_t>(parts.destinationPort >> 8);
+    ip[23] = static_cast<std::uint8_t>(parts.destinationPort & 0xFF);
   }
-  if (spec.protocol == 6) ip[32] = 0x50;
-  if (spec.protocol == 1) ip[20] = 8;  // echo request
-  std::memcpy(ip + 20 + transport, spec.payload.data(), spec.payload.size());
+  if (parts.protocol == 6) ip[32] = 0x50;
+  if (parts.protocol == 1) ip[20] = 8;  // echo request
+  std::memcpy(ip + 20 + transport, parts.payload.data(), parts.payload.size());
   return frame;
 }
 

@@ -18,9 +18,9 @@ std::vector<std::uint8_t> Payload(std::size_t n) {
   return bytes;
 }
 
-FrameSpec UdpWithPayload(std::size_t n) {
+FrameParts UdpWithPayload(std::size_t n) {
   const auto bytes = Payload(n);
-  return FrameSpec{.protocol = 17, .payload = std::string(bytes.begin(), bytes.end())};
+  return FrameParts{.protocol = 17, .payload = std::string(bytes.begin(), bytes.end())};
 }
 
 }  // namespace
@@ -202,7 +202,7 @@ TEST(PacketLogMembers, LogRangeTrimsOnlyWhatItCanAndNeverReadsPastTheCapture) {
 
   // A total length that claims more than was captured: only captured bytes are moved and the
   // frame never grows.
-  FrameSpec liar = UdpWithPayload(40);
+  FrameParts liar = UdpWithPayload(40);
   liar.totalLengthOverride = 1000;
   const auto lying = BuildFrame(liar);
   const auto clipped = trim(5, 500, lying);

@@ -55,9 +55,9 @@ std::vector<std::string> CaptureFiles() {
   return files;
 }
 
-std::vector<std::vector<std::uint8_t>> Frames(std::initializer_list<FrameSpec> specs) {
+std::vector<std::vector<std::uint8_t>> Frames(std::initializer_list<FrameParts> specs) {
   std::vector<std::vector<std::uint8_t>> frames;
-  for (const FrameSpec& spec : specs) frames.push_back(BuildFrame(spec));
+  for (const FrameParts& parts : specs) frames.push_back(BuildFrame(parts));
   return frames;
 }
 
@@ -187,8 +187,8 @@ TEST(PaneReplay, ShortAndLyingFramesAreReadOnlyAsFarAsCaptured) {
 TEST(PaneReplay, MonitorExclusiveShowsEachDirectionOnceAndStartsAfreshAtTheTableEnd) {
   CaptureEnv env;
   env.App().WriteProfileInt("", "LogPageSize", 10000);
-  const FrameSpec request{.protocol = 6, .source = "10.0.0.1", .destination = "10.0.0.2", .sourcePort = 1025, .destinationPort = 80};
-  const FrameSpec reply{.protocol = 6, .source = "10.0.0.2", .destination = "10.0.0.1", .sourcePort = 80, .destinationPort = 1025};
+  const FrameParts request{.protocol = 6, .source = "10.0.0.1", .destination = "10.0.0.2", .sourcePort = 1025, .destinationPort = 80};
+  const FrameParts reply{.protocol = 6, .source = "10.0.0.2", .destination = "10.0.0.1", .sourcePort = 80, .destinationPort = 1025};
   ASSERT_TRUE(WriteCapture(env.File("pair.pcap"), Frames({request, request, reply, request, reply})));
   // 256 conversations fill the table; the 257th clears the pane and is the first of a new table;
   // then one of the first 256 is new again.
