@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/LoopbackSockets.h"
 #include "controls/connections/MonListMon.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
 #include "platform/AppProfile.h"
@@ -39,58 +40,24 @@ class Setup {
   }
   MonListMon& List() { return *m_list; }
   PelorinCThreadMonListMon& Scanner() { return *m_list->Scanner(); }
-  std::size_t Sockets() const { return m_fds.size(); }
+  std::size_t Sockets() const { return m_sockets->Count(); }
 
   ~Setup() {
     m_list->ProcessClose();
     m_list.reset();
-    const linger reset{1, 0};  // reset, not closed: no TIME_WAIT rows left for the next run
-    for (int fd : m_fds) {
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-      ::close(fd);
-    }
+    m_sockets.reset();
     std::error_code ignored;
     std::filesystem::remove_all(m_dir, ignored);
   }
 
  private:
   Setup() {
-    rlimit limit{65536, 65536};
-    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0 && ::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-      limit.rlim_cur = limit.rlim_max;
-      ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
     char pattern[] = "/tmp/pelorin-scanbench-XXXXXX";
     if (!::mkdtemp(pattern)) std::exit(1);
     m_dir = pattern;
     std::filesystem::current_path(m_dir);
     ::setenv("PELORIN_REGISTRY", (m_dir + "/registry.reg").c_str(), 1);
-
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1024) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      std::perror("listener");
-      std::exit(1);
-    }
-    m_fds.push_back(listener);
-    for (int i = 0; i < kPairs; ++i) {
-      const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        std::perror("connect");
-        std::exit(1);
-      }
-      const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (server < 0) {
-        std::perror("accept");
-        std::exit(1);
-      }
-      m_fds.push_back(client);
-      m_fds.push_back(server);
-    }
+    m_sockets = std::make_unique<LoopbackSockets>(kPairs);
     m_list = std::make_unique<MonListMon>(&m_profile, "Connections", "PelorinPro");
     if (m_list->MonListCreate(nullptr, 1024, Rect{0, 0, 800, 600}) != 0 || !m_list->Scanner()) {
       std::fprintf(stderr, "pane creation failed\n");
@@ -100,7 +67,7 @@ class Setup {
 
   std::string m_dir;
   AppProfile m_profile;
-  std::vector<int> m_fds;
+  std::unique_ptr<LoopbackSockets> m_sockets;
   std::unique_ptr<MonListMon> m_list;
 };
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/LoopbackSockets.h"
 #include "platform/IpHelper.h"
 #include "platform/ProcessHeap.h"
 #include "platform/Toolhelp.h"
@@ -36,52 +37,11 @@ class LoopbackLoad {
     static LoopbackLoad load;
     return load;
   }
-  std::size_t Sockets() const { return m_fds.size(); }
-  // Connections are reset rather than closed, so no TIME_WAIT rows are left behind to weigh on
-  // the next run.
-  ~LoopbackLoad() {
-    const linger reset{1, 0};
-    for (int fd : m_fds) {
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-      ::close(fd);
-    }
-  }
+  std::size_t Sockets() const { return m_sockets.Count(); }
 
  private:
-  LoopbackLoad() {
-    // Room for every socket: raise the hard limit when allowed, else the soft one to the hard.
-    rlimit limit{65536, 65536};
-    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0 && ::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-      limit.rlim_cur = limit.rlim_max;
-      ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1024) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      std::perror("listener");
-      std::exit(1);
-    }
-    m_fds.push_back(listener);
-    for (int i = 0; i < kPairs; ++i) {
-      const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        std::perror("connect");
-        std::exit(1);
-      }
-      const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (server < 0) {
-        std::perror("accept");
-        std::exit(1);
-      }
-      m_fds.push_back(client);
-      m_fds.push_back(server);
-    }
-  }
-  std::vector<int> m_fds;
+  LoopbackLoad() : m_sockets(kPairs) {}
+  LoopbackSockets m_sockets;
 };
 
 void FetchBoth(benchmark::State& state, std::size_t& rows) {

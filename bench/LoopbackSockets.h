@@ -1,0 +1,64 @@
+#pragma once
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+// Connected TCP pairs on loopback, plus their listener, held open while the object lives: the
+// socket load the table benchmarks scan. Connections are reset rather than closed, so no
+// TIME_WAIT rows are left behind to weigh on the next run.
+class LoopbackSockets {
+ public:
+  explicit LoopbackSockets(int pairs) {
+    // Room for every socket: raise the hard limit when allowed, else the soft one to the hard.
+    rlimit limit{65536, 65536};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0 && ::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+      limit.rlim_cur = limit.rlim_max;
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1024) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      std::perror("listener");
+      std::exit(1);
+    }
+    m_fds.push_back(listener);
+    for (int i = 0; i < pairs; ++i) {
+      const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::perror("connect");
+        std::exit(1);
+      }
+      const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (server < 0) {
+        std::perror("accept");
+        std::exit(1);
+      }
+      m_fds.push_back(client);
+      m_fds.push_back(server);
+    }
+  }
+  ~LoopbackSockets() {
+    const linger reset{1, 0};
+    for (int fd : m_fds) {
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      ::close(fd);
+    }
+  }
+  LoopbackSockets(const LoopbackSockets&) = delete;
+  LoopbackSockets& operator=(const LoopbackSockets&) = delete;
+
+  std::size_t Count() const { return m_fds.size(); }
+
+ private:
+  std::vector<int> m_fds;
+};
