@@ -57,6 +57,8 @@ class CMainFrame : public FrameWindow {
   void OnViewLoadLog();
   void OnViewLoadFullLog();
   void OnFileSaveLayout();
+  void OnFileProperties();
+  void OnScanProperties();
   void OnAppAbout();
 
   // Places the visible panes one above the other.

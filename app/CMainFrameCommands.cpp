@@ -5,6 +5,8 @@
 #include "app/MenuIds.h"
 #include "controls/connections/MonListMon.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
+#include "controls/framework/DlgPelorinLogSelect.h"
+#include "controls/framework/DlgPelorinScanProperties.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/packets/PelorinIpMonFilters.h"
@@ -18,14 +20,12 @@ namespace {
 
 // Commands whose windows this program does not have yet: shown, never enabled.
 constexpr UINT kNotYetBuilt[] = {
-    ID_FILE_PROPERTIES,    ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD,   ID_FILE_DEFAULT_LOGS,
-    ID_FILE_RULES_SELECT,  ID_FILE_DEFAULT_RULES,  ID_FILE_LOAD_LINK_LOG,  ID_SCAN_TRACE,
-    ID_SCAN_PROPERTIES,    ID_RAMPARO_ATTACH,      ID_RAMPARO_START,       ID_RAMPARO_STOP,
-    ID_RAMPARO_RULES,      ID_RAMPARO_PROPERTIES,  ID_RAMPARO_VIEW_LOG,    ID_RAMPARO_STATISTICS,
-    ID_RAMPARO_BLOCK_ALLOW, ID_RAMPARO_PROCESSES,  ID_CONN_BLOCK_ALLOW,    ID_CONN_LINK_MONITOR,
-    ID_PKT_BLOCK_ALLOW,    ID_PKT_EXAMINE,         ID_PKT_LINK_MONITOR,    ID_PKT_LOG_PAGES,
-    ID_PKT_FIND,           ID_PKT_FEED,            ID_PKT_COMPARE,         ID_PKT_COMPARE_ADD,
-    ID_PKT_TRACE};
+    ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD,  ID_FILE_DEFAULT_LOGS, ID_FILE_RULES_SELECT,  ID_FILE_DEFAULT_RULES,
+    ID_FILE_LOAD_LINK_LOG,  ID_SCAN_TRACE,         ID_RAMPARO_ATTACH,    ID_RAMPARO_START,      ID_RAMPARO_STOP,
+    ID_RAMPARO_RULES,       ID_RAMPARO_PROPERTIES, ID_RAMPARO_VIEW_LOG,  ID_RAMPARO_STATISTICS, ID_RAMPARO_BLOCK_ALLOW,
+    ID_RAMPARO_PROCESSES,   ID_CONN_BLOCK_ALLOW,   ID_CONN_LINK_MONITOR, ID_PKT_BLOCK_ALLOW,    ID_PKT_EXAMINE,
+    ID_PKT_LINK_MONITOR,    ID_PKT_LOG_PAGES,      ID_PKT_FIND,          ID_PKT_FEED,           ID_PKT_COMPARE,
+    ID_PKT_COMPARE_ADD,     ID_PKT_TRACE};
 
 }  // namespace
 
@@ -51,6 +51,8 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_FILE_SAVE_LAYOUT, [this] { OnFileSaveLayout(); });
   MapCommand(ID_APP_EXIT, [this] { SendMessage(WM_CLOSE); });
   MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
+  MapCommand(ID_FILE_PROPERTIES, [this] { OnFileProperties(); });
+  MapCommand(ID_SCAN_PROPERTIES, [this] { OnScanProperties(); });
 }
 
 void CMainFrame::MapUpdateRules() {
@@ -96,23 +98,33 @@ bool CMainFrame::IsConnectionsThreadIdle() const {
 
 void CMainFrame::OnViewClear() {
   SetMessageText(kReadyText);
-  const auto running = [](PelorinCThread* thread) { return thread != nullptr && thread->IsStart() && !thread->IsStop(); };
+  const auto running = [](PelorinCThread* thread) {
+    return thread != nullptr && thread->IsStart() && !thread->IsStop();
+  };
   if (MonListMon* pane = Connections()) {
-    if (running(pane->GetThread())) pane->SetDeleteAll(1);
-    else if (PelorinCThreadMonListMon* thread = pane->Scanner()) thread->ListDeleteAll();
+    if (running(pane->GetThread()))
+      pane->SetDeleteAll(1);
+    else if (PelorinCThreadMonListMon* thread = pane->Scanner())
+      thread->ListDeleteAll();
   }
   if (MonListStat* pane = ProtocolStats()) {
-    if (running(pane->GetThread())) pane->SetDeleteAll(1);
-    else if (MonListStatCWinThread* thread = pane->GetStatsThread()) thread->ListDeleteAll();
+    if (running(pane->GetThread()))
+      pane->SetDeleteAll(1);
+    else if (MonListStatCWinThread* thread = pane->GetStatsThread())
+      thread->ListDeleteAll();
   }
   if (MonListStatIp* pane = IpStats()) {
-    if (running(pane->GetThread())) pane->SetDeleteAll(1);
-    else if (MonListStatIpCWinThread* thread = pane->GetStatsThread()) thread->ListDeleteAll();
+    if (running(pane->GetThread()))
+      pane->SetDeleteAll(1);
+    else if (MonListStatIpCWinThread* thread = pane->GetStatsThread())
+      thread->ListDeleteAll();
   }
   if (MonListIpMon* pane = Packets()) {
     MonListIpMonCWinThread* thread = pane->GetCaptureThread();
-    if (thread != nullptr && thread->GetIdleMessage() != 0) pane->SetDeleteAll(1, 1);
-    else if (thread != nullptr) thread->ListDeleteAll(1);
+    if (thread != nullptr && thread->GetIdleMessage() != 0)
+      pane->SetDeleteAll(1, 1);
+    else if (thread != nullptr)
+      thread->ListDeleteAll(1);
   }
 }
 
@@ -120,17 +132,20 @@ void CMainFrame::OnViewShowCurrentOnly() {
   if (MonListMon* pane = Connections()) {
     m_showCurrentOnly = !m_showCurrentOnly;
     pane->SetShowCurrentOnly(m_showCurrentOnly ? 1 : 0);
-    if (Menu* menu = GetMenu()) menu->CheckMenuItem(ID_VIEW_SHOW_CURRENT_ONLY, m_showCurrentOnly ? MF_CHECKED : MF_UNCHECKED);
+    if (Menu* menu = GetMenu())
+      menu->CheckMenuItem(ID_VIEW_SHOW_CURRENT_ONLY, m_showCurrentOnly ? MF_CHECKED : MF_UNCHECKED);
   }
   SetMessageText(kReadyText);
 }
 
 void CMainFrame::OnViewMonitorExclusive() {
   m_monitorExclusive = !m_monitorExclusive;
-  if (Menu* menu = GetMenu()) menu->CheckMenuItem(ID_VIEW_MONITOR_EXCLUSIVE, m_monitorExclusive ? MF_CHECKED : MF_UNCHECKED);
+  if (Menu* menu = GetMenu())
+    menu->CheckMenuItem(ID_VIEW_MONITOR_EXCLUSIVE, m_monitorExclusive ? MF_CHECKED : MF_UNCHECKED);
   m_application->WriteProfileInt("", "MonitorExclusive", m_monitorExclusive ? 1 : 0);
   if (MonListIpMon* pane = Packets())
-    if (MonListIpMonCWinThread* thread = pane->GetCaptureThread()) thread->SetMonitorExclusive(m_monitorExclusive ? 1 : 0);
+    if (MonListIpMonCWinThread* thread = pane->GetCaptureThread())
+      thread->SetMonitorExclusive(m_monitorExclusive ? 1 : 0);
 }
 
 void CMainFrame::OnViewApplyFilters() {
@@ -167,6 +182,18 @@ void CMainFrame::OnFileSaveLayout() {
   m_application->WriteProfileString("", "Layout", LayoutOfVisible(visible));
 }
 
+void CMainFrame::OnFileProperties() {
+  DlgPelorinLogSelect dialog(this, m_application, Connections(), Packets(), ProtocolStats(), IpStats());
+  dialog.DoModal();
+  // The interface may have changed, whatever the dialog ended with.
+  m_currentAdapter = m_application->GetProfileInt("", "AdapterCurr", 0);
+}
+
+void CMainFrame::OnScanProperties() {
+  DlgPelorinScanProperties dialog(this, m_application, Connections(), Packets(), ProtocolStats(), IpStats());
+  dialog.DoModal();
+}
+
 void CMainFrame::OnAppAbout() {
   AboutDialog about(this);
   about.DoModal();
@@ -174,8 +201,10 @@ void CMainFrame::OnAppAbout() {
 
 void CMainFrame::OnPaneContextMenu(HWND pane, Point screenPoint) {
   std::unique_ptr<Menu> menu;
-  if (Connections() != nullptr && pane == Connections()->GetSafeHwnd()) menu = BuildConnectionsContextMenu();
-  else if (Packets() != nullptr && pane == Packets()->GetSafeHwnd()) menu = BuildPacketsContextMenu();
+  if (Connections() != nullptr && pane == Connections()->GetSafeHwnd())
+    menu = BuildConnectionsContextMenu();
+  else if (Packets() != nullptr && pane == Packets()->GetSafeHwnd())
+    menu = BuildPacketsContextMenu();
   if (menu) menu->TrackPopupMenu(TPM_RIGHTBUTTON, screenPoint.x, screenPoint.y, this);
 }
 

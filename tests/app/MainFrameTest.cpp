@@ -16,6 +16,8 @@
 #include "common/Messages.h"
 #include "controls/connections/MonListMon.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
+#include "controls/framework/DlgPelorinLogSelect.h"
+#include "controls/framework/DlgPelorinScanProperties.h"
 #include "controls/packets/DlgPelorinFilters.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
@@ -23,7 +25,9 @@
 #include "controls/stats/MonListStatCWinThread.h"
 #include "controls/stats/MonListStatIp.h"
 #include "controls/stats/MonListStatIpCWinThread.h"
+#include "ui/ListControl.h"
 #include "ui/ScriptedServices.h"
+#include "wincap/DlgPelorinAdapters.h"
 #include "ui/UiPump.h"
 
 namespace {
@@ -297,7 +301,7 @@ TEST_F(MainFrameTest, ReshowingTheConnectionsPaneWhileScanningClearsItFirst) {
 
 TEST_F(MainFrameTest, MenuRulesFollowThePanesAndTheirThreads) {
   CMainFrame* frame = Start("2", 0);
-  for (UINT later : {ID_FILE_PROPERTIES, ID_FILE_SESSION_SELECT, ID_SCAN_TRACE, ID_RAMPARO_START, ID_RAMPARO_ATTACH})
+  for (UINT later : {ID_FILE_SESSION_SELECT, ID_SCAN_TRACE, ID_RAMPARO_START, ID_RAMPARO_ATTACH})
     EXPECT_FALSE(Enabled(frame, later)) << later;
   for (UINT always : {ID_FILE_SAVE_LAYOUT, ID_APP_EXIT, ID_VIEW_CLEAR, ID_SCAN_START_STOP, ID_APP_ABOUT})
     EXPECT_TRUE(Enabled(frame, always)) << always;
@@ -346,6 +350,37 @@ TEST_F(MainFrameTest, SetFiltersOpensOneFiltersWindowThatOkDeletes) {
   Choose(frame, ID_VIEW_PACKETS);  // hiding the packet pane takes its filters window too
   EXPECT_EQ(frame->GetFiltersWindow(), nullptr);
   EXPECT_FALSE(Window::IsWindow(third));
+}
+
+TEST_F(MainFrameTest, AnInterfaceChosenInPropertiesOpensThePacketPane) {
+  CMainFrame* frame = Start("2", -1);
+  EXPECT_FALSE(Enabled(frame, ID_VIEW_PACKETS));
+  m_script.OnNextModal([](Dialog& d) {
+    d.ClickButton(DlgPelorinLogSelect::IDC_BUTTON_INTERFACES);
+    d.ClickButton(IDCANCEL);  // the interface is kept all the same
+  });
+  m_script.OnNextModal([](Dialog& chooser) {
+    auto* list = chooser.GetDlgItemAs<ListControl>(DlgPelorinAdapters::IDC_LIST_ADAPTERS);
+    for (int row = 0; row < list->GetItemCount(); ++row)
+      if (list->GetItemText(row, 2) == "lo") chooser.SelectListItem(DlgPelorinAdapters::IDC_LIST_ADAPTERS, row);
+    chooser.ClickButton(IDOK);
+  });
+  ASSERT_TRUE(Choose(frame, ID_FILE_PROPERTIES));
+  EXPECT_GE(frame->GetCurrentAdapter(), 0);
+  EXPECT_EQ(m_profile.GetProfileString("", "AdapterCurrName"), "lo");
+  EXPECT_TRUE(Enabled(frame, ID_VIEW_PACKETS));
+  Choose(frame, ID_VIEW_PACKETS);
+  EXPECT_NE(frame->Packets(), nullptr);
+
+  // Scan properties: Apply hands the interval to the running panes.
+  m_script.OnNextModal([](Dialog& d) {
+    d.TypeInto(DlgPelorinScanProperties::IDC_EDIT_SCANLIST, "7");
+    d.ClickButton(DlgPelorinScanProperties::IDC_BUTTON_APPLY);
+    d.ClickButton(IDCANCEL);
+  });
+  ASSERT_TRUE(Choose(frame, ID_SCAN_PROPERTIES));
+  EXPECT_EQ(frame->Connections()->GetThread()->GetScan(), 7000u);
+  EXPECT_EQ(m_script.UnscriptedModals(), 0);
 }
 
 TEST_F(MainFrameTest, ClearEmptiesThePanesAndLoadFullLogRebuildsTheRowsOfTheLog) {
