@@ -1,13 +1,20 @@
 #pragma once
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+extern char** environ;
 
 // Connected TCP pairs on loopback, plus their listener, held open while the object lives: the
 // socket load the table benchmarks scan. Connections are reset rather than closed, so no
@@ -62,3 +69,26 @@ class LoopbackSockets {
  private:
   std::vector<int> m_fds;
 };
+
+// Times `ss -tanp > /dev/null` as a child process, from spawn to exit, once per iteration: the
+// system's own listing of the same sockets, for comparison.
+inline void TimeSsTanp(benchmark::State& state) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  char program[] = "ss";
+  char options[] = "-tanp";
+  char* argv[] = {program, options, nullptr};
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    int status = 0;
+    if (posix_spawnp(&child, "ss", &actions, nullptr, argv, environ) != 0 || ::waitpid(child, &status, 0) != child ||
+        !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("ss failed");
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
