@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ReplayCapture.h"
 #include "common/TimeText.h"
 #include "wincap/DecodedPacket.h"
 #include "wincap/PacketLogFile.h"
@@ -33,51 +34,6 @@ std::string g_folder;
 std::string g_capture;
 double g_captureBytes = 0;
 double g_oursBest = 0, g_tcpdumpBest = 0;  // seconds, best of the iterations
-
-fs::path TestCaptures() {
-  if (const char* folder = std::getenv("PELORIN_TESTDATA")) return fs::path(folder) / "pcap";
-  return fs::path(__FILE__).parent_path().parent_path() / "tests" / "data" / "pcap";
-}
-
-struct Frame {
-  pcap_pkthdr header;
-  std::vector<u_char> bytes;
-};
-
-// Writes g_packets frames, cycling through every frame of the test captures in file order.
-bool BuildCapture() {
-  std::vector<Frame> frames;
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(TestCaptures()))
-    if (entry.path().extension() == ".pcap") files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  for (const auto& file : files) {
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_t* in = pcap_open_offline(file.c_str(), error);
-    if (!in) continue;
-    pcap_pkthdr* header;
-    const u_char* data;
-    while (pcap_next_ex(in, &header, &data) == 1)
-      frames.push_back({*header, std::vector<u_char>(data, data + header->caplen)});
-    pcap_close(in);
-  }
-  if (frames.empty()) return false;
-
-  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 262144);
-  pcap_dumper_t* out = pcap_dump_open(dead, g_capture.c_str());
-  if (!out) return false;
-  for (long i = 0; i < g_packets; ++i) {
-    Frame& frame = frames[static_cast<std::size_t>(i) % frames.size()];
-    pcap_pkthdr header = frame.header;
-    header.ts.tv_sec = 1765000000 + i / 1000;
-    header.ts.tv_usec = (i % 1000) * 1000;
-    pcap_dump(reinterpret_cast<u_char*>(out), &header, frame.bytes.data());
-    g_captureBytes += header.caplen;
-  }
-  pcap_dump_close(out);
-  pcap_close(dead);
-  return true;
-}
 
 // How far each packet goes: 0 read only, 1 read and decode, 2 read, decode and log.
 void Replay(benchmark::State& state, int depth, bool best) {
@@ -125,8 +81,7 @@ void BM_ReplayDecode(benchmark::State& state) { Replay(state, 1, false); }
 void BM_ReplayDecodeLog(benchmark::State& state) { Replay(state, 2, true); }
 
 void BM_TcpdumpRewrite(benchmark::State& state) {
-  const std::string command =
-      "tcpdump -r '" + g_capture + "' -w '" + g_folder + "/out.pcap' >/dev/null 2>&1";
+  const std::string command = "tcpdump -r '" + g_capture + "' -w '" + g_folder + "/out.pcap' >/dev/null 2>&1";
   for (auto _ : state) {
     const auto start = Clock::now();
     if (std::system(command.c_str()) != 0) {
@@ -155,19 +110,21 @@ int main(int argc, char** argv) {
   if (!mkdtemp(pattern.data())) return 1;
   g_folder = pattern;
   g_capture = g_folder + "/replay.pcap";
-  if (!BuildCapture()) {
-    std::fprintf(stderr, "no test captures found under %s\n", TestCaptures().c_str());
+  g_captureBytes = WriteReplayCapture(g_capture, g_packets);
+  if (g_captureBytes < 0) {
+    std::fprintf(stderr, "cannot write %s from the test captures in tests/data/pcap\n", g_capture.c_str());
     fs::remove_all(g_folder);
     return 1;
   }
-  std::printf("capture: %ld packets, %.1f MB of frames (%.1f bytes a frame)\n", g_packets,
-              g_captureBytes / 1e6, g_captureBytes / static_cast<double>(g_packets));
+  std::printf("capture: %ld packets, %.1f MB of frames (%.1f bytes a frame)\n", g_packets, g_captureBytes / 1e6,
+              g_captureBytes / static_cast<double>(g_packets));
 
   benchmark::RunSpecifiedBenchmarks();
   if (g_oursBest > 0 && g_tcpdumpBest > 0)
-    std::printf("best: replay+decode+log %.0f packets/s, tcpdump -r -w %.0f packets/s, "
-                "ratio (ours / tcpdump) %.2f\n",
-                g_packets / g_oursBest, g_packets / g_tcpdumpBest, g_tcpdumpBest / g_oursBest);
+    std::printf(
+        "best: replay+decode+log %.0f packets/s, tcpdump -r -w %.0f packets/s, "
+        "ratio (ours / tcpdump) %.2f\n",
+        g_packets / g_oursBest, g_packets / g_tcpdumpBest, g_tcpdumpBest / g_oursBest);
   benchmark::Shutdown();
   fs::remove_all(g_folder);
   return 0;

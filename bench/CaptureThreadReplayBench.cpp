@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ReplayCapture.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "platform/AppProfile.h"
@@ -35,53 +36,6 @@ long g_packets = 1000000;
 std::string g_folder;
 std::string g_capture;
 double g_oursBest = 0, g_tcpdumpBest = 0;  // s, best of the iterations
-
-fs::path TestCaptures() {
-  return fs::path(__FILE__).parent_path().parent_path() / "tests" / "data" / "pcap";
-}
-
-struct Frame {
-  pcap_pkthdr header;
-  std::vector<u_char> bytes;
-};
-
-// Writes g_packets frames, cycling through every frame of the test captures in file order.
-bool BuildCapture() {
-  std::vector<Frame> frames;
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(TestCaptures()))
-    if (entry.path().extension() == ".pcap") files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  for (const auto& file : files) {
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_t* in = pcap_open_offline(file.c_str(), error);
-    if (!in) continue;
-    if (pcap_datalink(in) == DLT_EN10MB) {
-      pcap_pkthdr* header;
-      const u_char* data;
-      while (pcap_next_ex(in, &header, &data) == 1)
-        frames.push_back({*header, std::vector<u_char>(data, data + header->caplen)});
-    }
-    pcap_close(in);
-  }
-  if (frames.empty()) return false;
-  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
-  pcap_dumper_t* out = pcap_dump_open(dead, g_capture.c_str());
-  if (!out) {
-    pcap_close(dead);
-    return false;
-  }
-  for (long i = 0; i < g_packets; ++i) {
-    Frame& frame = frames[static_cast<std::size_t>(i) % frames.size()];
-    pcap_pkthdr header = frame.header;
-    header.ts.tv_sec = 1765000000 + i / 1000;
-    header.ts.tv_usec = (i % 1000) * 1000;
-    pcap_dump(reinterpret_cast<u_char*>(out), &header, frame.bytes.data());
-  }
-  pcap_dump_close(out);
-  pcap_close(dead);
-  return true;
-}
 
 template <typename Condition>
 bool WaitUntil(Condition condition, int timeoutMs) {
@@ -137,8 +91,7 @@ void BM_PaneReplay(benchmark::State& state) {
 }
 
 void BM_TcpdumpRewrite(benchmark::State& state) {
-  const std::string command =
-      "tcpdump -r '" + g_capture + "' -w '" + g_folder + "/out.pcap' >/dev/null 2>&1";
+  const std::string command = "tcpdump -r '" + g_capture + "' -w '" + g_folder + "/out.pcap' >/dev/null 2>&1";
   for (auto _ : state) {
     const auto start = Clock::now();
     if (std::system(command.c_str()) != 0) {
@@ -169,8 +122,8 @@ int main(int argc, char** argv) {
   // A private registry store: the bench never touches the user's settings.
   setenv("PELORIN_REGISTRY", (g_folder + "/registry.reg").c_str(), 1);
   UiPump::Instance().AttachToCurrentThread();
-  if (!BuildCapture()) {
-    std::fprintf(stderr, "no test captures found under %s\n", TestCaptures().c_str());
+  if (WriteReplayCapture(g_capture, g_packets) < 0) {
+    std::fprintf(stderr, "cannot write %s from the test captures in tests/data/pcap\n", g_capture.c_str());
     fs::remove_all(g_folder);
     return 1;
   }
@@ -179,9 +132,10 @@ int main(int argc, char** argv) {
 
   benchmark::RunSpecifiedBenchmarks();
   if (g_oursBest > 0 && g_tcpdumpBest > 0)
-    std::printf("best: pane replay (read, decode, log, row) %.0f packets/s, tcpdump -r -w %.0f packets/s, "
-                "ratio (ours / tcpdump) %.2f\n",
-                g_packets / g_oursBest, g_packets / g_tcpdumpBest, g_tcpdumpBest / g_oursBest);
+    std::printf(
+        "best: pane replay (read, decode, log, row) %.0f packets/s, tcpdump -r -w %.0f packets/s, "
+        "ratio (ours / tcpdump) %.2f\n",
+        g_packets / g_oursBest, g_packets / g_tcpdumpBest, g_tcpdumpBest / g_oursBest);
   benchmark::Shutdown();
   fs::remove_all(g_folder);
   return 0;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/LoopbackSockets.h"
+#include "bench/RatioReporter.h"
 #include "controls/connections/MonListMon.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
 #include "platform/AppProfile.h"
@@ -100,33 +101,12 @@ void BM_SsTanp_10kSockets(benchmark::State& state) {
 }
 BENCHMARK(BM_SsTanp_10kSockets)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
 
-// Prints the passes against ss after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-        m_times[run.run_name.function_name] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const auto ss = m_times.find("BM_SsTanp_10kSockets");
-    if (ss == m_times.end() || ss->second <= 0) return;
-    for (const char* pass : {"BM_ScanPass_FillsEmptyList_10kSockets", "BM_ScanPass_Refresh_10kSockets"})
-      if (auto it = m_times.find(pass); it != m_times.end())
-        std::printf("%s / ss -tanp = %.2f (below 1: the pass is faster)\n", pass, it->second / ss->second);
-  }
-
- private:
-  std::map<std::string, double> m_times;  // ms
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RatioReporter reporter("BM_SsTanp_10kSockets",
+                         {"BM_ScanPass_FillsEmptyList_10kSockets", "BM_ScanPass_Refresh_10kSockets"});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

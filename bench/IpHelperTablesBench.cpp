@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/LoopbackSockets.h"
+#include "bench/RatioReporter.h"
 #include "platform/IpHelper.h"
 #include "platform/ProcessHeap.h"
 #include "platform/Toolhelp.h"
@@ -61,8 +62,8 @@ void StatisticsRead(benchmark::State& state) {
     MIB_UDPSTATS udp{};
     MIB_ICMP icmp{};
     MIB_IPSTATS ip{};
-    if (GetTcpStatistics(&tcp) != NO_ERROR || GetUdpStatistics(&udp) != NO_ERROR || GetIcmpStatistics(&icmp) != NO_ERROR ||
-        GetIpStatistics(&ip) != NO_ERROR) {
+    if (GetTcpStatistics(&tcp) != NO_ERROR || GetUdpStatistics(&udp) != NO_ERROR ||
+        GetIcmpStatistics(&icmp) != NO_ERROR || GetIpStatistics(&ip) != NO_ERROR) {
       state.SkipWithError("statistics read failed");
       return;
     }
@@ -138,32 +139,11 @@ void BM_ModuleSnapshot(benchmark::State& state) {
 }
 BENCHMARK(BM_ModuleSnapshot)->Unit(benchmark::kMicrosecond);
 
-// Prints the ratio of our full fetch to ss after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-        m_times[run.run_name.function_name] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const auto ours = m_times.find("BM_FullTableFetch_10kSockets");
-    const auto ss = m_times.find("BM_SsTanp_10kSockets");
-    if (ours != m_times.end() && ss != m_times.end() && ss->second > 0)
-      std::printf("full fetch / ss -tanp = %.2f (below 1: ours is faster)\n", ours->second / ss->second);
-  }
-
- private:
-  std::map<std::string, double> m_times;  // ms, each benchmark's own unit
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RatioReporter reporter("BM_SsTanp_10kSockets", {"BM_FullTableFetch_10kSockets"});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -2,11 +2,11 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <netinet/in.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
