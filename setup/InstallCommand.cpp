@@ -9,7 +9,6 @@
 #include <filesystem>
 
 #include "platform/FileContents.h"
-#include "platform/Registry.h"
 #include "setup/ExternalTool.h"
 #include "setup/RegistryEntries.h"
 #include "setup/SetupLayout.h"
@@ -183,14 +182,7 @@ int InstallCommand::Run() {
   m_userPart.gid = m_user.gid;
   m_userPart.registry = m_user.registry;
   m_userPart.workFolder = m_user.WorkFolder();
-  m_userPart.storeCreated = !Exists(m_user.registry);
-  Registry store(m_user.registry);
-  bool written = false;
-  {
-    UserIdentity identity(m_user.uid, m_user.gid);
-    written = identity.IsTaken() && RegistryEntries::Write(store, m_prefix + "/bin", m_user.WorkFolder(), m_userPart);
-  }
-  if (!written) {
+  if (!RegistryEntries::Write(m_prefix + "/bin", m_userPart)) {
     Fail("cannot write the registry file " + m_user.registry + "; nothing was installed");
     return 1;
   }
@@ -210,14 +202,7 @@ int InstallCommand::Run() {
   if (!m_files.StageBytes(recordPath, m_record.Serialize(), 0644) || !m_files.Commit()) {
     const std::string failure = m_files.Error();
     m_files.Rollback();
-    {
-      UserIdentity identity(m_user.uid, m_user.gid);
-      RegistryEntries::Remove(store, m_userPart);
-    }
-    if (m_userPart.storeCreated && RegistryEntries::IsEmpty(store)) {
-      ::unlink(m_user.registry.c_str());
-      ::unlink((m_user.registry + ".lock").c_str());
-    }
+    RegistryEntries::Remove(m_userPart, false);
     Fail(failure + "; nothing was installed");
     return 1;
   }

@@ -10,9 +10,7 @@
 #include <filesystem>
 
 #include "platform/FileContents.h"
-#include "platform/Registry.h"
 #include "setup/FileTransaction.h"
-#include "setup/InstallUser.h"
 #include "setup/RegistryEntries.h"
 #include "setup/SetupLayout.h"
 
@@ -34,26 +32,6 @@ bool UninstallCommand::Fail(const std::string& message) {
   return false;
 }
 
-bool UninstallCommand::RemoveRegistryValues(InstallRecord::UserPart& user) {
-  if (!Exists(user.registry)) return true;  // nothing left to take from
-  Registry store(user.registry);
-  bool removed = false;
-  bool empty = false;
-  {
-    UserIdentity identity(user.uid, user.gid);
-    removed = identity.IsTaken() &&
-              (m_purge ? RegistryEntries::Purge(store, user) : RegistryEntries::Remove(store, user));
-    empty = RegistryEntries::IsEmpty(store);
-  }
-  if (!removed) return Fail("cannot change the registry file " + user.registry);
-  std::printf("  registry values removed from %s\n", user.registry.c_str());
-  if (user.storeCreated && empty) {
-    RemoveFile(user.registry);
-    RemoveFile(user.registry + ".lock");
-  }
-  return true;
-}
-
 int UninstallCommand::Run() {
   std::string error;
   const std::string prefix = SetupLayout::CheckPrefix(m_prefix, error);
@@ -67,7 +45,12 @@ int UninstallCommand::Run() {
   std::printf("Uninstalling PelorinPro from %s:\n", m_prefix.c_str());
   InstallRecord left;
   for (InstallRecord::UserPart& user : record->users) {
-    if (!RemoveRegistryValues(user)) left.users.push_back(user);
+    if (RegistryEntries::Remove(user, m_purge)) {
+      std::printf("  registry values removed from %s\n", user.registry.c_str());
+    } else {
+      Fail("cannot change the registry file " + user.registry);
+      left.users.push_back(user);
+    }
     if (m_purge && Exists(user.workFolder)) {
       std::error_code failure;
       std::filesystem::remove_all(user.workFolder, failure);

@@ -13,7 +13,6 @@ class UninstallCommand {
   int Run();
 
  private:
-  bool RemoveRegistryValues(InstallRecord::UserPart& user);
   bool Fail(const std::string& message);
 
   std::string m_prefix;

@@ -19,12 +19,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The value of a key of the menu entry.
-std::string EntryValue(const std::string& entry, const std::string& key) {
-  const std::size_t at = entry.find("\n" + key + "=");
+// The rest of the line that begins with key: a menu entry's "Exec=", a process status "Uid:".
+std::string LineAfter(const std::string& text, const std::string& key) {
+  const std::size_t at = ("\n" + text).find("\n" + key);
   if (at == std::string::npos) return std::string();
-  const std::size_t start = at + key.size() + 2;
-  return entry.substr(start, entry.find('\n', start) - start);
+  const std::size_t start = at + key.size();
+  return text.substr(start, text.find('\n', start) - start);
 }
 
 int LoopbackIndex() {
@@ -89,8 +89,8 @@ TEST(SetupProgram, TheMenuEntryStartsTheProgramCapturingAsTheUserWhoRanSudo) {
 
   // Started as the menu starts it: the entry's command in the entry's folder.
   const std::string entry = ReadFileContents(desktop).value_or("");
-  const std::string command = EntryValue(entry, "Exec");
-  const std::string folder = EntryValue(entry, "Path");
+  const std::string command = LineAfter(entry, "Exec=");
+  const std::string folder = LineAfter(entry, "Path=");
   ASSERT_EQ(command, box.Prefix() + "/bin/PelorinPro");
   const pid_t child = ::fork();
   if (child == 0) {
@@ -116,9 +116,8 @@ TEST(SetupProgram, TheMenuEntryStartsTheProgramCapturingAsTheUserWhoRanSudo) {
   ::close(sender);
   // The program runs as the user, with the capture rights its file carries.
   const std::string status = ReadFileContents("/proc/" + std::to_string(child) + "/status").value_or("");
-  const std::string uids = status.substr(status.find("Uid:"), status.find('\n', status.find("Uid:")) - status.find("Uid:"));
-  const std::size_t capAt = status.find("CapEff:");
-  const unsigned long long effective = capAt == std::string::npos ? 0 : std::stoull(status.substr(capAt + 7), nullptr, 16);
+  const std::string uids = LineAfter(status, "Uid:");
+  const unsigned long long effective = std::strtoull(LineAfter(status, "CapEff:").c_str(), nullptr, 16);
   ::kill(child, SIGTERM);
   int exitStatus = -1;
   for (const auto close = Clock::now(); ::waitpid(child, &exitStatus, WNOHANG) == 0;) {
@@ -129,8 +128,8 @@ TEST(SetupProgram, TheMenuEntryStartsTheProgramCapturingAsTheUserWhoRanSudo) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(captured) << "no packet reached " << log;
-  EXPECT_EQ(uids, "Uid:\t" + std::to_string(user.Uid()) + "\t" + std::to_string(user.Uid()) + "\t" +
-                      std::to_string(user.Uid()) + "\t" + std::to_string(user.Uid()));
+  const std::string uid = std::to_string(user.Uid());
+  EXPECT_EQ(uids, "\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid);  // real, effective, saved, file system
   EXPECT_EQ(effective, (1ULL << 12) | (1ULL << 13));  // cap_net_admin, cap_net_raw
   EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << exitStatus;
 
