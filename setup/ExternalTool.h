@@ -8,7 +8,7 @@
 class ExternalTool {
  public:
   struct Result {
-    int status = -1;  // exit status; -1 when it could not be started or was killed
+    int status = -1;     // exit status; -1 when it could not be started or was killed
     std::string output;  // standard output and standard error together
   };
 

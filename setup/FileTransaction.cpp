@@ -21,7 +21,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 bool Exists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
 }
 
@@ -45,7 +45,7 @@ bool FileTransaction::MakeFolder(const std::string& path, mode_t mode) {
       m_createdFolders.push_back(part);
       continue;
     }
-    struct stat info{};
+    struct stat info {};
     if (errno == EEXIST && ::stat(part.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
     if (errno == EEXIST) errno = ENOTDIR;
     return Fail("create the folder", part);

@@ -18,12 +18,12 @@ namespace fs = std::filesystem;
 namespace {
 
 bool Exists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
 }
 
 mode_t InstalledMode(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && (info.st_mode & 0111) != 0 ? 0755 : 0644;
 }
 
@@ -48,7 +48,7 @@ std::string Parent(const std::string& path) { return fs::path(path).parent_path(
 // File capabilities do nothing where the file system is mounted nosuid.
 bool OnNosuidMount(std::string path) {
   while (!Exists(path) && path.size() > 1) path = Parent(path);
-  struct statvfs info{};
+  struct statvfs info {};
   return ::statvfs(path.c_str(), &info) == 0 && (info.f_flag & ST_NOSUID) != 0;
 }
 
@@ -76,14 +76,14 @@ bool InstallCommand::Check() {
                 " is missing): run the Setup of an installed tree");
   m_desktopTemplate = *desktopTemplate;
   const auto setcap = ExternalTool::Find("setcap");
-  if (!setcap)
-    return Fail("setcap was not found on PATH; it grants the capture rights (Debian package libcap2-bin)");
+  if (!setcap) return Fail("setcap was not found on PATH; it grants the capture rights (Debian package libcap2-bin)");
   m_setcap = *setcap;
   if (m_prefix != PELORIN_DEFAULT_PREFIX) {
     const auto patchelf = ExternalTool::Find("patchelf");
     if (!patchelf)
-      return Fail("patchelf was not found on PATH; it points the programs at " + m_prefix +
-                  "/lib (Debian package patchelf), which only " PELORIN_DEFAULT_PREFIX " needs no change for");
+      return Fail("patchelf was not found on PATH; a prefix other than " PELORIN_DEFAULT_PREFIX
+                  " needs it to point the programs at " +
+                  m_prefix + "/lib (Debian package patchelf)");
     m_patchelf = *patchelf;
   }
   std::string error;
@@ -121,7 +121,8 @@ bool InstallCommand::PrepareCapturePrograms() {
     const std::string staged = FileTransaction::StagedName(program);
     if (!m_patchelf.empty()) {
       const auto result = ExternalTool::Run(m_patchelf, {"--set-rpath", m_prefix + "/lib", staged});
-      if (result.status != 0) return Fail("patchelf could not set the library path of " + program + ": " + result.output);
+      if (result.status != 0)
+        return Fail("patchelf could not set the library path of " + program + ": " + result.output);
     }
     const auto result = ExternalTool::Run(m_setcap, {SetupLayout::kCapabilities, staged});
     if (result.status != 0) return Fail("setcap could not grant " + program + " its capabilities: " + result.output);
@@ -129,7 +130,8 @@ bool InstallCommand::PrepareCapturePrograms() {
   }
   if (!m_patchelf.empty()) m_report.push_back("the capture programs load their libraries from " + m_prefix + "/lib");
   if (OnNosuidMount(m_prefix))
-    m_report.push_back("warning: " + m_prefix + " is on a file system mounted nosuid, where file capabilities "
+    m_report.push_back("warning: " + m_prefix +
+                       " is on a file system mounted nosuid, where file capabilities "
                        "have no effect: capturing will need root");
   return true;
 }
@@ -192,10 +194,10 @@ int InstallCommand::Run() {
   std::vector<std::string> stale;
   if (!SameFolder(m_root, m_prefix))
     for (const std::string& file : earlier.files)
-      if (std::find(m_record.files.begin(), m_record.files.end(), file) == m_record.files.end())
-        stale.push_back(file);
+      if (std::find(m_record.files.begin(), m_record.files.end(), file) == m_record.files.end()) stale.push_back(file);
   InstallRecord kept = earlier;
-  std::erase_if(kept.files, [&](const std::string& f) { return std::find(stale.begin(), stale.end(), f) != stale.end(); });
+  std::erase_if(kept.files,
+                [&](const std::string& f) { return std::find(stale.begin(), stale.end(), f) != stale.end(); });
   m_record.folders = m_files.CreatedFolders();
   m_record.users.push_back(m_userPart);
   m_record.Merge(kept);

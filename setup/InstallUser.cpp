@@ -73,6 +73,5 @@ UserIdentity::UserIdentity(uid_t uid, gid_t gid) {
 UserIdentity::~UserIdentity() {
   if (!m_switched) return;
   // Root's identity comes back in the order that allows it: the user first, then the groups.
-  if (::seteuid(0) != 0 || ::setegid(m_group) != 0 || ::setgroups(m_groups.size(), m_groups.data()) != 0)
-    std::abort();
+  if (::seteuid(0) != 0 || ::setegid(m_group) != 0 || ::setgroups(m_groups.size(), m_groups.data()) != 0) std::abort();
 }

@@ -25,7 +25,7 @@ void RemoveEmptyKeys(RegistryTree& tree, std::vector<std::string> keys) {
 }
 
 bool Exists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
 }
 

@@ -20,8 +20,8 @@ std::string SetupLayout::CheckPrefix(const std::string& prefix, std::string& err
     return std::string();
   }
   for (const char c : path) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '/' || c == '.' || c == '_' || c == '-' || c == '+';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                       c == '.' || c == '_' || c == '-' || c == '+';
     if (!plain) {
       error = "the prefix \"" + prefix + "\" may hold only letters, digits and / . _ - +";
       return std::string();

@@ -13,7 +13,7 @@ inline const std::vector<std::string> kCapturePrograms = {"PelorinPro", "Ramparo
 inline constexpr char kCapabilities[] = "cap_net_raw,cap_net_admin+eip";
 inline constexpr char kDesktopTemplate[] = "share/PelorinPro/pelorinpro.desktop.in";
 inline constexpr char kDesktopFile[] = "applications/pelorinpro.desktop";  // under the data folder
-inline constexpr char kIcons[] = "share/icons";  // copied to the data folder's icons/
+inline constexpr char kIcons[] = "share/icons";                            // copied to the data folder's icons/
 inline const std::vector<std::string> kWorkSubfolders = {"SessionLogs", "Cfg", "ConnLogs"};
 
 // The tree Setup runs from: the folder above its own.

@@ -17,7 +17,7 @@
 namespace {
 
 bool Exists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
 }
 
@@ -54,8 +54,10 @@ int UninstallCommand::Run() {
     if (m_purge && Exists(user.workFolder)) {
       std::error_code failure;
       std::filesystem::remove_all(user.workFolder, failure);
-      if (failure) Fail("cannot remove " + user.workFolder + ": " + failure.message());
-      else std::printf("  removed the working folder %s with its logs\n", user.workFolder.c_str());
+      if (failure)
+        Fail("cannot remove " + user.workFolder + ": " + failure.message());
+      else
+        std::printf("  removed the working folder %s with its logs\n", user.workFolder.c_str());
     }
   }
   std::size_t removed = 0;
@@ -81,12 +83,14 @@ int UninstallCommand::Run() {
   }
   RemoveFile(recordPath);
   std::vector<std::string> folders = record->folders;
-  std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  std::sort(folders.begin(), folders.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   std::vector<std::string> kept;
   for (const std::string& folder : folders) {
     if (::rmdir(folder.c_str()) == 0 || errno == ENOENT) continue;
     // Its parents stay too; the innermost is the one to name.
-    const bool inner = std::none_of(kept.begin(), kept.end(), [&](const std::string& k) { return k.starts_with(folder + "/"); });
+    const bool inner =
+        std::none_of(kept.begin(), kept.end(), [&](const std::string& k) { return k.starts_with(folder + "/"); });
     if (inner) std::printf("  kept %s: it holds files that were not installed\n", folder.c_str());
     kept.push_back(folder);
   }

@@ -15,12 +15,14 @@ constexpr char kUsage[] =
     "       Setup uninstall [--prefix DIR] [--purge]\n"
     "\n"
     "install    copies the program, the engine and their libraries and data from the tree this\n"
-    "           Setup belongs to into DIR (default " PELORIN_DEFAULT_PREFIX "), grants the program and the\n"
+    "           Setup belongs to into DIR (default " PELORIN_DEFAULT_PREFIX
+    "), grants the program and the\n"
     "           engine the capabilities cap_net_raw,cap_net_admin, and adds for the user who runs\n"
     "           it (through sudo: the user who called sudo) a menu entry, the icon, the working\n"
     "           folder ~/.local/share/PelorinPro and the registry values that locate the engine.\n"
     "uninstall  removes exactly what install added (default DIR: the installation this Setup\n"
-    "           belongs to, else " PELORIN_DEFAULT_PREFIX "); the logs and settings stay unless --purge\n"
+    "           belongs to, else " PELORIN_DEFAULT_PREFIX
+    "); the logs and settings stay unless --purge\n"
     "           is given.\n"
     "Both need root.\n";
 

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     }
     const QString folder = QString("%1/%2x%2").arg(argv[1]).arg(size);
     const QString file = folder + "/pelorinpro.png";
-    if (!QDir().mkpath(folder) || !image.scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation).save(file, "PNG")) {
+    if (!QDir().mkpath(folder) ||
+        !image.scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation).save(file, "PNG")) {
       std::fprintf(stderr, "RenderProgramIcon: cannot write %s\n", qPrintable(file));
       return 1;
     }

@@ -23,7 +23,9 @@ class SetupInstall : public ::testing::Test {
     ASSERT_EQ(m_box.Staged().status, 0) << m_box.Staged().output;
     m_before = TreeOf(m_box.Root());
   }
-  CommandResult Install(const std::string& extra = "") { return m_box.Setup("install --prefix " + m_box.Prefix(), extra); }
+  CommandResult Install(const std::string& extra = "") {
+    return m_box.Setup("install --prefix " + m_box.Prefix(), extra);
+  }
   CommandResult Uninstall(const std::string& options = "") {
     return m_box.Setup("uninstall " + options, "", m_box.Prefix() + "/bin/Setup");
   }
@@ -42,7 +44,8 @@ TEST_F(SetupInstall, InstallReinstallAndUninstallOfAnIncompleteInstallation) {
   ASSERT_EQ(installed.status, 0) << installed.output;
   const std::string bin = m_box.Prefix() + "/bin";
   EXPECT_NE(installed.output.find("capabilities cap_net_raw,cap_net_admin+eip on " + bin + "/PelorinPro"),
-            std::string::npos) << installed.output;
+            std::string::npos)
+      << installed.output;
 
   // The prefix holds the stage's tree plus the record; the capture programs find their libraries
   // by an absolute path and carry their capabilities.
@@ -64,7 +67,8 @@ TEST_F(SetupInstall, InstallReinstallAndUninstallOfAnIncompleteInstallation) {
   EXPECT_NE(entry.find("\nExec=" + bin + "/PelorinPro\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("\nPath=" + m_box.Work() + "\n"), std::string::npos) << entry;
   EXPECT_TRUE(fs::exists(m_box.Home() + "/.local/share/icons/hicolor/32x32/apps/pelorinpro.png"));
-  for (const char* folder : {"SessionLogs", "Cfg", "ConnLogs"}) EXPECT_TRUE(fs::is_directory(m_box.Work() + "/" + folder));
+  for (const char* folder : {"SessionLogs", "Cfg", "ConnLogs"})
+    EXPECT_TRUE(fs::is_directory(m_box.Work() + "/" + folder));
 
   // The registry locates the engine for the console and the engine's files in the working folder.
   Registry store(m_box.Registry());
@@ -92,9 +96,8 @@ TEST_F(SetupInstall, InstallReinstallAndUninstallOfAnIncompleteInstallation) {
   const CommandResult removed = Uninstall();
   ASSERT_EQ(removed.status, 0) << removed.output;
   EXPECT_EQ(Added(), (std::set<std::string>{"home/.local", "home/.local/share", "home/.local/share/PelorinPro",
-                                            "home/.local/share/PelorinPro/PelorinProLogPkt.rec",
-                                            "home/.config", "home/.config/PelorinPro",
-                                            "home/.config/PelorinPro/registry.reg",
+                                            "home/.local/share/PelorinPro/PelorinProLogPkt.rec", "home/.config",
+                                            "home/.config/PelorinPro", "home/.config/PelorinPro/registry.reg",
                                             "home/.config/PelorinPro/registry.reg.lock"}));
   EXPECT_EQ(Text(store, kEngineKey, "CfgFile"), "/srv/rules/mine.cfg");
   EXPECT_EQ(Text(store, kApplicationKey, "Layout"), "30");

@@ -71,7 +71,7 @@ TEST(SetupProgram, TheMenuEntryStartsTheProgramCapturingAsTheUserWhoRanSudo) {
   // Everything made in the user's home is theirs; nothing landed in the caller's.
   const std::string registry = home + "/.config/PelorinPro/registry.reg";
   const std::string desktop = home + "/.local/share/applications/pelorinpro.desktop";
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(::stat(registry.c_str(), &info), 0);
   EXPECT_EQ(info.st_uid, user.Uid());
   ASSERT_EQ(::stat(desktop.c_str(), &info), 0);
@@ -130,7 +130,7 @@ TEST(SetupProgram, TheMenuEntryStartsTheProgramCapturingAsTheUserWhoRanSudo) {
   EXPECT_TRUE(captured) << "no packet reached " << log;
   const std::string uid = std::to_string(user.Uid());
   EXPECT_EQ(uids, "\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid);  // real, effective, saved, file system
-  EXPECT_EQ(effective, (1ULL << 12) | (1ULL << 13));  // cap_net_admin, cap_net_raw
+  EXPECT_EQ(effective, (1ULL << 12) | (1ULL << 13));                   // cap_net_admin, cap_net_raw
   EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << exitStatus;
 
   const CommandResult removed = box.Setup("uninstall", "", box.Prefix() + "/bin/Setup");

@@ -66,12 +66,13 @@ class SetupSandbox {
   const CommandResult& Staged() const { return m_staged; }
 
   bool CapabilitiesWork() const {
-    struct statvfs info{};
+    struct statvfs info {};
     return ::statvfs(m_root.c_str(), &info) == 0 && (info.f_flag & ST_NOSUID) == 0;
   }
   // Setup as root for the caller, with the sandbox's home and registry; extra goes before it
   // (environment settings) and arguments after.
-  CommandResult Setup(const std::string& arguments, const std::string& extra = "", const std::string& setup = "") const {
+  CommandResult Setup(const std::string& arguments, const std::string& extra = "",
+                      const std::string& setup = "") const {
     return Shell("env -u SUDO_USER -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u PELORIN_REGISTRY HOME=" + Home() + " " +
                  extra + " " + (setup.empty() ? Stage() + "/bin/Setup" : setup) + " " + arguments);
   }
