@@ -56,6 +56,8 @@ class CMainFrame : public FrameWindow {
   void OnViewSetFilters();
   void OnViewLoadLog();
   void OnViewLoadFullLog();
+  void OnPacketLogPages();
+  void OnPacketFind();
   void OnFileSaveLayout();
   void OnFileProperties();
   void OnScanProperties();
@@ -108,6 +110,8 @@ class CMainFrame : public FrameWindow {
   void CloseFiltersWindow();
   bool IsPacketThreadIdle() const;
   bool IsConnectionsThreadIdle() const;
+  // Shows where the chosen page starts and reloads the packet pane from there.
+  void LoadPacketPage(LONG page, LONG position);
   void OnPaneContextMenu(HWND pane, Point screenPoint);
   void Shutdown();
 

@@ -24,8 +24,7 @@ constexpr UINT kNotYetBuilt[] = {
     ID_FILE_LOAD_LINK_LOG,  ID_SCAN_TRACE,         ID_RAMPARO_ATTACH,    ID_RAMPARO_START,      ID_RAMPARO_STOP,
     ID_RAMPARO_RULES,       ID_RAMPARO_PROPERTIES, ID_RAMPARO_VIEW_LOG,  ID_RAMPARO_STATISTICS, ID_RAMPARO_BLOCK_ALLOW,
     ID_RAMPARO_PROCESSES,   ID_CONN_BLOCK_ALLOW,   ID_CONN_LINK_MONITOR, ID_PKT_BLOCK_ALLOW,    ID_PKT_EXAMINE,
-    ID_PKT_LINK_MONITOR,    ID_PKT_LOG_PAGES,      ID_PKT_FIND,          ID_PKT_FEED,           ID_PKT_COMPARE,
-    ID_PKT_COMPARE_ADD,     ID_PKT_TRACE};
+    ID_PKT_LINK_MONITOR,    ID_PKT_FEED,           ID_PKT_COMPARE,       ID_PKT_COMPARE_ADD,    ID_PKT_TRACE};
 
 }  // namespace
 
@@ -48,6 +47,8 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_VIEW_SET_FILTERS, [this] { OnViewSetFilters(); });
   MapCommand(ID_VIEW_LOAD_LOG, [this] { OnViewLoadLog(); });
   MapCommand(ID_VIEW_LOAD_FULL_LOG, [this] { OnViewLoadFullLog(); });
+  MapCommand(ID_PKT_LOG_PAGES, [this] { OnPacketLogPages(); });
+  MapCommand(ID_PKT_FIND, [this] { OnPacketFind(); });
   MapCommand(ID_FILE_SAVE_LAYOUT, [this] { OnFileSaveLayout(); });
   MapCommand(ID_APP_EXIT, [this] { SendMessage(WM_CLOSE); });
   MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
@@ -83,7 +84,10 @@ void CMainFrame::MapUpdateRules() {
     cmd.SetCheck(thread != nullptr && thread->GetApplyFilters() != 0 ? 1 : 0);
   });
   MapUpdate(ID_VIEW_SET_FILTERS, [this](CmdUI& cmd) { cmd.Enable(IsPaneVisible(Pane::Packets)); });
-  MapUpdate(ID_VIEW_LOAD_LOG, [this](CmdUI& cmd) { cmd.Enable(IsPaneVisible(Pane::Packets) && IsPacketThreadIdle()); });
+  const auto packetLogRule = [this](CmdUI& cmd) { cmd.Enable(IsPaneVisible(Pane::Packets) && IsPacketThreadIdle()); };
+  MapUpdate(ID_VIEW_LOAD_LOG, packetLogRule);
+  MapUpdate(ID_PKT_LOG_PAGES, packetLogRule);
+  MapUpdate(ID_PKT_FIND, packetLogRule);
 }
 
 bool CMainFrame::IsPacketThreadIdle() const {

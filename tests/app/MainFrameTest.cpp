@@ -419,7 +419,9 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   EXPECT_EQ(connections.items, (std::vector<std::string>{"Block/Allow", "Connections Link Monitor"}));
   EXPECT_EQ(packets.items.front(), "Block/Allow");
   EXPECT_EQ(packets.items.back(), "Trace");
-  EXPECT_TRUE(packets.enabledIds.empty());  // their windows are not part of this program yet
+  // The packet pane is idle: its log commands are there; the other windows are not part of this
+  // program yet.
+  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_LOG_PAGES, ID_PKT_FIND}));
 }
 
 TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {
