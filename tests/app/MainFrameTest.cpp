@@ -29,6 +29,9 @@
 #include "ui/ScriptedServices.h"
 #include "wincap/DlgPelorinAdapters.h"
 #include "ui/UiPump.h"
+#include "wincap/DlgPelorinFind.h"
+#include "wincap/DlgPelorinLogPages.h"
+#include "tests/wincap/PacketLogTestSupport.h"
 
 namespace {
 
@@ -422,6 +425,55 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   // The packet pane is idle: its log commands are there; the other windows are not part of this
   // program yet.
   EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_LOG_PAGES, ID_PKT_FIND}));
+}
+
+TEST_F(MainFrameTest, LogPagesAndFindReloadThePacketPaneFromTheChosenPageOrRecord) {
+  const auto positions = log_test::Append(m_folder + "PelorinProLogPkt.rec", log_test::Numbered(600));
+  CMainFrame* frame = Start("16", 0);
+  MonListIpMon* pane = frame->Packets();
+  const auto shows = [&](LONG first) {
+    return UiPump::Instance().PumpUntil(
+        [&] {
+          const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(pane->GetItemData(0));
+          return pane->GetItemCount() == 256 && item != nullptr && item->recordPosition == first;
+        },
+        5000);
+  };
+  const auto contextMenu = [&](UINT choice) {
+    m_script.AnswerMenu(choice);
+    ::SendMessage(frame->GetSafeHwnd(), WM_CONTEXTMENU, MAKELPARAM(40, 90), static_cast<LPARAM>(pane->GetSafeHwnd()));
+    UiPump::Instance().PumpPending();  // the chosen command, posted
+  };
+
+  m_script.OnNextModal([](Dialog& d) {
+    auto& pages = dynamic_cast<DlgPelorinLogPages&>(d);
+    ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return !pages.IsListing(); }, 5000));
+    d.SelectListItem(DlgPelorinLogPages::IDC_LIST_PAGES, 1);
+    d.ClickButton(IDOK);
+  });
+  contextMenu(ID_PKT_LOG_PAGES);
+  EXPECT_EQ(frame->GetStatusBar()->GetPaneText(0), "Page :1 - File Pos. :" + std::to_string(positions[256]));
+  EXPECT_TRUE(shows(positions[256]));
+
+  // Find: the pane is loaded from the record chosen with Load From.
+  m_script.OnNextModal([](Dialog& d) {
+    auto& find = dynamic_cast<DlgPelorinFind&>(d);
+    d.TypeInto(DlgPelorinFind::IDC_EDIT_TEXT, "packet 300");
+    d.ClickButton(IDOK);
+    ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return !find.IsSearching(); }, 5000));
+    d.SelectListItem(DlgPelorinFind::IDC_LIST_PACKETS, 0);
+    d.ClickButton(DlgPelorinFind::IDC_BUTTON_LOAD_FROM);
+  });
+  contextMenu(ID_PKT_FIND);
+  EXPECT_EQ(frame->GetStatusBar()->GetPaneText(0), "Page :1 - File Pos. :" + std::to_string(positions[300]));
+  EXPECT_TRUE(shows(positions[300]));
+  EXPECT_EQ(m_script.UnscriptedModals(), 0);
+
+  // Neither is offered while the pane captures.
+  Choose(frame, ID_SCAN_START_STOP);
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetCaptureThread()->GetIdleMessage() != 0; }, 5000));
+  contextMenu(0);
+  EXPECT_TRUE(m_script.Menus().back().enabledIds.empty());
 }
 
 TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {
