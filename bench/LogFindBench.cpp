@@ -62,14 +62,17 @@ bool WriteLog(const std::string& capture, long megabytes) {
   return true;
 }
 
+bool OpenLog(benchmark::State& state, PacketLogBlockReader& reader) {
+  if (reader.Open(g_log)) return true;
+  state.SkipWithError("cannot open the log");
+  return false;
+}
+
 void Search(benchmark::State& state, const LogFindTexts& texts) {
   long rows = 0;
   for (auto _ : state) {
     PacketLogBlockReader reader;
-    if (!reader.Open(g_log)) {
-      state.SkipWithError("cannot open the log");
-      return;
-    }
+    if (!OpenLog(state, reader)) return;
     LogFindSearch search{LogFindCriteria(texts), 256};
     rows = search.Run(reader, [](LogFindHit&& hit) { benchmark::DoNotOptimize(hit.find.position); });
   }
@@ -86,10 +89,7 @@ void BM_LogPages(benchmark::State& state) {
   long pages = 0;
   for (auto _ : state) {
     PacketLogBlockReader reader;
-    if (!reader.Open(g_log)) {
-      state.SkipWithError("cannot open the log");
-      return;
-    }
+    if (!OpenLog(state, reader)) return;
     pages = ListLogPages(reader, 256, [](LogPageRow&& row) { benchmark::DoNotOptimize(row.page.position); }).pages;
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_logBytes));

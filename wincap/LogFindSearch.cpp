@@ -53,7 +53,7 @@ bool LogFindSearch::Match(const PacketLogBlockReader::Record& record, LogFindHit
   bytes.Be16(kIpHeader + 2, size);  // a record too short for them has size 0 and type "IP"
   bytes.U8(kIpHeader + 9, protocol);
   hit.find.size = size;
-  hit.find.protocol = ProtocolOf(TypeText(protocol));
+  hit.find.protocol = protocol == 6 || protocol == 17 || protocol == 1 ? protocol : 0;
   hit.find.position = static_cast<std::int32_t>(record.position);
 
   if (m_criteria.IsIpSet() && m_criteria.FindIp(record.header, &hit.matched) &&
