@@ -17,7 +17,8 @@
 // record beyond the last position a record can be named by (2^31 - 1).
 class PacketLogBlockReader {
  public:
-  static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+  // 256 KiB: a block is searched while it is still in the cache it was read into.
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 18;
 
   struct Record {
     _LogRecMarker header;        // a copy: the block holds headers at any alignment
