@@ -419,7 +419,21 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   EXPECT_EQ(connections.items, (std::vector<std::string>{"Block/Allow", "Connections Link Monitor"}));
   EXPECT_EQ(packets.items.front(), "Block/Allow");
   EXPECT_EQ(packets.items.back(), "Trace");
-  EXPECT_TRUE(packets.enabledIds.empty());  // their windows are not part of this program yet
+  // Only the route window is part of this program yet.
+  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_TRACE}));
+
+  // Scan > Trace opens one route window 20 px right of and below the frame's corner, 40 px
+  // taller than its client area; asking again only brings it to the front.
+  ASSERT_TRUE(Enabled(frame, ID_SCAN_TRACE));
+  Choose(frame, ID_SCAN_TRACE);
+  Window* route = frame->Packets()->GetRouteWindow();
+  ASSERT_NE(route, nullptr);
+  EXPECT_EQ(route->GetWindowText(), "Ip Route(s)");
+  const Rect corner = frame->GetWindowRect();
+  EXPECT_EQ(route->GetWindowRect().left, corner.left + 20);
+  EXPECT_EQ(route->GetWindowRect().top, corner.top + 20);
+  Choose(frame, ID_SCAN_TRACE);
+  EXPECT_EQ(frame->Packets()->PacketWindows(), (std::vector<Window*>{route}));
 }
 
 TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {

@@ -1,0 +1,182 @@
+#include "controls/trace/CTraceRoute.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/AddressText.h"
+#include "controls/trace/CTraceCallback.h"
+#include "platform/IcmpApi.h"
+
+namespace {
+
+constexpr DWORD kNoAddress = 0xFFFFFFFFu;
+
+// The ICMP library and its calls, shared by every tracer of the process.
+struct IcmpCalls {
+  std::mutex lock;
+  bool ready = false;
+  HMODULE library = nullptr;
+  PIcmpCreateFile create = nullptr;
+  PIcmpSendEcho send = nullptr;
+  PIcmpCloseHandle close = nullptr;
+  PIcmpCancelEcho cancel = nullptr;  // optional: without it a closing window waits the echo out
+};
+
+IcmpCalls& Icmp() {
+  static IcmpCalls calls;
+  return calls;
+}
+
+template <typename Function>
+Function Lookup(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(GetProcAddress(library, name));
+}
+
+}  // namespace
+
+BOOL CTraceRoute::IcmpInit() {
+  IcmpCalls& icmp = Icmp();
+  std::lock_guard<std::mutex> lock(icmp.lock);
+  if (icmp.ready) return 1;
+  // The sockets library needs no start-up here.
+  if (icmp.library == nullptr) icmp.library = LoadLibraryA("ICMP.DLL");
+  if (icmp.library == nullptr) return 0;
+  icmp.create = Lookup<PIcmpCreateFile>(icmp.library, "IcmpCreateFile");
+  icmp.send = Lookup<PIcmpSendEcho>(icmp.library, "IcmpSendEcho");
+  icmp.close = Lookup<PIcmpCloseHandle>(icmp.library, "IcmpCloseHandle");
+  icmp.cancel = Lookup<PIcmpCancelEcho>(icmp.library, "IcmpCancelEcho");
+  icmp.ready = icmp.create != nullptr && icmp.send != nullptr && icmp.close != nullptr;
+  return icmp.ready ? 1 : 0;
+}
+
+BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize) {
+  if (!IcmpInit()) return 0;
+  IcmpCalls& icmp = Icmp();
+  HANDLE handle = icmp.create();
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return 0;
+  {
+    std::lock_guard<std::mutex> lock(m_echoLock);
+    m_echoHandle = handle;
+    if (m_cancelled && icmp.cancel) icmp.cancel(handle);
+  }
+  dataSize = std::clamp(dataSize, 0, 0xFFFF);
+  std::vector<unsigned char> data(static_cast<std::size_t>(dataSize), kDataByte);
+  // Room for the answer record and the echoed data (an error answer quotes at least 8 bytes).
+  std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + static_cast<std::size_t>(std::max(dataSize, 8)));
+  IP_OPTION_INFORMATION options{};
+  options.Ttl = static_cast<unsigned char>(std::clamp(ttl, 1, 255));
+  *result = TraceEchoResult{};
+  const DWORD answers = icmp.send(handle, address, data.data(), static_cast<unsigned short>(dataSize), &options,
+                                  reply.data(), static_cast<DWORD>(reply.size()), timeout);
+  if (answers == 0) {
+    result->status = GetLastError();
+  } else {
+    ICMP_ECHO_REPLY answer;
+    std::memcpy(&answer, reply.data(), sizeof answer);
+    // The destination's echo reply and a router's time-exceeded are answers; an unreachable
+    // (or other error) answer leaves the echo unanswered with its status.
+    if (answer.Status == IP_SUCCESS || answer.Status == IP_TTL_EXPIRED_TRANSIT) {
+      result->address = answer.Address;
+      result->rtt = answer.RoundTripTime;
+    } else {
+      result->status = answer.Status;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_echoLock);
+    m_echoHandle = nullptr;
+  }
+  icmp.close(handle);
+  return 1;
+}
+
+DWORD CTraceRoute::ResolveTarget(const std::string& target) {
+  const DWORD dotted = InetAddr(target.c_str());
+  if (dotted != kNoAddress) return dotted;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* found = nullptr;
+  if (target.empty() || getaddrinfo(target.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return kNoAddress;
+  const DWORD address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(found);
+  return address;
+}
+
+BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>* results, int maxHops, DWORD timeout,
+                        int echoes, CTraceCallback* callback) {
+  if (!IcmpInit()) return 0;
+  const DWORD address = ResolveTarget(target);
+  if (address == kNoAddress) return 0;
+  int silentInARow = 0;
+  for (int hop = 1; hop <= maxHops && !IsStop(); ++hop) {
+    _TraceHopResult hopResult{};
+    DWORD total = 0;
+    DWORD minimum = 0xFFFFFFFFu;
+    DWORD maximum = 0;
+    for (int echo = 1; echo <= echoes; ++echo) {
+      TraceEchoResult echoResult;
+      if (!Ping(address, &echoResult, hop, timeout, kDataSize)) return 0;
+      if (IsCancelled()) {
+        SetLastError(ERROR_CANCELLED);
+        return 0;
+      }
+      if (echoResult.status != 0) {
+        hopResult.status = echoResult.status;  // the first unanswered echo ends the hop
+        break;
+      }
+      hopResult.address = echoResult.address;
+      total += echoResult.rtt;
+      minimum = std::min(minimum, echoResult.rtt);
+      maximum = std::max(maximum, echoResult.rtt);
+      if (callback && !callback->OnEcho(echo, echoResult)) {
+        SetLastError(ERROR_CANCELLED);
+        return 0;
+      }
+    }
+    if (hopResult.status == 0 && echoes > 0) {
+      hopResult.minRtt = minimum;
+      hopResult.avgRtt = total / static_cast<DWORD>(echoes);
+      hopResult.maxRtt = maximum;
+    }
+    if (hopResult.address == address) SetStop(1);  // destination reached
+    silentInARow = hopResult.status != 0 ? silentInARow + 1 : 0;
+    if (silentInARow > kSilentHopLimit) SetStop(1);
+    if (hop < maxHops - 2 || hop == maxHops - 1) {
+      if (callback && !callback->OnHop(hop, hopResult)) {
+        SetLastError(ERROR_CANCELLED);
+        return 0;
+      }
+    } else if (hop >= maxHops && callback) {
+      callback->OnMaxHops(hop);
+    }
+    results->push_back(hopResult);
+  }
+  return 1;
+}
+
+void CTraceRoute::SetStop(BOOL stop) {
+  CriticalSectionLock lock(m_stopLock);
+  m_stop = stop;
+}
+
+BOOL CTraceRoute::IsStop() {
+  CriticalSectionLock lock(m_stopLock);
+  return m_stop;
+}
+
+void CTraceRoute::Cancel() {
+  SetStop(1);
+  std::lock_guard<std::mutex> lock(m_echoLock);
+  m_cancelled = true;
+  // The handle stays open while the lock is held: the echo closes it only after dropping it here.
+  if (m_echoHandle != nullptr && Icmp().cancel) Icmp().cancel(m_echoHandle);
+}
+
+bool CTraceRoute::IsCancelled() {
+  std::lock_guard<std::mutex> lock(m_echoLock);
+  return m_cancelled;
+}
