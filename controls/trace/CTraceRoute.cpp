@@ -15,10 +15,8 @@ namespace {
 
 constexpr DWORD kNoAddress = 0xFFFFFFFFu;
 
-// The ICMP library and its calls, shared by every tracer of the process.
+// The ICMP library, loaded once for the process, and its calls as last looked up.
 struct IcmpCalls {
-  std::mutex lock;
-  bool ready = false;
   HMODULE library = nullptr;
   PIcmpCreateFile create = nullptr;
   PIcmpSendEcho send = nullptr;
@@ -26,36 +24,43 @@ struct IcmpCalls {
   PIcmpCancelEcho cancel = nullptr;  // optional: without it a closing window waits the echo out
 };
 
-IcmpCalls& Icmp() {
-  static IcmpCalls calls;
-  return calls;
-}
+std::mutex g_icmpLock;
+IcmpCalls g_icmp;
 
 template <typename Function>
 Function Lookup(HMODULE library, const char* name) {
   return reinterpret_cast<Function>(GetProcAddress(library, name));
 }
 
+// The calls to use now; their create call is null when the library or a call is missing.
+IcmpCalls Icmp() {
+  std::lock_guard<std::mutex> lock(g_icmpLock);
+  return g_icmp;
+}
+
 }  // namespace
 
 BOOL CTraceRoute::IcmpInit() {
-  IcmpCalls& icmp = Icmp();
-  std::lock_guard<std::mutex> lock(icmp.lock);
-  if (icmp.ready) return 1;
-  // The sockets library needs no start-up here.
-  if (icmp.library == nullptr) icmp.library = LoadLibraryA("ICMP.DLL");
-  if (icmp.library == nullptr) return 0;
-  icmp.create = Lookup<PIcmpCreateFile>(icmp.library, "IcmpCreateFile");
-  icmp.send = Lookup<PIcmpSendEcho>(icmp.library, "IcmpSendEcho");
-  icmp.close = Lookup<PIcmpCloseHandle>(icmp.library, "IcmpCloseHandle");
-  icmp.cancel = Lookup<PIcmpCancelEcho>(icmp.library, "IcmpCancelEcho");
-  icmp.ready = icmp.create != nullptr && icmp.send != nullptr && icmp.close != nullptr;
-  return icmp.ready ? 1 : 0;
+  std::lock_guard<std::mutex> lock(g_icmpLock);
+  // The sockets library needs no start-up here. The calls are looked up at every trace, so a
+  // library whose table changed (tests replace it) is seen at once.
+  if (g_icmp.library == nullptr) g_icmp.library = LoadLibraryA("ICMP.DLL");
+  IcmpCalls calls;
+  calls.library = g_icmp.library;
+  if (calls.library != nullptr) {
+    calls.create = Lookup<PIcmpCreateFile>(calls.library, "IcmpCreateFile");
+    calls.send = Lookup<PIcmpSendEcho>(calls.library, "IcmpSendEcho");
+    calls.close = Lookup<PIcmpCloseHandle>(calls.library, "IcmpCloseHandle");
+    calls.cancel = Lookup<PIcmpCancelEcho>(calls.library, "IcmpCancelEcho");
+  }
+  if (calls.create == nullptr || calls.send == nullptr || calls.close == nullptr) calls.create = nullptr;
+  g_icmp = calls;
+  return calls.create != nullptr ? 1 : 0;
 }
 
 BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize) {
-  if (!IcmpInit()) return 0;
-  IcmpCalls& icmp = Icmp();
+  const IcmpCalls icmp = Icmp();
+  if (icmp.create == nullptr) return 0;
   HANDLE handle = icmp.create();
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return 0;
   {
@@ -173,7 +178,8 @@ void CTraceRoute::Cancel() {
   std::lock_guard<std::mutex> lock(m_echoLock);
   m_cancelled = true;
   // The handle stays open while the lock is held: the echo closes it only after dropping it here.
-  if (m_echoHandle != nullptr && Icmp().cancel) Icmp().cancel(m_echoHandle);
+  const IcmpCalls icmp = Icmp();
+  if (m_echoHandle != nullptr && icmp.cancel) icmp.cancel(m_echoHandle);
 }
 
 bool CTraceRoute::IsCancelled() {

@@ -21,7 +21,7 @@ class CTraceRoute {
   static constexpr unsigned char kDataByte = 'E';
   static constexpr int kSilentHopLimit = 3;           // more silent hops in a row than this end a trace
 
-  // Loads "ICMP.DLL" and looks up its calls, once for the process; FALSE when any is missing.
+  // Loads "ICMP.DLL" (once for the process) and looks up its calls; FALSE when any is missing.
   static BOOL IcmpInit();
 
   // One echo with the given time-to-live and timeout (ms) and dataSize bytes of 'E'. FALSE only
