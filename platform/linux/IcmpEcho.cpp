@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -160,6 +161,33 @@ Answer ReadAnswer(const std::uint8_t* packet, std::size_t size, IPAddr destinati
   return answer;
 }
 
+std::int64_t RealtimeNs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// One packet, with the kernel's arrival stamp (or the time now when there is none).
+ssize_t Receive(int socket, std::vector<std::uint8_t>& packet, std::int64_t* arrivedNs) {
+  iovec data{packet.data(), packet.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t got = recvmsg(socket, &message, MSG_DONTWAIT);
+  *arrivedNs = RealtimeNs();
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); got > 0 && c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+      timespec stamp;
+      std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+      *arrivedNs = static_cast<std::int64_t>(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
+    }
+  }
+  return got;
+}
+
 DWORD Fail(DWORD error) {
   SetLastError(error);
   return 0;
@@ -196,6 +224,9 @@ HANDLE IcmpCreateFile() {
                                             (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB) |
                                             (1u << ICMP_SOURCE_QUENCH));
   setsockopt(s, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+  // The kernel stamps each answer as it arrives, so a busy machine's scheduling stays out of the times.
+  const int on = 1;
+  setsockopt(s, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
   return MakeHandle(new IcmpHandle(s, NextIdentifier()));
 }
 
@@ -241,6 +272,7 @@ DWORD IcmpSendEcho(HANDLE icmpHandle, IPAddr DestinationAddress, void* RequestDa
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = DestinationAddress;
   const auto sent = std::chrono::steady_clock::now();
+  const std::int64_t sentNs = RealtimeNs();
   if (sendto(handle->Socket(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
     switch (errno) {
       case EMSGSIZE:
@@ -269,9 +301,9 @@ DWORD IcmpSendEcho(HANDLE icmpHandle, IPAddr DestinationAddress, void* RequestDa
     if (ready <= 0) continue;
     if (waits[1].revents & POLLIN) return Fail(ERROR_CANCELLED);
     if (!(waits[0].revents & POLLIN)) continue;
-    const ssize_t got = recv(handle->Socket(), packet.data(), packet.size(), MSG_DONTWAIT);
+    std::int64_t arrivedNs = 0;
+    const ssize_t got = Receive(handle->Socket(), packet, &arrivedNs);
     if (got <= 0) continue;
-    const auto arrived = std::chrono::steady_clock::now();
     const Answer answer = ReadAnswer(packet.data(), static_cast<std::size_t>(got), DestinationAddress,
                                      handle->Identifier(), sequence);
     if (!answer.ours) continue;
@@ -284,8 +316,7 @@ DWORD IcmpSendEcho(HANDLE icmpHandle, IPAddr DestinationAddress, void* RequestDa
     *reply = ICMP_ECHO_REPLY{};
     reply->Address = answer.from;
     reply->Status = answer.status;
-    reply->RoundTripTime =
-        static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(arrived - sent).count());
+    reply->RoundTripTime = static_cast<DWORD>(std::max<std::int64_t>(arrivedNs - sentNs, 0) / 1000000);
     reply->DataSize = static_cast<unsigned short>(copied);
     reply->Data = data;
     reply->Options.Ttl = answer.ttl;
