@@ -1,6 +1,8 @@
 // The route window on the user-interface thread: its first contents and settings, the server
 // list, a trace of the machine's own loopback address, host vitals and free queries against a
 // whois server of ours, and closing while a whois wait is pending.
+#include <gtest/gtest.h>
+
 #include "TraceTestSupport.h"
 #include "common/TraceRoutePoint.h"
 #include "controls/trace/CTraceThread.h"

@@ -44,7 +44,8 @@ class RoutedTopology {
   static constexpr int kSilentHop = 2;
   static constexpr int kDelayMs = 50;
 
-  RoutedTopology();
+  // silentRouter false leaves r2 answering like the others (for timings of a clean route).
+  explicit RoutedTopology(bool silentRouter = true);
   ~RoutedTopology();
   RoutedTopology(const RoutedTopology&) = delete;
   RoutedTopology& operator=(const RoutedTopology&) = delete;
@@ -105,9 +106,9 @@ class RoutedTopology {
       if (!Run("ip -n " + m_names[i] + " route add " + blackHole)) return false;
     }
     const std::string silent = "ip netns exec " + m_names[kSilentHop] + " nft ";
-    if (!Run(silent + "add table ip silent") ||
+    if (m_silentRouter && (!Run(silent + "add table ip silent") ||
         !Run(silent + "'add chain ip silent out { type filter hook output priority 0; }'") ||
-        !Run(silent + "add rule ip silent out icmp type time-exceeded drop"))
+        !Run(silent + "add rule ip silent out icmp type time-exceeded drop")))
       return false;
     m_netem = Run("ip netns exec " + m_names[kNodes - 1] + " tc qdisc add dev " + m_targetLink + " root netem delay " +
                   std::to_string(kDelayMs) + "ms 2>/dev/null");
@@ -120,6 +121,7 @@ class RoutedTopology {
   std::vector<std::string> m_names;
   std::string m_relay;
   std::string m_targetLink;
+  bool m_silentRouter = true;
   bool m_netem = false;
   std::unique_ptr<DelayRelay> m_relayThread;
   bool m_ok = false;
@@ -215,7 +217,7 @@ inline void DelayRelay::Run(const std::string& ns, const std::string& first, con
     if (s >= 0) close(s);
 }
 
-inline RoutedTopology::RoutedTopology() {
+inline RoutedTopology::RoutedTopology(bool silentRouter) : m_silentRouter(silentRouter) {
   const std::string pid = std::to_string(getpid());
   const char* roles[kNodes] = {"c", "r1", "r2", "r3", "t"};
   for (int i = 0; i < kNodes; ++i) m_names.push_back("pt" + pid + roles[i]);

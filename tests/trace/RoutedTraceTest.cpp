@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "RoutedTopology.h"
+#include <gtest/gtest.h>
+
 #include "TraceTestSupport.h"
 #include "controls/trace/CTraceThread.h"
 #include "controls/trace/DlgPelorinTrace.h"

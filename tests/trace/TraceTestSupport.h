@@ -1,6 +1,5 @@
 #pragma once
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>

@@ -1,6 +1,8 @@
 // The whois client against a server of ours on 127.0.0.1, and the server list file.
 #include <fstream>
 
+#include <gtest/gtest.h>
+
 #include "TraceTestSupport.h"
 #include "controls/trace/CWhoIsQuery.h"
 #include "controls/trace/WhoIsServerList.h"
