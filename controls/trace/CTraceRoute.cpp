@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <deque>
 #include <cstring>
 
 #include "common/AddressText.h"
@@ -65,8 +66,8 @@ BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD ti
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return 0;
   {
     std::lock_guard<std::mutex> lock(m_echoLock);
-    m_echoHandle = handle;
-    if (m_cancelled && icmp.cancel) icmp.cancel(handle);
+    m_openEchoes.insert(handle);
+    if ((m_cancelled || m_echoesOver) && icmp.cancel) icmp.cancel(handle);
   }
   dataSize = std::clamp(dataSize, 0, 0xFFFF);
   std::vector<unsigned char> data(static_cast<std::size_t>(dataSize), kDataByte);
@@ -93,7 +94,7 @@ BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD ti
   }
   {
     std::lock_guard<std::mutex> lock(m_echoLock);
-    m_echoHandle = nullptr;
+    m_openEchoes.erase(handle);
   }
   icmp.close(handle);
   return 1;
@@ -111,24 +112,68 @@ DWORD CTraceRoute::ResolveTarget(const std::string& target) {
   return address;
 }
 
+CTraceRoute::HopEchoes CTraceRoute::SendHop(DWORD address, int hop, DWORD timeout, int echoes) {
+  HopEchoes sent;
+  for (int echo = 0; echo < echoes; ++echo) {
+    sent.push_back(std::async(std::launch::async, [=, this] {
+      EchoOutcome outcome;
+      outcome.sent = Ping(address, &outcome.result, hop, timeout, kDataSize);
+      return outcome;
+    }));
+  }
+  return sent;
+}
+
+void CTraceRoute::EndEchoes(bool over) {
+  std::lock_guard<std::mutex> lock(m_echoLock);
+  m_echoesOver = over;
+  if (!over) return;
+  const IcmpCalls icmp = Icmp();
+  // Each handle stays open while the lock is held: an echo closes it only after dropping it here.
+  if (icmp.cancel)
+    for (HANDLE handle : m_openEchoes) icmp.cancel(handle);
+}
+
 BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>* results, int maxHops, DWORD timeout,
                         int echoes, CTraceCallback* callback) {
   if (!IcmpInit()) return 0;
   const DWORD address = ResolveTarget(target);
   if (address == kNoAddress) return 0;
+  // Later hops are asked while earlier ones are still answering; their answers are taken in hop
+  // order, and what is still on its way when the trace ends is cut short.
+  EndEchoes(false);
+  std::deque<HopEchoes> inFlight;
+  int sentHops = 0;
+  const auto sendAhead = [&](int hop) {
+    while (m_hopsInFlight > 1 && sentHops < std::min(hop + m_hopsInFlight - 1, maxHops))
+      inFlight.push_back(SendHop(address, ++sentHops, timeout, echoes));
+  };
+  const auto fail = [&](DWORD error) {
+    SetLastError(error);
+    EndEchoes(true);
+    return 0;
+  };
   int silentInARow = 0;
   for (int hop = 1; hop <= maxHops && !IsStop(); ++hop) {
+    sendAhead(hop);
+    HopEchoes sent;
+    if (m_hopsInFlight > 1) {
+      sent = std::move(inFlight.front());
+      inFlight.pop_front();
+    }
     _TraceHopResult hopResult{};
     DWORD total = 0;
     DWORD minimum = 0xFFFFFFFFu;
     DWORD maximum = 0;
     for (int echo = 1; echo <= echoes; ++echo) {
-      TraceEchoResult echoResult;
-      if (!Ping(address, &echoResult, hop, timeout, kDataSize)) return 0;
-      if (IsCancelled()) {
-        SetLastError(ERROR_CANCELLED);
-        return 0;
-      }
+      EchoOutcome outcome;
+      if (m_hopsInFlight > 1)
+        outcome = sent[static_cast<std::size_t>(echo - 1)].get();
+      else
+        outcome.sent = Ping(address, &outcome.result, hop, timeout, kDataSize);
+      if (!outcome.sent) return fail(GetLastError());
+      if (IsCancelled()) return fail(ERROR_CANCELLED);
+      const TraceEchoResult& echoResult = outcome.result;
       if (echoResult.status != 0) {
         hopResult.status = echoResult.status;  // the first unanswered echo ends the hop
         break;
@@ -137,10 +182,7 @@ BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>*
       total += echoResult.rtt;
       minimum = std::min(minimum, echoResult.rtt);
       maximum = std::max(maximum, echoResult.rtt);
-      if (callback && !callback->OnEcho(echo, echoResult)) {
-        SetLastError(ERROR_CANCELLED);
-        return 0;
-      }
+      if (callback && !callback->OnEcho(echo, echoResult)) return fail(ERROR_CANCELLED);
     }
     if (hopResult.status == 0 && echoes > 0) {
       hopResult.minRtt = minimum;
@@ -151,15 +193,13 @@ BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>*
     silentInARow = hopResult.status != 0 ? silentInARow + 1 : 0;
     if (silentInARow > kSilentHopLimit) SetStop(1);
     if (hop < maxHops - 2 || hop == maxHops - 1) {
-      if (callback && !callback->OnHop(hop, hopResult)) {
-        SetLastError(ERROR_CANCELLED);
-        return 0;
-      }
+      if (callback && !callback->OnHop(hop, hopResult)) return fail(ERROR_CANCELLED);
     } else if (hop >= maxHops && callback) {
       callback->OnMaxHops(hop);
     }
     results->push_back(hopResult);
   }
+  EndEchoes(true);
   return 1;
 }
 
@@ -175,11 +215,11 @@ BOOL CTraceRoute::IsStop() {
 
 void CTraceRoute::Cancel() {
   SetStop(1);
-  std::lock_guard<std::mutex> lock(m_echoLock);
-  m_cancelled = true;
-  // The handle stays open while the lock is held: the echo closes it only after dropping it here.
-  const IcmpCalls icmp = Icmp();
-  if (m_echoHandle != nullptr && icmp.cancel) icmp.cancel(m_echoHandle);
+  {
+    std::lock_guard<std::mutex> lock(m_echoLock);
+    m_cancelled = true;
+  }
+  EndEchoes(true);
 }
 
 bool CTraceRoute::IsCancelled() {

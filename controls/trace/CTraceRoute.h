@@ -1,5 +1,7 @@
 #pragma once
+#include <future>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ class CTraceRoute {
   static constexpr int kDataSize = 32;                // bytes of 'E' per echo
   static constexpr unsigned char kDataByte = 'E';
   static constexpr int kSilentHopLimit = 3;           // more silent hops in a row than this end a trace
+  static constexpr int kHopsInFlight = 5;             // hops asked at once (15 echoes, as many as a peer's default)
 
   // Loads "ICMP.DLL" (once for the process) and looks up its calls; FALSE when any is missing.
   static BOOL IcmpInit();
@@ -31,11 +34,17 @@ class CTraceRoute {
 
   // Traces the route to target (dotted decimal or a host name) while the stop flag is clear,
   // appending one result per hop and reporting hops 1 .. maxHops - 3 and maxHops - 1 to the
-  // callback; at maxHops the callback hears OnMaxHops instead. FALSE (with the last error) when
+  // callback; at maxHops the callback hears OnMaxHops instead. The echoes of the next hops go out
+  // while a hop is being answered (see SetHopsInFlight); results and callbacks come in hop and
+  // echo order all the same, and a hop's echoes after its first unanswered one do not count. FALSE (with the last error) when
   // the ICMP calls or the target cannot be had, an echo cannot be sent, the callback refuses
   // (ERROR_CANCELLED) or the trace was cancelled.
   BOOL Trace(const std::string& target, std::vector<_TraceHopResult>* results, int maxHops, DWORD timeout,
              int echoes, CTraceCallback* callback);
+
+  // How many hops are asked at once: 1 sends one echo at a time, each after the answer to the
+  // one before (slower by the sum of the round trips, with a whole timeout per silent hop).
+  void SetHopsInFlight(int hops) { m_hopsInFlight = hops < 1 ? 1 : hops; }
 
   void SetStop(BOOL stop);
   BOOL IsStop();
@@ -52,7 +61,19 @@ class CTraceRoute {
   CriticalSection m_stopLock;
   BOOL m_stop = 1;
 
-  std::mutex m_echoLock;  // the open ICMP handle and the cancelled flag
-  HANDLE m_echoHandle = nullptr;
+  struct EchoOutcome {
+    BOOL sent = 0;
+    TraceEchoResult result;
+  };
+  using HopEchoes = std::vector<std::future<EchoOutcome>>;
+  // The hop's echoes, each on its way on a thread of its own.
+  HopEchoes SendHop(DWORD address, int hop, DWORD timeout, int echoes);
+  // With over, cuts short every echo on its way and every one about to start; else lets them run.
+  void EndEchoes(bool over);
+
+  int m_hopsInFlight = kHopsInFlight;
+  std::mutex m_echoLock;  // the open ICMP handles and the flags that cut echoes short
+  std::set<HANDLE> m_openEchoes;
   bool m_cancelled = false;
+  bool m_echoesOver = false;
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
 #include <utility>
 
 #include "common/AddressText.h"
@@ -21,7 +22,8 @@ struct ScriptedAnswer {
 };
 
 // Answers by time-to-live and echo number within the hop; a hop without a script is answered by
-// a router 10.0.0.<ttl> in 1 ms.
+// a router 10.0.0.<ttl> in 1 ms. Echoes of several hops arrive at once from the tracer's threads.
+std::mutex g_scriptLock;
 std::map<int, std::vector<ScriptedAnswer>> g_script;
 std::map<int, int> g_echoesSeen;
 int g_handle;
@@ -32,6 +34,7 @@ DWORD ScriptedSend(HANDLE, IPAddr, void*, unsigned short size, PIP_OPTION_INFORM
                    DWORD replySize, DWORD) {
   EXPECT_EQ(size, 32);
   EXPECT_GE(replySize, sizeof(ICMP_ECHO_REPLY) + 32);
+  std::lock_guard<std::mutex> lock(g_scriptLock);
   const int ttl = options->Ttl;
   const int echo = g_echoesSeen[ttl]++;
   const std::string router = "10.0.0." + std::to_string(ttl);
@@ -70,6 +73,7 @@ class TraceRules : public ::testing::Test {
                                MakeExport("IcmpSendEcho", &ScriptedSend)}) {
     g_script.clear();
     g_echoesSeen.clear();
+    g_echoesSeen.clear();
   }
   ScopedLibraryExports m_library;
   CTraceRoute m_tracer;
@@ -85,6 +89,7 @@ TEST_F(TraceRules, TheFirstUnansweredEchoEndsItsHopAndTheDestinationEndsTheTrace
   g_script[2] = {{IP_TTL_EXPIRED_TRANSIT, "10.0.0.2", 7}, {IP_REQ_TIMED_OUT, "", 0}};
   g_script[3] = {{IP_DEST_HOST_UNREACHABLE, "10.0.0.3", 1}};  // an error answer is no answer
   g_script[4] = {{IP_SUCCESS, "10.7.7.7", 9}, {IP_SUCCESS, "10.7.7.7", 9}, {IP_SUCCESS, "10.7.7.7", 10}};
+  m_tracer.SetHopsInFlight(1);  // one echo after the other, so the script's echo numbers hold
   m_tracer.SetStop(0);
   ASSERT_TRUE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
 
@@ -110,32 +115,48 @@ TEST_F(TraceRules, TheFirstUnansweredEchoEndsItsHopAndTheDestinationEndsTheTrace
   EXPECT_EQ(CTraceCallback::HopLine(4, m_results[3], "far.example"), "4 - 10 ms far.example [10.7.7.7]");
 }
 
-TEST_F(TraceRules, SilentHopsHopReportRuleAndHopLimit) {
-  // More than three silent hops in a row end the trace; an answered hop in between resets the count.
-  for (int ttl : {2, 3, 4, 6, 7, 8, 9}) g_script[ttl] = {{IP_REQ_TIMED_OUT, "", 0}};
-  m_tracer.SetStop(0);
-  ASSERT_TRUE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
-  EXPECT_EQ(m_results.size(), 9u);
-  EXPECT_TRUE(m_tracer.IsStop());
+TEST_F(TraceRules, SilentHopsHopReportRuleAndHopLimitOneHopOrManyAtOnce) {
+  for (int hopsInFlight : {1, CTraceRoute::kHopsInFlight}) {
+    SCOPED_TRACE(hopsInFlight);
+    m_tracer.SetHopsInFlight(hopsInFlight);
+    // More than three silent hops in a row end the trace; an answered hop in between resets the count.
+    g_script.clear();
+    g_echoesSeen.clear();
+    for (int ttl : {2, 3, 4, 6, 7, 8, 9}) g_script[ttl] = {{IP_REQ_TIMED_OUT, "", 0}, {IP_REQ_TIMED_OUT, "", 0}, {IP_REQ_TIMED_OUT, "", 0}};
+    m_results.clear();
+    m_callback.hops.clear();
+    m_tracer.SetStop(0);
+    ASSERT_TRUE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
+    EXPECT_EQ(m_results.size(), 9u);
+    EXPECT_EQ(m_results[8].status, IP_REQ_TIMED_OUT);
+    EXPECT_EQ(m_results[4].status, 0u);
+    EXPECT_EQ(m_callback.hops.size(), 9u);
+    EXPECT_TRUE(m_tracer.IsStop());
 
-  // A route that never arrives: hops 1-125 and 127 are reported, 128 is the hop limit.
-  g_script.clear();
-  m_results.clear();
-  m_callback.hops.clear();
-  m_tracer.SetStop(0);
-  ASSERT_TRUE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
-  EXPECT_EQ(m_results.size(), 128u);
-  ASSERT_EQ(m_callback.hops.size(), 126u);
-  EXPECT_EQ(m_callback.hops[124].first, 125);
-  EXPECT_EQ(m_callback.hops[125].first, 127);
-  EXPECT_EQ(m_callback.maxHops, (std::vector<int>{128}));
-  EXPECT_FALSE(m_tracer.IsStop());  // the hop limit is no arrival
+    // A route that never arrives: hops 1-125 and 127 are reported, 128 is the hop limit.
+    g_script.clear();
+    g_echoesSeen.clear();
+    m_results.clear();
+    m_callback.hops.clear();
+    m_callback.maxHops.clear();
+    m_tracer.SetStop(0);
+    ASSERT_TRUE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
+    EXPECT_EQ(m_results.size(), 128u);
+    ASSERT_EQ(m_callback.hops.size(), 126u);
+    EXPECT_EQ(m_callback.hops[0].first, 1);
+    EXPECT_EQ(m_callback.hops[124].first, 125);
+    EXPECT_EQ(m_callback.hops[125].first, 127);
+    EXPECT_EQ(InetNtoa(m_callback.hops[125].second.address), "10.0.0.127");
+    EXPECT_EQ(m_callback.maxHops, (std::vector<int>{128}));
+    EXPECT_FALSE(m_tracer.IsStop());  // the hop limit is no arrival
 
-  // A callback that refuses cancels the trace.
-  m_tracer.SetStop(0);
-  m_callback.refuseAtEcho = m_callback.echoes + 2;
-  EXPECT_FALSE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
-  EXPECT_EQ(GetLastError(), ERROR_CANCELLED);
+    // A callback that refuses cancels the trace.
+    m_tracer.SetStop(0);
+    m_callback.refuseAtEcho = m_callback.echoes + 2;
+    EXPECT_FALSE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
+    EXPECT_EQ(GetLastError(), ERROR_CANCELLED);
+    m_callback.refuseAtEcho = -1;
+  }
 }
 
 TEST_F(TraceRules, WithoutTheLibraryOrATargetTheTraceFails) {
