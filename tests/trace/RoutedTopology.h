@@ -61,55 +61,51 @@ class RoutedTopology {
 
  private:
   bool Build(const std::string& pid) {
-    for (const std::string& name : m_names)
-      if (!Run("ip netns add " + name)) return false;
-    if (!Run("ip netns add " + m_relay)) return false;
+    // One command per step, each run in its namespace by ip netns exec: never a shell list, whose
+    // later commands would run in the machine's own namespace.
+    std::vector<std::string> steps;
+    const auto in = [&](int node, const std::string& command) {
+      steps.push_back("ip netns exec " + (node < 0 ? m_relay : m_names[node]) + " " + command);
+    };
+    for (const std::string& name : m_names) steps.push_back("ip netns add " + name);
+    steps.push_back("ip netns add " + m_relay);
     for (int i = 0; i < kNodes; ++i) {
-      const std::string& ns = m_names[i];
-      if (!Run("ip -n " + ns + " link set lo up") ||
-          !Run("ip netns exec " + ns + " sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0"))
-        return false;
+      in(i, "ip link set lo up");
+      in(i, "sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0");
     }
     // Link i joins node i (10.<i+1>.0.1) and node i + 1 (10.<i+1>.0.2); the last one runs
     // through the relay node: r3 - relay - target.
     for (int i = 0; i + 1 < kNodes; ++i) {
       const std::string a = LinkName(pid, 'a', i), b = LinkName(pid, 'b', i), net = "10." + std::to_string(i + 1) + ".0.";
       const bool relayed = i + 2 == kNodes;
-      const std::string& far = relayed ? m_relay : m_names[i + 1];
-      if (!Run("ip -n " + m_names[i] + " link add " + a + " type veth peer name " + b + " netns " + far) ||
-          !Run("ip -n " + m_names[i] + " addr add " + net + "1/24 dev " + a) ||
-          !Run("ip -n " + m_names[i] + " link set " + a + " up") || !Run("ip -n " + far + " link set " + b + " up"))
-        return false;
-      std::string end = b;
+      in(i, "ip link add " + a + " type veth peer name " + b + " netns " + (relayed ? m_relay : m_names[i + 1]));
+      in(i, "ip addr add " + net + "1/24 dev " + a);
+      in(i, "ip link set " + a + " up");
+      in(relayed ? -1 : i + 1, "ip link set " + b + " up");
       if (relayed) {
-        end = LinkName(pid, 'c', i);
-        if (!Run("ip -n " + m_relay + " link add " + LinkName(pid, 'd', i) + " type veth peer name " + end + " netns " +
-                 m_names[i + 1]) ||
-            !Run("ip -n " + m_relay + " link set " + LinkName(pid, 'd', i) + " up") ||
-            !Run("ip -n " + m_names[i + 1] + " link set " + end + " up"))
-          return false;
-        m_targetLink = end;
+        const std::string d = LinkName(pid, 'd', i);
+        m_targetLink = LinkName(pid, 'c', i);
+        in(-1, "ip link add " + d + " type veth peer name " + m_targetLink + " netns " + m_names[i + 1]);
+        in(-1, "ip link set " + d + " up");
       }
-      if (!Run("ip -n " + m_names[i + 1] + " addr add " + net + "2/24 dev " + end)) return false;
+      const std::string end = relayed ? m_targetLink : b;
+      in(i + 1, "ip addr add " + net + "2/24 dev " + end);
+      in(i + 1, "ip link set " + end + " up");
     }
     // Each node reaches the subnets beyond its neighbours through them; nothing else is routed,
     // so no packet can leave the namespaces.
     for (int i = 0; i < kNodes; ++i) {
       for (int subnet = 1; subnet <= 4; ++subnet) {
-        std::string via;
-        if (subnet > i + 1) via = "10." + std::to_string(i + 1) + ".0.2";
-        if (subnet < i) via = "10." + std::to_string(i) + ".0.1";
-        if (!via.empty() && !Run("ip -n " + m_names[i] + " route add 10." + std::to_string(subnet) + ".0.0/24 via " + via))
-          return false;
+        if (subnet > i + 1) in(i, "ip route add 10." + std::to_string(subnet) + ".0.0/24 via 10." + std::to_string(i + 1) + ".0.2");
+        if (subnet < i) in(i, "ip route add 10." + std::to_string(subnet) + ".0.0/24 via 10." + std::to_string(i) + ".0.1");
       }
-      const std::string blackHole = i + 1 < kNodes ? "10.9.0.0/24 via 10." + std::to_string(i + 1) + ".0.2" : "blackhole 10.9.0.0/24";
-      if (!Run("ip -n " + m_names[i] + " route add " + blackHole)) return false;
+      in(i, i + 1 < kNodes ? "ip route add 10.9.0.0/24 via 10." + std::to_string(i + 1) + ".0.2" : "ip route add blackhole 10.9.0.0/24");
     }
-    const std::string silent = "ip netns exec " + m_names[kSilentHop] + " nft ";
-    if (m_silentRouter && (!Run(silent + "add table ip silent") ||
-        !Run(silent + "'add chain ip silent out { type filter hook output priority 0; }'") ||
-        !Run(silent + "add rule ip silent out icmp type time-exceeded drop")))
-      return false;
+    if (m_silentRouter)
+      in(kSilentHop, "nft 'add table ip silent; add chain ip silent out { type filter hook output priority 0; }; "
+                     "add rule ip silent out icmp type time-exceeded drop'");
+    for (const std::string& step : steps)
+      if (!Run(step)) return false;
     m_netem = Run("ip netns exec " + m_names[kNodes - 1] + " tc qdisc add dev " + m_targetLink + " root netem delay " +
                   std::to_string(kDelayMs) + "ms 2>/dev/null");
     return true;

@@ -73,7 +73,6 @@ class TraceRules : public ::testing::Test {
                                MakeExport("IcmpSendEcho", &ScriptedSend)}) {
     g_script.clear();
     g_echoesSeen.clear();
-    g_echoesSeen.clear();
   }
   ScopedLibraryExports m_library;
   CTraceRoute m_tracer;
@@ -143,7 +142,6 @@ TEST_F(TraceRules, SilentHopsHopReportRuleAndHopLimitOneHopOrManyAtOnce) {
     ASSERT_TRUE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
     EXPECT_EQ(m_results.size(), 128u);
     ASSERT_EQ(m_callback.hops.size(), 126u);
-    EXPECT_EQ(m_callback.hops[0].first, 1);
     EXPECT_EQ(m_callback.hops[124].first, 125);
     EXPECT_EQ(m_callback.hops[125].first, 127);
     EXPECT_EQ(InetNtoa(m_callback.hops[125].second.address), "10.0.0.127");

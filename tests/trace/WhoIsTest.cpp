@@ -81,7 +81,6 @@ TEST(WhoIsServerList, CreatedWithDefaultsRecordsOf256BytesCutAndSkipped) {
   const auto created = WhoIsServerList::Read(path);
   ASSERT_TRUE(created.has_value());
   EXPECT_EQ(*created, WhoIsServerList::Defaults());
-  EXPECT_EQ(created->size(), 4u);
   EXPECT_EQ(std::filesystem::file_size(path), 4 * 256u);
 
   const std::string longName(300, 'w');
