@@ -48,9 +48,6 @@ class DlgPelorinTrace : public Dialog {
   CTraceThread* GetThread() const { return m_thread.get(); }
   // The ready flag: the tracer's stop flag.
   bool IsReady() const;
-  bool IsAutoHostVitals() const { return m_autoHostVitals; }
-  bool HasAddressRecord() const { return m_address.has_value(); }
-  int GetPreferHost() const { return m_preferHost; }
 
  private:
   void MapHandlers();
