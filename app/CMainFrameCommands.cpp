@@ -21,10 +21,10 @@ namespace {
 // Commands whose windows this program does not have yet: shown, never enabled.
 constexpr UINT kNotYetBuilt[] = {
     ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD,  ID_FILE_DEFAULT_LOGS, ID_FILE_RULES_SELECT,  ID_FILE_DEFAULT_RULES,
-    ID_FILE_LOAD_LINK_LOG,  ID_SCAN_TRACE,         ID_RAMPARO_ATTACH,    ID_RAMPARO_START,      ID_RAMPARO_STOP,
+    ID_FILE_LOAD_LINK_LOG,  ID_RAMPARO_ATTACH,    ID_RAMPARO_START,      ID_RAMPARO_STOP,
     ID_RAMPARO_RULES,       ID_RAMPARO_PROPERTIES, ID_RAMPARO_VIEW_LOG,  ID_RAMPARO_STATISTICS, ID_RAMPARO_BLOCK_ALLOW,
     ID_RAMPARO_PROCESSES,   ID_CONN_BLOCK_ALLOW,   ID_CONN_LINK_MONITOR, ID_PKT_BLOCK_ALLOW,    ID_PKT_EXAMINE,
-    ID_PKT_LINK_MONITOR,    ID_PKT_FEED,           ID_PKT_COMPARE,       ID_PKT_COMPARE_ADD,    ID_PKT_TRACE};
+    ID_PKT_LINK_MONITOR,    ID_PKT_FEED,           ID_PKT_COMPARE,       ID_PKT_COMPARE_ADD};
 
 }  // namespace
 
@@ -54,6 +54,8 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
   MapCommand(ID_FILE_PROPERTIES, [this] { OnFileProperties(); });
   MapCommand(ID_SCAN_PROPERTIES, [this] { OnScanProperties(); });
+  MapCommand(ID_SCAN_TRACE, [this] { if (Packets() != nullptr) Packets()->MonListIpTrace(1); });
+  MapCommand(ID_PKT_TRACE, [this] { if (Packets() != nullptr) Packets()->MonListIpTrace(0); });
 }
 
 void CMainFrame::MapUpdateRules() {
@@ -88,6 +90,9 @@ void CMainFrame::MapUpdateRules() {
   MapUpdate(ID_VIEW_LOAD_LOG, packetLogRule);
   MapUpdate(ID_PKT_LOG_PAGES, packetLogRule);
   MapUpdate(ID_PKT_FIND, packetLogRule);
+  const auto packetPaneExists = [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr); };
+  MapUpdate(ID_SCAN_TRACE, packetPaneExists);
+  MapUpdate(ID_PKT_TRACE, packetPaneExists);
 }
 
 bool CMainFrame::IsPacketThreadIdle() const {

@@ -11,6 +11,7 @@
 #include "common/Messages.h"
 #include "common/ResultCodes.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
+#include "controls/trace/RouteWindow.h"
 #include "platform/AppProfile.h"
 #include "ui/UiServices.h"
 
@@ -296,7 +297,10 @@ PacketWindowRequest MonListIpMon::BaseRequest(PacketWindowKind kind, int row) {
   return request;
 }
 
-Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest&) { return nullptr; }
+Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest& request) {
+  if (request.kind == PacketWindowKind::Route) return OpenRouteWindow(request);
+  return nullptr;
+}
 
 Window* MonListIpMon::Request(const PacketWindowRequest& request) {
   m_lastRequest = request;

@@ -118,7 +118,7 @@ class MonListIpMon : public PelorinCListView {
   // takes the window over (it deletes it when it closes) and, for a packet window, calls nothing
   // more: the window initialises itself (OnInitStartup) here. For CompareAdd the packet is added
   // to request.compare; for FirewallAddress the dialog runs modally here; both return null.
-  // This pane has no window classes of its own: it opens nothing.
+  // Here the route window opens; the other kinds open nothing.
   virtual Window* OpenPacketWindow(const PacketWindowRequest& request);
 
   void OnColumnclick(const ListNotify& notify, LRESULT* result) override;

@@ -422,9 +422,22 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   EXPECT_EQ(connections.items, (std::vector<std::string>{"Block/Allow", "Connections Link Monitor"}));
   EXPECT_EQ(packets.items.front(), "Block/Allow");
   EXPECT_EQ(packets.items.back(), "Trace");
-  // The packet pane is idle: its log commands are there; the other windows are not part of this
-  // program yet.
-  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_LOG_PAGES, ID_PKT_FIND}));
+  // The packet pane is idle: its log commands and the route window are there; the other windows
+  // are not part of this program yet.
+  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_TRACE}));
+
+  // Scan > Trace opens one route window 20 px right of and below the frame's corner, 40 px
+  // taller than its client area; asking again only brings it to the front.
+  ASSERT_TRUE(Enabled(frame, ID_SCAN_TRACE));
+  Choose(frame, ID_SCAN_TRACE);
+  Window* route = frame->Packets()->GetRouteWindow();
+  ASSERT_NE(route, nullptr);
+  EXPECT_EQ(route->GetWindowText(), "Ip Route(s)");
+  const Rect corner = frame->GetWindowRect();
+  EXPECT_EQ(route->GetWindowRect().left, corner.left + 20);
+  EXPECT_EQ(route->GetWindowRect().top, corner.top + 20);
+  Choose(frame, ID_SCAN_TRACE);
+  EXPECT_EQ(frame->Packets()->PacketWindows(), (std::vector<Window*>{route}));
 }
 
 TEST_F(MainFrameTest, LogPagesAndFindReloadThePacketPaneFromTheChosenPageOrRecord) {
@@ -473,7 +486,7 @@ TEST_F(MainFrameTest, LogPagesAndFindReloadThePacketPaneFromTheChosenPageOrRecor
   Choose(frame, ID_SCAN_START_STOP);
   ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetCaptureThread()->GetIdleMessage() != 0; }, 5000));
   contextMenu(0);
-  EXPECT_TRUE(m_script.Menus().back().enabledIds.empty());
+  EXPECT_EQ(m_script.Menus().back().enabledIds, (std::vector<UINT>{ID_PKT_TRACE}));
 }
 
 TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {
