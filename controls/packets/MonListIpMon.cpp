@@ -10,6 +10,7 @@
 #include "common/AddressText.h"
 #include "common/Messages.h"
 #include "common/ResultCodes.h"
+#include "controls/firewall/DlgPelorinFirewallIp.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "platform/AppProfile.h"
 #include "ui/UiServices.h"
@@ -296,7 +297,13 @@ PacketWindowRequest MonListIpMon::BaseRequest(PacketWindowKind kind, int row) {
   return request;
 }
 
-Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest&) { return nullptr; }
+Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest& request) {
+  if (request.kind == PacketWindowKind::FirewallAddress) {
+    DlgPelorinFirewallIp dialog(this, request.app, &request.address);  // modal: nothing to keep
+    dialog.DoModal();
+  }
+  return nullptr;
+}
 
 Window* MonListIpMon::Request(const PacketWindowRequest& request) {
   m_lastRequest = request;
