@@ -117,14 +117,17 @@ void FirewallMenu::OnAttach() {
 
 void FirewallMenu::OnStart() {
   if (!m_console.HasView() || !Installed() || m_console.Filtering() || !Open()) return;
-  WaitCursor wait;
-  // A block whose file was cut short reaches no engine: attach again before starting one.
-  if (m_console.Channel()->MemIsLost()) m_console.AttachChannel(m_console.RemoteInterfaceFile(), kApplicationName);
-  if (!m_console.HasView()) return;
-  DlgRamparoStart progress(&m_frame, m_console, m_startLimits);
-  progress.DoModal();
-  wait.Restore();
-  if (!m_console.Filtering() && !progress.GaveUp()) MessageBox(&m_frame, kAnomalyText, kAnomalyCaption, MB_OK);
+  bool gaveUp = false;
+  {
+    WaitCursor wait;
+    // A block whose file was cut short reaches no engine: attach again before starting one.
+    if (m_console.Channel()->MemIsLost()) m_console.AttachChannel(m_console.RemoteInterfaceFile(), kApplicationName);
+    if (!m_console.HasView()) return;
+    DlgRamparoStart progress(&m_frame, m_console, m_startLimits);
+    progress.DoModal();
+    gaveUp = progress.GaveUp();
+  }
+  if (!m_console.Filtering() && !gaveUp) MessageBox(&m_frame, kAnomalyText, kAnomalyCaption, MB_OK);
 }
 
 void FirewallMenu::OnStop() {
