@@ -138,7 +138,7 @@ bool FirewallConsole::RunStart(const StartLimits& limits, const std::atomic<bool
       if (progress) progress(attempt, request);
       const bool answered = EngineRequest(kRampaMsgStart) != nullptr;
       Pause(limits.requestPauseMs, abort, [this] { return Filtering(); });
-      if (answered) break;
+      if (answered || Filtering()) break;
     }
   }
   m_channel->SetAbortFlag(nullptr);
