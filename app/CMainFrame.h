@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/FirewallConsole.h"
+#include "app/FirewallMenu.h"
 #include "app/PaneLayout.h"
 #include "controls/framework/PelorinCListView.h"
 #include "platform/AppProfile.h"
@@ -83,6 +84,7 @@ class CMainFrame : public FrameWindow {
   int GetCurrentAdapter() const { return m_currentAdapter; }
   const std::string& GetWorkingDirectory() const { return m_workingDirectory; }
   const FirewallConsole* GetFirewall() const { return m_firewall.get(); }
+  FirewallMenu* GetFirewallMenu() const { return m_firewallMenu.get(); }
   std::string GetStartStopText() const;
 
  protected:
@@ -119,6 +121,7 @@ class CMainFrame : public FrameWindow {
   std::string m_registryPath = kRegistryPath;
   std::string m_workingDirectory;
   std::unique_ptr<FirewallConsole> m_firewall;
+  std::unique_ptr<FirewallMenu> m_firewallMenu;  // the firewall commands, on m_firewall
   std::array<std::unique_ptr<PelorinCListView>, kPaneCount> m_panes;
   std::array<bool, kPaneCount> m_hidden{};
   std::unique_ptr<DlgPelorinFilters> m_filtersWindow;  // the packet pane's filters window

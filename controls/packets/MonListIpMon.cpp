@@ -10,6 +10,7 @@
 #include "common/AddressText.h"
 #include "common/Messages.h"
 #include "common/ResultCodes.h"
+#include "controls/firewall/DlgPelorinFirewallIp.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/trace/RouteWindow.h"
 #include "platform/AppProfile.h"
@@ -299,6 +300,10 @@ PacketWindowRequest MonListIpMon::BaseRequest(PacketWindowKind kind, int row) {
 
 Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest& request) {
   if (request.kind == PacketWindowKind::Route) return OpenRouteWindow(request);
+  if (request.kind == PacketWindowKind::FirewallAddress) {
+    DlgPelorinFirewallIp dialog(this, request.app, &request.address);  // modal: nothing to keep
+    dialog.DoModal();
+  }
   return nullptr;
 }
 
