@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+namespace {
+long LineBreaks(const std::string& text, std::size_t from, std::size_t count) {
+  return static_cast<long>(std::count(text.begin() + static_cast<std::ptrdiff_t>(from),
+                                      text.begin() + static_cast<std::ptrdiff_t>(from + count), '\n'));
+}
+}  // namespace
+
 bool RichEdit::Create(DWORD style, const Rect& rect, Window* parent, UINT id) {
   return CreateKind(WindowKind::RichEdit, "", style, rect, parent, id);
 }
@@ -12,6 +19,7 @@ void RichEdit::SetWindowText(const std::string& text) {
   {
     std::lock_guard<std::mutex> lock(StateLock());
     m_text = text;
+    m_lineBreaks = LineBreaks(m_text, 0, m_text.size());
     m_runs.clear();
     if (!m_text.empty()) m_runs.push_back(Run{0, static_cast<long>(m_text.size()), m_default});
     m_selStart = m_selEnd = 0;
@@ -64,43 +72,60 @@ void RichEdit::ReplaceSel(const std::string& text) {
     const std::string typed = text.substr(0, static_cast<std::size_t>(std::min<long>(room, static_cast<long>(text.size()))));
     const CharFormat format = m_hasInsertFormat && m_insertAt == start ? m_insertFormat : FormatAtLocked(start, end);
     m_hasInsertFormat = false;
-    // Cut the runs out of [start, end), then open a gap for the new text.
-    std::vector<Run> runs;
     const long added = static_cast<long>(typed.size());
     const long removed = end - start;
-    for (Run run : m_runs) {
-      if (run.end <= start) {
-        runs.push_back(run);
-      } else if (run.start >= end) {
-        run.start += added - removed;
-        run.end += added - removed;
-        runs.push_back(run);
-      } else {
-        if (run.start < start) runs.push_back(Run{run.start, start, run.format});
-        if (run.end > end) runs.push_back(Run{start + added, run.end + added - removed, run.format});
+    m_lineBreaks += LineBreaks(typed, 0, typed.size()) - LineBreaks(m_text, static_cast<std::size_t>(start), static_cast<std::size_t>(removed));
+    if (start == length) {
+      // Appending: only the last run changes.
+      if (added > 0) {
+        if (!m_runs.empty() && m_runs.back().format.SameLook(format)) {
+          m_runs.back().end += added;
+        } else {
+          m_runs.push_back(Run{start, start + added, format});
+        }
       }
+    } else {
+      // Cut the runs out of [start, end), then open a gap for the new text.
+      std::vector<Run> runs;
+      for (Run run : m_runs) {
+        if (run.end <= start) {
+          runs.push_back(run);
+        } else if (run.start >= end) {
+          run.start += added - removed;
+          run.end += added - removed;
+          runs.push_back(run);
+        } else {
+          if (run.start < start) runs.push_back(Run{run.start, start, run.format});
+          if (run.end > end) runs.push_back(Run{start + added, run.end + added - removed, run.format});
+        }
+      }
+      if (added > 0) {
+        auto at = std::find_if(runs.begin(), runs.end(), [start](const Run& run) { return run.start >= start; });
+        runs.insert(at, Run{start, start + added, format});
+      }
+      m_runs = std::move(runs);
+      NormaliseLocked();
     }
-    if (added > 0) {
-      auto at = std::find_if(runs.begin(), runs.end(), [start](const Run& run) { return run.start >= start; });
-      runs.insert(at, Run{start, start + added, format});
-    }
-    m_runs = std::move(runs);
     m_text.replace(static_cast<std::size_t>(start), static_cast<std::size_t>(removed), typed);
     m_selStart = m_selEnd = start + added;
-    NormaliseLocked();
     MarkFrom(start);
   }
   Changed(kChangeContent);
 }
 
-// New text takes the format of the character before it, as typing does.
+std::size_t RichEdit::RunAtLocked(long position) const {
+  const auto after = std::upper_bound(m_runs.begin(), m_runs.end(), position,
+                                      [](long p, const Run& run) { return p < run.end; });
+  if (after == m_runs.end()) return m_runs.empty() ? 0 : m_runs.size() - 1;
+  return static_cast<std::size_t>(after - m_runs.begin());
+}
+
+// New text takes the format of the character before it, as typing does; at the very start, the
+// format of the first run when part of it stays.
 CharFormat RichEdit::FormatAtLocked(long start, long end) const {
-  CharFormat format = m_default;
-  for (const Run& run : m_runs) {
-    if (run.start < start && start <= run.end) format = run.format;
-    if (start == 0 && run.start == 0 && end < run.end) format = run.format;
-  }
-  return format;
+  if (m_runs.empty()) return m_default;
+  if (start > 0) return m_runs[RunAtLocked(start - 1)].format;
+  return end < m_runs.front().end ? m_runs.front().format : m_default;
 }
 
 void RichEdit::NormaliseLocked() {
@@ -116,23 +141,40 @@ void RichEdit::NormaliseLocked() {
   m_runs = std::move(runs);
 }
 
+void RichEdit::JoinRunsLocked(std::size_t from, std::size_t to) {
+  to = std::min(to, m_runs.size() - 1);
+  std::size_t kept = from;
+  for (std::size_t i = from + 1; i <= to; ++i) {
+    if (m_runs[kept].end == m_runs[i].start && m_runs[kept].format.SameLook(m_runs[i].format)) {
+      m_runs[kept].end = m_runs[i].end;
+    } else {
+      m_runs[++kept] = m_runs[i];
+    }
+  }
+  m_runs.erase(m_runs.begin() + static_cast<std::ptrdiff_t>(kept + 1), m_runs.begin() + static_cast<std::ptrdiff_t>(to + 1));
+}
+
 void RichEdit::SetFormatLocked(long start, long end, const CharFormat& format) {
-  std::vector<Run> runs;
-  for (const Run& run : m_runs) {
+  end = std::min(end, static_cast<long>(m_text.size()));
+  if (start >= end || m_runs.empty()) return;
+  // Only the runs that overlap [start, end) change; they are split at its ends.
+  const std::size_t first = RunAtLocked(start);
+  std::size_t last = first;
+  while (last < m_runs.size() && m_runs[last].start < end) ++last;
+  std::vector<Run> pieces;
+  for (std::size_t i = first; i < last; ++i) {
+    const Run& run = m_runs[i];
     const long a = std::max(run.start, start);
     const long b = std::min(run.end, end);
-    if (a >= b) {
-      runs.push_back(run);
-      continue;
-    }
-    if (run.start < a) runs.push_back(Run{run.start, a, run.format});
+    if (run.start < a) pieces.push_back(Run{run.start, a, run.format});
     Run changed{a, b, run.format};
     changed.format.Merge(format);
-    runs.push_back(changed);
-    if (b < run.end) runs.push_back(Run{b, run.end, run.format});
+    pieces.push_back(changed);
+    if (b < run.end) pieces.push_back(Run{b, run.end, run.format});
   }
-  m_runs = std::move(runs);
-  NormaliseLocked();
+  m_runs.erase(m_runs.begin() + static_cast<std::ptrdiff_t>(first), m_runs.begin() + static_cast<std::ptrdiff_t>(last));
+  m_runs.insert(m_runs.begin() + static_cast<std::ptrdiff_t>(first), pieces.begin(), pieces.end());
+  JoinRunsLocked(first > 0 ? first - 1 : 0, first + pieces.size());
   MarkFrom(start);
 }
 
@@ -194,8 +236,7 @@ long RichEdit::GetLimitText() const {
 void RichEdit::LineScroll(int lines, int) {
   {
     std::lock_guard<std::mutex> lock(StateLock());
-    const int count = static_cast<int>(std::count(m_text.begin(), m_text.end(), '\n')) + 1;
-    m_firstLine = std::clamp(m_firstLine + lines, 0, count - 1);
+    m_firstLine = std::clamp(m_firstLine + lines, 0, static_cast<int>(m_lineBreaks));
   }
   Changed(kChangeScroll);
 }
@@ -207,7 +248,7 @@ int RichEdit::GetFirstVisibleLine() const {
 
 int RichEdit::GetLineCount() const {
   std::lock_guard<std::mutex> lock(StateLock());
-  return static_cast<int>(std::count(m_text.begin(), m_text.end(), '\n')) + 1;
+  return static_cast<int>(m_lineBreaks) + 1;
 }
 
 bool RichEdit::SetTargetDevice(LONG lineWidth) {

@@ -10,6 +10,10 @@
 // breaks included ("\r\n" is two), so that offsets computed from the texts appended stay right.
 // Read-only panes (ES_READONLY) refuse the user's typing only. Wrapping follows a target line
 // width in twips; kNoWrapWidth or more does not wrap.
+//
+// Appending at the end, formatting a range near the end and counting lines cost what the change
+// touches, not the length of the text, so a pane that a feed appends to thousands of times a
+// second stays cheap however long it grows (up to its limit).
 class RichEdit : public Window {
  public:
   static constexpr LONG kNoWrapWidth = 9999999;  // twips
@@ -75,12 +79,17 @@ class RichEdit : public Window {
 
  private:
   void MarkFrom(long position);
+  // The index of the run holding position (the last run for the end of the text).
+  std::size_t RunAtLocked(long position) const;
   CharFormat FormatAtLocked(long start, long end) const;
   void SetFormatLocked(long start, long end, const CharFormat& format);
   void NormaliseLocked();
+  // Joins neighbouring runs of the same look among runs [from, to].
+  void JoinRunsLocked(std::size_t from, std::size_t to);
 
   std::string m_text;
-  std::vector<Run> m_runs;
+  std::vector<Run> m_runs;  // in order, covering the text, none empty
+  long m_lineBreaks = 0;    // "\n" in the text
   CharFormat m_default;
   long m_selStart = 0;
   long m_selEnd = 0;

@@ -299,7 +299,8 @@ TEST(QtRenderingTest, ModalDialogsRunNestedLoopsWithTimersAndRichText) {
 
    protected:
     void OnTimer(UINT) override {
-      if (++ticks == 5) {
+      // Past the rich text's coalesced redraw (at most every 100 ms).
+      if (++ticks == 15) {
         QWidget* widget = QtUiSession::WidgetOf(this);
         widget->grab().save(QStringLiteral("uiqt-feed-dialog.png"));
         auto* text = qobject_cast<QTextEdit*>(QtUiSession::WidgetOf(GetDlgItem(258)));
@@ -316,7 +317,7 @@ TEST(QtRenderingTest, ModalDialogsRunNestedLoopsWithTimersAndRichText) {
   };
   Feed feed;
   EXPECT_EQ(feed.DoModal(), IDOK);
-  EXPECT_EQ(feed.ticks, 5);
+  EXPECT_EQ(feed.ticks, 15);
   // Line breaks drawn once each, the separator blue and underlined, the bytes in the automatic colour.
   EXPECT_EQ(feed.shown, QStringLiteral("\n\n<>-< TCP( 60 )10.0.0.1 - 10.0.0.2(0) >-<>\n\n45 00 00 3C 1C 46 40 00 40 06\n"));
   EXPECT_EQ(feed.separatorColour, QColor(0, 0, 255));

@@ -1,8 +1,12 @@
 #include "ui/qt/QtControlViews.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +21,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 #include <QGuiApplication>
 
 #include "ui/Button.h"
@@ -229,14 +234,21 @@ class AddressView : public QtWindowView {
   }
 };
 
+// Rich text redraws are coalesced like the list's refreshes: however fast a pane is appended to,
+// the widget takes the new text at most every kRedrawInterval, in one batch.
 class RichEditView : public QtWindowView {
  public:
+  static constexpr int kRedrawInterval = 100;  // ms
+
   RichEditView(RichEdit& edit, QWidget* parent) : QtWindowView(edit, new QTextEdit(parent)) {
     auto* text = static_cast<QTextEdit*>(Widget());
     text->setReadOnly(true);  // panes are written by the program, not typed into
     text->setUndoRedoEnabled(false);
     text->setAcceptRichText(false);
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout, text, [this] { Refresh(); });
   }
+  ~RichEditView() override { m_timer.stop(); }
 
  protected:
   void SyncKind(unsigned changes) override {
@@ -254,6 +266,24 @@ class RichEditView : public QtWindowView {
         text->setLineWrapColumnOrWidth(std::max(static_cast<int>(width * dpi / 1440.0), 20));
       }
     }
+    m_pending |= changes & (Window::kChangeContent | Window::kChangeFont | Window::kChangeScroll);
+    if (m_pending == 0 || m_timer.isActive()) return;
+    const qint64 elapsed = m_sinceRefresh.isValid() ? m_sinceRefresh.elapsed() : kRedrawInterval;
+    if (elapsed >= kRedrawInterval) {
+      Refresh();
+    } else {
+      m_timer.start(static_cast<int>(kRedrawInterval - elapsed));
+    }
+  }
+
+ private:
+  void Refresh() {
+    auto* text = static_cast<QTextEdit*>(Widget());
+    auto* edit = ModelAs<RichEdit>(*this);
+    if (text == nullptr || edit == nullptr) return;
+    const unsigned changes = m_pending;
+    m_pending = 0;
+    m_sinceRefresh.restart();
     if (changes & (Window::kChangeContent | Window::kChangeFont)) Redraw(text, *edit);
     if (changes & (Window::kChangeScroll | Window::kChangeContent)) {
       const QTextBlock block = text->document()->findBlockByNumber(edit->GetFirstVisibleLine());
@@ -264,7 +294,18 @@ class RichEditView : public QtWindowView {
     }
   }
 
- private:
+  QTextCharFormat FormatOf(const CharFormat& run, const QTextEdit* text) const {
+    QTextCharFormat format;
+    QFont font = text->font();
+    if (!run.szFaceName.empty()) font = ToQFont(Font(run.szFaceName, run.yHeight / 2));
+    font.setPointSizeF(run.yHeight / 20.0);
+    font.setBold(run.Bold());
+    font.setUnderline(run.Underline());
+    format.setFont(font);
+    format.setForeground(run.AutoColor() ? text->palette().text() : QBrush(ToQColor(run.crTextColor)));
+    return format;
+  }
+
   void Redraw(QTextEdit* text, RichEdit& edit) {
     const RichEdit::Redraw redraw = edit.TakeRedraw();
     QTextCursor cursor(text->document());
@@ -274,26 +315,21 @@ class RichEditView : public QtWindowView {
     cursor.setPosition(std::min(keep, end));
     cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
-    const QFont base = text->font();
+    // Runs alternate between a few looks (a feed's separators and texts): each look is made once.
+    std::vector<std::pair<CharFormat, QTextCharFormat>> looks;
     for (const RichEdit::Run& run : redraw.runs) {
-      const std::string piece = redraw.tail.substr(static_cast<std::size_t>(run.start - redraw.from),
-                                                   static_cast<std::size_t>(run.end - run.start));
-      QString shown;
-      shown.reserve(static_cast<qsizetype>(piece.size()));
-      for (char c : piece) {
-        if (c != '\r') shown.append(QChar(static_cast<unsigned char>(c)));
-      }
-      QTextCharFormat format;
-      QFont font = base;
-      if (!run.format.szFaceName.empty()) font = ToQFont(Font(run.format.szFaceName, run.format.yHeight / 2));
-      font.setPointSizeF(run.format.yHeight / 20.0);
-      font.setBold(run.format.Bold());
-      font.setUnderline(run.format.Underline());
-      format.setFont(font);
-      format.setForeground(run.format.AutoColor() ? text->palette().text() : QBrush(ToQColor(run.format.crTextColor)));
-      cursor.insertText(shown, format);
+      auto look = std::find_if(looks.begin(), looks.end(), [&run](const auto& known) { return known.first.SameLook(run.format); });
+      if (look == looks.end()) look = looks.insert(looks.end(), {run.format, FormatOf(run.format, text)});
+      const char* piece = redraw.tail.data() + (run.start - redraw.from);
+      QString shown = QString::fromLatin1(piece, static_cast<qsizetype>(run.end - run.start));
+      shown.remove(QLatin1Char('\r'));
+      cursor.insertText(shown, look->second);
     }
   }
+
+  QTimer m_timer;
+  QElapsedTimer m_sinceRefresh;
+  unsigned m_pending = 0;
 };
 
 }  // namespace
