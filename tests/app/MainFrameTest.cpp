@@ -419,7 +419,21 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   EXPECT_EQ(connections.items, (std::vector<std::string>{"Block/Allow", "Connections Link Monitor"}));
   EXPECT_EQ(packets.items.front(), "Block/Allow");
   EXPECT_EQ(packets.items.back(), "Trace");
-  EXPECT_TRUE(packets.enabledIds.empty());  // their windows are not part of this program yet
+
+  // The inspection windows: Feed and Compare while none of theirs is open, Compare Add once a
+  // compare window is; the chosen item opens its window.
+  const auto packetMenu = [&](UINT choice) {
+    m_script.AnswerMenu(choice);
+    ::SendMessage(frame->GetSafeHwnd(), WM_CONTEXTMENU, MAKELPARAM(40, 90),
+                  static_cast<LPARAM>(frame->Packets()->GetSafeHwnd()));
+    UiPump::Instance().PumpPending();
+    return m_script.Menus().back().enabledIds;
+  };
+  EXPECT_EQ(packetMenu(ID_PKT_COMPARE), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_FEED, ID_PKT_COMPARE}));
+  EXPECT_NE(frame->Packets()->GetCompareWindow(), nullptr);
+  EXPECT_EQ(packetMenu(ID_PKT_FEED), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_FEED, ID_PKT_COMPARE_ADD}));
+  EXPECT_NE(frame->Packets()->GetFeedWindow(), nullptr);
+  EXPECT_EQ(packetMenu(0), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_COMPARE_ADD}));
 }
 
 TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {
