@@ -140,9 +140,7 @@ void DlgPelorinCompare::ForgetBase() {
   ResetFormat(DataPane());
 }
 
-void DlgPelorinCompare::ChangeMode(int mode) {
-  SetMode(mode);
-  WriteSetting("ViewData", "FormatCompare", mode);
+void DlgPelorinCompare::OnModeChanged() {
   ForgetBase();
   if (m_firstCompared < 0) {
     ShowNoData(kNoDataText);
@@ -159,12 +157,6 @@ void DlgPelorinCompare::OnButtonClear() {
   SetShownRange(-1, -1);
   m_firstCompared = -1;
   ShowNoData(kNoDataText);
-}
-
-void DlgPelorinCompare::OnCheckWrap() {
-  const int wrap = IsDlgButtonChecked(kCheckWrap) == BST_CHECKED ? 1 : 0;
-  WriteSetting("Filters", "WrapCompare", wrap);
-  ApplyWrap(wrap);
 }
 
 void DlgPelorinCompare::OnChangeEditDisplaybytes() {

@@ -24,10 +24,6 @@ class DlgPelorinCompare : public DlgPelorinView {
   ~DlgPelorinCompare() override;
 
   void OnInitStartup() override;
-  void OnCheckWrap() override;
-  void OnRadioDecimal() override { ChangeMode(PacketFormat::kDecimal); }
-  void OnRadioHex() override { ChangeMode(PacketFormat::kHex); }
-  void OnRadioText() override { ChangeMode(PacketFormat::kText); }
   void OnButtonClear() override;
   void OnButtonLoadlog() override {}
   void OnChangeEditDisplaybytes() override;
@@ -56,9 +52,10 @@ class DlgPelorinCompare : public DlgPelorinView {
   const char* CaptionTitle() const override { return "Packet Compare"; }
   UINT RegistrationMessage() const override;
   void LayoutPanes(const Rect& area) override;
+  // A mode change keeps only the base, rendered anew.
+  void OnModeChanged() override;
 
  private:
-  void ChangeMode(int mode);
   void ForgetBase();
   void ShowNoData(const char* text);
 

@@ -137,6 +137,8 @@ void DlgPelorinIpView::OnInitStartup() {
 }
 
 void DlgPelorinIpView::InitView(const char* formatKey, const char* wrapKey) {
+  m_formatKey = formatKey;
+  m_wrapKey = wrapKey;
   const int wrap = ReadSetting("Filters", wrapKey, "1");
   if (m_headerPane == nullptr) {
     m_headerPane = static_cast<PelorinCRichEditView*>(
@@ -347,27 +349,15 @@ void DlgPelorinIpView::SetTitle() {
 
 // --- the user's controls ---
 
-void DlgPelorinIpView::OnRadioHex() {
-  SetMode(PacketFormat::kHex);
-  WriteSetting("ViewData", "Format", PacketFormat::kHex);
-  OnClickDisplay(kLinkHeader);
-}
-
-void DlgPelorinIpView::OnRadioDecimal() {
-  SetMode(PacketFormat::kDecimal);
-  WriteSetting("ViewData", "Format", PacketFormat::kDecimal);
-  OnClickDisplay(kLinkHeader);
-}
-
-void DlgPelorinIpView::OnRadioText() {
-  SetMode(PacketFormat::kText);
-  WriteSetting("ViewData", "Format", PacketFormat::kText);
-  OnClickDisplay(kLinkHeader);
+void DlgPelorinIpView::SelectMode(int mode) {
+  SetMode(mode);
+  WriteSetting("ViewData", m_formatKey, mode);
+  OnModeChanged();
 }
 
 void DlgPelorinIpView::OnCheckWrap() {
   const int wrap = IsDlgButtonChecked(kCheckWrap) == BST_CHECKED ? 1 : 0;
-  WriteSetting("Filters", "Wrap", wrap);
+  WriteSetting("Filters", m_wrapKey, wrap);
   ApplyWrap(wrap);
 }
 

@@ -74,9 +74,9 @@ class DlgPelorinIpView : public Dialog {
   virtual void OnClickDisplay(LONG linkHeader);
   virtual void ShowPacket(LONG position, LONG size, LONG linkHeader, const char* protocol);
   virtual void OnCheckWrap();
-  virtual void OnRadioDecimal();
-  virtual void OnRadioHex();
-  virtual void OnRadioText();
+  virtual void OnRadioDecimal() { SelectMode(PacketFormat::kDecimal); }
+  virtual void OnRadioHex() { SelectMode(PacketFormat::kHex); }
+  virtual void OnRadioText() { SelectMode(PacketFormat::kText); }
   void OnSize(UINT type, int cx, int cy) override;
   virtual void OnButtonNext();
   virtual void OnButtonPrev();
@@ -137,8 +137,13 @@ class DlgPelorinIpView : public Dialog {
   PacketLogLock* CaptureLogLock() const { return m_logLock; }
 
   // The view's own part of the initialisation (panes, mode, wrap, title, buffers); the feed and
-  // compare windows run it as their packet view initialisation.
+  // compare windows run it as their packet view initialisation. The keys name where the mode
+  // ("ViewData") and the wrap ("Filters") of this kind of window are saved.
   void InitView(const char* formatKey, const char* wrapKey);
+  // A mode radio: the mode is saved at once, then the window redraws in it.
+  void SelectMode(int mode);
+  // Redraws after a mode change: the view shows its packet again.
+  virtual void OnModeChanged() { OnClickDisplay(kLinkHeader); }
   // Pane, caption and bottom-band layout for a client size; LayoutPanes puts the two panes in
   // the space between the caption line and the display settings.
   void LayoutFrame(int cx, int cy);
@@ -178,6 +183,8 @@ class DlgPelorinIpView : public Dialog {
 
   AppProfile* m_app = nullptr;
   std::string m_name;
+  const char* m_formatKey = "Format";
+  const char* m_wrapKey = "Wrap";
   PelorinCListView* m_list = nullptr;
   DlgPelorinFindPkt* m_find = nullptr;
   PacketLogFile* m_logFileObject = nullptr;

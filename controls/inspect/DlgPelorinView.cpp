@@ -302,31 +302,9 @@ void DlgPelorinView::ShowPacketFeed(LONG start, LONG end, LONG count) {
 
 // --- the user's controls ---
 
-void DlgPelorinView::OnRadioHex() {
-  SetMode(PacketFormat::kHex);
-  WriteSetting("ViewData", "FormatFeed", PacketFormat::kHex);
+void DlgPelorinView::OnModeChanged() {
   WaitCursor wait;
   ShowPacketFeed(GetFirstShown(), GetLastShown(), -1);
-}
-
-void DlgPelorinView::OnRadioDecimal() {
-  SetMode(PacketFormat::kDecimal);
-  WriteSetting("ViewData", "FormatFeed", PacketFormat::kDecimal);
-  WaitCursor wait;
-  ShowPacketFeed(GetFirstShown(), GetLastShown(), -1);
-}
-
-void DlgPelorinView::OnRadioText() {
-  SetMode(PacketFormat::kText);
-  WriteSetting("ViewData", "FormatFeed", PacketFormat::kText);
-  WaitCursor wait;
-  ShowPacketFeed(GetFirstShown(), GetLastShown(), -1);
-}
-
-void DlgPelorinView::OnCheckWrap() {
-  const int wrap = IsDlgButtonChecked(kCheckWrap) == BST_CHECKED ? 1 : 0;
-  WriteSetting("Filters", "WrapFeed", wrap);
-  ApplyWrap(wrap);
 }
 
 void DlgPelorinView::OnCheckShow() {
@@ -359,26 +337,22 @@ void DlgPelorinView::OnCheckEnhance() {
 }
 
 void DlgPelorinView::SetTextFormatBold(int grow) {
-  if (!grow || m_enhanced) return;
-  CharFormat format = DataPane()->GetDefaultCharFormat();
-  format.dwMask = CFM_BOLD | CFM_SIZE;
-  format.dwEffects |= CFE_BOLD;
-  format.yHeight += kEnhanceTwips;
-  HeaderPane()->SetDefaultCharFormat(format);
-  DataPane()->SetDefaultCharFormat(format);
-  m_enhanced = true;
+  if (grow && !m_enhanced) Enhance(true);
 }
 
 void DlgPelorinView::SetTextFormat(int shrink) {
-  if (!shrink || !m_enhanced) return;
+  if (shrink && m_enhanced) Enhance(false);
+}
+
+void DlgPelorinView::Enhance(bool on) {
   CharFormat format = DataPane()->GetDefaultCharFormat();
   format.dwMask = CFM_BOLD | CFM_SIZE;
-  format.dwEffects &= ~CFE_BOLD;
-  format.yHeight -= kEnhanceTwips;
+  format.dwEffects = on ? format.dwEffects | CFE_BOLD : format.dwEffects & ~CFE_BOLD;
+  format.yHeight += on ? kEnhanceTwips : -kEnhanceTwips;
   HeaderPane()->SetDefaultCharFormat(format);
   DataPane()->SetDefaultCharFormat(format);
-  m_enhanced = false;
-  CheckDlgButton(kCheckEnhance, BST_UNCHECKED);
+  m_enhanced = on;
+  CheckDlgButton(kCheckEnhance, on ? BST_CHECKED : BST_UNCHECKED);
 }
 
 // --- closing ---

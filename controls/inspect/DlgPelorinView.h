@@ -32,10 +32,6 @@ class DlgPelorinView : public DlgPelorinIpView {
 
   void OnInitStartup() override;
   void ShowPacket(LONG position, LONG size, LONG linkHeader, const char* protocol) override;
-  void OnCheckWrap() override;
-  void OnRadioDecimal() override;
-  void OnRadioHex() override;
-  void OnRadioText() override;
   void OnCheckShow() override;
   void OnCheckHeaders() override;
   void OnButtonClear() override;
@@ -69,6 +65,8 @@ class DlgPelorinView : public DlgPelorinIpView {
 
  protected:
   bool PreTranslateMessage(const WindowMessage& message) override;
+  // A mode change reloads the range shown.
+  void OnModeChanged() override;
   void OnTimer(UINT id) override;
 
   // What the window calls itself in its title and caption ("Packet Feed").
@@ -99,6 +97,7 @@ class DlgPelorinView : public DlgPelorinIpView {
     LONG size;
   };
   void OnNewPacket(LONG size, LONG position);
+  void Enhance(bool on);
   void Drain();
 
   CriticalSection m_flagsLock;  // show and show-headers
