@@ -2,29 +2,21 @@
 
 #include <algorithm>
 
-namespace {
-long LineBreaks(const std::string& text, std::size_t from, std::size_t count) {
-  return static_cast<long>(std::count(text.begin() + static_cast<std::ptrdiff_t>(from),
-                                      text.begin() + static_cast<std::ptrdiff_t>(from + count), '\n'));
-}
-}  // namespace
 
 bool RichEdit::Create(DWORD style, const Rect& rect, Window* parent, UINT id) {
   return CreateKind(WindowKind::RichEdit, "", style, rect, parent, id);
 }
 
-void RichEdit::MarkFrom(long position) { m_redrawFrom = std::min(m_redrawFrom, position); }
-
 void RichEdit::SetWindowText(const std::string& text) {
   {
     std::lock_guard<std::mutex> lock(StateLock());
     m_text = text;
-    m_lineBreaks = LineBreaks(m_text, 0, m_text.size());
+    m_longestLine = 0;
+    IndexLinesLocked(0);
     m_runs.clear();
     if (!m_text.empty()) m_runs.push_back(Run{0, static_cast<long>(m_text.size()), m_default});
     m_selStart = m_selEnd = 0;
     m_firstLine = 0;
-    MarkFrom(0);
   }
   Changed(kChangeContent | kChangeScroll);
 }
@@ -74,7 +66,6 @@ void RichEdit::ReplaceSel(const std::string& text) {
     m_hasInsertFormat = false;
     const long added = static_cast<long>(typed.size());
     const long removed = end - start;
-    m_lineBreaks += LineBreaks(typed, 0, typed.size()) - LineBreaks(m_text, static_cast<std::size_t>(start), static_cast<std::size_t>(removed));
     if (start == length) {
       // Appending: only the last run changes.
       if (added > 0) {
@@ -107,8 +98,13 @@ void RichEdit::ReplaceSel(const std::string& text) {
       NormaliseLocked();
     }
     m_text.replace(static_cast<std::size_t>(start), static_cast<std::size_t>(removed), typed);
+    if (start == length) {
+      IndexLinesLocked(start);
+    } else {
+      m_longestLine = 0;
+      IndexLinesLocked(0);
+    }
     m_selStart = m_selEnd = start + added;
-    MarkFrom(start);
   }
   Changed(kChangeContent);
 }
@@ -175,7 +171,6 @@ void RichEdit::SetFormatLocked(long start, long end, const CharFormat& format) {
   m_runs.erase(m_runs.begin() + static_cast<std::ptrdiff_t>(first), m_runs.begin() + static_cast<std::ptrdiff_t>(last));
   m_runs.insert(m_runs.begin() + static_cast<std::ptrdiff_t>(first), pieces.begin(), pieces.end());
   JoinRunsLocked(first > 0 ? first - 1 : 0, first + pieces.size());
-  MarkFrom(start);
 }
 
 bool RichEdit::SetSelectionCharFormat(const CharFormat& format) {
@@ -236,7 +231,7 @@ long RichEdit::GetLimitText() const {
 void RichEdit::LineScroll(int lines, int) {
   {
     std::lock_guard<std::mutex> lock(StateLock());
-    m_firstLine = std::clamp(m_firstLine + lines, 0, static_cast<int>(m_lineBreaks));
+    m_firstLine = std::clamp(m_firstLine + lines, 0, static_cast<int>(m_lineStarts.size()) - 1);
   }
   Changed(kChangeScroll);
 }
@@ -248,7 +243,7 @@ int RichEdit::GetFirstVisibleLine() const {
 
 int RichEdit::GetLineCount() const {
   std::lock_guard<std::mutex> lock(StateLock());
-  return static_cast<int>(m_lineBreaks) + 1;
+  return static_cast<int>(m_lineStarts.size());
 }
 
 bool RichEdit::SetTargetDevice(LONG lineWidth) {
@@ -265,16 +260,42 @@ LONG RichEdit::GetTargetLineWidth() const {
   return m_lineWidth;
 }
 
-RichEdit::Redraw RichEdit::TakeRedraw() {
-  std::lock_guard<std::mutex> lock(StateLock());
-  Redraw redraw;
+void RichEdit::IndexLinesLocked(long from) {
+  m_lineStarts.erase(std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), from), m_lineStarts.end());
+  const std::size_t firstLine = m_lineStarts.size() - 1;
+  for (std::size_t i = static_cast<std::size_t>(m_lineStarts.back()); i < m_text.size(); ++i)
+    if (m_text[i] == '\n') m_lineStarts.push_back(static_cast<long>(i) + 1);
   const long length = static_cast<long>(m_text.size());
-  redraw.from = std::min(m_redrawFrom, length);
-  redraw.returnsBefore = static_cast<long>(std::count(m_text.begin(), m_text.begin() + redraw.from, '\r'));
-  redraw.tail = m_text.substr(static_cast<std::size_t>(redraw.from));
-  for (const Run& run : m_runs) {
-    if (run.end > redraw.from) redraw.runs.push_back(Run{std::max(run.start, redraw.from), run.end, run.format});
+  for (std::size_t line = firstLine; line < m_lineStarts.size(); ++line) {
+    const long end = line + 1 < m_lineStarts.size() ? m_lineStarts[line + 1] : length;
+    m_longestLine = std::max(m_longestLine, end - m_lineStarts[line]);
   }
-  m_redrawFrom = length;
-  return redraw;
+}
+
+bool RichEdit::GetLine(int line, Line* out) const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  if (line < 0 || line >= static_cast<int>(m_lineStarts.size())) return false;
+  const long start = m_lineStarts[static_cast<std::size_t>(line)];
+  long end = static_cast<std::size_t>(line) + 1 < m_lineStarts.size() ? m_lineStarts[static_cast<std::size_t>(line) + 1] - 1
+                                                                        : static_cast<long>(m_text.size());
+  if (end > start && m_text[static_cast<std::size_t>(end) - 1] == '\r' && end < static_cast<long>(m_text.size()))
+    --end;  // a CR LF ends the line, a lone CR stays in it
+  out->text.assign(m_text, static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+  out->runs.clear();
+  if (m_runs.empty() || end <= start) return true;
+  for (std::size_t i = RunAtLocked(start); i < m_runs.size() && m_runs[i].start < end; ++i) {
+    const Run& run = m_runs[i];
+    out->runs.push_back(Run{std::max(run.start, start) - start, std::min(run.end, end) - start, run.format});
+  }
+  return true;
+}
+
+long RichEdit::GetLongestLine() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_longestLine;
+}
+
+void RichEdit::SetFirstVisibleLineFromView(int line) {
+  std::lock_guard<std::mutex> lock(StateLock());
+  m_firstLine = std::clamp(line, 0, static_cast<int>(m_lineStarts.size()) - 1);
 }

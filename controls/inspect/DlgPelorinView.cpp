@@ -108,7 +108,8 @@ bool DlgPelorinView::PreTranslateMessage(const WindowMessage& message) {
 }
 
 void DlgPelorinView::OnNewPacket(LONG size, LONG position) {
-  if (!GetShow() || !IsLogOpen()) return;
+  // A feed opened before the capture thread had its log opens it with the first notice.
+  if (!GetShow() || !OpenLog()) return;
   if (m_pending.size() >= kMaxPending) {
     m_pending.pop_front();
     ++m_skipped;

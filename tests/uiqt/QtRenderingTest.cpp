@@ -15,8 +15,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
-#include <QTextCursor>
-#include <QTextEdit>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -33,6 +31,7 @@
 #include "ui/RichEdit.h"
 #include "ui/UiPump.h"
 #include "ui/qt/QtListView.h"
+#include "ui/qt/QtRichTextView.h"
 #include "ui/qt/QtUiSession.h"
 
 namespace {
@@ -299,25 +298,27 @@ TEST(QtRenderingTest, ModalDialogsRunNestedLoopsWithTimersAndRichText) {
 
    protected:
     void OnTimer(UINT) override {
-      // Past the rich text's coalesced redraw (at most every 100 ms).
-      if (++ticks == 15) {
+      if (++ticks == 5) {
         QWidget* widget = QtUiSession::WidgetOf(this);
         widget->grab().save(QStringLiteral("uiqt-feed-dialog.png"));
-        auto* text = qobject_cast<QTextEdit*>(QtUiSession::WidgetOf(GetDlgItem(258)));
-        shown = text->toPlainText();
-        QTextCursor cursor(text->document());
-        cursor.setPosition(5);
-        separatorColour = cursor.charFormat().foreground().color();
-        separatorUnderlined = cursor.charFormat().fontUnderline();
-        cursor.setPosition(static_cast<int>(shown.indexOf(QStringLiteral("45 00"))) + 2);
-        bytesColour = cursor.charFormat().foreground().color();
+        const auto rows = dynamic_cast<QtRichTextView*>(GetDlgItem(258)->GetView())->VisibleRows();
+        QStringList lines;
+        for (const auto& row : rows) {
+          QString line;
+          for (const auto& segment : row) line += segment.text;
+          lines << line;
+        }
+        shown = lines.join(QLatin1Char('\n'));
+        separatorColour = rows.at(2).at(0).colour;
+        separatorUnderlined = rows.at(2).at(0).font.underline();
+        bytesColour = rows.at(4).at(0).colour;
         ClickButton(IDOK);
       }
     }
   };
   Feed feed;
   EXPECT_EQ(feed.DoModal(), IDOK);
-  EXPECT_EQ(feed.ticks, 15);
+  EXPECT_EQ(feed.ticks, 5);
   // Line breaks drawn once each, the separator blue and underlined, the bytes in the automatic colour.
   EXPECT_EQ(feed.shown, QStringLiteral("\n\n<>-< TCP( 60 )10.0.0.1 - 10.0.0.2(0) >-<>\n\n45 00 00 3C 1C 46 40 00 40 06\n"));
   EXPECT_EQ(feed.separatorColour, QColor(0, 0, 255));

@@ -1,12 +1,7 @@
 #include "ui/qt/QtControlViews.h"
 
-#include <algorithm>
-#include <vector>
-
-#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,14 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
-#include <QScreen>
-#include <QScrollBar>
 #include <QSignalBlocker>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextEdit>
-#include <QTimer>
-#include <QGuiApplication>
 
 #include "ui/Button.h"
 #include "ui/ComboBox.h"
@@ -30,6 +18,7 @@
 #include "ui/IpAddressControl.h"
 #include "ui/ListBox.h"
 #include "ui/RichEdit.h"
+#include "ui/qt/QtRichTextView.h"
 #include "ui/qt/QtText.h"
 
 namespace {
@@ -234,104 +223,6 @@ class AddressView : public QtWindowView {
   }
 };
 
-// Rich text redraws are coalesced like the list's refreshes: however fast a pane is appended to,
-// the widget takes the new text at most every kRedrawInterval, in one batch.
-class RichEditView : public QtWindowView {
- public:
-  static constexpr int kRedrawInterval = 100;  // ms
-
-  RichEditView(RichEdit& edit, QWidget* parent) : QtWindowView(edit, new QTextEdit(parent)) {
-    auto* text = static_cast<QTextEdit*>(Widget());
-    text->setReadOnly(true);  // panes are written by the program, not typed into
-    text->setUndoRedoEnabled(false);
-    text->setAcceptRichText(false);
-    m_timer.setSingleShot(true);
-    QObject::connect(&m_timer, &QTimer::timeout, text, [this] { Refresh(); });
-  }
-  ~RichEditView() override { m_timer.stop(); }
-
- protected:
-  void SyncKind(unsigned changes) override {
-    auto* text = static_cast<QTextEdit*>(Widget());
-    auto* edit = ModelAs<RichEdit>(*this);
-    if (changes & Window::kChangeStyle) {
-      const LONG width = edit->GetTargetLineWidth();
-      if (width >= RichEdit::kNoWrapWidth) {
-        text->setLineWrapMode(QTextEdit::NoWrap);
-      } else if (width == 0) {
-        text->setLineWrapMode(QTextEdit::WidgetWidth);
-      } else {
-        const double dpi = QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->logicalDotsPerInchX() : 96.0;
-        text->setLineWrapMode(QTextEdit::FixedPixelWidth);
-        text->setLineWrapColumnOrWidth(std::max(static_cast<int>(width * dpi / 1440.0), 20));
-      }
-    }
-    m_pending |= changes & (Window::kChangeContent | Window::kChangeFont | Window::kChangeScroll);
-    if (m_pending == 0 || m_timer.isActive()) return;
-    const qint64 elapsed = m_sinceRefresh.isValid() ? m_sinceRefresh.elapsed() : kRedrawInterval;
-    if (elapsed >= kRedrawInterval) {
-      Refresh();
-    } else {
-      m_timer.start(static_cast<int>(kRedrawInterval - elapsed));
-    }
-  }
-
- private:
-  void Refresh() {
-    auto* text = static_cast<QTextEdit*>(Widget());
-    auto* edit = ModelAs<RichEdit>(*this);
-    if (text == nullptr || edit == nullptr) return;
-    const unsigned changes = m_pending;
-    m_pending = 0;
-    m_sinceRefresh.restart();
-    if (changes & (Window::kChangeContent | Window::kChangeFont)) Redraw(text, *edit);
-    if (changes & (Window::kChangeScroll | Window::kChangeContent)) {
-      const QTextBlock block = text->document()->findBlockByNumber(edit->GetFirstVisibleLine());
-      if (block.isValid()) {
-        const QRectF box = text->document()->documentLayout()->blockBoundingRect(block);
-        text->verticalScrollBar()->setValue(static_cast<int>(box.top()));
-      }
-    }
-  }
-
-  QTextCharFormat FormatOf(const CharFormat& run, const QTextEdit* text) const {
-    QTextCharFormat format;
-    QFont font = text->font();
-    if (!run.szFaceName.empty()) font = ToQFont(Font(run.szFaceName, run.yHeight / 2));
-    font.setPointSizeF(run.yHeight / 20.0);
-    font.setBold(run.Bold());
-    font.setUnderline(run.Underline());
-    format.setFont(font);
-    format.setForeground(run.AutoColor() ? text->palette().text() : QBrush(ToQColor(run.crTextColor)));
-    return format;
-  }
-
-  void Redraw(QTextEdit* text, RichEdit& edit) {
-    const RichEdit::Redraw redraw = edit.TakeRedraw();
-    QTextCursor cursor(text->document());
-    const int keep = static_cast<int>(redraw.from - redraw.returnsBefore);
-    cursor.movePosition(QTextCursor::End);
-    const int end = cursor.position();
-    cursor.setPosition(std::min(keep, end));
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
-    // Runs alternate between a few looks (a feed's separators and texts): each look is made once.
-    std::vector<std::pair<CharFormat, QTextCharFormat>> looks;
-    for (const RichEdit::Run& run : redraw.runs) {
-      auto look = std::find_if(looks.begin(), looks.end(), [&run](const auto& known) { return known.first.SameLook(run.format); });
-      if (look == looks.end()) look = looks.insert(looks.end(), {run.format, FormatOf(run.format, text)});
-      const char* piece = redraw.tail.data() + (run.start - redraw.from);
-      QString shown = QString::fromLatin1(piece, static_cast<qsizetype>(run.end - run.start));
-      shown.remove(QLatin1Char('\r'));
-      cursor.insertText(shown, look->second);
-    }
-  }
-
-  QTimer m_timer;
-  QElapsedTimer m_sinceRefresh;
-  unsigned m_pending = 0;
-};
-
 }  // namespace
 
 std::unique_ptr<QtWindowView> MakeControlView(Window& window, QWidget* parent) {
@@ -354,7 +245,7 @@ std::unique_ptr<QtWindowView> MakeControlView(Window& window, QWidget* parent) {
     case WindowKind::IpAddress:
       return std::make_unique<AddressView>(static_cast<IpAddressControl&>(window), parent);
     case WindowKind::RichEdit:
-      return std::make_unique<RichEditView>(static_cast<RichEdit&>(window), parent);
+      return std::make_unique<QtRichTextView>(static_cast<RichEdit&>(window), parent);
     case WindowKind::Generic:
       return std::make_unique<GenericView>(window, parent);
     default:
