@@ -28,7 +28,7 @@
 
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
-#include "SteadySender.h"
+#include "LoopbackCapture.h"
 #include "platform/AppProfile.h"
 #include "ui/UiPump.h"
 
@@ -108,14 +108,8 @@ void BM_LiveLoopbackDrops(benchmark::State& state) {
     state.SkipWithError("live capture needs root");
     return;
   }
-  const std::string logPath = g_folder + "/PelorinProLogPkt.rec";
   AppProfile app;
-  app.WriteProfileString("", "IpMonLogCurrent", logPath);
-  app.WriteProfileInt("", "LogPageSize", 10000);
-  app.WriteProfileInt("", "LogIpMon", 1);
-  app.WriteProfileInt("", "AdapterCurr", 0);
-  app.WriteProfileString("", "AdapterCurrName", "lo");
-  app.WriteProfileString("", "AdapterCurrDesc", "loopback");
+  UseLoopbackCapture(app, g_folder);
 
   const UdpSink sink;
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <thread>
 
-#include "SteadySender.h"
+#include "LoopbackCapture.h"
 #include "controls/inspect/DlgPelorinView.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
@@ -60,12 +60,7 @@ void BM_FeedDuringLiveCapture(benchmark::State& state) {
   }
   const bool withFeed = state.range(0) != 0;
   AppProfile app;
-  app.WriteProfileString("", "IpMonLogCurrent", g_folder + "/PelorinProLogPkt.rec");
-  app.WriteProfileInt("", "LogPageSize", 10000);
-  app.WriteProfileInt("", "LogIpMon", 1);
-  app.WriteProfileInt("", "AdapterCurr", 0);
-  app.WriteProfileString("", "AdapterCurrName", "lo");
-  app.WriteProfileString("", "AdapterCurrDesc", "loopback");
+  UseLoopbackCapture(app, g_folder);
   app.WriteProfileString("ViewData", "FormatFeed", "1");
   app.WriteProfileString("Filters", "DisplayBytes", "0");
   const UdpSink sink;

@@ -2,12 +2,10 @@
 // traffic replayed through the real capture thread: what the widgets show matches the panes,
 // colours and underlines included, and each window is saved as a screenshot under
 // build-test/screenshots/ for people to look at.
-#include <QApplication>
 #include <QDialog>
-#include <QEventLoop>
-#include <QTimer>
 
 #include "../capture/CaptureTestSupport.h"
+#include "../uiqt/QtTestSupport.h"
 #include "controls/inspect/DlgPelorinCompare.h"
 #include "controls/inspect/DlgPelorinIpView.h"
 #include "controls/inspect/DlgPelorinView.h"
@@ -16,43 +14,14 @@
 
 using namespace capture_test;
 
-namespace {
-
-int g_argc = 1;
-char g_name[] = "Test_inspectqt";
-char* g_argv[] = {g_name, nullptr};
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    m_app = new QApplication(g_argc, g_argv);
-    m_session = new QtUiSession();
-  }
-  void TearDown() override {
-    delete m_session;
-    delete m_app;
-  }
-
- private:
-  QApplication* m_app = nullptr;
-  QtUiSession* m_session = nullptr;
-};
-
 // Fontconfig keeps the fonts it looked up for the packets' characters until the process ends.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
-[[maybe_unused]] ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+namespace {
 
-bool RunEventsUntil(const std::function<bool()>& condition, int limitMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition() && std::chrono::steady_clock::now() < deadline) {
-    QEventLoop loop;
-    QTimer::singleShot(10, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return condition();
-}
+[[maybe_unused]] ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new qt_test::QtEnvironment);
+
+using qt_test::RunEventsUntil;
 
 QtRichTextView* ViewOf(RichEdit* pane) { return dynamic_cast<QtRichTextView*>(pane->GetView()); }
 

@@ -33,43 +33,14 @@
 #include "ui/qt/QtListView.h"
 #include "ui/qt/QtRichTextView.h"
 #include "ui/qt/QtUiSession.h"
+#include "QtTestSupport.h"
 
 namespace {
 
-int g_argc = 1;
-char g_name[] = "Test_uiqt";
-char* g_argv[] = {g_name, nullptr};
+[[maybe_unused]] ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new qt_test::QtEnvironment);
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    m_app = new QApplication(g_argc, g_argv);
-    m_session = new QtUiSession();
-  }
-  void TearDown() override {
-    delete m_session;
-    delete m_app;
-  }
-
- private:
-  QApplication* m_app = nullptr;
-  QtUiSession* m_session = nullptr;
-};
-
-[[maybe_unused]] ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-void RunEvents(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-bool RunEventsUntil(const std::function<bool()>& condition, int limitMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition() && std::chrono::steady_clock::now() < deadline) RunEvents(10);
-  return condition();
-}
+using qt_test::RunEvents;
+using qt_test::RunEventsUntil;
 
 QTableView* TableOf(const ListControl& list) { return qobject_cast<QTableView*>(QtUiSession::WidgetOf(&list)); }
 

@@ -8,7 +8,21 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <thread>
+
+#include "platform/AppProfile.h"
+
+// Live capture of lo by the packet pane, logging to folder/PelorinProLogPkt.rec with the largest
+// page, so that the pane's rows are cleared as seldom as they can be.
+inline void UseLoopbackCapture(AppProfile& app, const std::string& folder) {
+  app.WriteProfileString("", "IpMonLogCurrent", folder + "/PelorinProLogPkt.rec");
+  app.WriteProfileInt("", "LogPageSize", 10000);
+  app.WriteProfileInt("", "LogIpMon", 1);
+  app.WriteProfileInt("", "AdapterCurr", 0);
+  app.WriteProfileString("", "AdapterCurrName", "lo");
+  app.WriteProfileString("", "AdapterCurrDesc", "loopback");
+}
 
 // Sends 64-byte UDP datagrams to 127.0.0.1:port at rate a second, paced by the millisecond,
 // until stop is set; returns how many were sent.
