@@ -93,8 +93,10 @@ void DlgPelorinView::OnInitStartup() {
 }
 
 void DlgPelorinView::EnableWhileStopped(bool enable) {
-  for (int id : {kRangeFrom, kRangeTo, kCheckWrap, kRadioHex, kRadioDecimal, kRadioText, kButtonLoadPage})
+  for (int id : {kRangeFrom, kRangeTo, kCheckWrap, kRadioHex, kRadioDecimal, kRadioText})
     GetDlgItem(id)->EnableWindow(enable);
+  // "Load Page" needs the log page browser, which this program does not have yet.
+  GetDlgItem(kButtonLoadPage)->EnableWindow(false);
 }
 
 // --- the live feed ---
@@ -326,8 +328,6 @@ void DlgPelorinView::OnButtonClear() {
   ClearPanes();
   SetShownRange(GetLastShown(), GetLastShown());
 }
-
-void DlgPelorinView::OnButtonLoadpage() {}
 
 void DlgPelorinView::OnCheckEnhance() {
   if (IsDlgButtonChecked(kCheckEnhance) == BST_CHECKED) {

@@ -35,7 +35,6 @@ class DlgPelorinView : public DlgPelorinIpView {
   void OnCheckShow() override;
   void OnCheckHeaders() override;
   void OnButtonClear() override;
-  void OnButtonLoadpage() override;
   void OnCheckEnhance() override;
   void OnClose() override;
   void OnOK() override;
