@@ -103,6 +103,7 @@ class CMainFrame : public FrameWindow {
   static constexpr std::size_t Index(Pane pane) { return static_cast<std::size_t>(pane); }
   void MapCommands();
   void MapUpdateRules();
+  void MapPacketWindowCommands();
   void SetStartStopText(const std::string& text);
   bool CheckAdapter();
   void ShowNoAdapter();

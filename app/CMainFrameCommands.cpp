@@ -20,9 +20,8 @@ namespace {
 
 // Commands whose windows this program does not have yet: shown, never enabled.
 constexpr UINT kNotYetBuilt[] = {
-    ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD, ID_FILE_DEFAULT_LOGS, ID_FILE_RULES_SELECT, ID_FILE_DEFAULT_RULES,
-    ID_FILE_LOAD_LINK_LOG,  ID_CONN_LINK_MONITOR, ID_PKT_EXAMINE,       ID_PKT_LINK_MONITOR,  ID_PKT_FEED,
-    ID_PKT_COMPARE,         ID_PKT_COMPARE_ADD};
+    ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD, ID_FILE_DEFAULT_LOGS,  ID_FILE_RULES_SELECT,
+    ID_FILE_DEFAULT_RULES,  ID_FILE_LOAD_LINK_LOG, ID_CONN_LINK_MONITOR, ID_PKT_LINK_MONITOR};
 
 }  // namespace
 
@@ -54,6 +53,26 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_SCAN_PROPERTIES, [this] { OnScanProperties(); });
   MapCommand(ID_SCAN_TRACE, [this] { if (Packets() != nullptr) Packets()->MonListIpTrace(1); });
   MapCommand(ID_PKT_TRACE, [this] { if (Packets() != nullptr) Packets()->MonListIpTrace(0); });
+  MapPacketWindowCommands();
+}
+
+// The packet pane's inspection windows (context menu 135), each enabled while it can open.
+void CMainFrame::MapPacketWindowCommands() {
+  const auto onPackets = [this](void (MonListIpMon::*command)()) {
+    return [this, command] {
+      if (MonListIpMon* pane = Packets()) (pane->*command)();
+    };
+  };
+  MapCommand(ID_PKT_EXAMINE, onPackets(&MonListIpMon::MonListIpView));
+  MapCommand(ID_PKT_FEED, onPackets(&MonListIpMon::MonListView));
+  MapCommand(ID_PKT_COMPARE, onPackets(&MonListIpMon::MonListCompare));
+  MapCommand(ID_PKT_COMPARE_ADD, onPackets(&MonListIpMon::MonListCompareAdd));
+  MapUpdate(ID_PKT_EXAMINE, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr); });
+  MapUpdate(ID_PKT_FEED, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && Packets()->GetFeedWindow() == nullptr); });
+  MapUpdate(ID_PKT_COMPARE,
+            [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && Packets()->GetCompareWindow() == nullptr); });
+  MapUpdate(ID_PKT_COMPARE_ADD,
+            [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && Packets()->GetCompareWindow() != nullptr); });
 }
 
 void CMainFrame::MapUpdateRules() {

@@ -422,9 +422,9 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   EXPECT_EQ(connections.items, (std::vector<std::string>{"Block/Allow", "Connections Link Monitor"}));
   EXPECT_EQ(packets.items.front(), "Block/Allow");
   EXPECT_EQ(packets.items.back(), "Trace");
-  // The packet pane is idle: its log commands and the route window are there; the other windows
-  // are not part of this program yet.
-  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_TRACE}));
+  // The packet pane is idle: its log commands, the inspection windows and the route window are there.
+  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED,
+                                                   ID_PKT_COMPARE, ID_PKT_TRACE}));
 
   // Scan > Trace opens one route window 20 px right of and below the frame's corner, 40 px
   // taller than its client area; asking again only brings it to the front.
@@ -438,6 +438,21 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   EXPECT_EQ(route->GetWindowRect().top, corner.top + 20);
   Choose(frame, ID_SCAN_TRACE);
   EXPECT_EQ(frame->Packets()->PacketWindows(), (std::vector<Window*>{route}));
+
+  // The inspection windows: Feed and Compare while none of theirs is open, Compare Add once a
+  // compare window is; the chosen item opens its window.
+  const auto packetMenu = [&](UINT choice) {
+    m_script.AnswerMenu(choice);
+    ::SendMessage(frame->GetSafeHwnd(), WM_CONTEXTMENU, MAKELPARAM(40, 90),
+                  static_cast<LPARAM>(frame->Packets()->GetSafeHwnd()));
+    UiPump::Instance().PumpPending();
+    return m_script.Menus().back().enabledIds;
+  };
+  EXPECT_EQ(packetMenu(ID_PKT_COMPARE), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED, ID_PKT_COMPARE, ID_PKT_TRACE}));
+  EXPECT_NE(frame->Packets()->GetCompareWindow(), nullptr);
+  EXPECT_EQ(packetMenu(ID_PKT_FEED), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED, ID_PKT_COMPARE_ADD, ID_PKT_TRACE}));
+  EXPECT_NE(frame->Packets()->GetFeedWindow(), nullptr);
+  EXPECT_EQ(packetMenu(0), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_COMPARE_ADD, ID_PKT_TRACE}));
 }
 
 TEST_F(MainFrameTest, LogPagesAndFindReloadThePacketPaneFromTheChosenPageOrRecord) {
@@ -482,11 +497,12 @@ TEST_F(MainFrameTest, LogPagesAndFindReloadThePacketPaneFromTheChosenPageOrRecor
   EXPECT_TRUE(shows(positions[300]));
   EXPECT_EQ(m_script.UnscriptedModals(), 0);
 
-  // Neither is offered while the pane captures.
+  // Neither log command is offered while the pane captures.
   Choose(frame, ID_SCAN_START_STOP);
   ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetCaptureThread()->GetIdleMessage() != 0; }, 5000));
   contextMenu(0);
-  EXPECT_EQ(m_script.Menus().back().enabledIds, (std::vector<UINT>{ID_PKT_TRACE}));
+  EXPECT_EQ(m_script.Menus().back().enabledIds,
+            (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_FEED, ID_PKT_COMPARE, ID_PKT_TRACE}));
 }
 
 TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {
