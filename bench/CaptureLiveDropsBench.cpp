@@ -28,6 +28,7 @@
 
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
+#include "LoopbackCapture.h"
 #include "platform/AppProfile.h"
 #include "ui/UiPump.h"
 
@@ -102,65 +103,15 @@ class Tcpdump {
   std::string m_messages;
 };
 
-// Sends datagrams at g_rate a second, paced by the millisecond, until told to stop.
-long SendSteadily(int port, std::atomic<bool>& stop) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  char payload[64];
-  std::memset(payload, 'p', sizeof payload);
-  long sent = 0;
-  timespec next{};
-  clock_gettime(CLOCK_MONOTONIC, &next);
-  const auto start = Clock::now();
-  while (!stop.load()) {
-    next.tv_nsec += 1000000;  // 1 ms ticks
-    if (next.tv_nsec >= 1000000000) {
-      next.tv_nsec -= 1000000000;
-      ++next.tv_sec;
-    }
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-    // Catch up to where the rate says we should be, so a late tick does not lower the rate.
-    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    const long due = static_cast<long>(elapsed * static_cast<double>(g_rate));
-    for (; sent < due; ++sent)
-      sendto(fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  }
-  close(fd);
-  return sent;
-}
-
 void BM_LiveLoopbackDrops(benchmark::State& state) {
   if (geteuid() != 0) {
     state.SkipWithError("live capture needs root");
     return;
   }
-  const std::string logPath = g_folder + "/PelorinProLogPkt.rec";
   AppProfile app;
-  app.WriteProfileString("", "IpMonLogCurrent", logPath);
-  app.WriteProfileInt("", "LogPageSize", 10000);
-  app.WriteProfileInt("", "LogIpMon", 1);
-  app.WriteProfileInt("", "AdapterCurr", 0);
-  app.WriteProfileString("", "AdapterCurrName", "lo");
-  app.WriteProfileString("", "AdapterCurrDesc", "loopback");
+  UseLoopbackCapture(app, g_folder);
 
-  // The receiving end exists so that no port-unreachable replies join the traffic.
-  const int sink = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(sink, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(sink, reinterpret_cast<sockaddr*>(&address), &length);
-  const int port = ntohs(address.sin_port);
-  std::atomic<bool> draining{true};
-  std::thread drain([&] {
-    char buffer[256];
-    while (draining.load())
-      if (recv(sink, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) usleep(200);
-  });
+  const UdpSink sink;
 
   for (auto _ : state) {
     MonListIpMon pane(&app, "\\Software\\DunmereIncProducts\\Setup\\PelorinPro", "Packets");
@@ -184,7 +135,7 @@ void BM_LiveLoopbackDrops(benchmark::State& state) {
     std::atomic<bool> stop{false};
     long sent = 0;
     const auto start = Clock::now();
-    std::thread sender([&] { sent = SendSteadily(port, stop); });
+    std::thread sender([&] { sent = SendUdpSteadily(sink.Port(), g_rate, stop); });
     std::this_thread::sleep_for(std::chrono::seconds(g_seconds));
     stop.store(true);
     sender.join();
@@ -211,9 +162,6 @@ void BM_LiveLoopbackDrops(benchmark::State& state) {
     pane.ProcessClose();
     UiPump::Instance().PumpPending();
   }
-  draining.store(false);
-  drain.join();
-  close(sink);
 }
 
 }  // namespace
