@@ -51,7 +51,10 @@ std::string BlockStatisticsTable::ProtocolText(std::int32_t code, std::uint32_t 
   if (code == kProcessBlock) return "Process Blocking";
   if (protocol == 0) return "All";
   std::string text;
-  const auto add = [&text](const char* name) { text += (text.empty() ? "" : "/") + std::string(name); };
+  const auto add = [&text](const char* name) {
+    if (!text.empty()) text += '/';
+    text += name;
+  };
   if ((protocol & 6) == 6) add("Tcp");
   if ((protocol & 17) > 16) add("Udp");
   if (protocol & 1) add("Icmp");
