@@ -42,7 +42,10 @@ std::string BlockStatisticsTable::BlockingText(const RampaStatisticsEntry& entry
   const std::uint32_t address = second ? entry.secondAddress : entry.firstAddress;
   const std::uint16_t port = second ? entry.secondPort : entry.firstPort;
   std::string text = InetNtoa(address);
-  if (port != 0) text += ":" + std::to_string(port);
+  if (port != 0) {
+    text += ':';
+    text += std::to_string(port);
+  }
   return text;
 }
 
