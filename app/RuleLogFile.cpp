@@ -67,7 +67,10 @@ std::string RuleLogFile::RuleText(const _FirewallRuleLogRecord& record) {
 std::string RuleLogFile::BlockedText(const _FirewallRuleLogRecord& record) {
   std::string text = InetNtoa(record.blockedAddress);
   const std::uint16_t port = ntohs(record.blockedPort);
-  if (port > 0) text += ":" + std::to_string(port);
+  if (port > 0) {
+    text += ':';  // in two steps: GCC 12 at -O3 warns about the joined temporary
+    text += std::to_string(port);
+  }
   return text;
 }
 
