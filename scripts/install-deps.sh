@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   tcpdump iproute2 iputils-ping procps
   nftables traceroute mtr-tiny
+  libcap2-bin patchelf desktop-file-utils dpkg-dev
 )
 
 missing=()

@@ -4,8 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+# The Debian package is made from a Release tree of the program alone; the package test runs
+# cpack in it.
+cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELORIN_SANITIZE=OFF \
+  -DPELORIN_TESTS=OFF -DPELORIN_BENCH=OFF >/dev/null
+cmake --build build-package
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIN_SANITIZE=ON \
-  -DPELORIN_TESTS=ON -DPELORIN_BENCH=OFF >/dev/null
+  -DPELORIN_TESTS=ON -DPELORIN_BENCH=OFF -DPELORIN_PACKAGE_TREE="$PWD/build-package" >/dev/null
 cmake --build build-test
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

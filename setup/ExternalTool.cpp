@@ -1,0 +1,63 @@
+#include "setup/ExternalTool.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+extern char** environ;
+
+std::optional<std::string> ExternalTool::Find(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string folders = path ? path : "";
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = folders.substr(start, end - start);
+    if (!folder.empty() && folder.front() == '/') {
+      const std::string candidate = folder + "/" + name;
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+ExternalTool::Result ExternalTool::Run(const std::string& program, const std::vector<std::string>& arguments) {
+  Result result;
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = -1;
+  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  if (spawned != 0) {
+    ::close(pipeFds[0]);
+    return result;
+  }
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    result.output.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(pipeFds[0]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  return result;
+}

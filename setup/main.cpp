@@ -1,0 +1,62 @@
+// Setup: installs PelorinPro from the tree it comes with, and removes it again.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "setup/InstallCommand.h"
+#include "setup/InstallRecord.h"
+#include "setup/SetupLayout.h"
+#include "setup/UninstallCommand.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: Setup install [--prefix DIR]\n"
+    "       Setup uninstall [--prefix DIR] [--purge]\n"
+    "\n"
+    "install    copies the program, the engine and their libraries and data from the tree this\n"
+    "           Setup belongs to into DIR (default " PELORIN_DEFAULT_PREFIX
+    "), grants the program and the\n"
+    "           engine the capabilities cap_net_raw,cap_net_admin, and adds for the user who runs\n"
+    "           it (through sudo: the user who called sudo) a menu entry, the icon, the working\n"
+    "           folder ~/.local/share/PelorinPro and the registry values that locate the engine.\n"
+    "uninstall  removes exactly what install added (default DIR: the installation this Setup\n"
+    "           belongs to, else " PELORIN_DEFAULT_PREFIX
+    "); the logs and settings stay unless --purge\n"
+    "           is given.\n"
+    "Both need root.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(kUsage, argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  const std::string command = argv[1];
+  const std::string root = SetupLayout::PayloadRoot();
+  std::string prefix;
+  bool purge = false;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--prefix") == 0 && i + 1 < argc) {
+      prefix = argv[++i];
+    } else if (std::strcmp(argv[i], "--purge") == 0 && command == "uninstall") {
+      purge = true;
+    } else {
+      std::fprintf(stderr, "Setup: unknown argument \"%s\"\n%s", argv[i], kUsage);
+      return 2;
+    }
+  }
+  if (command == "install") return InstallCommand(root, prefix.empty() ? PELORIN_DEFAULT_PREFIX : prefix).Run();
+  if (command == "uninstall") {
+    // The Setup of an installation removes that installation.
+    if (prefix.empty()) {
+      FILE* own = std::fopen(InstallRecord::PathIn(root).c_str(), "r");
+      prefix = own ? root : PELORIN_DEFAULT_PREFIX;
+      if (own) std::fclose(own);
+    }
+    return UninstallCommand(prefix, purge).Run();
+  }
+  std::fprintf(stderr, "Setup: unknown command \"%s\"\n%s", command.c_str(), kUsage);
+  return 2;
+}

@@ -1,0 +1,142 @@
+// What a user gets from "sudo Setup install": a menu entry that starts the installed program as
+// that user, capturing on lo through the program's file capabilities alone.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/AppProfile.h"
+#include "tests/setup/SetupTestSupport.h"
+#include "wincap/PelorinWinCapAdapters.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The rest of the line that begins with key: a menu entry's "Exec=", a process status "Uid:".
+std::string LineAfter(const std::string& text, const std::string& key) {
+  const std::size_t at = ("\n" + text).find("\n" + key);
+  if (at == std::string::npos) return std::string();
+  const std::size_t start = at + key.size();
+  return text.substr(start, text.find('\n', start) - start);
+}
+
+int LoopbackIndex() {
+  PelorinWinCapAdapters adapters;
+  for (_PelorinWinCapAdapter* a = adapters.AdaptersGetFirst(0); a != nullptr; a = adapters.AdaptersGetNext(0))
+    if (std::string(a->name, strnlen(a->name, sizeof(a->name))) == "lo") return static_cast<int>(a->index);
+  return -1;
+}
+
+// A user made for the test, with a home in the sandbox; deleted at the end.
+class ThrowawayUser {
+ public:
+  explicit ThrowawayUser(const std::string& home) : m_name("pelsetup" + std::to_string(::getpid())) {
+    fs::create_directories(home);
+    m_made = Shell("useradd --no-create-home --user-group --shell /usr/sbin/nologin --home-dir " + home + " " + m_name)
+                 .status == 0;
+    Shell("chown " + m_name + ": " + home);
+  }
+  ~ThrowawayUser() {
+    if (m_made) Shell("userdel " + m_name);
+  }
+  bool Made() const { return m_made; }
+  const std::string& Name() const { return m_name; }
+  uid_t Uid() const { return static_cast<uid_t>(std::stoul(Shell("id -u " + m_name).output)); }
+
+ private:
+  std::string m_name;
+  bool m_made = false;
+};
+
+TEST(SetupProgram, TheMenuEntryStartsTheProgramCapturingAsTheUserWhoRanSudo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "Setup installs as root";
+  SetupSandbox box;
+  ASSERT_EQ(box.Staged().status, 0) << box.Staged().output;
+  if (!box.CapabilitiesWork()) GTEST_SKIP() << box.Root() << " is mounted nosuid: file capabilities cannot work there";
+  const int loopback = LoopbackIndex();
+  ASSERT_GE(loopback, 0);
+  const std::string home = box.Root() + "/user";
+  ThrowawayUser user(home);
+  ASSERT_TRUE(user.Made());
+
+  const CommandResult installed = box.Setup("install --prefix " + box.Prefix(), "SUDO_USER=" + user.Name());
+  ASSERT_EQ(installed.status, 0) << installed.output;
+  // Everything made in the user's home is theirs; nothing landed in the caller's.
+  const std::string registry = home + "/.config/PelorinPro/registry.reg";
+  const std::string desktop = home + "/.local/share/applications/pelorinpro.desktop";
+  struct stat info {};
+  ASSERT_EQ(::stat(registry.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, user.Uid());
+  ASSERT_EQ(::stat(desktop.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, user.Uid());
+  EXPECT_EQ(TreeOf(box.Home()), std::set<std::string>{""});
+
+  // The packet pane on lo, scanning from the start.
+  setenv("PELORIN_REGISTRY", registry.c_str(), 1);
+  AppProfile profile("DunmereIncProducts\\Setup", "PelorinPro");
+  profile.WriteProfileString("", "Layout", "16");
+  profile.WriteProfileInt("", "AdapterCurr", loopback);
+  profile.WriteProfileString("", "AdapterCurrName", "lo");
+  unsetenv("PELORIN_REGISTRY");
+  Shell("chown " + user.Name() + ": " + registry + " " + registry + ".lock");
+
+  // Started as the menu starts it: the entry's command in the entry's folder.
+  const std::string entry = ReadFileContents(desktop).value_or("");
+  const std::string command = LineAfter(entry, "Exec=");
+  const std::string folder = LineAfter(entry, "Path=");
+  ASSERT_EQ(command, box.Prefix() + "/bin/PelorinPro");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(folder.c_str()) != 0) std::_Exit(126);
+    const std::string setHome = "HOME=" + home;
+    ::execlp("setpriv", "setpriv", "--reuid", user.Name().c_str(), "--regid", user.Name().c_str(), "--init-groups",
+             "env", setHome.c_str(), "QT_QPA_PLATFORM=offscreen", command.c_str(), "--start-scanning",
+             static_cast<char*>(nullptr));
+    std::_Exit(127);
+  }
+  const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(40000 + ::getpid() % 20000));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string log = folder + "/PelorinProLogPkt.rec";
+  bool captured = false;
+  for (const auto start = Clock::now(); !captured && Clock::now() - start < std::chrono::seconds(30);) {
+    ::sendto(sender, "pelorin", 7, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    captured = ::stat(log.c_str(), &info) == 0 && info.st_size > 0;
+  }
+  ::close(sender);
+  // The program runs as the user, with the capture rights its file carries.
+  const std::string status = ReadFileContents("/proc/" + std::to_string(child) + "/status").value_or("");
+  const std::string uids = LineAfter(status, "Uid:");
+  const unsigned long long effective = std::strtoull(LineAfter(status, "CapEff:").c_str(), nullptr, 16);
+  ::kill(child, SIGTERM);
+  int exitStatus = -1;
+  for (const auto close = Clock::now(); ::waitpid(child, &exitStatus, WNOHANG) == 0;) {
+    if (Clock::now() - close > std::chrono::seconds(20)) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &exitStatus, 0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(captured) << "no packet reached " << log;
+  const std::string uid = std::to_string(user.Uid());
+  EXPECT_EQ(uids, "\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid);  // real, effective, saved, file system
+  EXPECT_EQ(effective, (1ULL << 12) | (1ULL << 13));                   // cap_net_admin, cap_net_raw
+  EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << exitStatus;
+
+  const CommandResult removed = box.Setup("uninstall", "", box.Prefix() + "/bin/Setup");
+  ASSERT_EQ(removed.status, 0) << removed.output;
+  EXPECT_FALSE(fs::exists(desktop));
+  EXPECT_FALSE(fs::exists(box.Prefix()));
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#pragma once
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "platform/FileContents.h"
+
+namespace fs = std::filesystem;
+
+struct CommandResult {
+  int status = -1;
+  std::string output;  // standard output and standard error
+};
+
+// Runs a shell command line to its end.
+inline CommandResult Shell(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// Every path below root, relative to it; "" when root itself exists.
+inline std::set<std::string> TreeOf(const std::string& root) {
+  std::set<std::string> paths;
+  std::error_code error;
+  if (!fs::exists(root, error)) return paths;
+  paths.insert("");
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
+    paths.insert(it->path().lexically_relative(root));
+  return paths;
+}
+
+// A private folder in the build tree, which (unlike a /tmp mounted nosuid) lets file capabilities
+// work: the stage (the tree "cmake --install" makes, which Setup installs from), a prefix and a
+// home. Everything in it goes at the end, whatever the test left.
+class SetupSandbox {
+ public:
+  SetupSandbox() {
+    m_root = std::string(PELORIN_SETUP_SCRATCH) + "/sandbox-" + std::to_string(::getpid());
+    fs::remove_all(m_root);
+    fs::create_directories(Home());
+    // Users other than root run the installed program: every level must be open to them.
+    for (fs::path p = m_root; p.has_relative_path(); p = p.parent_path()) ::chmod(p.c_str(), 0755);
+    Shell("chmod 0755 " + std::string(PELORIN_SETUP_SCRATCH));
+    m_staged = Shell(std::string(PELORIN_CMAKE) + " --install " + PELORIN_BUILD_DIR + " --prefix " + Stage());
+  }
+  ~SetupSandbox() { fs::remove_all(m_root); }
+
+  const std::string& Root() const { return m_root; }
+  std::string Stage() const { return m_root + "/stage"; }
+  std::string Prefix() const { return m_root + "/prefix"; }
+  std::string Home() const { return m_root + "/home"; }
+  std::string Work() const { return Home() + "/.local/share/PelorinPro"; }
+  std::string Registry() const { return Home() + "/.config/PelorinPro/registry.reg"; }
+  const CommandResult& Staged() const { return m_staged; }
+
+  bool CapabilitiesWork() const {
+    struct statvfs info {};
+    return ::statvfs(m_root.c_str(), &info) == 0 && (info.f_flag & ST_NOSUID) == 0;
+  }
+  // Setup as root for the caller, with the sandbox's home and registry; extra goes before it
+  // (environment settings) and arguments after.
+  CommandResult Setup(const std::string& arguments, const std::string& extra = "",
+                      const std::string& setup = "") const {
+    return Shell("env -u SUDO_USER -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u PELORIN_REGISTRY HOME=" + Home() + " " +
+                 extra + " " + (setup.empty() ? Stage() + "/bin/Setup" : setup) + " " + arguments);
+  }
+
+ private:
+  std::string m_root;
+  CommandResult m_staged;
+};
