@@ -13,9 +13,12 @@ std::string FormatLocalTime(std::time_t seconds, const char* format = kTimeForma
 
 // "%m/%d/%y %H:%M:%S" + ":" + three digits of milliseconds, the packet time text.
 std::string FormatMillisTime(std::time_t seconds, int milliseconds);
+// The same into text, reusing its storage (the capture thread formats one per packet).
+void FormatMillisTime(std::time_t seconds, int milliseconds, std::string& text);
 
 // The current time as the packet time text.
 std::string NowMillisText();
+void NowMillisText(std::string& text);
 
 // A span of seconds as "%H:%M:%S" where the hours are hours of the day: 24 hours and more wrap.
 std::string FormatSpan(std::int64_t seconds);

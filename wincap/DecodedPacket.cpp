@@ -23,6 +23,22 @@ void SetDecimal(std::string& text, long value) {
   text.assign(digits, result.ptr);
 }
 
+// The decimal texts of 0..255, for the dotted addresses.
+struct OctetTexts {
+  char text[256][3];
+  std::uint8_t length[256];
+  constexpr OctetTexts() : text(), length() {
+    for (unsigned v = 0; v < 256; ++v) {
+      unsigned n = 0;
+      if (v >= 100) text[v][n++] = static_cast<char>('0' + v / 100);
+      if (v >= 10) text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+      text[v][n++] = static_cast<char>('0' + v % 10);
+      length[v] = static_cast<std::uint8_t>(n);
+    }
+  }
+};
+constexpr OctetTexts kOctets;
+
 // "a.b.c.d" of an address in network byte order, as the sockets library writes it; done by
 // hand because every frame needs two of them.
 void SetDotted(std::string& text, std::uint32_t address) {
@@ -31,13 +47,12 @@ void SetDotted(std::string& text, std::uint32_t address) {
   char dotted[16];
   char* p = dotted;
   for (int i = 0; i < 4; ++i) {
-    const unsigned v = parts[i];
-    if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
-    if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
-    *p++ = static_cast<char>('0' + v % 10);
-    if (i < 3) *p++ = '.';
+    const std::uint8_t v = parts[i];
+    std::memcpy(p, kOctets.text[v], 3);  // the bytes past the length are overwritten next
+    p += kOctets.length[v];
+    *p++ = '.';
   }
-  text.assign(dotted, p);
+  text.assign(dotted, p - 1);
 }
 
 const char* TypeText(std::int32_t typeCode) {
@@ -60,54 +75,37 @@ std::uint32_t FixedHeaderLength(std::int32_t typeCode) {
   }
 }
 
-void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
-                   std::uint32_t ipOffset, DecodedPacket& out) {
+void DecodeFieldsAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
+                    std::uint32_t ipOffset, DecodedPacket& out) {
   if (typeCode != kPacketTypeTcp && typeCode != kPacketTypeUdp && typeCode != kPacketTypeIcmp)
     typeCode = kPacketTypeIp;
   const PacketBytes bytes(frame, capturedLength);
   out.typeCode = typeCode;
-  out.typeText = TypeText(typeCode);
 
   // Offsets are added in 64 bits: an IP offset near the top of the range cannot wrap.
   const std::uint64_t ip = ipOffset;
   std::uint16_t size = 0;
-  if (bytes.Be16(ip + kSizeOffset, size)) {
-    out.size = size;
-    SetDecimal(out.sizeText, size);
-  } else {
-    out.size = 0;
-    out.sizeText.clear();
-  }
-
+  out.hasSize = bytes.Be16(ip + kSizeOffset, size);
+  out.size = out.hasSize ? size : 0;
   std::uint32_t address = 0;
-  if (bytes.Raw32(ip + kSourceOffset, address)) {
-    out.source = address;
-    SetDotted(out.sourceText, address);
-  } else {
-    out.source = 0;
-    out.sourceText.clear();
-  }
-  if (bytes.Raw32(ip + kDestinationOffset, address)) {
-    out.destination = address;
-    SetDotted(out.destinationText, address);
-  } else {
-    out.destination = 0;
-    out.destinationText.clear();
-  }
+  out.hasSource = bytes.Raw32(ip + kSourceOffset, address);
+  out.source = out.hasSource ? address : 0;
+  out.hasDestination = bytes.Raw32(ip + kDestinationOffset, address);
+  out.destination = out.hasDestination ? address : 0;
 
   out.sourcePort = 0;
   out.destinationPort = 0;
-  out.sourcePortText.clear();
-  out.destinationPortText.clear();
+  out.hasSourcePort = false;
+  out.hasDestinationPort = false;
   if (typeCode == kPacketTypeTcp || typeCode == kPacketTypeUdp) {
     std::uint16_t port = 0;
     if (bytes.Be16(ip + kTransportOffset, port)) {
       out.sourcePort = port;
-      SetDecimal(out.sourcePortText, port);
+      out.hasSourcePort = true;
     }
     if (bytes.Be16(ip + kTransportOffset + 2, port)) {
       out.destinationPort = port;
-      SetDecimal(out.destinationPortText, port);
+      out.hasDestinationPort = true;
     }
   }
 
@@ -126,6 +124,26 @@ void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32
       out.payloadLength = static_cast<std::int32_t>(length);
     }
   }
+}
+
+void FormatDecodedTexts(DecodedPacket& packet) {
+  packet.typeText = TypeText(packet.typeCode);
+  if (packet.hasSize) SetDecimal(packet.sizeText, packet.size);
+  else packet.sizeText.clear();
+  if (packet.hasSource) SetDotted(packet.sourceText, packet.source);
+  else packet.sourceText.clear();
+  if (packet.hasDestination) SetDotted(packet.destinationText, packet.destination);
+  else packet.destinationText.clear();
+  if (packet.hasSourcePort) SetDecimal(packet.sourcePortText, packet.sourcePort);
+  else packet.sourcePortText.clear();
+  if (packet.hasDestinationPort) SetDecimal(packet.destinationPortText, packet.destinationPort);
+  else packet.destinationPortText.clear();
+}
+
+void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
+                   std::uint32_t ipOffset, DecodedPacket& out) {
+  DecodeFieldsAs(typeCode, frame, capturedLength, ipOffset, out);
+  FormatDecodedTexts(out);
 }
 
 void DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLength, std::uint32_t ipOffset,

@@ -28,6 +28,12 @@ struct DecodedPacket {
   std::string destinationPortText;
   const std::uint8_t* payload = nullptr;  // into the frame; null when there is none
   std::int32_t payloadLength = 0;
+  // Which numbers were captured (their texts are empty otherwise).
+  bool hasSize = false;
+  bool hasSource = false;
+  bool hasDestination = false;
+  bool hasSourcePort = false;
+  bool hasDestinationPort = false;
 };
 
 // Bytes of the fixed headers after the start of the IPv4 header, by type code.
@@ -45,3 +51,10 @@ DecodedPacket DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLengt
 // capture thread). A type code other than 1, 3 or 4 decodes as other IP.
 void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
                    std::uint32_t ipOffset, DecodedPacket& out);
+
+// DecodeFrameAs in two steps, for the capture thread, which formats texts only for the packets
+// that get a row: the numbers, the payload and the has-flags, leaving the texts as they were;
+// then the texts of those numbers.
+void DecodeFieldsAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
+                    std::uint32_t ipOffset, DecodedPacket& out);
+void FormatDecodedTexts(DecodedPacket& packet);
