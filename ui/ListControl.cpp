@@ -184,6 +184,13 @@ int ListControl::InsertRow(int index, std::span<const std::string_view> texts, D
     }
     CountChangedLocked();
     if (scrollDown != 0) ScrollLocked(Size{0, scrollDown});
+    // The spare storage the next row takes has not been touched for a whole page of rows: have
+    // it on its way to the cache meanwhile.
+    if (!m_spareTexts.empty()) {
+      const std::vector<std::string>& next = m_spareTexts.back();
+      const char* bytes = reinterpret_cast<const char*>(next.data());
+      for (std::size_t at = 0; at < next.size() * sizeof(std::string); at += 64) __builtin_prefetch(bytes + at, 1);
+    }
   }
   Changed(scrollDown != 0 ? kChangeContent | kChangeScroll : kChangeContent);
   return index;

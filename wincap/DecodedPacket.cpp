@@ -126,18 +126,31 @@ void DecodeFieldsAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint3
   }
 }
 
+namespace {
+
+// Makes text from value (-1: not captured, an empty text) unless it was made from it already.
+template <typename Format>
+void MakeText(std::string& text, std::int64_t& madeFrom, bool has, std::int64_t value, Format format) {
+  const std::int64_t from = has ? value : -1;
+  if (from == madeFrom) return;
+  if (has) format(text, value);
+  else text.clear();
+  madeFrom = from;
+}
+
+}  // namespace
+
 void FormatDecodedTexts(DecodedPacket& packet) {
   packet.typeText = TypeText(packet.typeCode);
-  if (packet.hasSize) SetDecimal(packet.sizeText, packet.size);
-  else packet.sizeText.clear();
-  if (packet.hasSource) SetDotted(packet.sourceText, packet.source);
-  else packet.sourceText.clear();
-  if (packet.hasDestination) SetDotted(packet.destinationText, packet.destination);
-  else packet.destinationText.clear();
-  if (packet.hasSourcePort) SetDecimal(packet.sourcePortText, packet.sourcePort);
-  else packet.sourcePortText.clear();
-  if (packet.hasDestinationPort) SetDecimal(packet.destinationPortText, packet.destinationPort);
-  else packet.destinationPortText.clear();
+  auto decimal = [](std::string& text, std::int64_t v) { SetDecimal(text, static_cast<long>(v)); };
+  auto dotted = [](std::string& text, std::int64_t v) { SetDotted(text, static_cast<std::uint32_t>(v)); };
+  DecodedPacket::TextSource& from = packet.madeFrom;
+  MakeText(packet.sizeText, from.size, packet.hasSize, packet.size, decimal);
+  MakeText(packet.sourceText, from.source, packet.hasSource, packet.source, dotted);
+  MakeText(packet.destinationText, from.destination, packet.hasDestination, packet.destination, dotted);
+  MakeText(packet.sourcePortText, from.sourcePort, packet.hasSourcePort, packet.sourcePort, decimal);
+  MakeText(packet.destinationPortText, from.destinationPort, packet.hasDestinationPort, packet.destinationPort,
+           decimal);
 }
 
 void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,

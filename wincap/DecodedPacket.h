@@ -34,6 +34,12 @@ struct DecodedPacket {
   bool hasDestination = false;
   bool hasSourcePort = false;
   bool hasDestinationPort = false;
+
+  // What each text was last made from (FormatDecodedTexts makes a text again only when its
+  // number changed; a frame of the same flow as the one before keeps its texts).
+  struct TextSource {
+    std::int64_t size = -1, source = -1, destination = -1, sourcePort = -1, destinationPort = -1;
+  } madeFrom;
 };
 
 // Bytes of the fixed headers after the start of the IPv4 header, by type code.

@@ -300,8 +300,8 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
     item->recordPosition = position;
   } else if (GetLog()) {
     DWORD written = 0;
-    item->recordPosition = LogWrite(bytes, static_cast<LONG>(frameLength), m_packet.sourceText.c_str(),
-                                    m_packet.destinationText.c_str(), m_time.c_str(), &written) > 0
+    item->recordPosition = LogAppend(bytes, static_cast<LONG>(frameLength), m_packet.sourceText,
+                                     m_packet.destinationText, m_time, &written) > 0
                                ? static_cast<LONG>(written)
                                : -1;
   } else {
@@ -538,12 +538,16 @@ BOOL MonListIpMonCWinThread::IsLogOpen() {
 
 LONG MonListIpMonCWinThread::LogWrite(const void* data, LONG length, const char* source, const char* destination,
                                       const char* time, DWORD* position) {
+  return LogAppend(data, length, source ? source : "", destination ? destination : "", time ? time : "", position);
+}
+
+LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::string_view source,
+                                       std::string_view destination, std::string_view time, DWORD* position) {
   if (length > PacketLogFile::kMaxDataLength) return 0;
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
   if (!GetLog() || !m_logOpen) return 0;
-  const LONG written = m_logBuffer.Write(data, length, source, destination, time, position);
-  if (m_logBuffer.IsDue(PacketLogBuffer::NowMs())) m_logBuffer.Submit();
-  return written;
+  // The batch goes to the writer by its age from the idle turns (FlushLogIfDue, SubmitLog).
+  return m_logBuffer.Write(data, length, source, destination, time, position);
 }
 
 void MonListIpMonCWinThread::FlushLog() {

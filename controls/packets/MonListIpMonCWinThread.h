@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/PelorinAdapterPacket.h"
@@ -216,6 +217,9 @@ class MonListIpMonCWinThread : public PelorinCThread {
   void ClearExclusive();
   void AllocateExclusive();
   void UnLoadFiltersLocked();
+  // LogWrite with the texts' lengths known.
+  LONG LogAppend(const void* data, LONG length, std::string_view source, std::string_view destination,
+                 std::string_view time, DWORD* position);
   void FlushLog();   // every record in the file
   void SubmitLog();  // what is gathered to the log's writer thread, without waiting
   void FlushLogIfDue();

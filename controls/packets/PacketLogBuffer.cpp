@@ -80,8 +80,8 @@ void PacketLogBuffer::Rebase() {
   m_rebaseSeen.store(false);
 }
 
-LONG PacketLogBuffer::Write(const void* data, LONG length, const char* source,
-                            const char* destination, const char* time, DWORD* position) {
+LONG PacketLogBuffer::Write(const void* data, LONG length, std::string_view source, std::string_view destination,
+                            std::string_view time, DWORD* position) {
   if (m_fd < 0 || data == nullptr || length < 1 || length > PacketLogFile::kMaxDataLength) return 0;
   if (m_rebaseSeen.load(std::memory_order_acquire)) Rebase();
   const std::size_t record = sizeof(_LogRecMarker) + static_cast<std::size_t>(length);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -46,8 +47,8 @@ class PacketLogBuffer {
   // Gathers one record. Returns the data length (1..65535) and hands back the record's position,
   // or 0 when nothing was gathered: not open, no data, a length outside 1..65535, or a position
   // beyond what a signed 32-bit record position can name.
-  LONG Write(const void* data, LONG length, const char* source, const char* destination,
-             const char* time, DWORD* position);
+  LONG Write(const void* data, LONG length, std::string_view source, std::string_view destination,
+             std::string_view time, DWORD* position);
 
   // Hands the gathered batch to the writer without waiting for the disk.
   void Submit();
