@@ -38,16 +38,10 @@ std::string FormatMillisTime(std::time_t seconds, int milliseconds) {
   return text;
 }
 
-void NowMillisText(std::string& text) {
+std::string NowMillisText() {
   timeval now{};
   gettimeofday(&now, nullptr);
-  FormatMillisTime(now.tv_sec, static_cast<int>(now.tv_usec / 1000), text);
-}
-
-std::string NowMillisText() {
-  std::string text;
-  NowMillisText(text);
-  return text;
+  return FormatMillisTime(now.tv_sec, static_cast<int>(now.tv_usec / 1000));
 }
 
 std::string FormatSpan(std::int64_t seconds) {

@@ -18,7 +18,6 @@ void FormatMillisTime(std::time_t seconds, int milliseconds, std::string& text);
 
 // The current time as the packet time text.
 std::string NowMillisText();
-void NowMillisText(std::string& text);
 
 // A span of seconds as "%H:%M:%S" where the hours are hours of the day: 24 hours and more wrap.
 std::string FormatSpan(std::int64_t seconds);
