@@ -37,6 +37,7 @@ CMainFrame::~CMainFrame() {
   m_filtersWindow.reset();
   DestroyWindow();
   for (auto& pane : m_panes) pane.reset();
+  m_firewallMenu.reset();
   if (m_firewall) m_firewall->DetachChannel();
 }
 
@@ -84,13 +85,15 @@ void CMainFrame::FrameInit() {
 
   m_firewall = std::make_unique<FirewallConsole>(app);
   m_firewall->ResolveEngineFiles(work);
+  m_firewallMenu = std::make_unique<FirewallMenu>(*this, *m_firewall);
+  m_firewallMenu->Map();
 
   m_monitorExclusive = app.GetProfileInt("", "MonitorExclusive", 0) != 0;
   app.WriteProfileInt("", "MonitorExclusive", m_monitorExclusive ? 1 : 0);
   if (Menu* menu = GetMenu()) menu->CheckMenuItem(ID_VIEW_MONITOR_EXCLUSIVE, m_monitorExclusive ? MF_CHECKED : MF_UNCHECKED);
 
   if (!m_firewall->LocalInterfaceFile().empty())
-    m_firewall->AttachChannel(m_firewall->LocalInterfaceFile(), app.AppKey());
+    m_firewall->AttachChannel(m_firewall->LocalInterfaceFile(), FirewallMenu::kApplicationName);
   m_firewall->ResolveProcessFile(work);
 }
 

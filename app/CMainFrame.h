@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/FirewallConsole.h"
+#include "app/FirewallMenu.h"
 #include "app/PaneLayout.h"
 #include "controls/framework/PelorinCListView.h"
 #include "platform/AppProfile.h"
@@ -56,6 +57,8 @@ class CMainFrame : public FrameWindow {
   void OnViewSetFilters();
   void OnViewLoadLog();
   void OnViewLoadFullLog();
+  void OnPacketLogPages();
+  void OnPacketFind();
   void OnFileSaveLayout();
   void OnFileProperties();
   void OnScanProperties();
@@ -81,6 +84,7 @@ class CMainFrame : public FrameWindow {
   int GetCurrentAdapter() const { return m_currentAdapter; }
   const std::string& GetWorkingDirectory() const { return m_workingDirectory; }
   const FirewallConsole* GetFirewall() const { return m_firewall.get(); }
+  FirewallMenu* GetFirewallMenu() const { return m_firewallMenu.get(); }
   std::string GetStartStopText() const;
 
  protected:
@@ -99,6 +103,7 @@ class CMainFrame : public FrameWindow {
   static constexpr std::size_t Index(Pane pane) { return static_cast<std::size_t>(pane); }
   void MapCommands();
   void MapUpdateRules();
+  void MapPacketWindowCommands();
   void SetStartStopText(const std::string& text);
   bool CheckAdapter();
   void ShowNoAdapter();
@@ -108,6 +113,8 @@ class CMainFrame : public FrameWindow {
   void CloseFiltersWindow();
   bool IsPacketThreadIdle() const;
   bool IsConnectionsThreadIdle() const;
+  // Shows where the chosen page starts and reloads the packet pane from there.
+  void LoadPacketPage(LONG page, LONG position);
   void OnPaneContextMenu(HWND pane, Point screenPoint);
   void Shutdown();
 
@@ -115,6 +122,7 @@ class CMainFrame : public FrameWindow {
   std::string m_registryPath = kRegistryPath;
   std::string m_workingDirectory;
   std::unique_ptr<FirewallConsole> m_firewall;
+  std::unique_ptr<FirewallMenu> m_firewallMenu;  // the firewall commands, on m_firewall
   std::array<std::unique_ptr<PelorinCListView>, kPaneCount> m_panes;
   std::array<bool, kPaneCount> m_hidden{};
   std::unique_ptr<DlgPelorinFilters> m_filtersWindow;  // the packet pane's filters window

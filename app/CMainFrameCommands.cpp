@@ -20,12 +20,8 @@ namespace {
 
 // Commands whose windows this program does not have yet: shown, never enabled.
 constexpr UINT kNotYetBuilt[] = {
-    ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD,  ID_FILE_DEFAULT_LOGS, ID_FILE_RULES_SELECT,  ID_FILE_DEFAULT_RULES,
-    ID_FILE_LOAD_LINK_LOG,  ID_SCAN_TRACE,         ID_RAMPARO_ATTACH,    ID_RAMPARO_START,      ID_RAMPARO_STOP,
-    ID_RAMPARO_RULES,       ID_RAMPARO_PROPERTIES, ID_RAMPARO_VIEW_LOG,  ID_RAMPARO_STATISTICS, ID_RAMPARO_BLOCK_ALLOW,
-    ID_RAMPARO_PROCESSES,   ID_CONN_BLOCK_ALLOW,   ID_CONN_LINK_MONITOR, ID_PKT_BLOCK_ALLOW,    ID_PKT_EXAMINE,
-    ID_PKT_LINK_MONITOR,    ID_PKT_LOG_PAGES,      ID_PKT_FIND,          ID_PKT_FEED,           ID_PKT_COMPARE,
-    ID_PKT_COMPARE_ADD,     ID_PKT_TRACE};
+    ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD, ID_FILE_DEFAULT_LOGS,  ID_FILE_RULES_SELECT,
+    ID_FILE_DEFAULT_RULES,  ID_FILE_LOAD_LINK_LOG, ID_CONN_LINK_MONITOR, ID_PKT_LINK_MONITOR};
 
 }  // namespace
 
@@ -48,11 +44,35 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_VIEW_SET_FILTERS, [this] { OnViewSetFilters(); });
   MapCommand(ID_VIEW_LOAD_LOG, [this] { OnViewLoadLog(); });
   MapCommand(ID_VIEW_LOAD_FULL_LOG, [this] { OnViewLoadFullLog(); });
+  MapCommand(ID_PKT_LOG_PAGES, [this] { OnPacketLogPages(); });
+  MapCommand(ID_PKT_FIND, [this] { OnPacketFind(); });
   MapCommand(ID_FILE_SAVE_LAYOUT, [this] { OnFileSaveLayout(); });
   MapCommand(ID_APP_EXIT, [this] { SendMessage(WM_CLOSE); });
   MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
   MapCommand(ID_FILE_PROPERTIES, [this] { OnFileProperties(); });
   MapCommand(ID_SCAN_PROPERTIES, [this] { OnScanProperties(); });
+  MapCommand(ID_SCAN_TRACE, [this] { if (Packets() != nullptr) Packets()->MonListIpTrace(1); });
+  MapCommand(ID_PKT_TRACE, [this] { if (Packets() != nullptr) Packets()->MonListIpTrace(0); });
+  MapPacketWindowCommands();
+}
+
+// The packet pane's inspection windows (context menu 135), each enabled while it can open.
+void CMainFrame::MapPacketWindowCommands() {
+  const auto onPackets = [this](void (MonListIpMon::*command)()) {
+    return [this, command] {
+      if (MonListIpMon* pane = Packets()) (pane->*command)();
+    };
+  };
+  MapCommand(ID_PKT_EXAMINE, onPackets(&MonListIpMon::MonListIpView));
+  MapCommand(ID_PKT_FEED, onPackets(&MonListIpMon::MonListView));
+  MapCommand(ID_PKT_COMPARE, onPackets(&MonListIpMon::MonListCompare));
+  MapCommand(ID_PKT_COMPARE_ADD, onPackets(&MonListIpMon::MonListCompareAdd));
+  MapUpdate(ID_PKT_EXAMINE, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr); });
+  MapUpdate(ID_PKT_FEED, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && Packets()->GetFeedWindow() == nullptr); });
+  MapUpdate(ID_PKT_COMPARE,
+            [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && Packets()->GetCompareWindow() == nullptr); });
+  MapUpdate(ID_PKT_COMPARE_ADD,
+            [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && Packets()->GetCompareWindow() != nullptr); });
 }
 
 void CMainFrame::MapUpdateRules() {
@@ -83,7 +103,13 @@ void CMainFrame::MapUpdateRules() {
     cmd.SetCheck(thread != nullptr && thread->GetApplyFilters() != 0 ? 1 : 0);
   });
   MapUpdate(ID_VIEW_SET_FILTERS, [this](CmdUI& cmd) { cmd.Enable(IsPaneVisible(Pane::Packets)); });
-  MapUpdate(ID_VIEW_LOAD_LOG, [this](CmdUI& cmd) { cmd.Enable(IsPaneVisible(Pane::Packets) && IsPacketThreadIdle()); });
+  const auto packetLogRule = [this](CmdUI& cmd) { cmd.Enable(IsPaneVisible(Pane::Packets) && IsPacketThreadIdle()); };
+  MapUpdate(ID_VIEW_LOAD_LOG, packetLogRule);
+  MapUpdate(ID_PKT_LOG_PAGES, packetLogRule);
+  MapUpdate(ID_PKT_FIND, packetLogRule);
+  const auto packetPaneExists = [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr); };
+  MapUpdate(ID_SCAN_TRACE, packetPaneExists);
+  MapUpdate(ID_PKT_TRACE, packetPaneExists);
 }
 
 bool CMainFrame::IsPacketThreadIdle() const {

@@ -2,15 +2,23 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
-#include "controls/firewall/RampaSharedBlock.h"
+#include "common/FieldText.h"
+#include "controls/firewall/FirewallRuleFile.h"
 
 FirewallConsole::FirewallConsole(const AppProfile& application) : m_application(application) {}
 
 FirewallConsole::~FirewallConsole() { DetachChannel(); }
 
 void FirewallConsole::ResolveEngineFiles(const std::string& workingFolder) {
+  m_workingFolder = workingFolder;
+  // Writing the default interface file below creates the engine's key: only a key that was
+  // there before marks an engine this console may use.
+  const bool engineKeyExisted = m_engineKey.Store().KeyExists(m_engineKey.AppKey());
+
   m_remoteInterfaceFile = m_application.GetProfileString("", "RampaMemFileRemote");
   m_localInterfaceFile = m_engineKey.GetProfileString("", "RampaMemFile");
   if (m_localInterfaceFile.empty()) {
@@ -20,23 +28,28 @@ void FirewallConsole::ResolveEngineFiles(const std::string& workingFolder) {
   if (m_remoteInterfaceFile.empty()) m_remoteInterfaceFile = m_localInterfaceFile;
   m_application.WriteProfileString("", "RampaMemFileRemote", m_remoteInterfaceFile);
 
-  m_remoteConfigPath = m_application.GetProfileString("", "CfgFileRemote");
-  m_engineConfigPath = m_engineKey.GetProfileString("", "CfgFile");
-  if (m_engineConfigPath.empty()) {
-    m_engineConfigPath = workingFolder + "Ramparo.cfg";
-    m_engineKey.WriteProfileString("", "CfgFile", m_engineConfigPath);
-  }
-  if (m_remoteConfigPath.empty()) m_remoteConfigPath = m_engineConfigPath;
-  m_application.WriteProfileString("", "CfgFileRemote", m_remoteConfigPath);
-  m_engineKey.WriteProfileString("", "CfgFile", m_engineConfigPath);
+  ResolveConfigPath();
 
-  if (m_engineKey.Store().KeyExists(m_engineKey.AppKey())) {
+  if (engineKeyExisted) {
     m_application.WriteProfileString("", "PelorinFirewallCfgFileCurrent", m_engineConfigPath);
     m_engineInstalled = !m_consoleKey.GetProfileString("", "RamparoThreadAppLoc").empty();
   } else {
     m_application.WriteProfileString("", "PelorinFirewallCfgFileCurrent", "");
     m_engineInstalled = false;
   }
+  m_blockLogFile = m_engineKey.GetProfileString("", "IpRamparoBlockLogFile");
+}
+
+void FirewallConsole::ResolveConfigPath() {
+  m_remoteConfigPath = m_application.GetProfileString("", "CfgFileRemote");
+  m_engineConfigPath = m_engineKey.GetProfileString("", "CfgFile");
+  if (m_engineConfigPath.empty()) {
+    m_engineConfigPath = m_workingFolder + "Ramparo.cfg";
+    m_engineKey.WriteProfileString("", "CfgFile", m_engineConfigPath);
+  }
+  if (m_remoteConfigPath.empty()) m_remoteConfigPath = m_engineConfigPath;
+  m_application.WriteProfileString("", "CfgFileRemote", m_remoteConfigPath);
+  m_engineKey.WriteProfileString("", "CfgFile", m_engineConfigPath);
 }
 
 void FirewallConsole::ResolveProcessFile(const std::string& workingFolder) {
@@ -67,4 +80,88 @@ void FirewallConsole::DetachChannel() {
   if (m_channel) m_channel->MemDetach();
   m_channel.reset();
   m_view = nullptr;
+}
+
+bool FirewallConsole::AttachRemote(const std::string& interfaceFile, const std::string& applicationName) {
+  m_remoteInterfaceFile = interfaceFile;
+  const bool attached = AttachChannel(interfaceFile, applicationName);
+  if (attached && m_channel->MemCheckView()) {
+    const std::string rules = RampaBlockGetText(m_view, kRampaOffCfgFile);
+    if (!rules.empty()) m_remoteConfigPath = rules;
+  }
+  m_application.WriteProfileString("", "CfgFileRemote", m_remoteConfigPath);
+  m_application.WriteProfileString("", "RampaMemFileRemote", m_remoteInterfaceFile);
+  return attached;
+}
+
+std::uint8_t* FirewallConsole::EngineRequest(std::int32_t code) {
+  if (!m_channel || !EnginePresent()) return nullptr;
+  return m_channel->SendEngineMessageWithReturn(code, 0, 0, 1);
+}
+
+void FirewallConsole::ClearSlot() {
+  if (!m_channel || !m_channel->MemCheckView()) return;
+  RampaBlockSet(m_view, kRampaOffRequestPending, 0);
+  RampaBlockSet(m_view, kRampaOffReplyReady, 0);
+}
+
+void FirewallConsole::Pause(int milliseconds, const std::atomic<bool>& abort, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (std::chrono::steady_clock::now() < deadline && !abort.load() && !(done && done())) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool FirewallConsole::LaunchEngine(const StartLimits& limits, const std::atomic<bool>& abort) {
+  if (EnginePresent()) return true;  // already running: nothing to launch
+  const std::string folder = m_engineKey.GetProfileString("", "RamparoThreadAppLoc");
+  if (folder.empty() || !m_engineProcess.Start(folder)) return false;
+  Pause(limits.launchPauseMs, abort, [this] { return EnginePresent(); });
+  return true;
+}
+
+bool FirewallConsole::RunStart(const StartLimits& limits, const std::atomic<bool>& abort,
+                               const StartProgress& progress) {
+  if (!m_channel) return false;
+  m_channel->SetAbortFlag(&abort);
+  for (int attempt = 1; attempt <= limits.attempts && !Filtering() && !abort.load(); ++attempt) {
+    if (progress) progress(attempt, 0);
+    const bool remote = IsRemote();
+    if (remote && !EnginePresent()) continue;  // another machine's engine cannot be started from here
+    ClearSlot();
+    if (!remote) {
+      LaunchEngine(limits, abort);
+      // The block now belongs to the engine too: our detach must leave it intact.
+      m_channel->MemSetCreated(0);
+    }
+    for (int request = 1; request <= limits.requests && !abort.load(); ++request) {
+      if (progress) progress(attempt, request);
+      const bool answered = EngineRequest(kRampaMsgStart) != nullptr;
+      Pause(limits.requestPauseMs, abort, [this] { return Filtering(); });
+      if (answered || Filtering()) break;
+    }
+  }
+  m_channel->SetAbortFlag(nullptr);
+  return Filtering();
+}
+
+int FirewallConsole::RuleTableLoad(const std::string& path) {
+  int added = 0;
+  for (const _FirewallRule& rule : FirewallRuleFile::Read(path, kRuleTableSize).rules) {
+    if (RuleTableAdd(rule) < 0) break;
+    ++added;
+  }
+  return added;
+}
+
+int FirewallConsole::RuleTableAdd(const _FirewallRule& rule) {
+  if (m_ruleTable.size() >= kRuleTableSize) return -1;
+  _FirewallRule record{};
+  SetFieldText(record.name, GetFieldText(rule.name));
+  record.active = rule.active;
+  std::memcpy(record.entries, rule.entries, sizeof record.entries);
+  record.allow = rule.allow;
+  record.kind = rule.kind;
+  m_ruleTable.push_back(record);
+  return static_cast<int>(m_ruleTable.size()) - 1;
 }

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "RamparoProcessFile.h"
 #include "common/ResultCodes.h"
+#include "controls/firewall/FirewallProcessFile.h"
 #include "controls/firewall/FirewallRuleFile.h"
 #include "controls/firewall/RampaSharedBlock.h"
 #include "controls/firewall/RampaStatisticsReply.h"
@@ -38,6 +38,8 @@ std::uint32_t MachineAddress() {
   return found ? found : loopback;
 }
 
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
 }  // namespace
 
 RamparoEngine::RamparoEngine(std::string workingDir) : m_config(std::move(workingDir)) {}
@@ -49,7 +51,7 @@ bool RamparoEngine::TakeEngineLock() {
   // the engine dies. (The first byte is the attach gate of every attachment.)
   m_engineLock = ::open(m_interfaceFile.c_str(), O_RDWR | O_CLOEXEC);
   if (m_engineLock < 0) return false;
-  struct flock lock{};
+  struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = 1;
@@ -112,7 +114,8 @@ void RamparoEngine::Publish() {
 }
 
 bool RamparoEngine::Poll() {
-  if (!m_view) return false;
+  // An interface file that another program shrank no longer reaches any console.
+  if (!m_view || !m_mem.MemCheckView()) return false;
   Publish();
   // A slot reading 2 is still being written by a console; only 1 is a request.
   if (RampaBlockGet(m_view, kRampaOffRequestPending) == 1) {
@@ -174,14 +177,24 @@ std::uint32_t RamparoEngine::LoadRules() {
   // The rule file may have been renamed in the registry since the last load.
   m_ruleFile = m_config.RuleFile();
   FirewallRuleFile::Contents contents = FirewallRuleFile::Read(m_ruleFile, kMaxRules);
+  if (!contents.opened) {
+    // A file the console holds at this moment leaves the rules loaded before; a missing one has none.
+    if (!Exists(m_ruleFile)) m_rules.clear();
+    return static_cast<std::uint32_t>(E_FAIL);
+  }
   m_rules = std::move(contents.rules);
-  return contents.opened ? 0 : static_cast<std::uint32_t>(E_FAIL);
+  return 0;
 }
 
 std::uint32_t RamparoEngine::LoadSettings() {
   m_settings = m_config.LoadSettings();
   ++m_settingsLoads;
   bool opened = false;
-  m_processes = RamparoProcessFile::Read(m_settings.processFile, &opened);
-  return opened ? 0 : static_cast<std::uint32_t>(E_FAIL);
+  auto processes = FirewallProcessFile::Read(m_settings.processFile, FirewallProcessFile::Sharing::Shared, &opened);
+  if (!opened) {
+    if (!Exists(m_settings.processFile)) m_processes.clear();
+    return static_cast<std::uint32_t>(E_FAIL);
+  }
+  m_processes = std::move(processes);
+  return 0;
 }

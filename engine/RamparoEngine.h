@@ -27,8 +27,10 @@ class RamparoEngine {
   // Lowers "engine present" and "filtering" and lets go of the block.
   void Stop();
 
-  // Serves the pending request, if any. Returns false once a shutdown request was answered.
+  // Serves the pending request, if any. Returns false once a shutdown request was answered or
+  // the interface file was cut short under the block (IsLost).
   bool Poll();
+  bool IsLost() const { return m_mem.MemIsLost(); }
 
   const std::string& InterfaceFile() const { return m_interfaceFile; }
   const std::string& RuleFile() const { return m_ruleFile; }
@@ -38,7 +40,7 @@ class RamparoEngine {
   std::uint32_t LoadRules();     // the reply's result
   std::uint32_t LoadSettings();  // the reply's result
   void WriteReply(std::uint32_t code, std::uint32_t result, std::uint32_t count);
-  void Publish();                // the engine's own fields of the block
+  void Publish();  // the engine's own fields of the block
   bool TakeEngineLock();
 
   RamparoEngineConfig m_config;

@@ -101,7 +101,10 @@ int main(int argc, char** argv) {
     if (ready > 0) break;  // SIGTERM or SIGINT
     if (ready < 0 && errno != EINTR) break;
   }
+  const bool lost = engine.IsLost();
+  if (lost)
+    std::fprintf(stderr, "RamparoThreadApp: the interface file %s was cut short\n", engine.InterfaceFile().c_str());
   engine.Stop();
   ::close(signalFd);
-  return 0;
+  return lost ? 1 : 0;
 }

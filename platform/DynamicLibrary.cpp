@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/IcmpApi.h"
 #include "platform/IpHelper.h"
 #include "platform/LastError.h"
 
@@ -50,6 +51,7 @@ std::map<std::string, std::unique_ptr<LibraryModule>>& Libraries() {
       known.emplace(module->name, std::move(module));
     };
     add("iphlpapi.dll", IpHelperExports());
+    add("icmp.dll", IcmpExports());
     return known;
   }();
   return libraries;

@@ -9,6 +9,7 @@ packages=(
   libpcap-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   tcpdump iproute2 iputils-ping procps
+  nftables traceroute mtr-tiny
 )
 
 missing=()

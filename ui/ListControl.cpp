@@ -288,6 +288,13 @@ bool ListControl::GetRow(int item, ListRow* row) const {
   return true;
 }
 
+bool ListControl::ReadRow(int item, const std::function<void(const ListRow&)>& read) const {
+  std::lock_guard<std::mutex> lock(m_rowsLock);
+  if (item < 0 || item >= static_cast<int>(m_rows.size())) return false;
+  read(m_rows[static_cast<std::size_t>(item)]);
+  return true;
+}
+
 bool ListControl::GetCell(int item, int subItem, std::string* text, int* image, UINT* state) const {
   std::lock_guard<std::mutex> lock(m_rowsLock);
   if (item < 0 || item >= static_cast<int>(m_rows.size())) return false;

@@ -82,6 +82,10 @@ class ListControl : public Window {
   bool SetItemImage(int item, int image);
   int GetItemImage(int item) const;
   bool GetRow(int item, ListRow* row) const;
+  // Calls read with the row while the rows are locked: what its item data points to stays valid
+  // for the call, since whoever deletes a row frees its data only after taking it out. read must
+  // not call the list. False when there is no such row.
+  bool ReadRow(int item, const std::function<void(const ListRow&)>& read) const;
 
   // States. item -1 means every row. GetNextItem(-1, LVNI_SELECTED) is the first selected row.
   bool SetItemState(int item, UINT state, UINT mask);

@@ -10,6 +10,10 @@
 // breaks included ("\r\n" is two), so that offsets computed from the texts appended stay right.
 // Read-only panes (ES_READONLY) refuse the user's typing only. Wrapping follows a target line
 // width in twips; kNoWrapWidth or more does not wrap.
+//
+// Appending at the end, formatting a range near the end and counting lines cost what the change
+// touches, not the length of the text, so a pane that a feed appends to thousands of times a
+// second stays cheap however long it grows (up to its limit).
 class RichEdit : public Window {
  public:
   static constexpr LONG kNoWrapWidth = 9999999;  // twips
@@ -61,33 +65,39 @@ class RichEdit : public Window {
   LONG GetTargetLineWidth() const;
   bool IsWrapping() const { return GetTargetLineWidth() < kNoWrapWidth; }
 
-  // Toolkit side: what changed since the view last drew. The view keeps what it drew before
-  // position from and redraws the rest: tail is the text from there on, runs its runs (in
-  // positions of the whole text), returnsBefore the number of "\r" before it (a view that
-  // draws "\r\n" as one line break drops every "\r").
-  struct Redraw {
-    long from = 0;
-    long returnsBefore = 0;
-    std::string tail;
+  // Toolkit side. A view draws the lines it shows straight from here: a line's text without its
+  // line break ("\r\n" or "\n") and the runs over it, in positions from the line's start (false
+  // past the last line); the longest line's length, for the sideways scroll; and the user's own
+  // scrolling, which moves the first visible line.
+  struct Line {
+    std::string text;
     std::vector<Run> runs;
   };
-  Redraw TakeRedraw();
+  bool GetLine(int line, Line* out) const;
+  long GetLongestLine() const;
+  void SetFirstVisibleLineFromView(int line);
 
  private:
-  void MarkFrom(long position);
+  // The index of the run holding position (the last run for the end of the text).
+  std::size_t RunAtLocked(long position) const;
   CharFormat FormatAtLocked(long start, long end) const;
   void SetFormatLocked(long start, long end, const CharFormat& format);
   void NormaliseLocked();
+  // Joins neighbouring runs of the same look among runs [from, to].
+  void JoinRunsLocked(std::size_t from, std::size_t to);
+  // Line starts from position on (the last line's start), after a change there.
+  void IndexLinesLocked(long from);
 
   std::string m_text;
-  std::vector<Run> m_runs;
+  std::vector<Run> m_runs;  // in order, covering the text, none empty
+  std::vector<long> m_lineStarts{0};  // where each line begins
+  long m_longestLine = 0;              // characters, line break included
   CharFormat m_default;
   long m_selStart = 0;
   long m_selEnd = 0;
   long m_limit = kDefaultLimit;
   int m_firstLine = 0;
   LONG m_lineWidth = 0;
-  long m_redrawFrom = 0;
   // A format set on an empty selection applies to what is typed there next.
   bool m_hasInsertFormat = false;
   long m_insertAt = 0;

@@ -6,6 +6,7 @@
 #include "common/Messages.h"
 #include "common/ResultCodes.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
+#include "controls/firewall/DlgPelorinFirewallIp.h"
 #include "platform/AppProfile.h"
 #include "platform/TaskAllocator.h"
 #include "ui/UiServices.h"
@@ -245,7 +246,10 @@ void MonListMon::IpSetProperties() {
   if (rule.localAddr != 0) OpenFirewallRule(rule);
 }
 
-void MonListMon::OpenFirewallRule(const _MonListMonItemData&) {}
+void MonListMon::OpenFirewallRule(const _MonListMonItemData& record) {
+  DlgPelorinFirewallIp dialog(this, m_application, &record);
+  dialog.DoModal();
+}
 
 void MonListMon::ListDlgClose(Window* dialog) {
   // Only a window this pane opened is closed and deleted here.

@@ -23,15 +23,12 @@ constexpr char kTcpText[] = "TCP";
 constexpr char kUdpText[] = "UDP";
 constexpr char kDisconnectText[] = "Disconnect";
 constexpr char kNoNameText[] = "n/a";
-constexpr DWORD kFamilyIpv4 = 2;
 
 // Columns the scanner writes.
 enum Column { kName = 0, kType = 1, kStatus = 2, kLocalAddr = 3, kLocalPort = 4, kRemoteAddr = 5,
               kRemotePort = 6, kDateTime = 7, kElapsed = 8, kProcessId = 9 };
 
 std::uint32_t Now() { return static_cast<std::uint32_t>(std::time(nullptr)); }
-
-DWORD PortOf(DWORD tablePort) { return ntohs(static_cast<std::uint16_t>(tablePort)); }
 
 EndpointKey KeyOf(const _MonListMonItemData& record, bool tcp) {
   if (!tcp) return EndpointKey{record.localAddr, record.localPort, 0, 0};
@@ -81,14 +78,9 @@ int PelorinCThreadMonListMon::ExitInstance() {
 }
 
 void PelorinCThreadMonListMon::LoadEntryPoints() {
+  m_tables.Load();
   m_ipHelper = LoadLibraryA("iphlpapi.dll");
   if (!m_ipHelper) return;
-  m_getTcpTable = reinterpret_cast<PGetTcpTable>(GetProcAddress(m_ipHelper, "GetTcpTable"));
-  m_getUdpTable = reinterpret_cast<PGetUdpTable>(GetProcAddress(m_ipHelper, "GetUdpTable"));
-  m_allocTcpEx = reinterpret_cast<PAllocateAndGetTcpExTableFromStack>(
-      GetProcAddress(m_ipHelper, "AllocateAndGetTcpExTableFromStack"));
-  m_allocUdpEx = reinterpret_cast<PAllocateAndGetUdpExTableFromStack>(
-      GetProcAddress(m_ipHelper, "AllocateAndGetUdpExTableFromStack"));
   m_setTcpEntry = reinterpret_cast<PSetTcpEntry>(GetProcAddress(m_ipHelper, "SetTcpEntry"));
   static const char* const others[] = {"GetIpNetTable",  "GetIpForwardTable", "GetIpAddrTable",    "GetIfTable",
                                        "DeleteIpNetEntry", "SetIpNetEntry",   "NotifyRouteChange", "NotifyAddrChange"};
@@ -243,103 +235,6 @@ bool PelorinCThreadMonListMon::Stopping() { return IsClose() || IsEnding(); }
 
 // --- one pass ---
 
-bool PelorinCThreadMonListMon::FetchTcp(std::vector<Endpoint>* endpoints) {
-  endpoints->clear();
-  if (m_allocTcpEx) {
-    // The plain table is not tried when the extended call exists but fails.
-    void* block = nullptr;
-    const DWORD result = m_allocTcpEx(&block, 1, GetProcessHeap(), 0, kFamilyIpv4);
-    bool ok = false;
-    if (result == NO_ERROR && block) {
-      const std::size_t bytes = HeapSize(GetProcessHeap(), 0, block);
-      const auto* table = static_cast<const MIB_TCPTABLE_EX*>(block);
-      const std::size_t room = bytes >= offsetof(MIB_TCPTABLE_EX, table)
-                                   ? (bytes - offsetof(MIB_TCPTABLE_EX, table)) / sizeof(MIB_TCPROW_EX)
-                                   : 0;
-      if (bytes > 0 && bytes != static_cast<std::size_t>(-1)) {
-        const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
-        const MIB_TCPROW_EX* rows = table->table;
-        endpoints->reserve(count);
-        for (std::size_t i = 0; i < count; ++i)
-          endpoints->push_back(Endpoint{rows[i].dwState, rows[i].dwLocalAddr, PortOf(rows[i].dwLocalPort),
-                                        rows[i].dwRemoteAddr, PortOf(rows[i].dwRemotePort), rows[i].dwProcessId});
-        ok = true;
-      }
-    }
-    if (block) HeapFree(GetProcessHeap(), 0, block);
-    return ok;
-  }
-  if (!m_getTcpTable) return false;
-  // Ask for the size, then fetch; a table that grew past the advised room is asked again once.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    DWORD size = 0;
-    if (m_getTcpTable(nullptr, &size, 1) != ERROR_INSUFFICIENT_BUFFER || size < sizeof(MIB_TCPTABLE)) return false;
-    auto* table = static_cast<MIB_TCPTABLE*>(CoTaskMemAlloc(size));
-    if (!table) return false;
-    const DWORD result = m_getTcpTable(table, &size, 1);
-    if (result == NO_ERROR) {
-      const std::size_t room = (size - offsetof(MIB_TCPTABLE, table)) / sizeof(MIB_TCPROW);
-      const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
-      const MIB_TCPROW* rows = table->table;
-      endpoints->reserve(count);
-      for (std::size_t i = 0; i < count; ++i)
-        endpoints->push_back(Endpoint{rows[i].dwState, rows[i].dwLocalAddr, PortOf(rows[i].dwLocalPort),
-                                      rows[i].dwRemoteAddr, PortOf(rows[i].dwRemotePort), 0});
-    }
-    CoTaskMemFree(table);
-    if (result == NO_ERROR) return true;
-    if (result != ERROR_INSUFFICIENT_BUFFER) return false;
-  }
-  return false;
-}
-
-bool PelorinCThreadMonListMon::FetchUdp(std::vector<Endpoint>* endpoints) {
-  endpoints->clear();
-  if (m_allocUdpEx) {
-    void* block = nullptr;
-    const DWORD result = m_allocUdpEx(&block, 1, GetProcessHeap(), 0, kFamilyIpv4);
-    bool ok = false;
-    if (result == NO_ERROR && block) {
-      const std::size_t bytes = HeapSize(GetProcessHeap(), 0, block);
-      const auto* table = static_cast<const MIB_UDPTABLE_EX*>(block);
-      const std::size_t room = bytes >= offsetof(MIB_UDPTABLE_EX, table)
-                                   ? (bytes - offsetof(MIB_UDPTABLE_EX, table)) / sizeof(MIB_UDPROW_EX)
-                                   : 0;
-      if (bytes > 0 && bytes != static_cast<std::size_t>(-1)) {
-        const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
-        const MIB_UDPROW_EX* rows = table->table;
-        endpoints->reserve(count);
-        for (std::size_t i = 0; i < count; ++i)
-          endpoints->push_back(
-              Endpoint{1, rows[i].dwLocalAddr, PortOf(rows[i].dwLocalPort), 0, 0, rows[i].dwProcessId});
-        ok = true;
-      }
-    }
-    if (block) HeapFree(GetProcessHeap(), 0, block);
-    return ok;
-  }
-  if (!m_getUdpTable) return false;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    DWORD size = 0;
-    if (m_getUdpTable(nullptr, &size, 1) != ERROR_INSUFFICIENT_BUFFER || size < sizeof(MIB_UDPTABLE)) return false;
-    auto* table = static_cast<MIB_UDPTABLE*>(CoTaskMemAlloc(size));
-    if (!table) return false;
-    const DWORD result = m_getUdpTable(table, &size, 1);
-    if (result == NO_ERROR) {
-      const std::size_t room = (size - offsetof(MIB_UDPTABLE, table)) / sizeof(MIB_UDPROW);
-      const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
-      const MIB_UDPROW* rows = table->table;
-      endpoints->reserve(count);
-      for (std::size_t i = 0; i < count; ++i)
-        endpoints->push_back(Endpoint{1, rows[i].dwLocalAddr, PortOf(rows[i].dwLocalPort), 0, 0, 0});
-    }
-    CoTaskMemFree(table);
-    if (result == NO_ERROR) return true;
-    if (result != ERROR_INSUFFICIENT_BUFFER) return false;
-  }
-  return false;
-}
-
 void PelorinCThreadMonListMon::RunPass() {
   std::lock_guard<std::mutex> pass(m_passLock);
   if (!m_list || !m_list->IsCreated() || Stopping()) return;
@@ -349,9 +244,9 @@ void PelorinCThreadMonListMon::RunPass() {
   // One process snapshot serves every name looked up in this pass.
   if (names) m_list->ProcessSnapshotTake();
   LogGather(true);
-  if (FetchTcp(&m_endpoints) && SetState(Protocol::Tcp, m_endpoints, &m_tcpIndex))
+  if (m_tables.FetchTcp(&m_endpoints) && SetState(Protocol::Tcp, m_endpoints, &m_tcpIndex))
     SetTable(Protocol::Tcp, m_endpoints, &m_tcpIndex, HasExtendedTcp());
-  if (!Stopping() && FetchUdp(&m_endpoints) && SetState(Protocol::Udp, m_endpoints, &m_udpIndex))
+  if (!Stopping() && m_tables.FetchUdp(&m_endpoints) && SetState(Protocol::Udp, m_endpoints, &m_udpIndex))
     SetTable(Protocol::Udp, m_endpoints, &m_udpIndex, HasExtendedUdp());
   if (names) m_list->ProcessSnapshotClose();
   m_names.clear();

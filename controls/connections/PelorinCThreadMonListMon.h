@@ -14,6 +14,7 @@
 #include "common/MonListMonLogData.h"
 #include "common/WinTypes.h"
 #include "controls/connections/ConnectLogFile.h"
+#include "controls/connections/ConnectionTables.h"
 #include "controls/connections/EndpointIndex.h"
 #include "controls/framework/PelorinCThread.h"
 #include "platform/CriticalSection.h"
@@ -70,8 +71,8 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   void ShutdownTcpProcesses(const MIB_TCPTABLE_EX* table, DWORD processId);
 
   // Whether the extended table calls (with owning process ids) were found.
-  bool HasExtendedTcp() const { return m_allocTcpEx != nullptr; }
-  bool HasExtendedUdp() const { return m_allocUdpEx != nullptr; }
+  bool HasExtendedTcp() const { return m_tables.HasExtendedTcp(); }
+  bool HasExtendedUdp() const { return m_tables.HasExtendedUdp(); }
 
   // One scan pass on the calling thread, for a scanner whose scanning is off (the worker makes
   // the passes while it is on: then nothing is done and false returned).
@@ -115,15 +116,7 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   // be written once due.
   static constexpr std::uint32_t kLogFlushMessage = WM_USER + 362;
 
-  // One endpoint of a table, ports in host order; UDP rows have no remote pair and state 1.
-  struct Endpoint {
-    DWORD state = 0;
-    DWORD localAddr = 0;
-    DWORD localPort = 0;
-    DWORD remoteAddr = 0;
-    DWORD remotePort = 0;
-    DWORD processId = 0;
-  };
+  using Endpoint = TableEndpoint;
   // A record to append once the list is let go.
   struct PendingRecord {
     _MonListMonLogData data{};
@@ -134,8 +127,6 @@ class PelorinCThreadMonListMon : public PelorinCThread {
 
   void LoadEntryPoints();
   void RunPass();
-  bool FetchTcp(std::vector<Endpoint>* endpoints);
-  bool FetchUdp(std::vector<Endpoint>* endpoints);
   // Marks or removes the rows of the type whose endpoint is not in the table, and indexes the
   // others. False when the thread is closing.
   bool SetState(Protocol protocol, const std::vector<Endpoint>& endpoints, EndpointIndex* index);
@@ -175,10 +166,7 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   BOOL m_logLast = 0;
 
   HMODULE m_ipHelper = nullptr;
-  PGetTcpTable m_getTcpTable = nullptr;
-  PGetUdpTable m_getUdpTable = nullptr;
-  PAllocateAndGetTcpExTableFromStack m_allocTcpEx = nullptr;
-  PAllocateAndGetUdpExTableFromStack m_allocUdpEx = nullptr;
+  ConnectionTables m_tables;
   PSetTcpEntry m_setTcpEntry = nullptr;
   FARPROC m_otherEntries[8] = {};  // looked up with the others, not used by the scanner
 

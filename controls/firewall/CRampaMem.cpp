@@ -24,8 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 CRampaMem::CRampaMem() : CRamparointerfaceMem(kDefaultName, kDefaultName) {}
 
-CRampaMem::CRampaMem(std::string name, std::string file)
-    : CRamparointerfaceMem(std::move(name), std::move(file)) {}
+CRampaMem::CRampaMem(std::string name, std::string file) : CRamparointerfaceMem(std::move(name), std::move(file)) {}
 
 CRampaMem::CRampaMem(void* owner, std::string name, std::string file)
     : CRamparointerfaceMem(std::move(name), std::move(file)), m_owner(owner) {}
@@ -54,6 +53,11 @@ int CRampaMem::MemDetach() {
   return CRamparointerfaceMem::MemDetach();
 }
 
+std::uint32_t CRampaMem::MemField(std::size_t offset) {
+  if (!m_channelView || offset + sizeof(std::uint32_t) > kRampaUsedSize || !MemCheckView()) return 0;
+  return RampaBlockGet(m_channelView, offset);
+}
+
 bool CRampaMem::TryPlace(std::int32_t code, std::uint32_t wparam, std::int32_t lparam) {
   // Claiming the slot with one atomic step keeps two consoles from writing the same slot;
   // the engine takes the request only once it reads 1, after the fields are written.
@@ -68,7 +72,8 @@ bool CRampaMem::TryPlace(std::int32_t code, std::uint32_t wparam, std::int32_t l
 }
 
 int CRampaMem::SendEngineMessage(std::int32_t code, std::uint32_t wparam, std::int32_t lparam, int wait) {
-  if (!m_channelView) return 0;
+  // A view whose file shrank reaches no engine any more.
+  if (!m_channelView || !MemCheckView()) return 0;
   const int attempts = wait ? kPlaceAttempts : 1;
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (TryPlace(code, wparam, lparam)) return 1;
@@ -76,6 +81,7 @@ int CRampaMem::SendEngineMessage(std::int32_t code, std::uint32_t wparam, std::i
     const bool another = attempt + 1 < attempts;
     const auto deadline = Clock::now() + kPlacePause;
     while (Clock::now() < deadline) {
+      if (Aborted()) return 0;
       if (another && RampaBlockGet(m_channelView, kRampaOffRequestPending) == 0) break;
       std::this_thread::sleep_for(kPollStep);
     }
@@ -85,6 +91,7 @@ int CRampaMem::SendEngineMessage(std::int32_t code, std::uint32_t wparam, std::i
 
 int CRampaMem::MemMsgWaitForReturn(std::uint32_t milliseconds) {
   auto ready = [this] { return !m_channelView || RampaBlockGet(m_channelView, kRampaOffReplyReady) != 0; };
+  if (m_channelView && MemIsLost()) return 0;  // no reply can come through zeroed memory
   if (ready()) return 1;
   if (milliseconds == 0) {
     for (int check = 1; check < kReplyChecks; ++check) {
@@ -96,7 +103,7 @@ int CRampaMem::MemMsgWaitForReturn(std::uint32_t milliseconds) {
   // 50 waits of the given time at most; a reply that arrives during the last one still counts.
   const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds) * kReplyChecks;
   const auto step = std::min<std::chrono::milliseconds>(kPollStep, std::chrono::milliseconds(milliseconds));
-  while (Clock::now() < deadline) {
+  while (Clock::now() < deadline && !Aborted()) {
     std::this_thread::sleep_for(step);
     if (ready()) return 1;
   }

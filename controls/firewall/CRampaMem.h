@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -33,13 +34,23 @@ class CRampaMem : public CRamparointerfaceMem {
   virtual std::uint8_t* SendEngineMessageWithReturn(std::int32_t code, std::uint32_t wparam, std::int32_t lparam,
                                                     int wait);
 
+  // While the flag is raised every wait of a request ends at once, unanswered: a console that
+  // gives up a long sequence of requests is not held by the one under way.
+  void SetAbortFlag(const std::atomic<bool>* abort) { m_abort = abort; }
+
+  // A 32-bit field of the block (engine present, filtering, the console lock ...); 0 without a
+  // view or when the file no longer backs it.
+  std::uint32_t MemField(std::size_t offset);
+
   void* MemGetChannelView() const { return m_channelView; }
   void* MemGetOwner() const { return m_owner; }
 
  private:
   bool TryPlace(std::int32_t code, std::uint32_t wparam, std::int32_t lparam);
+  bool Aborted() const { return m_abort && m_abort->load(); }
 
   void* m_owner = nullptr;
   std::uint32_t m_second = 0;
   void* m_channelView = nullptr;
+  const std::atomic<bool>* m_abort = nullptr;
 };

@@ -1,14 +1,17 @@
 #include "controls/firewall/CRamparointerfaceMem.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "controls/firewall/RampaSharedBlock.h"
@@ -22,7 +25,7 @@ constexpr int kGateWaitMs = 2000;  // ms; an attach in progress holds the gate f
 // It is independent of the flock that marks an attachment, so it orders the creator
 // decisions without touching who holds the block.
 bool LockGate(int fd, short type) {
-  struct flock lock{};
+  struct flock lock {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
@@ -43,6 +46,60 @@ bool TakeGate(int fd) {
   }
 }
 
+// The views of this process that a shrinking file may leave without backing. The fault handler
+// reads this table, so it holds only lock-free atomics.
+constexpr int kViewSlots = 64;
+std::atomic<void*> g_views[kViewSlots];
+std::atomic<bool> g_lost[kViewSlots];
+struct sigaction g_previousBusAction;
+
+static_assert(std::atomic<void*>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// Puts zeroed private memory where the view was: every access to it succeeds from now on.
+void SwapForZeros(int slot, void* view) {
+  ::mmap(view, kRampaMappingSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+  g_lost[slot].store(true);
+}
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  const auto* address = static_cast<const std::uint8_t*>(info->si_addr);
+  for (int slot = 0; slot < kViewSlots; ++slot) {
+    auto* view = static_cast<std::uint8_t*>(g_views[slot].load());
+    if (view && address >= view && address < view + kRampaMappingSize) {
+      SwapForZeros(slot, view);
+      return;  // the access is made again, now on the zeroed memory
+    }
+  }
+  // Not one of ours: whoever handled it before us does, or the signal's default action.
+  const struct sigaction& previous = g_previousBusAction;
+  if ((previous.sa_flags & SA_SIGINFO) && previous.sa_sigaction) {
+    previous.sa_sigaction(signal, info, context);
+  } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+    previous.sa_handler(signal);
+  } else {
+    ::signal(SIGBUS, SIG_DFL);  // returning makes the fault again, which then ends the process
+  }
+}
+
+int RegisterView(void* view) {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &g_previousBusAction);
+  });
+  for (int slot = 0; slot < kViewSlots; ++slot) {
+    void* empty = nullptr;
+    if (g_views[slot].compare_exchange_strong(empty, view)) {
+      g_lost[slot].store(false);
+      return slot;
+    }
+  }
+  return -1;
+}
+
 int FlockRetry(int fd, int operation) {
   int rc;
   do {
@@ -58,9 +115,7 @@ CRamparointerfaceMem::CRamparointerfaceMem() : m_memName(kDefaultName), m_memFil
 CRamparointerfaceMem::CRamparointerfaceMem(std::string name, std::string file)
     : m_memName(std::move(name)), m_memFile(std::move(file)) {}
 
-CRamparointerfaceMem::~CRamparointerfaceMem() {
-  CRamparointerfaceMem::MemDetach();
-}
+CRamparointerfaceMem::~CRamparointerfaceMem() { CRamparointerfaceMem::MemDetach(); }
 
 std::string CRamparointerfaceMem::MemSetMemName(const std::string& name) {
   m_memName = name;
@@ -97,7 +152,7 @@ void* CRamparointerfaceMem::MemAttach(int* created) {
   m_mapping = true;
 
   // Grow a short file so that every byte of the mapping is backed; a longer file stays as it is.
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0) return FailAttach(errno);
   if (st.st_size < static_cast<off_t>(kRampaMappingSize) &&
       ::ftruncate(fd, static_cast<off_t>(kRampaMappingSize)) != 0) {
@@ -107,6 +162,9 @@ void* CRamparointerfaceMem::MemAttach(int* created) {
   void* view = ::mmap(nullptr, kRampaMappingSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) return FailAttach(errno);
   m_view = view;
+  // Every view must be known to the fault handler; this many attachments in one process are a fault.
+  m_viewSlot = RegisterView(view);
+  if (m_viewSlot < 0) return FailAttach(EMFILE);
 
   if (creator) {
     std::memset(view, 0, kRampaMappingSize);
@@ -128,11 +186,26 @@ void* CRamparointerfaceMem::FailAttach(int error) {
   return nullptr;
 }
 
+void CRamparointerfaceMem::ForgetView() {
+  if (!m_view) return;
+  if (m_viewSlot >= 0) g_views[m_viewSlot].store(nullptr);
+  m_viewSlot = -1;
+  m_lastResult = ::munmap(m_view, kRampaMappingSize) == 0 ? 1 : 0;
+  m_view = nullptr;
+}
+
+bool CRamparointerfaceMem::MemCheckView() {
+  if (!m_view || MemIsLost()) return false;
+  struct stat st {};
+  if (::fstat(m_file, &st) == 0 && st.st_size >= static_cast<off_t>(kRampaUsedSize)) return true;
+  SwapForZeros(m_viewSlot, m_view);
+  return false;
+}
+
+bool CRamparointerfaceMem::MemIsLost() const { return m_view && g_lost[m_viewSlot].load(); }
+
 int CRamparointerfaceMem::MemDetach() {
-  if (m_view) {
-    m_lastResult = ::munmap(m_view, kRampaMappingSize) == 0 ? 1 : 0;
-    m_view = nullptr;
-  }
+  ForgetView();
   m_mapping = false;
   m_attached = 0;
   if (m_fileOpen) {

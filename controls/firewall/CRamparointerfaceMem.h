@@ -13,6 +13,11 @@
 // record lock on the file's first byte, so two attaches racing each other cannot both
 // believe they created the block. Both locks belong to the open file, so a second attachment
 // in the same process counts like one from another process.
+//
+// Another process may shrink the file under the view. The view is then given up for zeroed
+// memory of this process, so it reads as a block without an engine and no access faults: the
+// size is checked before each use (MemCheckView), and a fault on a view that shrank between
+// that check and the access is turned into the same swap.
 class CRamparointerfaceMem {
  public:
   CRamparointerfaceMem();
@@ -43,14 +48,21 @@ class CRamparointerfaceMem {
   void MemSetCreated(int created) { m_created = created; }
   int MemIsAttached() const { return m_attached; }
   int MemGetLastResult() const { return m_lastResult; }
+  // False when the file no longer backs the part of the block that is used; the view then
+  // reads as zeros from now on. Also false without a view.
+  bool MemCheckView();
+  // The view was swapped for zeroed memory because the file shrank under it.
+  bool MemIsLost() const;
   const std::string& MemGetLastError() const { return m_lastError; }
 
  private:
   void* FailAttach(int error);  // sets the error text, undoes the partial attach
+  void ForgetView();            // unregisters and unmaps the view
 
   std::string m_memName;
   std::string m_memFile;
   void* m_view = nullptr;
+  int m_viewSlot = -1;     // where the fault handler finds the view
   bool m_mapping = false;  // the shared lock that marks this attachment is held
   int m_created = 0;
   int m_lastResult = 0;

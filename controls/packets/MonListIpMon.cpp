@@ -10,7 +10,10 @@
 #include "common/AddressText.h"
 #include "common/Messages.h"
 #include "common/ResultCodes.h"
+#include "controls/firewall/DlgPelorinFirewallIp.h"
+#include "controls/inspect/InspectWindows.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
+#include "controls/trace/RouteWindow.h"
 #include "platform/AppProfile.h"
 #include "ui/UiServices.h"
 
@@ -286,19 +289,37 @@ PacketWindowRequest MonListIpMon::BaseRequest(PacketWindowKind kind, int row) {
   }
   request.navigation = thread && thread->GetIdleMessage() ? 0 : 1;
   request.row = row;
+  // The row's record is copied while the rows are locked: the capture thread may clear the rows
+  // at the page limit and free it as soon as the lock is released.
   if (row >= 0) {
-    ListRow copy;
-    if (GetRow(row, &copy)) {
-      if (const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(copy.data)) request.item = *item;
-      request.sizeText = copy.Text(kColumnSize);
-      request.status = copy.Text(kColumnStatus);
-    }
+    ReadRow(row, [&request](const ListRow& locked) {
+      if (const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(locked.data)) request.item = *item;
+      request.sizeText = locked.Text(kColumnSize);
+      request.status = locked.Text(kColumnStatus);
+    });
   }
   request.clickPoint = GetClickPoint();
   return request;
 }
 
-Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest&) { return nullptr; }
+Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest& request) {
+  switch (request.kind) {
+    case PacketWindowKind::Route:
+      return OpenRouteWindow(request);
+    case PacketWindowKind::FirewallAddress: {
+      DlgPelorinFirewallIp dialog(this, request.app, &request.address);  // modal: nothing to keep
+      dialog.DoModal();
+      return nullptr;
+    }
+    case PacketWindowKind::PacketView:
+    case PacketWindowKind::Feed:
+    case PacketWindowKind::Compare:
+    case PacketWindowKind::CompareAdd:
+      return OpenInspectWindow(request);
+    default:
+      return nullptr;
+  }
+}
 
 Window* MonListIpMon::Request(const PacketWindowRequest& request) {
   m_lastRequest = request;

@@ -118,7 +118,8 @@ class MonListIpMon : public PelorinCListView {
   // takes the window over (it deletes it when it closes) and, for a packet window, calls nothing
   // more: the window initialises itself (OnInitStartup) here. For CompareAdd the packet is added
   // to request.compare; for FirewallAddress the dialog runs modally here; both return null.
-  // This pane has no window classes of its own: it opens nothing.
+  // The route window comes from controls/trace; the packet view, feed and compare windows from
+  // controls/inspect.
   virtual Window* OpenPacketWindow(const PacketWindowRequest& request);
 
   void OnColumnclick(const ListNotify& notify, LRESULT* result) override;

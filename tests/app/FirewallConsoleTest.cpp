@@ -37,8 +37,9 @@ TEST_F(FirewallConsoleTest, DefaultsAreStoredAndRemotePathsFollowTheLocalOnes) {
   EXPECT_EQ(m_engine.GetProfileString("", "RampaMemFile"), m_folder + "RamparoInterfaceMem.mem");
   EXPECT_EQ(m_engine.GetProfileString("", "CfgFile"), m_folder + "Ramparo.cfg");
   EXPECT_EQ(m_app.GetProfileString("", "CfgFileRemote"), m_folder + "Ramparo.cfg");
-  EXPECT_EQ(m_app.GetProfileString("", "PelorinFirewallCfgFileCurrent"), m_folder + "Ramparo.cfg");
-  EXPECT_FALSE(console.EngineInstalled());  // no program location registered
+  // The engine's key was only made by this start-up: no engine to edit rules for.
+  EXPECT_EQ(m_app.GetProfileString("", "PelorinFirewallCfgFileCurrent"), "");
+  EXPECT_FALSE(console.EngineInstalled());
   EXPECT_EQ(console.ProcessFilePath(), m_folder + "Cfg/RamparoProcesses.prc");
   EXPECT_EQ(m_console.GetProfileString("", "IpRamparoProcesses"), console.ProcessFilePath());
 }
@@ -53,6 +54,7 @@ TEST_F(FirewallConsoleTest, StoredPathsWinAndTheLocationMarksTheEngineInstalled)
   EXPECT_EQ(console.LocalInterfaceFile(), "/srv/engine.mem");
   EXPECT_EQ(console.RemoteInterfaceFile(), "/remote/engine.mem");
   EXPECT_EQ(console.EngineConfigPath(), "/srv/rules.cfg");
+  EXPECT_EQ(m_app.GetProfileString("", "PelorinFirewallCfgFileCurrent"), "/srv/rules.cfg");
   EXPECT_TRUE(console.EngineInstalled());
 }
 

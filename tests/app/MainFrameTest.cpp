@@ -29,6 +29,9 @@
 #include "ui/ScriptedServices.h"
 #include "wincap/DlgPelorinAdapters.h"
 #include "ui/UiPump.h"
+#include "wincap/DlgPelorinFind.h"
+#include "wincap/DlgPelorinLogPages.h"
+#include "tests/wincap/PacketLogTestSupport.h"
 
 namespace {
 
@@ -419,7 +422,87 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   EXPECT_EQ(connections.items, (std::vector<std::string>{"Block/Allow", "Connections Link Monitor"}));
   EXPECT_EQ(packets.items.front(), "Block/Allow");
   EXPECT_EQ(packets.items.back(), "Trace");
-  EXPECT_TRUE(packets.enabledIds.empty());  // their windows are not part of this program yet
+  // The packet pane is idle: its log commands, the inspection windows and the route window are there.
+  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED,
+                                                   ID_PKT_COMPARE, ID_PKT_TRACE}));
+
+  // Scan > Trace opens one route window 20 px right of and below the frame's corner, 40 px
+  // taller than its client area; asking again only brings it to the front.
+  ASSERT_TRUE(Enabled(frame, ID_SCAN_TRACE));
+  Choose(frame, ID_SCAN_TRACE);
+  Window* route = frame->Packets()->GetRouteWindow();
+  ASSERT_NE(route, nullptr);
+  EXPECT_EQ(route->GetWindowText(), "Ip Route(s)");
+  const Rect corner = frame->GetWindowRect();
+  EXPECT_EQ(route->GetWindowRect().left, corner.left + 20);
+  EXPECT_EQ(route->GetWindowRect().top, corner.top + 20);
+  Choose(frame, ID_SCAN_TRACE);
+  EXPECT_EQ(frame->Packets()->PacketWindows(), (std::vector<Window*>{route}));
+
+  // The inspection windows: Feed and Compare while none of theirs is open, Compare Add once a
+  // compare window is; the chosen item opens its window.
+  const auto packetMenu = [&](UINT choice) {
+    m_script.AnswerMenu(choice);
+    ::SendMessage(frame->GetSafeHwnd(), WM_CONTEXTMENU, MAKELPARAM(40, 90),
+                  static_cast<LPARAM>(frame->Packets()->GetSafeHwnd()));
+    UiPump::Instance().PumpPending();
+    return m_script.Menus().back().enabledIds;
+  };
+  EXPECT_EQ(packetMenu(ID_PKT_COMPARE), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED, ID_PKT_COMPARE, ID_PKT_TRACE}));
+  EXPECT_NE(frame->Packets()->GetCompareWindow(), nullptr);
+  EXPECT_EQ(packetMenu(ID_PKT_FEED), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED, ID_PKT_COMPARE_ADD, ID_PKT_TRACE}));
+  EXPECT_NE(frame->Packets()->GetFeedWindow(), nullptr);
+  EXPECT_EQ(packetMenu(0), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_COMPARE_ADD, ID_PKT_TRACE}));
+}
+
+TEST_F(MainFrameTest, LogPagesAndFindReloadThePacketPaneFromTheChosenPageOrRecord) {
+  const auto positions = log_test::Append(m_folder + "PelorinProLogPkt.rec", log_test::Numbered(600));
+  CMainFrame* frame = Start("16", 0);
+  MonListIpMon* pane = frame->Packets();
+  const auto shows = [&](LONG first) {
+    return UiPump::Instance().PumpUntil(
+        [&] {
+          const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(pane->GetItemData(0));
+          return pane->GetItemCount() == 256 && item != nullptr && item->recordPosition == first;
+        },
+        5000);
+  };
+  const auto contextMenu = [&](UINT choice) {
+    m_script.AnswerMenu(choice);
+    ::SendMessage(frame->GetSafeHwnd(), WM_CONTEXTMENU, MAKELPARAM(40, 90), static_cast<LPARAM>(pane->GetSafeHwnd()));
+    UiPump::Instance().PumpPending();  // the chosen command, posted
+  };
+
+  m_script.OnNextModal([](Dialog& d) {
+    auto& pages = dynamic_cast<DlgPelorinLogPages&>(d);
+    ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return !pages.IsListing(); }, 5000));
+    d.SelectListItem(DlgPelorinLogPages::IDC_LIST_PAGES, 1);
+    d.ClickButton(IDOK);
+  });
+  contextMenu(ID_PKT_LOG_PAGES);
+  EXPECT_EQ(frame->GetStatusBar()->GetPaneText(0), "Page :1 - File Pos. :" + std::to_string(positions[256]));
+  EXPECT_TRUE(shows(positions[256]));
+
+  // Find: the pane is loaded from the record chosen with Load From.
+  m_script.OnNextModal([](Dialog& d) {
+    auto& find = dynamic_cast<DlgPelorinFind&>(d);
+    d.TypeInto(DlgPelorinFind::IDC_EDIT_TEXT, "packet 300");
+    d.ClickButton(IDOK);
+    ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return !find.IsSearching(); }, 5000));
+    d.SelectListItem(DlgPelorinFind::IDC_LIST_PACKETS, 0);
+    d.ClickButton(DlgPelorinFind::IDC_BUTTON_LOAD_FROM);
+  });
+  contextMenu(ID_PKT_FIND);
+  EXPECT_EQ(frame->GetStatusBar()->GetPaneText(0), "Page :1 - File Pos. :" + std::to_string(positions[300]));
+  EXPECT_TRUE(shows(positions[300]));
+  EXPECT_EQ(m_script.UnscriptedModals(), 0);
+
+  // Neither log command is offered while the pane captures.
+  Choose(frame, ID_SCAN_START_STOP);
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetCaptureThread()->GetIdleMessage() != 0; }, 5000));
+  contextMenu(0);
+  EXPECT_EQ(m_script.Menus().back().enabledIds,
+            (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_FEED, ID_PKT_COMPARE, ID_PKT_TRACE}));
 }
 
 TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {

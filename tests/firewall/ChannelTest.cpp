@@ -203,3 +203,31 @@ TEST_F(ChannelTest, AHostileBlockIsReadWithinItsBounds) {
   const auto reply = RampaStatisticsReply::Parse(Bytes(view) + kRampaOffPayload, kRampaPayloadSize);
   EXPECT_EQ(reply.status, RampaStatisticsReply::Status::Refused);
 }
+
+TEST_F(ChannelTest, AFileCutShortUnderTheViewReadsAsNoEngineAndNeverFaults) {
+  CRampaMem console(nullptr, kName, m_file);
+  void* view = console.MemAttach();
+  ASSERT_NE(view, nullptr);
+  RampaBlockSet(view, kRampaOffEnginePresent, 1);
+  RampaBlockSet(view, kRampaOffFiltering, 1);
+  EXPECT_EQ(console.MemField(kRampaOffEnginePresent), 1u);
+
+  ASSERT_EQ(::truncate(m_file.c_str(), 100), 0);  // another program cuts the file
+  // An access past the file's last page, before any size check, is caught: the block reads as zeros.
+  EXPECT_EQ(RampaBlockGet(view, kRampaOffPayload + 7000), 0u);
+  EXPECT_TRUE(console.MemIsLost());
+  EXPECT_EQ(console.MemField(kRampaOffEnginePresent), 0u);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(console.SendEngineMessageWithReturn(kRampaMsgStatistics, 0, 0, 1), nullptr);
+  EXPECT_LT(MillisecondsSince(start), 100.0) << "no wait for an engine that cannot answer";
+
+  // The size check alone, before any access: a second attachment on a fresh file.
+  CRampaMem other(nullptr, kName, m_folder.File("other.mem"));
+  ASSERT_NE(other.MemAttach(), nullptr);
+  ASSERT_EQ(::truncate(m_folder.File("other.mem").c_str(), 9299), 0);
+  EXPECT_FALSE(other.MemCheckView());
+  EXPECT_TRUE(other.MemIsLost());
+  other.MemDetach();
+  console.MemDetach();  // a creator's wipe lands in the zeroed memory
+  EXPECT_EQ(console.MemGetView(), nullptr);
+}

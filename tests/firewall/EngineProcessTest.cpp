@@ -200,6 +200,14 @@ TEST_F(EngineProcessTest, AKilledEngineLeavesAConsoleThatTimesOut) {
   EXPECT_NE(console.SendEngineMessageWithReturn(kRampaMsgStatistics, 0, 0, 1), nullptr);
 }
 
+TEST_F(EngineProcessTest, AnEngineWhoseInterfaceFileIsCutShortEnds) {
+  ASSERT_TRUE(Start(m_engine));
+  ASSERT_TRUE(WaitFor([&] { return PeekBlock(m_file, kRampaOffEnginePresent) != 0; }, kStartLimit));
+  ASSERT_EQ(::truncate(m_file.c_str(), 0), 0);
+  ASSERT_TRUE(m_engine.WaitForExit(10000));
+  EXPECT_TRUE(ExitedWith(m_engine, 1));
+}
+
 TEST_F(EngineProcessTest, HelpSaysThatNothingIsBlocked) {
   const std::string program = RampaEngineProcess::ProgramPath(PELORIN_ENGINE_DIR);
   FILE* pipe = ::popen((program + " --help").c_str(), "r");

@@ -78,14 +78,21 @@ TEST_F(ControlsTest, RichTextKeepsColouredRunsAtExactOffsets) {
   }
   EXPECT_EQ(pane.Runs()[0].format.crTextColor, kBlue);
 
-  // The view redraws only from the first change since it last drew.
-  pane.TakeRedraw();
-  const long before = pane.GetTextLength();
+  // The view draws a line at a time: its text without the line break, its runs from its start.
   pane.AppendText("\r\nmore");
-  const RichEdit::Redraw redraw = pane.TakeRedraw();
-  EXPECT_EQ(redraw.from, before);
-  EXPECT_EQ(redraw.tail, "\r\nmore");
-  EXPECT_EQ(redraw.returnsBefore, 9);  // four in each separator, one after the bytes
+  RichEdit::Line line;
+  ASSERT_TRUE(pane.GetLine(2, &line));
+  EXPECT_EQ(line.text, "<>-< TCP( 60 )10.0.0.1 - 10.0.0.2(0) >-<>");
+  ASSERT_EQ(line.runs.size(), 1u);
+  EXPECT_EQ(line.runs[0].end, static_cast<long>(line.text.size()));
+  EXPECT_EQ(line.runs[0].format.crTextColor, kBlue);
+  ASSERT_TRUE(pane.GetLine(4, &line));
+  EXPECT_EQ(line.text, "45 00 00 3C");
+  EXPECT_TRUE(line.runs[0].format.AutoColor());
+  ASSERT_TRUE(pane.GetLine(pane.GetLineCount() - 1, &line));
+  EXPECT_EQ(line.text, "more");
+  EXPECT_FALSE(pane.GetLine(pane.GetLineCount(), &line));
+  EXPECT_EQ(pane.GetLongestLine(), static_cast<long>(separator.size()) - 6);  // the separator's line and its CR LF
 
   pane.LimitText(static_cast<long>(pane.GetTextLength()) + 3);
   pane.AppendText("abcdef");

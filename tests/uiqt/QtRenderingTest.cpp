@@ -15,8 +15,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
-#include <QTextCursor>
-#include <QTextEdit>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -33,44 +31,16 @@
 #include "ui/RichEdit.h"
 #include "ui/UiPump.h"
 #include "ui/qt/QtListView.h"
+#include "ui/qt/QtRichTextView.h"
 #include "ui/qt/QtUiSession.h"
+#include "QtTestSupport.h"
 
 namespace {
 
-int g_argc = 1;
-char g_name[] = "Test_uiqt";
-char* g_argv[] = {g_name, nullptr};
+[[maybe_unused]] ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new qt_test::QtEnvironment);
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    m_app = new QApplication(g_argc, g_argv);
-    m_session = new QtUiSession();
-  }
-  void TearDown() override {
-    delete m_session;
-    delete m_app;
-  }
-
- private:
-  QApplication* m_app = nullptr;
-  QtUiSession* m_session = nullptr;
-};
-
-[[maybe_unused]] ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-void RunEvents(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-bool RunEventsUntil(const std::function<bool()>& condition, int limitMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition() && std::chrono::steady_clock::now() < deadline) RunEvents(10);
-  return condition();
-}
+using qt_test::RunEvents;
+using qt_test::RunEventsUntil;
 
 QTableView* TableOf(const ListControl& list) { return qobject_cast<QTableView*>(QtUiSession::WidgetOf(&list)); }
 
@@ -302,14 +272,17 @@ TEST(QtRenderingTest, ModalDialogsRunNestedLoopsWithTimersAndRichText) {
       if (++ticks == 5) {
         QWidget* widget = QtUiSession::WidgetOf(this);
         widget->grab().save(QStringLiteral("uiqt-feed-dialog.png"));
-        auto* text = qobject_cast<QTextEdit*>(QtUiSession::WidgetOf(GetDlgItem(258)));
-        shown = text->toPlainText();
-        QTextCursor cursor(text->document());
-        cursor.setPosition(5);
-        separatorColour = cursor.charFormat().foreground().color();
-        separatorUnderlined = cursor.charFormat().fontUnderline();
-        cursor.setPosition(static_cast<int>(shown.indexOf(QStringLiteral("45 00"))) + 2);
-        bytesColour = cursor.charFormat().foreground().color();
+        const auto rows = dynamic_cast<QtRichTextView*>(GetDlgItem(258)->GetView())->VisibleRows();
+        QStringList lines;
+        for (const auto& row : rows) {
+          QString line;
+          for (const auto& segment : row) line += segment.text;
+          lines << line;
+        }
+        shown = lines.join(QLatin1Char('\n'));
+        separatorColour = rows.at(2).at(0).colour;
+        separatorUnderlined = rows.at(2).at(0).font.underline();
+        bytesColour = rows.at(4).at(0).colour;
         ClickButton(IDOK);
       }
     }

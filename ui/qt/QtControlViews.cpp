@@ -1,6 +1,5 @@
 #include "ui/qt/QtControlViews.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -11,13 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
-#include <QScreen>
-#include <QScrollBar>
 #include <QSignalBlocker>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextEdit>
-#include <QGuiApplication>
 
 #include "ui/Button.h"
 #include "ui/ComboBox.h"
@@ -25,6 +18,7 @@
 #include "ui/IpAddressControl.h"
 #include "ui/ListBox.h"
 #include "ui/RichEdit.h"
+#include "ui/qt/QtRichTextView.h"
 #include "ui/qt/QtText.h"
 
 namespace {
@@ -229,73 +223,6 @@ class AddressView : public QtWindowView {
   }
 };
 
-class RichEditView : public QtWindowView {
- public:
-  RichEditView(RichEdit& edit, QWidget* parent) : QtWindowView(edit, new QTextEdit(parent)) {
-    auto* text = static_cast<QTextEdit*>(Widget());
-    text->setReadOnly(true);  // panes are written by the program, not typed into
-    text->setUndoRedoEnabled(false);
-    text->setAcceptRichText(false);
-  }
-
- protected:
-  void SyncKind(unsigned changes) override {
-    auto* text = static_cast<QTextEdit*>(Widget());
-    auto* edit = ModelAs<RichEdit>(*this);
-    if (changes & Window::kChangeStyle) {
-      const LONG width = edit->GetTargetLineWidth();
-      if (width >= RichEdit::kNoWrapWidth) {
-        text->setLineWrapMode(QTextEdit::NoWrap);
-      } else if (width == 0) {
-        text->setLineWrapMode(QTextEdit::WidgetWidth);
-      } else {
-        const double dpi = QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->logicalDotsPerInchX() : 96.0;
-        text->setLineWrapMode(QTextEdit::FixedPixelWidth);
-        text->setLineWrapColumnOrWidth(std::max(static_cast<int>(width * dpi / 1440.0), 20));
-      }
-    }
-    if (changes & (Window::kChangeContent | Window::kChangeFont)) Redraw(text, *edit);
-    if (changes & (Window::kChangeScroll | Window::kChangeContent)) {
-      const QTextBlock block = text->document()->findBlockByNumber(edit->GetFirstVisibleLine());
-      if (block.isValid()) {
-        const QRectF box = text->document()->documentLayout()->blockBoundingRect(block);
-        text->verticalScrollBar()->setValue(static_cast<int>(box.top()));
-      }
-    }
-  }
-
- private:
-  void Redraw(QTextEdit* text, RichEdit& edit) {
-    const RichEdit::Redraw redraw = edit.TakeRedraw();
-    QTextCursor cursor(text->document());
-    const int keep = static_cast<int>(redraw.from - redraw.returnsBefore);
-    cursor.movePosition(QTextCursor::End);
-    const int end = cursor.position();
-    cursor.setPosition(std::min(keep, end));
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
-    const QFont base = text->font();
-    for (const RichEdit::Run& run : redraw.runs) {
-      const std::string piece = redraw.tail.substr(static_cast<std::size_t>(run.start - redraw.from),
-                                                   static_cast<std::size_t>(run.end - run.start));
-      QString shown;
-      shown.reserve(static_cast<qsizetype>(piece.size()));
-      for (char c : piece) {
-        if (c != '\r') shown.append(QChar(static_cast<unsigned char>(c)));
-      }
-      QTextCharFormat format;
-      QFont font = base;
-      if (!run.format.szFaceName.empty()) font = ToQFont(Font(run.format.szFaceName, run.format.yHeight / 2));
-      font.setPointSizeF(run.format.yHeight / 20.0);
-      font.setBold(run.format.Bold());
-      font.setUnderline(run.format.Underline());
-      format.setFont(font);
-      format.setForeground(run.format.AutoColor() ? text->palette().text() : QBrush(ToQColor(run.format.crTextColor)));
-      cursor.insertText(shown, format);
-    }
-  }
-};
-
 }  // namespace
 
 std::unique_ptr<QtWindowView> MakeControlView(Window& window, QWidget* parent) {
@@ -318,7 +245,7 @@ std::unique_ptr<QtWindowView> MakeControlView(Window& window, QWidget* parent) {
     case WindowKind::IpAddress:
       return std::make_unique<AddressView>(static_cast<IpAddressControl&>(window), parent);
     case WindowKind::RichEdit:
-      return std::make_unique<RichEditView>(static_cast<RichEdit&>(window), parent);
+      return std::make_unique<QtRichTextView>(static_cast<RichEdit&>(window), parent);
     case WindowKind::Generic:
       return std::make_unique<GenericView>(window, parent);
     default:

@@ -1,0 +1,119 @@
+#include "app/CRamparoListView.h"
+
+#include <cstring>
+#include <memory>
+
+#include "common/AddressText.h"
+#include "common/FieldText.h"
+#include "controls/connections/PelorinCThreadMonListMon.h"
+#include "controls/firewall/FirewallProcessFile.h"
+#include "ui/Menu.h"
+
+namespace {
+
+struct Column {
+  const char* title;
+  int width;  // px
+};
+constexpr Column kColumns[] = {{"Process Name", 130}, {"Type", 45},         {"Status", 80}, {"Local Addr", 110},
+                               {"Port", 50},          {"Remote Addr", 110}, {"Port", 50},   {"Process Id", 70}};
+
+constexpr LONG kIconList = 2006;
+
+}  // namespace
+
+CRamparoListView::CRamparoListView() {
+  MapCommand(kMenuAllow, [this] { MarkProcess(GetCurrentItem(), false); });
+  MapCommand(kMenuBlock, [this] { MarkProcess(GetCurrentItem(), true); });
+  MapUpdate(kMenuAllow, [this](CmdUI& cmd) { cmd.Enable(GetCurrentItem() >= 0 && IsRowBlocked(GetCurrentItem())); });
+  MapUpdate(kMenuBlock, [this](CmdUI& cmd) { cmd.Enable(GetCurrentItem() >= 0 && !IsRowBlocked(GetCurrentItem())); });
+}
+
+CRamparoListView::~CRamparoListView() { DestroyWindow(); }
+
+bool CRamparoListView::CreateView(Window* parent, UINT id, const Rect& rect) {
+  if (ListCreate(parent, id, rect, 1) != 0) return false;
+  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+    const ListColumn column{kColumns[i].title, kColumns[i].width, LVCFMT_LEFT, -1};
+    ListInsertColumn(i, &column);
+  }
+  ListCreateFont(10, "Courier New");
+  ListSetFont();
+  CreateImageList(kIconList);
+  m_tables.Load();
+  return true;
+}
+
+bool CRamparoListView::SetProcessFile(const std::string& path) {
+  m_processFile = path;
+  bool opened = false;
+  m_entries = FirewallProcessFile::Read(path, FirewallProcessFile::Sharing::Exclusive, &opened);
+  return opened;
+}
+
+_FirewallProcessRecord* CRamparoListView::EntryOf(const std::string& name) {
+  for (_FirewallProcessRecord& entry : m_entries)
+    if (GetFieldText(entry.processName) == name) return &entry;
+  return nullptr;
+}
+
+void CRamparoListView::AddRow(const TableEndpoint& endpoint, bool tcp, bool extended) {
+  const std::string name = extended ? ProcessGetName(endpoint.processId, nullptr) : std::string();
+  const int image = extended && !name.empty() ? GetAppIcon(name, GetItemCount(), endpoint.processId) : -1;
+  const int row = InsertItem(GetItemCount(), name, image);
+  if (row < 0) return;
+  SetItemText(row, 1, tcp ? "TCP" : "UDP");
+  // A table read once has no endpoint that has gone: UDP rows all listen.
+  SetItemText(row, 2, tcp ? PelorinCThreadMonListMon::GetTcpState(endpoint.state) : "Listen");
+  SetItemText(row, 3, InetNtoa(endpoint.localAddr));
+  SetItemText(row, 4, std::to_string(endpoint.localPort));
+  SetItemText(row, 5, tcp ? InetNtoa(endpoint.remoteAddr) : std::string());
+  SetItemText(row, 6, tcp ? std::to_string(endpoint.remotePort) : std::string());
+  SetItemText(row, 7, std::to_string(endpoint.processId));
+  if (name.empty()) return;
+  _FirewallProcessRecord* entry = EntryOf(name);
+  if (entry == nullptr && m_entries.size() < FirewallProcessFile::kMaxRecords) {
+    _FirewallProcessRecord fresh{};
+    // The row data is the engine's; we give it the process id of the first row seen.
+    std::memcpy(fresh.rowHead, &endpoint.processId, sizeof endpoint.processId);
+    SetFieldText(fresh.processName, name);
+    m_entries.push_back(fresh);
+    entry = &m_entries.back();
+  }
+  ListControl::SetItemData(row, entry != nullptr && entry->blocked != 0 ? 1 : 0);
+}
+
+bool CRamparoListView::Refresh() {
+  DeleteAllItems();
+  std::vector<TableEndpoint> endpoints;
+  ProcessSnapshotTake();
+  if (m_tables.FetchTcp(&endpoints))
+    for (const TableEndpoint& endpoint : endpoints) AddRow(endpoint, true, m_tables.HasExtendedTcp());
+  if (m_tables.FetchUdp(&endpoints))
+    for (const TableEndpoint& endpoint : endpoints) AddRow(endpoint, false, m_tables.HasExtendedUdp());
+  ProcessSnapshotClose();
+  return m_processFile.empty() || FirewallProcessFile::Write(m_processFile, m_entries);
+}
+
+bool CRamparoListView::IsRowBlocked(int row) const {
+  return row >= 0 && row < GetItemCount() && ListControl::GetItemData(row) != 0;
+}
+
+void CRamparoListView::MarkProcess(int row, bool blocked) {
+  if (row < 0 || row >= GetItemCount()) return;
+  const std::string name = GetItemText(row, kColumnProcessName);
+  if (name.empty()) return;
+  for (_FirewallProcessRecord& entry : m_entries)
+    if (GetFieldText(entry.processName) == name) entry.blocked = blocked ? 1 : 0;
+  Refresh();  // every row of the process shows its entry's mark again
+}
+
+void CRamparoListView::OnRclick(const ListNotify& notify, LRESULT* result) {
+  PelorinCListView::OnRclick(notify, result);
+  if (notify.iItem < 0) return;
+  Menu menu;
+  menu.AppendMenu(MF_STRING, kMenuAllow, "Allow");
+  menu.AppendMenu(MF_STRING, kMenuBlock, "Block");
+  const Point screen = ClientToScreen(notify.ptAction);
+  menu.TrackPopupMenu(TPM_RIGHTBUTTON, screen.x, screen.y, this);
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "common/FirewallProcessRecord.h"
+#include "controls/firewall/FirewallLockedFile.h"
+
+// The firewall process file: at most 64 records of 548 bytes, no header. Whole records are read
+// until the end of the file or the limit; a partial record at the end is ignored.
+class FirewallProcessFile {
+ public:
+  using Sharing = FirewallLockedFile::Sharing;
+  static constexpr std::size_t kMaxRecords = 64;
+
+  // Nothing when the file is missing or stays held by another; opened tells which.
+  static std::vector<_FirewallProcessRecord> Read(const std::string& path, Sharing sharing, bool* opened = nullptr);
+  // Writes the first 64 records; false when the file is held by another or cannot be written.
+  static bool Write(const std::string& path, const std::vector<_FirewallProcessRecord>& records);
+};

@@ -1,0 +1,228 @@
+#include "controls/trace/CTraceRoute.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <deque>
+#include <cstring>
+
+#include "common/AddressText.h"
+#include "controls/trace/CTraceCallback.h"
+#include "platform/IcmpApi.h"
+
+namespace {
+
+constexpr DWORD kNoAddress = 0xFFFFFFFFu;
+
+// The ICMP library, loaded once for the process, and its calls as last looked up.
+struct IcmpCalls {
+  HMODULE library = nullptr;
+  PIcmpCreateFile create = nullptr;
+  PIcmpSendEcho send = nullptr;
+  PIcmpCloseHandle close = nullptr;
+  PIcmpCancelEcho cancel = nullptr;  // optional: without it a closing window waits the echo out
+};
+
+std::mutex g_icmpLock;
+IcmpCalls g_icmp;
+
+template <typename Function>
+Function Lookup(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(GetProcAddress(library, name));
+}
+
+// The calls to use now; their create call is null when the library or a call is missing.
+IcmpCalls Icmp() {
+  std::lock_guard<std::mutex> lock(g_icmpLock);
+  return g_icmp;
+}
+
+}  // namespace
+
+BOOL CTraceRoute::IcmpInit() {
+  std::lock_guard<std::mutex> lock(g_icmpLock);
+  // The sockets library needs no start-up here. The calls are looked up at every trace, so a
+  // library whose table changed (tests replace it) is seen at once.
+  if (g_icmp.library == nullptr) g_icmp.library = LoadLibraryA("ICMP.DLL");
+  IcmpCalls calls;
+  calls.library = g_icmp.library;
+  if (calls.library != nullptr) {
+    calls.create = Lookup<PIcmpCreateFile>(calls.library, "IcmpCreateFile");
+    calls.send = Lookup<PIcmpSendEcho>(calls.library, "IcmpSendEcho");
+    calls.close = Lookup<PIcmpCloseHandle>(calls.library, "IcmpCloseHandle");
+    calls.cancel = Lookup<PIcmpCancelEcho>(calls.library, "IcmpCancelEcho");
+  }
+  if (calls.create == nullptr || calls.send == nullptr || calls.close == nullptr) calls.create = nullptr;
+  g_icmp = calls;
+  return calls.create != nullptr ? 1 : 0;
+}
+
+BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize) {
+  const IcmpCalls icmp = Icmp();
+  if (icmp.create == nullptr) return 0;
+  HANDLE handle = icmp.create();
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return 0;
+  {
+    std::lock_guard<std::mutex> lock(m_echoLock);
+    m_openEchoes.insert(handle);
+    if ((m_cancelled || m_echoesOver) && icmp.cancel) icmp.cancel(handle);
+  }
+  dataSize = std::clamp(dataSize, 0, 0xFFFF);
+  std::vector<unsigned char> data(static_cast<std::size_t>(dataSize), kDataByte);
+  // Room for the answer record and the echoed data (an error answer quotes at least 8 bytes).
+  std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + static_cast<std::size_t>(std::max(dataSize, 8)));
+  IP_OPTION_INFORMATION options{};
+  options.Ttl = static_cast<unsigned char>(std::clamp(ttl, 1, 255));
+  *result = TraceEchoResult{};
+  const DWORD answers = icmp.send(handle, address, data.data(), static_cast<unsigned short>(dataSize), &options,
+                                  reply.data(), static_cast<DWORD>(reply.size()), timeout);
+  if (answers == 0) {
+    result->status = GetLastError();
+  } else {
+    ICMP_ECHO_REPLY answer;
+    std::memcpy(&answer, reply.data(), sizeof answer);
+    // The destination's echo reply and a router's time-exceeded are answers; an unreachable
+    // (or other error) answer leaves the echo unanswered with its status.
+    if (answer.Status == IP_SUCCESS || answer.Status == IP_TTL_EXPIRED_TRANSIT) {
+      result->address = answer.Address;
+      result->rtt = answer.RoundTripTime;
+    } else {
+      result->status = answer.Status;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_echoLock);
+    m_openEchoes.erase(handle);
+  }
+  icmp.close(handle);
+  return 1;
+}
+
+DWORD CTraceRoute::ResolveTarget(const std::string& target) {
+  const DWORD dotted = InetAddr(target.c_str());
+  if (dotted != kNoAddress) return dotted;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* found = nullptr;
+  if (target.empty() || getaddrinfo(target.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return kNoAddress;
+  const DWORD address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(found);
+  return address;
+}
+
+CTraceRoute::HopEchoes CTraceRoute::SendHop(DWORD address, int hop, DWORD timeout, int echoes) {
+  HopEchoes sent;
+  for (int echo = 0; echo < echoes; ++echo) {
+    sent.push_back(std::async(std::launch::async, [=, this] {
+      EchoOutcome outcome;
+      outcome.sent = Ping(address, &outcome.result, hop, timeout, kDataSize);
+      return outcome;
+    }));
+  }
+  return sent;
+}
+
+void CTraceRoute::EndEchoes(bool over) {
+  std::lock_guard<std::mutex> lock(m_echoLock);
+  m_echoesOver = over;
+  if (!over) return;
+  const IcmpCalls icmp = Icmp();
+  // Each handle stays open while the lock is held: an echo closes it only after dropping it here.
+  if (icmp.cancel)
+    for (HANDLE handle : m_openEchoes) icmp.cancel(handle);
+}
+
+BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>* results, int maxHops, DWORD timeout,
+                        int echoes, CTraceCallback* callback) {
+  if (!IcmpInit()) return 0;
+  const DWORD address = ResolveTarget(target);
+  if (address == kNoAddress) return 0;
+  // Later hops are asked while earlier ones are still answering; their answers are taken in hop
+  // order, and what is still on its way when the trace ends is cut short.
+  EndEchoes(false);
+  std::deque<HopEchoes> inFlight;
+  int sentHops = 0;
+  const auto sendAhead = [&](int hop) {
+    while (m_hopsInFlight > 1 && sentHops < std::min(hop + m_hopsInFlight - 1, maxHops))
+      inFlight.push_back(SendHop(address, ++sentHops, timeout, echoes));
+  };
+  const auto fail = [&](DWORD error) {
+    SetLastError(error);
+    EndEchoes(true);
+    return 0;
+  };
+  int silentInARow = 0;
+  for (int hop = 1; hop <= maxHops && !IsStop(); ++hop) {
+    sendAhead(hop);
+    HopEchoes sent;
+    if (m_hopsInFlight > 1) {
+      sent = std::move(inFlight.front());
+      inFlight.pop_front();
+    }
+    _TraceHopResult hopResult{};
+    DWORD total = 0;
+    DWORD minimum = 0xFFFFFFFFu;
+    DWORD maximum = 0;
+    for (int echo = 1; echo <= echoes; ++echo) {
+      EchoOutcome outcome;
+      if (m_hopsInFlight > 1)
+        outcome = sent[static_cast<std::size_t>(echo - 1)].get();
+      else
+        outcome.sent = Ping(address, &outcome.result, hop, timeout, kDataSize);
+      if (!outcome.sent) return fail(GetLastError());
+      if (IsCancelled()) return fail(ERROR_CANCELLED);
+      const TraceEchoResult& echoResult = outcome.result;
+      if (echoResult.status != 0) {
+        hopResult.status = echoResult.status;  // the first unanswered echo ends the hop
+        break;
+      }
+      hopResult.address = echoResult.address;
+      total += echoResult.rtt;
+      minimum = std::min(minimum, echoResult.rtt);
+      maximum = std::max(maximum, echoResult.rtt);
+      if (callback && !callback->OnEcho(echo, echoResult)) return fail(ERROR_CANCELLED);
+    }
+    if (hopResult.status == 0 && echoes > 0) {
+      hopResult.minRtt = minimum;
+      hopResult.avgRtt = total / static_cast<DWORD>(echoes);
+      hopResult.maxRtt = maximum;
+    }
+    if (hopResult.address == address) SetStop(1);  // destination reached
+    silentInARow = hopResult.status != 0 ? silentInARow + 1 : 0;
+    if (silentInARow > kSilentHopLimit) SetStop(1);
+    if (hop < maxHops - 2 || hop == maxHops - 1) {
+      if (callback && !callback->OnHop(hop, hopResult)) return fail(ERROR_CANCELLED);
+    } else if (hop >= maxHops && callback) {
+      callback->OnMaxHops(hop);
+    }
+    results->push_back(hopResult);
+  }
+  EndEchoes(true);
+  return 1;
+}
+
+void CTraceRoute::SetStop(BOOL stop) {
+  CriticalSectionLock lock(m_stopLock);
+  m_stop = stop;
+}
+
+BOOL CTraceRoute::IsStop() {
+  CriticalSectionLock lock(m_stopLock);
+  return m_stop;
+}
+
+void CTraceRoute::Cancel() {
+  SetStop(1);
+  {
+    std::lock_guard<std::mutex> lock(m_echoLock);
+    m_cancelled = true;
+  }
+  EndEchoes(true);
+}
+
+bool CTraceRoute::IsCancelled() {
+  std::lock_guard<std::mutex> lock(m_echoLock);
+  return m_cancelled;
+}

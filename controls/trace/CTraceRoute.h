@@ -1,0 +1,79 @@
+#pragma once
+#include <future>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/TraceHopResult.h"
+#include "common/WinTypes.h"
+#include "controls/trace/TraceEchoResult.h"
+#include "platform/CriticalSection.h"
+#include "platform/Handle.h"
+
+class CTraceCallback;
+
+// The tracer: echoes of growing time-to-live towards a target, hop by hop, through the ICMP
+// library's calls looked up by name. Its stop flag is the route window's ready flag: set while
+// no trace runs, cleared for a trace, set again by the trace itself when it reaches its
+// destination or gives up after silent hops.
+class CTraceRoute {
+ public:
+  static constexpr int kDataSize = 32;                // bytes of 'E' per echo
+  static constexpr unsigned char kDataByte = 'E';
+  static constexpr int kSilentHopLimit = 3;           // more silent hops in a row than this end a trace
+  static constexpr int kHopsInFlight = 5;             // hops asked at once (15 echoes, as many as a peer's default)
+
+  // Loads "ICMP.DLL" (once for the process) and looks up its calls; FALSE when any is missing.
+  static BOOL IcmpInit();
+
+  // One echo with the given time-to-live and timeout (ms) and dataSize bytes of 'E'. FALSE only
+  // when no ICMP handle can be had; otherwise result holds the answer (a router's time-exceeded
+  // counts) or the status of the echo that went unanswered.
+  BOOL Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize);
+
+  // Traces the route to target (dotted decimal or a host name) while the stop flag is clear,
+  // appending one result per hop and reporting hops 1 .. maxHops - 3 and maxHops - 1 to the
+  // callback; at maxHops the callback hears OnMaxHops instead. The echoes of the next hops go out
+  // while a hop is being answered (see SetHopsInFlight); results and callbacks come in hop and
+  // echo order all the same, and a hop's echoes after its first unanswered one do not count. FALSE (with the last error) when
+  // the ICMP calls or the target cannot be had, an echo cannot be sent, the callback refuses
+  // (ERROR_CANCELLED) or the trace was cancelled.
+  BOOL Trace(const std::string& target, std::vector<_TraceHopResult>* results, int maxHops, DWORD timeout,
+             int echoes, CTraceCallback* callback);
+
+  // How many hops are asked at once: 1 sends one echo at a time, each after the answer to the
+  // one before (slower by the sum of the round trips, with a whole timeout per silent hop).
+  void SetHopsInFlight(int hops) { m_hopsInFlight = hops < 1 ? 1 : hops; }
+
+  void SetStop(BOOL stop);
+  BOOL IsStop();
+
+  // From any thread: ends the echo in progress at once and every later trace of this tracer.
+  void Cancel();
+  bool IsCancelled();
+
+  // The target as an address (network byte order): dotted decimal, else the first IPv4 address
+  // of a host-name lookup; 0xFFFFFFFF when neither gives one.
+  static DWORD ResolveTarget(const std::string& target);
+
+ private:
+  CriticalSection m_stopLock;
+  BOOL m_stop = 1;
+
+  struct EchoOutcome {
+    BOOL sent = 0;
+    TraceEchoResult result;
+  };
+  using HopEchoes = std::vector<std::future<EchoOutcome>>;
+  // The hop's echoes, each on its way on a thread of its own.
+  HopEchoes SendHop(DWORD address, int hop, DWORD timeout, int echoes);
+  // With over, cuts short every echo on its way and every one about to start; else lets them run.
+  void EndEchoes(bool over);
+
+  int m_hopsInFlight = kHopsInFlight;
+  std::mutex m_echoLock;  // the open ICMP handles and the flags that cut echoes short
+  std::set<HANDLE> m_openEchoes;
+  bool m_cancelled = false;
+  bool m_echoesOver = false;
+};
