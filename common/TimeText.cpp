@@ -13,7 +13,7 @@ std::string FormatLocalTime(std::time_t seconds, const char* format) {
   return std::string(text, n);
 }
 
-std::string FormatMillisTime(std::time_t seconds, int milliseconds) {
+void FormatMillisTime(std::time_t seconds, int milliseconds, std::string& text) {
   // Packets arrive many per second: the seconds part is formatted once per second per thread.
   thread_local std::time_t cachedSecond = -1;
   thread_local char cachedText[32];
@@ -26,11 +26,15 @@ std::string FormatMillisTime(std::time_t seconds, int milliseconds) {
   }
   if (milliseconds < 0) milliseconds = 0;
   if (milliseconds > 999) milliseconds = 999;
-  std::string text(cachedText, cachedLength);
-  text += ':';
-  text += static_cast<char>('0' + milliseconds / 100);
-  text += static_cast<char>('0' + milliseconds / 10 % 10);
-  text += static_cast<char>('0' + milliseconds % 10);
+  char millis[4] = {':', static_cast<char>('0' + milliseconds / 100), static_cast<char>('0' + milliseconds / 10 % 10),
+                    static_cast<char>('0' + milliseconds % 10)};
+  text.assign(cachedText, cachedLength);
+  text.append(millis, sizeof millis);
+}
+
+std::string FormatMillisTime(std::time_t seconds, int milliseconds) {
+  std::string text;
+  FormatMillisTime(seconds, milliseconds, text);
   return text;
 }
 

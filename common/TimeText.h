@@ -13,6 +13,8 @@ std::string FormatLocalTime(std::time_t seconds, const char* format = kTimeForma
 
 // "%m/%d/%y %H:%M:%S" + ":" + three digits of milliseconds, the packet time text.
 std::string FormatMillisTime(std::time_t seconds, int milliseconds);
+// The same into text, reusing its storage (the capture thread formats one per packet).
+void FormatMillisTime(std::time_t seconds, int milliseconds, std::string& text);
 
 // The current time as the packet time text.
 std::string NowMillisText();

@@ -10,11 +10,12 @@ WorkerThread::~WorkerThread() { EndThread(); }
 
 bool WorkerThread::CreateThread(bool suspended) {
   if (m_thread.joinable()) return false;
+  m_ending.store(false, std::memory_order_release);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_suspendCount = suspended ? 1 : 0;
+    UpdateAttention();
   }
-  m_ending.store(false, std::memory_order_release);
   m_quiet = false;
   m_thread = std::thread([this] { Run(); });
   pthread_setname_np(m_thread.native_handle(), m_name.substr(0, 15).c_str());
@@ -24,7 +25,9 @@ bool WorkerThread::CreateThread(bool suspended) {
 DWORD WorkerThread::SuspendThread() {
   if (!m_thread.joinable()) return 0xFFFFFFFFu;
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_suspendCount++;
+  const DWORD previous = m_suspendCount++;
+  UpdateAttention();
+  return previous;
 }
 
 DWORD WorkerThread::ResumeThread() {
@@ -32,6 +35,7 @@ DWORD WorkerThread::ResumeThread() {
   std::lock_guard<std::mutex> lock(m_mutex);
   const DWORD previous = m_suspendCount;
   if (m_suspendCount > 0 && --m_suspendCount == 0) m_changed.notify_all();
+  UpdateAttention();
   return previous;
 }
 
@@ -44,6 +48,7 @@ bool WorkerThread::PostThreadMessage(std::uint32_t message, std::uintptr_t wPara
   if (!m_thread.joinable() || IsEnding()) return false;
   std::lock_guard<std::mutex> lock(m_mutex);
   m_queue.push_back(ThreadMessage{message, wParam, lParam});
+  UpdateAttention();
   m_changed.notify_all();
   return true;
 }
@@ -58,6 +63,7 @@ void WorkerThread::EndThread() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ending.store(true, std::memory_order_release);
+    UpdateAttention();
     m_changed.notify_all();
   }
   if (m_thread.joinable() && !IsCurrentThread()) m_thread.join();
@@ -81,6 +87,10 @@ void WorkerThread::WaitWhileSuspended(std::unique_lock<std::mutex>& lock) {
   SetQuiet(true);
   m_changed.wait(lock, [this] { return IsEnding() || m_suspendCount == 0; });
   SetQuiet(false);
+}
+
+void WorkerThread::UpdateAttention() {
+  m_attention.store(IsEnding() || m_suspendCount > 0 || !m_queue.empty(), std::memory_order_release);
 }
 
 void WorkerThread::SetQuiet(bool quiet) {
@@ -109,7 +119,7 @@ void WorkerThread::Run() {
   long idleCount = 0;
   for (;;) {
     while (idle) {
-      {
+      if (m_attention.load(std::memory_order_acquire)) {
         std::unique_lock<std::mutex> lock(m_mutex);
         WaitWhileSuspended(lock);
         if (IsEnding() || !m_queue.empty()) break;
@@ -125,6 +135,7 @@ void WorkerThread::Run() {
       SetQuiet(false);
       message = m_queue.front();
       m_queue.pop_front();
+      UpdateAttention();
     }
     if (!PreTranslateMessage(message)) OnThreadMessage(message);
     if (IsIdleMessage(message)) {

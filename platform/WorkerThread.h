@@ -70,6 +70,7 @@ class WorkerThread {
   void Run();
   void WaitWhileSuspended(std::unique_lock<std::mutex>& lock);
   void SetQuiet(bool quiet);  // under m_mutex
+  void UpdateAttention();     // under m_mutex
   void MarkFinished();
 
   std::string m_name;
@@ -80,5 +81,8 @@ class WorkerThread {
   DWORD m_suspendCount = 0;
   bool m_wake = false;
   bool m_quiet = true;  // no handler running (see WaitForQuiet)
+  // A message queued, a suspension or the end asked for: written under m_mutex, read by the idle
+  // loop without it, so that a busy idle handler (one frame per turn) takes no lock per turn.
+  std::atomic<bool> m_attention{false};
   std::atomic<bool> m_ending{false};
 };

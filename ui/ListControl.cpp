@@ -130,34 +130,51 @@ int ListControl::GetStringWidth(const std::string& text) const { return UiServic
 
 // --- Rows ----------------------------------------------------------------------------------
 
-int ListControl::GetItemCount() const {
-  std::lock_guard<std::mutex> lock(m_rowsLock);
-  return static_cast<int>(m_rows.size());
-}
+int ListControl::GetItemCount() const { return m_count.load(std::memory_order_relaxed); }
 
 int ListControl::InsertItem(int index, const std::string& text, int image) { return InsertItem(index, text, image, 0); }
 
 int ListControl::InsertItem(int index, const std::string& text, int image, DWORD_PTR data) {
+  const std::string_view first = text;
+  return InsertRow(index, std::span<const std::string_view>(&first, 1), data, image);
+}
+
+std::vector<std::string> ListControl::TakeSpareTextsLocked() {
+  if (m_spareTexts.empty()) return {};
+  std::vector<std::string> texts = std::move(m_spareTexts.back());
+  m_spareTexts.pop_back();
+  return texts;
+}
+
+void ListControl::KeepSpareTextsLocked(ListRow& row) {
+  if (m_spareTexts.size() < kSpareRows && row.texts.capacity() > 0) m_spareTexts.push_back(std::move(row.texts));
+}
+
+int ListControl::InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image,
+                           int scrollDown) {
   if (index < 0 || !IsCreated()) return -1;
   const DWORD style = GetStyle();
   {
     std::lock_guard<std::mutex> lock(m_rowsLock);
+    ListRow row;
+    row.texts = TakeSpareTextsLocked();
+    row.texts.resize(std::max<std::size_t>(texts.size(), 1));
+    for (std::size_t i = 0; i < texts.size(); ++i) row.texts[i].assign(texts[i]);
+    row.image = image;
+    row.data = data;
+    const std::string& key = row.texts[0];
     const int count = static_cast<int>(m_rows.size());
     if (style & LVS_SORTASCENDING) {
-      auto at = std::upper_bound(m_rows.begin(), m_rows.end(), text,
-                                 [](const std::string& t, const ListRow& row) { return CompareNoCase(t, row.Text(0)) < 0; });
+      auto at = std::upper_bound(m_rows.begin(), m_rows.end(), key,
+                                 [](const std::string& t, const ListRow& r) { return CompareNoCase(t, r.Text(0)) < 0; });
       index = static_cast<int>(at - m_rows.begin());
     } else if (style & LVS_SORTDESCENDING) {
-      auto at = std::upper_bound(m_rows.begin(), m_rows.end(), text,
-                                 [](const std::string& t, const ListRow& row) { return CompareNoCase(t, row.Text(0)) > 0; });
+      auto at = std::upper_bound(m_rows.begin(), m_rows.end(), key,
+                                 [](const std::string& t, const ListRow& r) { return CompareNoCase(t, r.Text(0)) > 0; });
       index = static_cast<int>(at - m_rows.begin());
     } else {
       index = std::min(index, count);
     }
-    ListRow row;
-    row.texts.push_back(text);
-    row.image = image;
-    row.data = data;
     if (index == count) {
       m_rows.push_back(std::move(row));
     } else {
@@ -165,8 +182,17 @@ int ListControl::InsertItem(int index, const std::string& text, int image, DWORD
       ++m_generation;
       if (m_topIndex > index) ++m_topIndex;
     }
+    CountChangedLocked();
+    if (scrollDown != 0) ScrollLocked(Size{0, scrollDown});
+    // The spare storage the next row takes has not been touched for a whole page of rows: have
+    // it on its way to the cache meanwhile.
+    if (!m_spareTexts.empty()) {
+      const std::vector<std::string>& next = m_spareTexts.back();
+      const char* bytes = reinterpret_cast<const char*>(next.data());
+      for (std::size_t at = 0; at < next.size() * sizeof(std::string); at += 64) __builtin_prefetch(bytes + at, 1);
+    }
   }
-  Changed(kChangeContent);
+  Changed(scrollDown != 0 ? kChangeContent | kChangeScroll : kChangeContent);
   return index;
 }
 
@@ -174,7 +200,9 @@ bool ListControl::DeleteItem(int item) {
   {
     std::lock_guard<std::mutex> lock(m_rowsLock);
     if (item < 0 || item >= static_cast<int>(m_rows.size())) return false;
+    KeepSpareTextsLocked(m_rows[static_cast<std::size_t>(item)]);
     m_rows.erase(m_rows.begin() + item);
+    CountChangedLocked();
     ++m_generation;
     if (m_topIndex > item) --m_topIndex;
     m_topIndex = std::min(m_topIndex, std::max(static_cast<int>(m_rows.size()) - 1, 0));
@@ -193,8 +221,11 @@ bool ListControl::DeleteAllItems(std::vector<DWORD_PTR>* takenData) {
       for (const ListRow& row : m_rows)
         if (row.data) takenData->push_back(row.data);
     }
+    for (ListRow& row : m_rows) KeepSpareTextsLocked(row);
     m_rows.clear();
-    m_rows.shrink_to_fit();
+    // A list refilled to the same length keeps its row table; a long one gives the memory back.
+    if (m_rows.capacity() > 2 * kSpareRows) m_rows.shrink_to_fit();
+    CountChangedLocked();
     ++m_generation;
     m_topIndex = 0;
   }
@@ -387,7 +418,16 @@ bool ListControl::SortRows(const std::function<int(const ListRow&, const ListRow
 // --- Scrolling and geometry ----------------------------------------------------------------
 
 int ListControl::RowHeightLocked() const {
-  return m_rowHeight > 0 ? m_rowHeight : std::max(UiServices::Current().LineHeight(GetFont()) + 2, 17);
+  if (m_rowHeight > 0) return m_rowHeight;
+  // Without a view the font's estimate, worked out once per font (a worker asks per row).
+  if (m_estimatedRowHeight <= 0) m_estimatedRowHeight = std::max(UiServices::Current().LineHeight(GetFont()) + 2, 17);
+  return m_estimatedRowHeight;
+}
+
+void ListControl::SetFont(const Font& font, bool redraw) {
+  Window::SetFont(font, redraw);
+  std::lock_guard<std::mutex> lock(m_rowsLock);
+  m_estimatedRowHeight = 0;
 }
 
 int ListControl::HeaderHeightLocked() const { return m_headerHeight > 0 ? m_headerHeight : RowHeightLocked() + 4; }
@@ -437,13 +477,17 @@ bool ListControl::EnsureVisible(int item, bool partialOK) {
   return true;
 }
 
+void ListControl::ScrollLocked(Size size) {
+  const int rows = size.cy / RowHeightLocked();
+  const int last = std::max(static_cast<int>(m_rows.size()) - 1, 0);
+  m_topIndex = std::clamp(m_topIndex + rows, 0, last);
+  m_scrollX = std::max(m_scrollX + size.cx, 0);
+}
+
 bool ListControl::Scroll(Size size) {
   {
     std::lock_guard<std::mutex> lock(m_rowsLock);
-    const int rows = size.cy / RowHeightLocked();
-    const int last = std::max(static_cast<int>(m_rows.size()) - 1, 0);
-    m_topIndex = std::clamp(m_topIndex + rows, 0, last);
-    m_scrollX = std::max(m_scrollX + size.cx, 0);
+    ScrollLocked(size);
   }
   Changed(kChangeScroll);
   return true;

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/ImageList.h"
@@ -23,6 +25,9 @@
 // LVS_SORTDESCENDING (0x20) place each inserted row by its first-column text (case-blind; equal
 // texts keep their arrival order) whatever index it is given; the style may change at run time,
 // which leaves the present rows where they are. Extended style LVS_EX_FULLROWSELECT (0x20).
+//
+// A row may also be inserted whole (InsertRow: every text and the item data in one step), so that
+// no reader sees it half filled and a fast worker takes the lock once per row.
 //
 // Item data is one value per row that the list hands back and never frees: whoever deletes a
 // row frees what its data points to.
@@ -59,6 +64,12 @@ class ListControl : public Window {
   int GetItemCount() const;
   int InsertItem(int index, const std::string& text, int image = -1);
   int InsertItem(int index, const std::string& text, int image, DWORD_PTR data);
+  // The whole row at once: texts[i] is sub-item i's text and texts[0] places the row in a sorted
+  // list, as InsertItem with texts[0] followed by SetItemText for the others and SetItemData
+  // would do, then Scroll by scrollDown pixels when that is not 0, in one locked step. Returns
+  // the row's actual index, or -1.
+  int InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image = -1,
+                int scrollDown = 0);
   bool DeleteItem(int item);
   bool DeleteAllItems();
   // Deletes every row and hands back, in the same atomic step, the non-zero item data they held,
@@ -97,6 +108,8 @@ class ListControl : public Window {
   int HitTest(Point point, UINT* flags = nullptr) const;
   bool GetItemRect(int item, Rect* rect) const;
   bool GetSubItemRect(int item, int subItem, Rect* rect) const;
+
+  void SetFont(const Font& font, bool redraw = true) override;
 
   ImageList* SetImageList(ImageList* images, int type = LVSIL_SMALL);
   ImageList* GetImageList(int type = LVSIL_SMALL) const;
@@ -147,9 +160,19 @@ class ListControl : public Window {
   int HeaderHeightLocked() const;
   std::vector<StateChange> SetStateLocked(int item, UINT state, UINT mask);
   int SubItemAtLocked(int x) const;
+  void ScrollLocked(Size size);
+  // Rows deleted give their text storage to rows inserted later (up to kSpareRows of them), so a
+  // list that is filled and cleared over and over allocates no texts once it has been full.
+  std::vector<std::string> TakeSpareTextsLocked();
+  void KeepSpareTextsLocked(ListRow& row);
+  void CountChangedLocked() { m_count.store(static_cast<int>(m_rows.size()), std::memory_order_relaxed); }
+
+  static constexpr std::size_t kSpareRows = 10000;
 
   mutable std::mutex m_rowsLock;  // rows, columns, image lists, scroll position
   std::vector<ListRow> m_rows;
+  std::vector<std::vector<std::string>> m_spareTexts;
+  std::atomic<int> m_count{0};  // m_rows.size(), read without the lock
   std::vector<ListColumn> m_columns;
   std::vector<int> m_order;  // display position -> column index
   std::uint64_t m_generation = 0;
@@ -159,4 +182,5 @@ class ListControl : public Window {
   int m_scrollX = 0;
   int m_rowHeight = 0;     // px; 0 until the view tells, then the font's estimate is not used
   int m_headerHeight = 0;  // px
+  mutable int m_estimatedRowHeight = 0;  // px from the font when there is no view; 0: not yet
 };

@@ -151,10 +151,7 @@ std::string Window::GetWindowText() const {
   return m_text;
 }
 
-DWORD Window::GetStyle() const {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_style;
-}
+DWORD Window::GetStyle() const { return m_style.load(std::memory_order_acquire); }
 
 DWORD Window::GetExStyle() const {
   std::lock_guard<std::mutex> lock(m_lock);

@@ -204,7 +204,7 @@ class Window {
   std::vector<Window*> m_children;
   std::vector<std::unique_ptr<Window>> m_adopted;
   std::string m_text;
-  DWORD m_style = 0;
+  std::atomic<DWORD> m_style{0};  // written under m_lock; read without it (per inserted row)
   DWORD m_exStyle = 0;
   Rect m_rect;           // in the parent's client coordinates, or the screen's
   Rect m_nonClient;      // margins of the non-client area: left, top, right, bottom

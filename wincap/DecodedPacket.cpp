@@ -23,6 +23,22 @@ void SetDecimal(std::string& text, long value) {
   text.assign(digits, result.ptr);
 }
 
+// The decimal texts of 0..255, for the dotted addresses.
+struct OctetTexts {
+  char text[256][3];
+  std::uint8_t length[256];
+  constexpr OctetTexts() : text(), length() {
+    for (unsigned v = 0; v < 256; ++v) {
+      unsigned n = 0;
+      if (v >= 100) text[v][n++] = static_cast<char>('0' + v / 100);
+      if (v >= 10) text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+      text[v][n++] = static_cast<char>('0' + v % 10);
+      length[v] = static_cast<std::uint8_t>(n);
+    }
+  }
+};
+constexpr OctetTexts kOctets;
+
 // "a.b.c.d" of an address in network byte order, as the sockets library writes it; done by
 // hand because every frame needs two of them.
 void SetDotted(std::string& text, std::uint32_t address) {
@@ -31,13 +47,12 @@ void SetDotted(std::string& text, std::uint32_t address) {
   char dotted[16];
   char* p = dotted;
   for (int i = 0; i < 4; ++i) {
-    const unsigned v = parts[i];
-    if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
-    if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
-    *p++ = static_cast<char>('0' + v % 10);
-    if (i < 3) *p++ = '.';
+    const std::uint8_t v = parts[i];
+    std::memcpy(p, kOctets.text[v], 3);  // the bytes past the length are overwritten next
+    p += kOctets.length[v];
+    *p++ = '.';
   }
-  text.assign(dotted, p);
+  text.assign(dotted, p - 1);
 }
 
 const char* TypeText(std::int32_t typeCode) {
@@ -60,54 +75,37 @@ std::uint32_t FixedHeaderLength(std::int32_t typeCode) {
   }
 }
 
-void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
-                   std::uint32_t ipOffset, DecodedPacket& out) {
+void DecodeFieldsAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
+                    std::uint32_t ipOffset, DecodedPacket& out) {
   if (typeCode != kPacketTypeTcp && typeCode != kPacketTypeUdp && typeCode != kPacketTypeIcmp)
     typeCode = kPacketTypeIp;
   const PacketBytes bytes(frame, capturedLength);
   out.typeCode = typeCode;
-  out.typeText = TypeText(typeCode);
 
   // Offsets are added in 64 bits: an IP offset near the top of the range cannot wrap.
   const std::uint64_t ip = ipOffset;
   std::uint16_t size = 0;
-  if (bytes.Be16(ip + kSizeOffset, size)) {
-    out.size = size;
-    SetDecimal(out.sizeText, size);
-  } else {
-    out.size = 0;
-    out.sizeText.clear();
-  }
-
+  out.hasSize = bytes.Be16(ip + kSizeOffset, size);
+  out.size = out.hasSize ? size : 0;
   std::uint32_t address = 0;
-  if (bytes.Raw32(ip + kSourceOffset, address)) {
-    out.source = address;
-    SetDotted(out.sourceText, address);
-  } else {
-    out.source = 0;
-    out.sourceText.clear();
-  }
-  if (bytes.Raw32(ip + kDestinationOffset, address)) {
-    out.destination = address;
-    SetDotted(out.destinationText, address);
-  } else {
-    out.destination = 0;
-    out.destinationText.clear();
-  }
+  out.hasSource = bytes.Raw32(ip + kSourceOffset, address);
+  out.source = out.hasSource ? address : 0;
+  out.hasDestination = bytes.Raw32(ip + kDestinationOffset, address);
+  out.destination = out.hasDestination ? address : 0;
 
   out.sourcePort = 0;
   out.destinationPort = 0;
-  out.sourcePortText.clear();
-  out.destinationPortText.clear();
+  out.hasSourcePort = false;
+  out.hasDestinationPort = false;
   if (typeCode == kPacketTypeTcp || typeCode == kPacketTypeUdp) {
     std::uint16_t port = 0;
     if (bytes.Be16(ip + kTransportOffset, port)) {
       out.sourcePort = port;
-      SetDecimal(out.sourcePortText, port);
+      out.hasSourcePort = true;
     }
     if (bytes.Be16(ip + kTransportOffset + 2, port)) {
       out.destinationPort = port;
-      SetDecimal(out.destinationPortText, port);
+      out.hasDestinationPort = true;
     }
   }
 
@@ -126,6 +124,39 @@ void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32
       out.payloadLength = static_cast<std::int32_t>(length);
     }
   }
+}
+
+namespace {
+
+// Makes text from value (-1: not captured, an empty text) unless it was made from it already.
+template <typename Format>
+void MakeText(std::string& text, std::int64_t& madeFrom, bool has, std::int64_t value, Format format) {
+  const std::int64_t from = has ? value : -1;
+  if (from == madeFrom) return;
+  if (has) format(text, value);
+  else text.clear();
+  madeFrom = from;
+}
+
+}  // namespace
+
+void FormatDecodedTexts(DecodedPacket& packet) {
+  packet.typeText = TypeText(packet.typeCode);
+  auto decimal = [](std::string& text, std::int64_t v) { SetDecimal(text, static_cast<long>(v)); };
+  auto dotted = [](std::string& text, std::int64_t v) { SetDotted(text, static_cast<std::uint32_t>(v)); };
+  DecodedPacket::TextSource& from = packet.madeFrom;
+  MakeText(packet.sizeText, from.size, packet.hasSize, packet.size, decimal);
+  MakeText(packet.sourceText, from.source, packet.hasSource, packet.source, dotted);
+  MakeText(packet.destinationText, from.destination, packet.hasDestination, packet.destination, dotted);
+  MakeText(packet.sourcePortText, from.sourcePort, packet.hasSourcePort, packet.sourcePort, decimal);
+  MakeText(packet.destinationPortText, from.destinationPort, packet.hasDestinationPort, packet.destinationPort,
+           decimal);
+}
+
+void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
+                   std::uint32_t ipOffset, DecodedPacket& out) {
+  DecodeFieldsAs(typeCode, frame, capturedLength, ipOffset, out);
+  FormatDecodedTexts(out);
 }
 
 void DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLength, std::uint32_t ipOffset,

@@ -28,6 +28,18 @@ struct DecodedPacket {
   std::string destinationPortText;
   const std::uint8_t* payload = nullptr;  // into the frame; null when there is none
   std::int32_t payloadLength = 0;
+  // Which numbers were captured (their texts are empty otherwise).
+  bool hasSize = false;
+  bool hasSource = false;
+  bool hasDestination = false;
+  bool hasSourcePort = false;
+  bool hasDestinationPort = false;
+
+  // What each text was last made from (FormatDecodedTexts makes a text again only when its
+  // number changed; a frame of the same flow as the one before keeps its texts).
+  struct TextSource {
+    std::int64_t size = -1, source = -1, destination = -1, sourcePort = -1, destinationPort = -1;
+  } madeFrom;
 };
 
 // Bytes of the fixed headers after the start of the IPv4 header, by type code.
@@ -45,3 +57,10 @@ DecodedPacket DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLengt
 // capture thread). A type code other than 1, 3 or 4 decodes as other IP.
 void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
                    std::uint32_t ipOffset, DecodedPacket& out);
+
+// DecodeFrameAs in two steps, for the capture thread, which formats texts only for the packets
+// that get a row: the numbers, the payload and the has-flags, leaving the texts as they were;
+// then the texts of those numbers.
+void DecodeFieldsAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
+                    std::uint32_t ipOffset, DecodedPacket& out);
+void FormatDecodedTexts(DecodedPacket& packet);

@@ -107,14 +107,14 @@ bool PacketLogFile::ReadAt(std::int64_t offset, void* buffer, std::size_t length
   return true;
 }
 
-void PacketLogFile::BuildHeader(_LogRecMarker& header, DWORD position, LONG dataLength,
-                                const char* source, const char* destination, const char* time) {
+void PacketLogFile::BuildHeader(_LogRecMarker& header, DWORD position, LONG dataLength, std::string_view source,
+                                std::string_view destination, std::string_view time) {
   std::memset(&header, 0, sizeof header);
   SetFieldText(header.marker, kLogRecordMarker);
   header.position = position;
-  SetFieldText(header.source, TextOrEmpty(source));
-  SetFieldText(header.destination, TextOrEmpty(destination));
-  SetFieldText(header.time, TextOrEmpty(time));
+  SetFieldText(header.source, source);
+  SetFieldText(header.destination, destination);
+  SetFieldText(header.time, time);
   header.dataLength = dataLength;
   header.recordLength = dataLength + kHeaderLength;
   header.cr = 0x0D;
@@ -141,7 +141,8 @@ LONG PacketLogFile::Write(const void* data, LONG length, const char* source,
   if (end < 0 || end > kMaxRecordPosition) return 0;
 
   _LogRecMarker header;
-  BuildHeader(header, static_cast<DWORD>(end), length, source, destination, time);
+  BuildHeader(header, static_cast<DWORD>(end), length, TextOrEmpty(source), TextOrEmpty(destination),
+              TextOrEmpty(time));
   iovec parts[2] = {{&header, sizeof header}, {const_cast<void*>(data), static_cast<std::size_t>(length)}};
   std::size_t left = sizeof header + static_cast<std::size_t>(length);
   off_t at = end;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/LogRecMarker.h"
 #include "common/WinTypes.h"
@@ -92,8 +93,8 @@ class PacketLogFile {
 
   // The header of a record written at position: zero-filled, marker, cut texts, data length,
   // record length (data length + 100), CR LF.
-  static void BuildHeader(_LogRecMarker& header, DWORD position, LONG dataLength,
-                          const char* source, const char* destination, const char* time);
+  static void BuildHeader(_LogRecMarker& header, DWORD position, LONG dataLength, std::string_view source,
+                          std::string_view destination, std::string_view time);
   // Marker text and data length 1..65535 (the checks that need no file).
   static bool IsRecordHeader(const _LogRecMarker& header);
 

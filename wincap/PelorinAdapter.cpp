@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "common/FieldText.h"
@@ -20,6 +22,7 @@ PelorinAdapter::~PelorinAdapter() { Close(); }
 int PelorinAdapter::Close() {
   if (m_handle) pcap_close(m_handle);
   m_handle = nullptr;
+  m_fileBuffer.reset();
   m_live = false;
   return 0;
 }
@@ -46,17 +49,36 @@ int PelorinAdapter::Open() {
 }
 
 bool PelorinAdapter::OpenFile(const char* path) {
-  m_handle = pcap_open_offline(path, m_error);
   m_live = false;
+  FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    SetFieldText(m_error, std::strerror(errno));
+    return false;
+  }
+  // The library reads a capture file through stdio: a large buffer makes that a few hundred
+  // reads of the file instead of one per 4 KiB.
+  m_fileBuffer = std::make_unique<char[]>(kFileBufferSize);
+  std::setvbuf(file, m_fileBuffer.get(), _IOFBF, kFileBufferSize);
+  m_handle = pcap_fopen_offline(file, m_error);  // owns the file from here when it opened
+  if (m_handle == nullptr) {
+    std::fclose(file);
+    m_fileBuffer.reset();
+  }
   return m_handle != nullptr;
 }
 
-bool PelorinAdapter::OpenLive() {
-  const std::string name = GetFieldText(m_adapter.name);
+void PelorinAdapter::SetBufferKB(int kilobytes) {
+  m_bufferKB = kilobytes <= 0 ? kDefaultBufferKB : std::clamp(kilobytes, kMinBufferKB, kMaxBufferKB);
+}
+
+pcap_t* PelorinAdapter::ActivateLive(const std::string& name, bool sizeRing) {
   pcap_t* handle = pcap_create(name.c_str(), m_error);
-  if (handle == nullptr) return false;
-  const bool set = pcap_set_snaplen(handle, kSnapLength) == 0 && pcap_set_promisc(handle, 1) == 0 &&
-                   pcap_set_timeout(handle, m_readTimeout) == 0;
+  if (handle == nullptr) return nullptr;
+  // Immediate mode stays off: the kernel hands over frames in blocks, at the latest after the
+  // read timeout.
+  bool set = pcap_set_snaplen(handle, kSnapLength) == 0 && pcap_set_promisc(handle, 1) == 0 &&
+             pcap_set_timeout(handle, m_readTimeout) == 0;
+  if (set && sizeRing) set = pcap_set_buffer_size(handle, m_bufferKB * 1024) == 0;
   // A positive result of pcap_activate is a warning (no promiscuous mode, for example): capture
   // works all the same.
   const int activated = set ? pcap_activate(handle) : PCAP_ERROR;
@@ -65,8 +87,18 @@ bool PelorinAdapter::OpenLive() {
     if (text == nullptr || *text == 0) text = pcap_statustostr(activated);
     SetFieldText(m_error, text ? text : "");
     pcap_close(handle);
-    return false;
+    return nullptr;
   }
+  return handle;
+}
+
+bool PelorinAdapter::OpenLive() {
+  const std::string name = GetFieldText(m_adapter.name);
+  // A ring the kernel will not give (memory limits) must not stop capture: the library's own
+  // size is tried next.
+  pcap_t* handle = ActivateLive(name, true);
+  if (handle == nullptr) handle = ActivateLive(name, false);
+  if (handle == nullptr) return false;
   // Reads never block: the wait for traffic is a bounded poll in Read.
   if (pcap_setnonblock(handle, 1, m_error) != 0) {
     pcap_close(handle);

@@ -1,4 +1,7 @@
 #pragma once
+#include <memory>
+#include <string>
+
 #include "common/PelorinAdapterPacket.h"
 #include "common/PelorinWinCapAdapter.h"
 #include "common/WinTypes.h"
@@ -14,6 +17,13 @@ class PelorinAdapter {
   static constexpr int kSnapLength = 0x10000;   // bytes
   static constexpr int kReadTimeout = 20;       // ms
   static constexpr char kFilePrefix[] = "file://";
+  static constexpr std::size_t kFileBufferSize = 1 << 20;  // bytes read at once from a capture file
+  // The kernel's capture ring of a live interface: large enough that a burst of some 100 ms at
+  // a gigabit's packet rate waits there while the reader is busy (the library's own default is
+  // 2 MiB).
+  static constexpr int kDefaultBufferKB = 32 * 1024;
+  static constexpr int kMinBufferKB = 1024;
+  static constexpr int kMaxBufferKB = 256 * 1024;
 
   PelorinAdapter();
   explicit PelorinAdapter(const _PelorinWinCapAdapter* adapter);  // null: as the default
@@ -24,6 +34,10 @@ class PelorinAdapter {
   // Opens (or reopens) the record's device. Returns 1 when it is open with an Ethernet link
   // layer, else 0 with no handle left open and the library's error text in ErrorText.
   int Open();
+  // The kernel ring size for the next Open of a live interface, in KiB: 0 or less means the
+  // default, other values are held to kMinBufferKB..kMaxBufferKB.
+  void SetBufferKB(int kilobytes);
+  int GetBufferKB() const { return m_bufferKB; }
   // Closes the capture handle if one is open; always 0.
   int Close();
   // Reads one frame into packet and returns its captured length; 0 when nothing was read (closed,
@@ -42,10 +56,13 @@ class PelorinAdapter {
 
  private:
   bool OpenLive();
+  pcap* ActivateLive(const std::string& name, bool sizeRing);
   bool OpenFile(const char* path);
   bool WaitReadable();
 
   int m_readTimeout = kReadTimeout;  // ms
+  int m_bufferKB = kDefaultBufferKB;
+  std::unique_ptr<char[]> m_fileBuffer;  // the replayed file's read buffer, freed after the handle
   _PelorinWinCapAdapter m_adapter{};
   pcap* m_handle = nullptr;
   bool m_live = false;

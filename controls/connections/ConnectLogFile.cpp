@@ -8,6 +8,17 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/LogRecMarkerConnect.h"
+
+namespace {
+
+constexpr std::size_t kPositionField = offsetof(_LogRecMarkerConnect, position);
+// The byte the writers of one file take turns on: far past any record, so a reader that locks
+// records (none does today) would never meet it.
+constexpr off_t kWriterLockByte = off_t{1} << 62;
+
+}  // namespace
+
 ConnectLogFile::~ConnectLogFile() { Close(); }
 
 bool ConnectLogFile::Open(const std::string& path, Mode mode) {
@@ -25,7 +36,8 @@ bool ConnectLogFile::Open(const std::string& path, Mode mode) {
   m_writable = mode != Mode::ReadOnly;
   m_position = 0;
   m_pending.clear();
-  m_pendingBase = 0;
+  m_pendingRecords.clear();
+  m_lastBlock = 0;
   DropReadAhead();
   return true;
 }
@@ -39,6 +51,8 @@ void ConnectLogFile::Close() {
   m_position = 0;
   m_pending.clear();
   m_pending.shrink_to_fit();
+  m_pendingRecords.clear();
+  m_pendingRecords.shrink_to_fit();
   m_read.clear();
   m_read.shrink_to_fit();
   DropReadAhead();
@@ -50,52 +64,77 @@ std::uint64_t ConnectLogFile::FileSize() {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-std::uint64_t ConnectLogFile::AppendPosition() {
-  if (m_pending.empty()) m_pendingBase = FileSize();
-  return m_pendingBase + m_pending.size();
+bool ConnectLogFile::AppendRecord(const void* header, std::size_t headerBytes, const void* data,
+                                  std::size_t dataBytes) {
+  if (m_fd < 0 || !m_writable || headerBytes < kPositionField + 4) return false;
+  if (m_pending.empty()) {
+    m_pendingSince = std::chrono::steady_clock::now();
+    // A block of its usual size without growing step by step.
+    if (m_pending.capacity() < kWriteBlock + headerBytes + dataBytes) m_pending.reserve(kWriteBlock + 64 * 1024);
+  }
+  m_pendingRecords.push_back(m_pending.size());
+  const auto* a = static_cast<const unsigned char*>(header);
+  const auto* b = static_cast<const unsigned char*>(data);
+  m_pending.insert(m_pending.end(), a, a + headerBytes);
+  if (dataBytes > 0) m_pending.insert(m_pending.end(), b, b + dataBytes);
+  return true;
 }
 
-bool ConnectLogFile::Append(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes) {
-  if (m_fd < 0 || !m_writable) return false;
-  AppendPosition();  // fixes where the gathered records start
-  const auto* a = static_cast<const unsigned char*>(first);
-  const auto* b = static_cast<const unsigned char*>(second);
-  if (firstBytes > 0) m_pending.insert(m_pending.end(), a, a + firstBytes);
-  if (secondBytes > 0) m_pending.insert(m_pending.end(), b, b + secondBytes);
-  m_position = m_pendingBase + m_pending.size();
-  if (m_pending.size() >= kWriteBlock) return Flush();
-  return true;
+bool ConnectLogFile::LockWriter(bool lock) {
+  struct flock range{};
+  range.l_type = lock ? F_WRLCK : F_UNLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = kWriterLockByte;
+  range.l_len = 1;
+  int rc;
+  do {
+    rc = ::fcntl(m_fd, lock ? F_OFD_SETLKW : F_OFD_SETLK, &range);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
 }
 
 bool ConnectLogFile::Flush() {
   if (m_pending.empty()) return true;
   if (m_fd < 0) {
-    m_pending.clear();
+    DiscardPending();
     return false;
   }
   DropReadAhead();  // the end of the file changes under the read-ahead block
+  // Where the block lands is only known under the writers' lock. A file system without such
+  // locks is written as by a single writer.
+  const bool locked = LockWriter(true);
+  const std::uint64_t base = FileSize();
+  for (const std::size_t record : m_pendingRecords) {
+    const auto position = static_cast<std::uint32_t>(base + record);
+    std::memcpy(m_pending.data() + record + kPositionField, &position, sizeof position);
+  }
   std::size_t done = 0;
+  bool ok = true;
   while (done < m_pending.size()) {
-    const ssize_t n = ::pwrite(m_fd, m_pending.data() + done, m_pending.size() - done,
-                               static_cast<off_t>(m_pendingBase + done));
+    const ssize_t n =
+        ::pwrite(m_fd, m_pending.data() + done, m_pending.size() - done, static_cast<off_t>(base + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       // Leave the file as it was before these records rather than with a piece of one.
-      if (::ftruncate(m_fd, static_cast<off_t>(m_pendingBase)) != 0) {
+      if (::ftruncate(m_fd, static_cast<off_t>(base)) != 0) {
         // nothing more can be done; the reader stops at the damaged record
       }
-      m_pending.clear();
-      m_position = m_pendingBase;
-      return false;
+      ok = false;
+      break;
     }
     done += static_cast<std::size_t>(n);
   }
-  m_pendingBase += m_pending.size();
-  m_pending.clear();
-  return true;
+  if (locked) LockWriter(false);
+  m_lastBlock = base;
+  m_position = ok ? base + m_pending.size() : base;
+  DiscardPending();
+  return ok;
 }
 
-void ConnectLogFile::DiscardPending() { m_pending.clear(); }
+void ConnectLogFile::DiscardPending() {
+  m_pending.clear();
+  m_pendingRecords.clear();
+}
 
 std::size_t ConnectLogFile::Read(void* buffer, std::size_t bytes) {
   if (m_fd < 0 || bytes == 0) return 0;

@@ -205,6 +205,7 @@ bool PelorinCThreadMonListMon::PreTranslateMessage(const ThreadMessage& message)
     case WM_PELORIN_STOP_SCAN: Stop(); return true;
     case WM_PELORIN_DELETE_ALL: ListDeleteAll(); return true;
     case WM_PELORIN_LOAD_LAST_LOG: LoadLastLog(); return true;
+    case kLogFlushMessage: LogFlushWhenDue(); return true;
     default: return PelorinCThread::PreTranslateMessage(message);
   }
 }

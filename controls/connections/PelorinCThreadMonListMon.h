@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/MonListMonItemData.h"
+#include "common/Messages.h"
 #include "common/MonListMonLogData.h"
 #include "common/WinTypes.h"
 #include "controls/connections/ConnectLogFile.h"
@@ -34,6 +35,8 @@ class PelorinCThreadMonListMon : public PelorinCThread {
  public:
   static constexpr char kDefaultLogName[] = "PelorinProLogConnect.rec";
   static constexpr LONG kMaxLogData = 0xFFFF;  // bytes of data one record may carry
+  // The longest a record written outside a pass waits in memory before it reaches the file.
+  static constexpr std::chrono::milliseconds kLogMaxAge{20};
 
   // Runs the initialisation once here (entry points, log, logging flag), creates the platform
   // thread and lets it run; it stays idle until told to scan.
@@ -91,6 +94,9 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   // Writes the records gathered in memory to the file (done at the end of every pass and
   // before every read of the log).
   void LogFlush();
+  // Records written outside a pass: their block waits up to kLogMaxAge for more, then goes to
+  // the file. The thread does it when woken by the first record of a block (kLogFlushMessage).
+  void LogFlushWhenDue();
   // While on, records are gathered in memory (a scan pass); switching it off writes them.
   void LogGather(bool gather);
   BOOL IsLogOpen();
@@ -106,6 +112,10 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   MonListMon* List() const { return m_list; }
 
  private:
+  // Private to this thread: the first record of a block written outside a pass asks for it to
+  // be written once due.
+  static constexpr std::uint32_t kLogFlushMessage = WM_USER + 362;
+
   using Endpoint = TableEndpoint;
   // A record to append once the list is let go.
   struct PendingRecord {
@@ -181,6 +191,7 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   ConnectLogFile m_file;
   bool m_logOpen = false;
   bool m_gathering = false;  // a pass is under way: its records are written at its end
+  std::atomic<bool> m_flushAsked{false};  // kLogFlushMessage posted and not yet handled
   std::string m_logName;
   std::atomic<DWORD> m_recordCounter{0};  // written under m_logLock
 };

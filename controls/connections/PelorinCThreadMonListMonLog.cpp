@@ -1,6 +1,7 @@
 // The connection log of the connections scanner: appending connect and disconnect records,
 // reading them back, and rebuilding the list from them.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -79,17 +80,44 @@ LONG PelorinCThreadMonListMon::LogWrite(const void* data, LONG length, const cha
   header.cr = 0x0D;
   header.lf = 0x0A;
 
-  CriticalSectionLock lock(m_logLock);
-  if (!m_logOpen) return 0;
-  const std::uint64_t at = m_file.AppendPosition();
-  header.position = static_cast<std::uint32_t>(at);
-  if (!m_file.Append(&header, kHeaderBytes, data, static_cast<std::size_t>(length))) return 0;
-  // A scan pass gathers its records and writes them at its end; any other record is written
-  // now, so that a length returned means a record in the file.
-  if (!m_gathering && !m_file.Flush()) return 0;
-  m_recordCounter.fetch_add(1);
-  if (position) *position = static_cast<DWORD>(at);
+  bool wake = false;
+  {
+    CriticalSectionLock lock(m_logLock);
+    if (!m_logOpen) return 0;
+    const std::size_t offset = m_file.PendingBytes();
+    if (!m_file.AppendRecord(&header, kHeaderBytes, data, static_cast<std::size_t>(length))) return 0;
+    if (position) {
+      // A record's position is fixed when it is written (two writers may share the file): a
+      // caller who asks for it has the record written now.
+      if (!m_file.Flush()) return 0;
+      *position = static_cast<DWORD>(m_file.LastBlockPosition() + offset);
+    } else if (m_file.IsBlockFull()) {
+      // Records are gathered and written in blocks: when a block is full, at the end of a pass,
+      // before any read, when the log closes and, outside a pass, once the block's first record
+      // is kLogMaxAge old (at the next write, or by this thread, which is woken for it).
+      m_file.Flush();
+    } else if (!m_gathering) {
+      if (m_file.IsDue(std::chrono::steady_clock::now(), kLogMaxAge)) m_file.Flush();
+      else wake = offset == 0;
+    }
+    m_recordCounter.fetch_add(1);
+  }
+  if (wake && !m_flushAsked.exchange(true)) PostThreadMessage(kLogFlushMessage);
   return length;
+}
+
+void PelorinCThreadMonListMon::LogFlushWhenDue() {
+  m_flushAsked.store(false);
+  std::chrono::milliseconds wait{0};
+  {
+    CriticalSectionLock lock(m_logLock);
+    if (m_file.PendingBytes() == 0) return;
+    const auto age = std::chrono::steady_clock::now() - m_file.PendingSince();
+    if (age < kLogMaxAge) wait = std::chrono::ceil<std::chrono::milliseconds>(kLogMaxAge - age);
+  }
+  // A posted message or the end of the thread cuts the wait short; the block is written then.
+  if (wait.count() > 0) Pause(static_cast<DWORD>(wait.count()));
+  LogFlush();
 }
 
 LONG PelorinCThreadMonListMon::LogReadNext(LONG* position, void* buffer, LONG size, std::string* localAddr,

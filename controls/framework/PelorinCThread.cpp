@@ -42,34 +42,19 @@ DWORD PelorinCThread::GetScan() {
   return m_scan;
 }
 
-void PelorinCThread::IncreCount() {
-  CriticalSectionLock lock(m_countLock);
-  ++m_count;
-}
+void PelorinCThread::IncreCount() { m_count.fetch_add(1, std::memory_order_relaxed); }
 
-DWORD PelorinCThread::GetCount() {
-  CriticalSectionLock lock(m_countLock);
-  return m_count;
-}
+DWORD PelorinCThread::GetCount() { return m_count.load(std::memory_order_relaxed); }
 
-void PelorinCThread::SetCount(LONG count) {
-  CriticalSectionLock lock(m_countLock);
-  m_count = static_cast<DWORD>(count);
-}
+void PelorinCThread::SetCount(LONG count) { m_count.store(static_cast<DWORD>(count), std::memory_order_relaxed); }
 
 void PelorinCThread::SetClose() {
-  {
-    CriticalSectionLock lock(m_closeLock);
-    m_close = 1;
-  }
+  m_close.store(1);
   SetCount(0);
   Wake();  // a worker pausing between scans sees the close at once
 }
 
-BOOL PelorinCThread::IsClose() {
-  CriticalSectionLock lock(m_closeLock);
-  return m_close;
-}
+BOOL PelorinCThread::IsClose() { return m_close.load(); }
 
 void PelorinCThread::SetStart(BOOL start) {
   CriticalSectionLock lock(m_startLock);

@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+
 #include "common/WinTypes.h"
 #include "platform/CriticalSection.h"
 #include "platform/WorkerThread.h"
@@ -9,7 +11,8 @@ class Window;
 
 // The base of every monitor pane's worker thread: a thread with its own message queue whose
 // idle handler scans, plus the flags and counters by which the pane on the user-interface
-// thread starts, pauses and closes it. Every flag has its own lock and no accessor takes two.
+// thread starts, pauses and closes it. Every flag has its own lock and no accessor takes two;
+// the scan counter and the close flag, read on every idle turn, are atomics instead.
 //
 // The pane owns the thread object and deletes it; deleting it ends the platform thread.
 // A derived thread whose handlers use its own members must call EndThread() in its destructor.
@@ -54,12 +57,10 @@ class PelorinCThread : public WorkerThread {
   HWND m_ownerHwnd = kNoWindow;  // posts go by handle: the list may be gone by then
   PelorinCListView* m_listView = nullptr;
 
-  CriticalSection m_countLock;
-  DWORD m_count = 0;
+  std::atomic<DWORD> m_count{0};  // a capture thread's idle turn is one frame
   CriticalSection m_scanLock;
   DWORD m_scan = 0;  // ms
-  CriticalSection m_closeLock;
-  BOOL m_close = 0;
+  std::atomic<BOOL> m_close{0};
   CriticalSection m_startLock;
   BOOL m_start = 0;
   CriticalSection m_stopLock;

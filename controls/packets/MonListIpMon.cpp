@@ -191,8 +191,10 @@ void MonListIpMon::ListDeleteAll() {
 }
 
 void MonListIpMon::ListDeleteRows() {
-  // Rows and records go in one step, as in the base class's clear.
-  std::vector<DWORD_PTR> records;
+  // Rows and records go in one step, as in the base class's clear. The capture thread clears a
+  // full page over and over: the list of records taken keeps its storage.
+  thread_local std::vector<DWORD_PTR> records;
+  records.clear();
   if (IsCreated()) DeleteAllItems(&records);
   for (DWORD_PTR record : records) FreeRecord(reinterpret_cast<void*>(record));
   SetRowCounter(0);

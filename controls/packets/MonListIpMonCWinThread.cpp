@@ -1,7 +1,10 @@
 #include "controls/packets/MonListIpMonCWinThread.h"
 
+#include <sys/time.h>
+
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "common/FieldText.h"
 #include "common/Messages.h"
@@ -24,6 +27,11 @@ constexpr char kStatusLogged[] = "Ok";
 constexpr char kStatusNoLog[] = "NoLog";
 constexpr char kStatusFromLog[] = "Log";
 constexpr int kRowScroll = 10;  // px the list scrolls down for each new row
+
+// A counter only this thread writes (others read it): no locked add needed.
+void CountUp(std::atomic<std::uint64_t>& counter) {
+  counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
 
 // The application profile of a thread made without one.
 AppProfile& DefaultProfile() {
@@ -103,7 +111,7 @@ bool MonListIpMonCWinThread::OnIdle(long) {
     FlushLog();
     return false;
   }
-  if (!GetIdleMessage() || !m_adapter) {
+  if (!m_capturing.load(std::memory_order_relaxed) || !m_adapter) {
     // Capture is off: nothing to read until a message turns it on, so wait for one instead of
     // spinning through idle turns.
     IncreCount();
@@ -112,9 +120,9 @@ bool MonListIpMonCWinThread::OnIdle(long) {
   }
   const DWORD length = m_adapter->Read(&m_frame, 0);
   if (length == 0) {
-    // Nothing arrived within the read timeout: the log readers get what is pending.
+    // Nothing arrived within the read timeout: what is gathered goes to the file.
     IncreCount();
-    FlushLog();
+    SubmitLog();
     if (m_sourceIsFile) {
       // A capture file at its end answers at once; pace the turns as a quiet interface would.
       m_replayDone.store(true);
@@ -122,9 +130,16 @@ bool MonListIpMonCWinThread::OnIdle(long) {
     }
     return true;
   }
-  m_framesRead.fetch_add(1, std::memory_order_relaxed);
-  const std::string time = NowMillisText();
-  ShowPacketReceive(m_frame.data, static_cast<LONG>(length), time.c_str(), 0, -1, kEthernetHeader);
+  CountUp(m_framesRead);
+  // The time text changes once a millisecond; frames in between share it.
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  const std::int64_t nowMs = static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_usec / 1000;
+  if (nowMs != m_readTimeMs) {
+    FormatMillisTime(now.tv_sec, static_cast<int>(now.tv_usec / 1000), m_readTime);
+    m_readTimeMs = nowMs;
+  }
+  ShowPacketReceive(m_frame.data, static_cast<LONG>(length), m_readTime.c_str(), 0, -1, kEthernetHeader);
   FlushLogIfDue();
   IncreCount();
   return true;
@@ -169,6 +184,7 @@ LONG MonListIpMonCWinThread::SocketStart() {
   record.index = profile.GetProfileInt("", "AdapterCurr", 0);
   SetFieldText(record.name, profile.GetProfileString("", "AdapterCurrName"));
   SetFieldText(record.description, profile.GetProfileString("", "AdapterCurrDesc"));
+  m_bufferKB = profile.GetProfileInt("", "CaptureBufferKB", PelorinAdapter::kDefaultBufferKB);
   m_adapterOpen.store(AdapterOpen(&record));
   return m_adapterOpen.load() ? S_OK : E_FAIL;
 }
@@ -184,6 +200,7 @@ int MonListIpMonCWinThread::AdapterOpen(const _PelorinWinCapAdapter* adapter) {
   if (m_adapter || adapter == nullptr || adapter->index < 0) return 0;
   m_adapterRecord = *adapter;
   m_adapter = std::make_unique<PelorinAdapter>(&m_adapterRecord);
+  m_adapter->SetBufferKB(m_bufferKB);
   const int opened = m_adapter->Open();
   if (!opened) {
     m_adapter.reset();
@@ -246,22 +263,27 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   }
   if (list == nullptr || length < 1 || frame == nullptr || ipOffset < 0) return;
 
-  // Dispatch on the protocol byte; a frame too short to hold it decodes as other IP.
+  // Dispatch on the protocol byte; a frame too short to hold it decodes as other IP. Only the
+  // numbers now: the texts are made once the packet has passed and gets its row.
   std::uint8_t protocol = 0;
   PacketBytes(frame, static_cast<std::size_t>(length)).U8(static_cast<std::size_t>(ipOffset) + kProtocolOffset, protocol);
+  std::int32_t typeCode = kPacketTypeIp;
   switch (protocol) {
-    case 6: displaytcpReceive(frame, length, ipOffset); break;
-    case 17: displayudpReceive(frame, length, ipOffset); break;
-    case 1: displayicmpReceive(frame, length, ipOffset); break;
-    default: displayipReceive(frame, length, ipOffset); break;
+    case 6: typeCode = kPacketTypeTcp; break;
+    case 17: typeCode = kPacketTypeUdp; break;
+    case 1: typeCode = kPacketTypeIcmp; break;
+    default: break;
   }
+  DecodeFieldsAs(typeCode, frame, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(ipOffset), m_packet);
 
   const std::uint8_t* bytes = frame;
   DWORD frameLength = static_cast<DWORD>(length);
-  if (!fromLog && IsLogRange()) bytes = PacketSetRange(frame, ipOffset, &frameLength);
+  if (!fromLog && m_rangeInForce.load(std::memory_order_relaxed)) bytes = PacketSetRange(frame, ipOffset, &frameLength);
 
   bool passes = true;
-  if (!fromLog) {
+  // The switches are read without their lock first: with neither on, as while a pane captures
+  // everything, no packet takes the filters lock.
+  if (!fromLog && (m_applyFiltersOn.load(std::memory_order_relaxed) || m_monitorExclusive.load(std::memory_order_relaxed))) {
     CriticalSectionLock lock(m_filtersLock);
     if (m_applyFilters) passes = ApplyFilters() != 0;
     if (passes && m_monitorExclusive.load(std::memory_order_relaxed)) passes = ApplyExclusive() != 0;
@@ -270,6 +292,7 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
 
   auto* item = CoTaskMemNew<_ShowPacketReceivePackIp>();
   if (item == nullptr) return;
+  FormatDecodedTexts(m_packet);
   const int row = list->GetRowCounter();
   item->rowNumber = row;
   item->typeCode = m_packet.typeCode;
@@ -277,8 +300,8 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
     item->recordPosition = position;
   } else if (GetLog()) {
     DWORD written = 0;
-    item->recordPosition = LogWrite(bytes, static_cast<LONG>(frameLength), m_packet.sourceText.c_str(),
-                                    m_packet.destinationText.c_str(), m_time.c_str(), &written) > 0
+    item->recordPosition = LogAppend(bytes, static_cast<LONG>(frameLength), m_packet.sourceText,
+                                     m_packet.destinationText, m_time, &written) > 0
                                ? static_cast<LONG>(written)
                                : -1;
   } else {
@@ -286,7 +309,7 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   }
   const LONG recordPosition = item->recordPosition;
   ShowPacketReceivePack(row, 0, 0, item, fromLog);
-  {
+  if (m_windowsSet.load(std::memory_order_relaxed)) {
     CriticalSectionLock lock(m_idleLock);
     if (m_feed != kNoWindow)
       ::PostMessage(m_feed, WM_PELORIN_NEW_PACKET, frameLength, static_cast<LPARAM>(recordPosition));
@@ -303,20 +326,19 @@ void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPa
     CoTaskMemFree(item);
     return;
   }
-  const int index = list->InsertItem(row, m_packet.typeText, -1, reinterpret_cast<DWORD_PTR>(item));
+  // The whole row in one step: the pane's readers never see it without its texts or record.
+  const std::string_view texts[MonListIpMon::kColumnCount] = {
+      m_packet.typeText,        m_packet.sizeText,
+      m_packet.sourceText,      m_packet.sourcePortText,
+      m_packet.destinationText, m_packet.destinationPortText,
+      m_time,                   fromLog ? kStatusFromLog : (GetLog() ? kStatusLogged : kStatusNoLog)};
+  // Then the list scrolls down a little, which keeps the newest rows coming into view.
+  const int index = list->InsertRow(row, texts, reinterpret_cast<DWORD_PTR>(item), -1, kRowScroll);
   if (index < 0) {
     CoTaskMemFree(item);
     return;
   }
-  list->Scroll(Size{0, kRowScroll});  // keeps the newest rows coming into view
-  list->SetItemText(index, 1, m_packet.sizeText);
-  list->SetItemText(index, 2, m_packet.sourceText);
-  list->SetItemText(index, 3, m_packet.sourcePortText);
-  list->SetItemText(index, 4, m_packet.destinationText);
-  list->SetItemText(index, 5, m_packet.destinationPortText);
-  list->SetItemText(index, 6, m_time);
-  list->SetItemText(index, 7, fromLog ? kStatusFromLog : (GetLog() ? kStatusLogged : kStatusNoLog));
-  m_rowsAdded.fetch_add(1, std::memory_order_relaxed);
+  CountUp(m_rowsAdded);
 }
 
 // --- Monitor Exclusive ---
@@ -383,6 +405,7 @@ int MonListIpMonCWinThread::IsDeleteAll() {
 void MonListIpMonCWinThread::SetIdleMessage(int on) {
   CriticalSectionLock lock(m_idleLock);
   m_idleMessage = on;
+  m_capturing.store(on != 0, std::memory_order_relaxed);
 }
 
 int MonListIpMonCWinThread::GetIdleMessage() {
@@ -393,6 +416,7 @@ int MonListIpMonCWinThread::GetIdleMessage() {
 void MonListIpMonCWinThread::SetFeedActive(HWND feed) {
   CriticalSectionLock lock(m_idleLock);
   m_feed = feed;
+  m_windowsSet.store(m_feed != kNoWindow || m_compare != kNoWindow, std::memory_order_relaxed);
 }
 
 BOOL MonListIpMonCWinThread::IsFeedActive() {
@@ -403,6 +427,7 @@ BOOL MonListIpMonCWinThread::IsFeedActive() {
 void MonListIpMonCWinThread::SetCompareActive(HWND compare) {
   CriticalSectionLock lock(m_idleLock);
   m_compare = compare;
+  m_windowsSet.store(m_feed != kNoWindow || m_compare != kNoWindow, std::memory_order_relaxed);
 }
 
 BOOL MonListIpMonCWinThread::IsCompareActive() {
@@ -413,6 +438,7 @@ BOOL MonListIpMonCWinThread::IsCompareActive() {
 void MonListIpMonCWinThread::ApplyFilters(int on) {
   CriticalSectionLock lock(m_filtersLock);
   m_applyFilters = on;
+  m_applyFiltersOn.store(on != 0, std::memory_order_relaxed);
 }
 
 int MonListIpMonCWinThread::GetApplyFilters() {
@@ -512,17 +538,26 @@ BOOL MonListIpMonCWinThread::IsLogOpen() {
 
 LONG MonListIpMonCWinThread::LogWrite(const void* data, LONG length, const char* source, const char* destination,
                                       const char* time, DWORD* position) {
+  return LogAppend(data, length, source ? source : "", destination ? destination : "", time ? time : "", position);
+}
+
+LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::string_view source,
+                                       std::string_view destination, std::string_view time, DWORD* position) {
   if (length > PacketLogFile::kMaxDataLength) return 0;
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
   if (!GetLog() || !m_logOpen) return 0;
-  const LONG written = m_logBuffer.Write(data, length, source, destination, time, position);
-  if (m_logBuffer.IsDue(PacketLogBuffer::NowMs())) m_logBuffer.Flush();
-  return written;
+  // The batch goes to the writer by its age from the idle turns (FlushLogIfDue, SubmitLog).
+  return m_logBuffer.Write(data, length, source, destination, time, position);
 }
 
 void MonListIpMonCWinThread::FlushLog() {
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
   m_logBuffer.Flush();
+}
+
+void MonListIpMonCWinThread::SubmitLog() {
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  m_logBuffer.Submit();
 }
 
 void MonListIpMonCWinThread::FlushLogIfDue() {
@@ -531,7 +566,7 @@ void MonListIpMonCWinThread::FlushLogIfDue() {
   if (now - m_lastFlushCheckMs < PacketLogBuffer::kMaxAgeMs) return;
   m_lastFlushCheckMs = now;
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
-  if (m_logBuffer.IsDue(now)) m_logBuffer.Flush();
+  if (m_logBuffer.IsDue(now)) m_logBuffer.Submit();
 }
 
 LONG MonListIpMonCWinThread::ReadNextLocked(PacketLogFile& file, LONG* position, void* buffer, LONG size,
@@ -588,6 +623,9 @@ void MonListIpMonCWinThread::LogSetRange(DWORD start, DWORD end) {
   CriticalSectionLock lock(m_rangeLock);
   m_rangeStart = start;
   m_rangeEnd = end;
+  // Both ends negative: no range (IsLogRange); both 0: nothing to trim.
+  const bool none = static_cast<LONG>(start) < 0 && static_cast<LONG>(end) < 0;
+  m_rangeInForce.store(!none && (start != 0 || end != 0), std::memory_order_relaxed);
 }
 
 void MonListIpMonCWinThread::LogGetRange(DWORD* start, DWORD* end) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/PelorinAdapterPacket.h"
@@ -32,16 +33,17 @@ class PelorinAdapter;
 // thread messages (1380-1385) and its small locked accessors; the list control is written
 // directly and windows are only posted to, by handle.
 //
-// The packet log. Records are gathered in a 256 KiB buffer and written to the file in batches
-// (PacketLogBuffer). Every reader still sees every record written before it:
-//   - the log lock handed to the packet windows (GetLogLock) writes the pending batch out when
-//     it is taken, so a seek-read-restore through GetLogFile under that lock finds every record;
-//   - the thread's own readers (LogReadNext, LogRead, LogGetMaxRecNum, LoadLastLog) and
-//     truncating or reopening the log write it out first;
+// The packet log. Records are gathered in 256 KiB batches that a writer thread of the log's own
+// appends to the file (PacketLogBuffer), so the capture thread does not wait for the disk. Every
+// reader still sees every record written before it:
+//   - the log lock handed to the packet windows (GetLogLock) writes every batch out when it is
+//     taken, so a seek-read-restore through GetLogFile under that lock finds every record;
+//   - the thread's own readers (LogReadNext, LogRead, LogGetMaxRecNum, LoadLastLog), stopping
+//     capture, and truncating or reopening the log write them out first;
 //   - readers with their own file objects (log search, log pages) see the file at most about
-//     20 ms behind: the batch is written on every idle turn that finds no packet and at least
-//     every 20 ms while packets flow.
-// The capture thread's own appends take the lock without writing the batch out.
+//     20 ms behind: a batch goes to the writer on every idle turn that finds no packet and once
+//     its first record is 20 ms old while packets flow.
+// The capture thread's own appends take the lock without writing anything out.
 //
 // Locks, each guarding only its own fields, never two at once except that a page reload holds
 // the log lock while it takes the idle lock to notify the windows: delete-all, filters (held
@@ -89,8 +91,9 @@ class MonListIpMonCWinThread : public PelorinCThread {
   // Opens the adapter of the record; 1 when it opened, else 0 (no record, index -1, failure).
   int AdapterOpen(const _PelorinWinCapAdapter* adapter);
   int AdapterClose();  // 1 when an adapter was closed
-  // The adapter record from "AdapterCurr", "AdapterCurrName", "AdapterCurrDesc", then
-  // AdapterOpen. 0 when it opened, E_FAIL when not.
+  // The adapter record from "AdapterCurr", "AdapterCurrName", "AdapterCurrDesc" and the kernel
+  // ring size in KiB from "CaptureBufferKB" (default 32768), then AdapterOpen. 0 when it opened,
+  // E_FAIL when not.
   virtual LONG SocketStart();
   virtual void SocketStop();
   BOOL IsAdapterOpen() const { return m_adapterOpen.load(); }
@@ -214,7 +217,11 @@ class MonListIpMonCWinThread : public PelorinCThread {
   void ClearExclusive();
   void AllocateExclusive();
   void UnLoadFiltersLocked();
-  void FlushLog();
+  // LogWrite with the texts' lengths known.
+  LONG LogAppend(const void* data, LONG length, std::string_view source, std::string_view destination,
+                 std::string_view time, DWORD* position);
+  void FlushLog();   // every record in the file
+  void SubmitLog();  // what is gathered to the log's writer thread, without waiting
   void FlushLogIfDue();
   bool OpenLogLocked(const std::string& name);
   void CloseLogLocked();
@@ -230,17 +237,24 @@ class MonListIpMonCWinThread : public PelorinCThread {
   std::unique_ptr<PelorinAdapter> m_adapter;
   std::atomic<BOOL> m_adapterOpen{0};
   bool m_sourceIsFile = false;
+  int m_bufferKB = 0;  // the kernel ring ("CaptureBufferKB"); 0: the adapter's default
   _PelorinAdapterPacket m_frame{};
 
   // The current packet (capture thread).
   DecodedPacket m_packet;
   std::string m_time;
+  std::string m_readTime;  // the time text OnIdle makes for each frame, storage kept
+  std::int64_t m_readTimeMs = -1;  // the millisecond it shows (ms since 1970)
   std::vector<std::uint8_t> m_frameCopy;  // a frame being trimmed
 
   CriticalSection m_idleLock;
   int m_idleMessage = 0;
   HWND m_feed = kNoWindow;
   HWND m_compare = kNoWindow;
+  // Copies of what the idle lock guards, written under it and read by the capture thread per
+  // frame without it: capture on, and a feed or compare window set.
+  std::atomic<bool> m_capturing{false};
+  std::atomic<bool> m_windowsSet{false};
 
   CriticalSection m_deleteAllLock;
   int m_deleteAll = 0;
@@ -248,6 +262,7 @@ class MonListIpMonCWinThread : public PelorinCThread {
 
   CriticalSection m_filtersLock;
   int m_applyFilters = 0;
+  std::atomic<bool> m_applyFiltersOn{false};  // m_applyFilters, written under the filters lock
   PacketFilter m_filter;
   PacketFilterSet m_storedFilters;  // as LoadFiltersCounts read it
 
@@ -274,6 +289,7 @@ class MonListIpMonCWinThread : public PelorinCThread {
   CriticalSection m_rangeLock;
   DWORD m_rangeStart = 0;
   DWORD m_rangeEnd = 0;
+  std::atomic<bool> m_rangeInForce{false};  // a range that trims, written under the range lock
 
   std::atomic<std::uint64_t> m_framesRead{0};
   std::atomic<std::uint64_t> m_rowsAdded{0};

@@ -1,6 +1,7 @@
 #include "controls/packets/PacketLogBuffer.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,7 +19,11 @@ constexpr mode_t kLogFileMode = 0600;
 
 }  // namespace
 
-PacketLogBuffer::PacketLogBuffer() : m_buffer(new std::uint8_t[kCapacity]) {}
+PacketLogBuffer::PacketLogBuffer() {
+  for (Batch& batch : m_batches) batch.bytes.reset(new std::uint8_t[kCapacity]);
+  m_current = &m_batches[0];
+  for (int i = 1; i < kBatches; ++i) m_free.push_back(&m_batches[static_cast<std::size_t>(i)]);
+}
 
 PacketLogBuffer::~PacketLogBuffer() { Close(); }
 
@@ -38,64 +43,149 @@ bool PacketLogBuffer::Open(const std::string& path) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
   m_fd = fd;
+  m_end = -1;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_stop = m_failed = m_rebase = false;
+    m_rebaseSeen.store(false);
+  }
+  m_writer = std::thread([this] { WriterLoop(); });
+  pthread_setname_np(m_writer.native_handle(), "pelorin-logwr");
   return true;
 }
 
 void PacketLogBuffer::Close() {
   if (m_fd < 0) return;
   Flush();
+  StopWriter();
   ::close(m_fd);
   m_fd = -1;
 }
 
-LONG PacketLogBuffer::Write(const void* data, LONG length, const char* source,
-                            const char* destination, const char* time, DWORD* position) {
+void PacketLogBuffer::StopWriter() {
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_stop = true;
+  }
+  m_changed.notify_all();
+  if (m_writer.joinable()) m_writer.join();
+}
+
+void PacketLogBuffer::Rebase() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  m_changed.wait(lock, [this] { return m_queued.empty() && !m_writing; });
+  m_current->used = 0;
+  m_end = -1;
+  m_rebase = false;
+  m_rebaseSeen.store(false);
+}
+
+LONG PacketLogBuffer::Write(const void* data, LONG length, std::string_view source, std::string_view destination,
+                            std::string_view time, DWORD* position) {
   if (m_fd < 0 || data == nullptr || length < 1 || length > PacketLogFile::kMaxDataLength) return 0;
+  if (m_rebaseSeen.load(std::memory_order_acquire)) Rebase();
   const std::size_t record = sizeof(_LogRecMarker) + static_cast<std::size_t>(length);
-  if (m_used + record > kCapacity) Flush();
-  if (m_used == 0) {
-    // A new batch starts at the present end of the file.
+  if (m_current->used + record > kCapacity) Submit();
+  if (m_end < 0) {
+    // The first record since the log was opened (or since a lost batch) goes to the file's end.
     struct stat st{};
     if (::fstat(m_fd, &st) != 0) return 0;
-    m_base = st.st_size;
+    m_end = st.st_size;
+  }
+  if (m_current->used == 0) {
+    m_current->base = m_end;
     m_firstAtMs = NowMs();
   }
-  const std::int64_t at = m_base + static_cast<std::int64_t>(m_used);
-  if (at > PacketLogFile::kMaxRecordPosition) return 0;
+  if (m_end > PacketLogFile::kMaxRecordPosition) return 0;
 
   _LogRecMarker header;
-  PacketLogFile::BuildHeader(header, static_cast<DWORD>(at), length, source, destination, time);
-  std::memcpy(m_buffer.get() + m_used, &header, sizeof header);
-  std::memcpy(m_buffer.get() + m_used + sizeof header, data, static_cast<std::size_t>(length));
-  m_used += record;
-  if (position) *position = static_cast<DWORD>(at);
+  PacketLogFile::BuildHeader(header, static_cast<DWORD>(m_end), length, source, destination, time);
+  std::uint8_t* at = m_current->bytes.get() + m_current->used;
+  std::memcpy(at, &header, sizeof header);
+  std::memcpy(at + sizeof header, data, static_cast<std::size_t>(length));
+  m_current->used += record;
+  if (position) *position = static_cast<DWORD>(m_end);
+  m_end += static_cast<std::int64_t>(record);
   return length;
 }
 
+void PacketLogBuffer::Submit() {
+  if (m_current->used == 0 || m_fd < 0) return;
+  std::unique_lock<std::mutex> lock(m_lock);
+  m_queued.push_back(m_current);
+  m_changed.notify_all();
+  // All batches queued or being written: the disk is behind, and gathering waits for it.
+  m_changed.wait(lock, [this] { return !m_free.empty(); });
+  m_current = m_free.back();
+  m_free.pop_back();
+  m_current->used = 0;
+}
+
 bool PacketLogBuffer::Flush() {
-  if (m_used == 0 || m_fd < 0) return true;
-  const std::uint8_t* p = m_buffer.get();
-  std::size_t left = m_used;
-  std::int64_t at = m_base;
-  bool ok = true;
+  if (m_fd < 0) return true;
+  if (m_rebaseSeen.load(std::memory_order_acquire)) Rebase();
+  Submit();
+  std::unique_lock<std::mutex> lock(m_lock);
+  m_changed.wait(lock, [this] { return m_queued.empty() && !m_writing; });
+  const bool ok = !m_failed;
+  m_failed = false;
+  return ok;
+}
+
+bool PacketLogBuffer::WriteBatch(const Batch& batch) {
+  const std::uint8_t* p = batch.bytes.get();
+  std::size_t left = batch.used;
+  std::int64_t at = batch.base;
   while (left > 0) {
     const ssize_t n = ::pwrite(m_fd, p, left, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ok = false;
-      break;
+      // Cut the partial batch off so readers never meet half a record.
+      [[maybe_unused]] const int rc = ::ftruncate(m_fd, batch.base);
+      return false;
     }
     p += n;
     at += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (ok) {
-    ++m_batches;
-  } else {
-    // Cut the partial batch off so readers never meet half a record.
-    [[maybe_unused]] const int rc = ::ftruncate(m_fd, m_base);
-    ++m_lostBatches;
+  return true;
+}
+
+void PacketLogBuffer::WriterLoop() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  for (;;) {
+    m_changed.wait(lock, [this] { return m_stop || !m_queued.empty(); });
+    if (m_queued.empty()) return;  // stopping, and everything written
+    Batch* batch = m_queued.front();
+    m_queued.pop_front();
+    bool ok = false;
+    if (!m_rebase) {
+      // Batches after a lost one are dropped: their positions lay beyond the cut.
+      m_writing = true;
+      lock.unlock();
+      ok = WriteBatch(*batch);
+      lock.lock();
+      m_writing = false;
+    }
+    if (ok) {
+      ++m_written;
+    } else {
+      ++m_lost;
+      m_failed = m_rebase = true;
+      m_rebaseSeen.store(true, std::memory_order_release);
+    }
+    batch->used = 0;
+    m_free.push_back(batch);
+    m_changed.notify_all();
   }
-  m_used = 0;
-  return ok;
+}
+
+std::uint64_t PacketLogBuffer::Batches() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_written;
+}
+
+std::uint64_t PacketLogBuffer::LostBatches() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_lost;
 }

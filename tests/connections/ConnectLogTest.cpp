@@ -1,5 +1,7 @@
 // The connection log: its bytes, reading it back, reloading it into the list, damaged files,
 // a log that cannot be opened, and emptying it.
+#include <thread>
+
 #include "ConnectionsTestSupport.h"
 #include "common/FieldText.h"
 #include "common/TimeText.h"
@@ -355,4 +357,53 @@ TEST_F(ConnectLogTest, ClearingEmptiesListAndLogAndAnEmptyLogReloadsEmpty) {
   Reload();
   EXPECT_EQ(list.GetItemCount(), 0);
   EXPECT_EQ(Scanner().LogGetMaxRecNum(), 0);
+}
+
+// Two panes logging to one file at once (each writer with its own file object): no record is
+// lost or overwritten, each keeps its order, every stored position is the record's offset, and
+// a position handed back names the record. A record written alone reaches the file by itself.
+TEST_F(ConnectLogTest, TwoWritersOfOneFileKeepEveryRecordWhole) {
+  CreateList();
+  MonListMon second(&m_profile, "Connections", "PelorinPro");
+  ASSERT_EQ(second.MonListCreate(nullptr, 1025, Rect{0, 0, 800, 300}), 0);
+  PelorinCThreadMonListMon* writers[2] = {&Scanner(), second.Scanner()};
+
+  _MonListMonLogData lone = Sample(5, "10.0.0.1", 7, "10.0.0.2", 80, 1700000000, 0, "Lone");
+  ASSERT_EQ(writers[0]->LogWrite(&lone, sizeof lone, "10.0.0.1", "10.0.0.2", "t", "TCP", nullptr), 84);
+  EXPECT_TRUE(WaitFor([&] { return FileBytes(m_logPath).size() == 192; }, 2000));
+
+  constexpr std::uint32_t kEach = 5000;
+  DWORD asked[2] = {0, 0};
+  auto write = [&](int w) {
+    for (std::uint32_t i = 1; i <= kEach; ++i) {
+      const _MonListMonLogData d = Sample(5, "10.0.0.1", (w + 1) * 100000 + i, "10.0.0.2", 80, 1700000000, 0, "W");
+      // Now and then a caller asks where its record went.
+      DWORD* position = i % 1000 == 500 ? &asked[w] : nullptr;
+      ASSERT_EQ(writers[w]->LogWrite(&d, sizeof d, "10.0.0.1", "10.0.0.2", "t", "TCP", position), 84);
+    }
+    writers[w]->LogFlush();
+  };
+  std::thread other(write, 1);
+  write(0);
+  other.join();
+
+  const std::vector<LogRecord> records = ParseLog(FileBytes(m_logPath));
+  ASSERT_EQ(records.size(), 2 * kEach + 1);
+  std::uint32_t next[2] = {100001, 200001};
+  for (const LogRecord& r : records) {
+    EXPECT_EQ(r.header.position, r.offset);
+    const std::uint32_t port = r.Data().localPort;
+    if (port == 7) continue;
+    const int w = port / 100000 - 1;
+    ASSERT_TRUE(w == 0 || w == 1) << port;
+    EXPECT_EQ(port, next[w]++);
+  }
+  EXPECT_EQ(next[0], 100001 + kEach);
+  EXPECT_EQ(next[1], 200001 + kEach);
+  for (int w = 0; w < 2; ++w) {
+    _MonListMonLogData d{};
+    ASSERT_EQ(writers[w]->LogRead(static_cast<LONG>(asked[w]), &d, sizeof d, nullptr, nullptr, nullptr, nullptr), 84);
+    EXPECT_EQ(d.localPort, (w + 1) * 100000u + 4500);
+  }
+  second.ProcessClose();
 }

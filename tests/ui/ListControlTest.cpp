@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -82,6 +83,49 @@ TEST_F(ListControlTest, SortedStylePlacesRowsByFirstTextAndReportsWhere) {
   EXPECT_EQ(list.InsertItem(99, "aaa"), 7);  // past the end appends
   EXPECT_EQ(list.InsertItem(-1, "bad"), -1);
   EXPECT_EQ(list.GetItemText(1, 0), "Alpha");
+}
+
+// Whole rows from a worker: a reader sees every row with all its texts and its item data or not
+// at all, a sorted list places them by their first text, and rows that reuse the storage of
+// deleted ones show none of their texts.
+TEST_F(ListControlTest, WholeRowsAreNeverSeenHalfFilledAndReuseNoOldTexts) {
+  ListControl list;
+  ASSERT_TRUE(list.Create(kPlainStyle, Rect{0, 0, 400, 300}, &m_parent, 1));
+  constexpr int kRows = 20000;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < kRows; ++i) {
+      const std::string n = std::to_string(i);
+      const std::string_view texts[] = {n, "UDP", "10.0.0.1", n, "10.0.0.2", "53", "12/07/26 06:22:48:007", "Ok"};
+      list.InsertRow(i, texts, static_cast<DWORD_PTR>(i + 1), -1, 10);
+      if (i == kRows / 2) list.DeleteAllItems();  // the rest reuse the deleted rows' texts
+    }
+    done = true;
+  });
+  std::size_t halfFilled = 0, seen = 0;
+  while (!done) {
+    ListRow row;
+    if (!list.GetRow(list.GetItemCount() - 1, &row)) continue;
+    ++seen;
+    if (row.texts.size() != 8 || row.data != std::stoul(row.Text(0)) + 1 || row.Text(3) != row.Text(0)) ++halfFilled;
+  }
+  writer.join();
+  EXPECT_EQ(halfFilled, 0u);
+  EXPECT_GT(seen, 0u);
+  ASSERT_EQ(list.GetItemCount(), kRows - kRows / 2 - 1);
+  EXPECT_EQ(list.GetItemText(0, 0), std::to_string(kRows / 2 + 1));
+
+  list.DeleteAllItems();
+  list.SetStyle(kSortedStyle);
+  const std::string_view b[] = {"beta"}, a[] = {"Alpha", "1"}, a2[] = {"alpha", "2"};
+  list.InsertRow(0, b, 0);
+  EXPECT_EQ(list.InsertRow(1, a, 0), 0);
+  EXPECT_EQ(list.InsertRow(2, a2, 0), 1);  // equal texts keep their arrival order
+  ListRow row;
+  ASSERT_TRUE(list.GetRow(2, &row));
+  EXPECT_EQ(row.texts, std::vector<std::string>{"beta"});
+  EXPECT_EQ(list.GetItemText(1, 1), "2");
+  EXPECT_EQ(list.GetItemText(1, 6), "");
 }
 
 TEST_F(ListControlTest, SelectionWalkAndSingleSelection) {
