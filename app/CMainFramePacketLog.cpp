@@ -1,11 +1,12 @@
 // The packet pane's Log Pages and Find commands: a page or a record of the packet log is chosen
-// in a dialog, and the pane is reloaded from there.
+// in a dialog, and the pane is reloaded from there. Find's result rows also open packet views,
+// which close with it.
 #include <string>
 
 #include "app/CMainFrame.h"
+#include "controls/inspect/DlgPelorinFindPkt.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
-#include "wincap/DlgPelorinFind.h"
 #include "wincap/DlgPelorinLogPages.h"
 #include "wincap/LogPageSize.h"
 
@@ -27,7 +28,7 @@ void CMainFrame::OnPacketLogPages() {
 
 void CMainFrame::OnPacketFind() {
   if (!IsPaneVisible(Pane::Packets) || !IsPacketThreadIdle()) return;
-  DlgPelorinFind dialog(this, m_application, Packets()->GetCaptureThread()->LogGet(), PageSize(*m_application));
+  DlgPelorinFindPkt dialog(this, m_application, Packets()->GetCaptureThread()->LogGet(), PageSize(*m_application));
   dialog.DoModal();
   // "Load From" keeps its row; Done leaves nothing selected.
   if (const auto found = dialog.GetSelectedPage()) LoadPacketPage(found->page, found->position);

@@ -253,15 +253,20 @@ void DlgPelorinFind::ShowPacket(const _LogFind& found, const std::string& matche
   ++m_rowsShown;
 }
 
-int DlgPelorinFind::LoadSelectedPage() {
+bool DlgPelorinFind::RowRecord(int row, _LogFind* found) const {
   ListControl* list = GetResultList();
-  if (list == nullptr || m_selectedRow < 0 || m_selectedRow >= list->GetItemCount()) return 0;
+  if (list == nullptr || row < 0 || row >= list->GetItemCount()) return false;
+  found->page = Number(list->GetItemText(row, 0));
+  found->packet = Number(list->GetItemText(row, 1));
+  found->position = Number(list->GetItemText(row, 2));
+  found->protocol = LogFindSearch::ProtocolOf(list->GetItemText(row, 3));
+  found->size = Number(list->GetItemText(row, 5));
+  return true;
+}
+
+int DlgPelorinFind::LoadSelectedPage() {
   _LogFind found{};
-  found.page = Number(list->GetItemText(m_selectedRow, 0));
-  found.packet = Number(list->GetItemText(m_selectedRow, 1));
-  found.position = Number(list->GetItemText(m_selectedRow, 2));
-  found.protocol = LogFindSearch::ProtocolOf(list->GetItemText(m_selectedRow, 3));
-  found.size = Number(list->GetItemText(m_selectedRow, 5));
+  if (!RowRecord(m_selectedRow, &found)) return 0;
   m_selected = found;
   return 1;
 }

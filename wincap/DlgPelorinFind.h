@@ -63,6 +63,8 @@ class DlgPelorinFind : public Dialog {
   std::optional<_LogFind> GetSelectedPage() const { return m_selected; }
   // Fills the selection from the clicked row's texts; 0 when no row is clicked.
   int LoadSelectedPage();
+  // The record a result row names, read back from its texts; false for no such row.
+  bool RowRecord(int row, _LogFind* found) const;
   const std::string& LogGet() const { return m_logPath; }
   LONG GetPageSize() const { return m_pageSize; }
   const LogFindCriteria& GetCriteria() const { return m_criteria; }

@@ -54,6 +54,8 @@ class DlgPelorinCompare : public DlgPelorinView {
   void LayoutPanes(const Rect& area) override;
   // A mode change keeps only the base, rendered anew.
   void OnModeChanged() override;
+  // The chosen page's first record becomes the new base.
+  void OnPageChosen() override { ForgetBase(); }
 
  private:
   void ForgetBase();

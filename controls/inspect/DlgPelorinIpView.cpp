@@ -7,11 +7,13 @@
 #include "common/Messages.h"
 #include "common/ShowPacketReceivePackIp.h"
 #include "controls/framework/PelorinCListView.h"
+#include "controls/inspect/DlgPelorinFindPkt.h"
 #include "controls/inspect/PacketTitle.h"
 #include "controls/packets/PacketLogLock.h"
 #include "platform/AppProfile.h"
 #include "ui/Button.h"
 #include "ui/Edit.h"
+#include "ui/ListControl.h"
 
 namespace {
 
@@ -29,6 +31,16 @@ const char* ProtocolOfType(LONG typeCode) {
     case kPacketTypeTcp: return "TCP";
     case kPacketTypeUdp: return "UDP";
     default: return "IP";
+  }
+}
+
+// A search row names the IP protocol number; a monitor row its own type code.
+LONG TypeOfProtocol(LONG protocol) {
+  switch (protocol) {
+    case 1: return kPacketTypeIcmp;
+    case 6: return kPacketTypeTcp;
+    case 17: return kPacketTypeUdp;
+    default: return kPacketTypeIp;
   }
 }
 
@@ -81,6 +93,12 @@ DlgPelorinIpView::DlgPelorinIpView(Window* parent, AppProfile* app, std::string 
       m_logFileObject(logFile),
       m_logLock(logLock),
       m_navigation(navigation) {
+  MapHandlers();
+  CreateModeless(parent);
+}
+
+DlgPelorinIpView::DlgPelorinIpView(Window* parent, AppProfile* app, std::string name, DlgPelorinFindPkt* find)
+    : Dialog(MakeTemplate(), parent), m_app(app), m_name(std::move(name)), m_find(find), m_navigation(1) {
   MapHandlers();
   CreateModeless(parent);
 }
@@ -150,7 +168,10 @@ void DlgPelorinIpView::InitView(const char* formatKey, const char* wrapKey) {
   if (mode < PacketFormat::kHex || mode > PacketFormat::kText) mode = PacketFormat::kText;
   SetCheckedMode(mode);
   CheckDlgButton(kCheckWrap, wrap ? BST_CHECKED : BST_UNCHECKED);
-  SetTitle();
+  if (m_find != nullptr)
+    SetTitleFind();
+  else
+    SetTitle();
   m_headerPane->ShowWindow(SW_SHOW);
   m_dataPane->ShowWindow(SW_SHOW);
   AllocateBuffers();
@@ -223,9 +244,13 @@ void DlgPelorinIpView::LayoutPanes(const Rect& area) {
 
 // --- showing a packet ---
 
-Window* DlgPelorinIpView::Opener() const { return m_list; }
+Window* DlgPelorinIpView::Opener() const {
+  if (m_find != nullptr) return m_find;
+  return m_list;
+}
 
 std::string DlgPelorinIpView::LogPath() const {
+  if (m_find != nullptr) return m_find->LogGet();
   if (m_logFileObject == nullptr) return "";
   if (m_logLock == nullptr) return m_logFileObject->Path();
   std::lock_guard<PacketLogLock> lock(*m_logLock);
@@ -277,6 +302,14 @@ bool DlgPelorinIpView::Render(const char* protocol, LONG length) {
 }
 
 bool DlgPelorinIpView::ReadSelectedRow() {
+  if (m_find != nullptr) {
+    _LogFind found{};
+    if (!m_find->RowRecord(m_find->CurrentRow(), &found)) return false;
+    m_cachePosition = found.position;
+    m_cacheType = TypeOfProtocol(found.protocol);
+    m_cacheSize = found.size;
+    return true;
+  }
   if (m_list == nullptr) return false;
   const int row = m_list->GetNextItem(-1, LVNI_SELECTED);
   if (row < 0) return false;
@@ -347,6 +380,14 @@ void DlgPelorinIpView::SetTitle() {
   if (TitleGetFields(f)) SetWindowText(PacketTitle::TitleBuild(f[0], f[1], f[2], f[3], f[4], f[5], f[6]));
 }
 
+void DlgPelorinIpView::SetTitleFind() {
+  ListControl* list = m_find != nullptr ? m_find->GetResultList() : nullptr;
+  const int row = m_find != nullptr ? m_find->CurrentRow() : -1;
+  if (list == nullptr || row < 0) return;
+  const auto text = [&](int column) { return list->GetItemText(row, column).substr(0, kTitleFieldLimit); };
+  SetWindowText(PacketTitle::TitleBuildFind(text(3), text(5), text(0), text(1), text(2)));
+}
+
 // --- the user's controls ---
 
 void DlgPelorinIpView::SelectMode(int mode) {
@@ -379,6 +420,17 @@ void DlgPelorinIpView::OnButtonNext() { Navigate(1); }
 void DlgPelorinIpView::OnButtonPrev() { Navigate(-1); }
 
 void DlgPelorinIpView::Navigate(int step) {
+  if (m_find != nullptr) {
+    const int row = m_find->CurrentRow();
+    const int next = row + step;
+    ListControl* list = m_find->GetResultList();
+    if (row < 0 || next < 0 || list == nullptr || next >= list->GetItemCount()) return;
+    m_find->SelectRow(next);
+    SetTitleFind();
+    m_cacheValid = false;
+    OnClickDisplay(kLinkHeader);
+    return;
+  }
   if (m_list == nullptr) return;
   const int row = m_list->GetNextItem(-1, LVNI_SELECTED);
   const int next = row + step;

@@ -67,6 +67,9 @@ class DlgPelorinIpView : public Dialog {
   // log file object and log lock; navigation 0 disables "Next Packet" and "Previous Packet".
   DlgPelorinIpView(Window* parent, AppProfile* app, std::string name, PelorinCListView* list, PacketLogFile* logFile,
                    PacketLogLock* logLock, int navigation);
+  // Opened from a search window: it walks the search's result rows and reads the log the search
+  // names through its own handle.
+  DlgPelorinIpView(Window* parent, AppProfile* app, std::string name, DlgPelorinFindPkt* find);
   ~DlgPelorinIpView() override;
 
   virtual void OnInitStartup();
@@ -109,6 +112,8 @@ class DlgPelorinIpView : public Dialog {
   // Window titles from the opening list's selected row.
   bool TitleGetFields(std::string fields[7]) const;
   void SetTitle();
+  // From the search window's selected row.
+  void SetTitleFind();
 
   // Forgets the cached row, so that the next OnClickDisplay reads the selection again.
   void InvalidateCache() { m_cacheValid = false; }

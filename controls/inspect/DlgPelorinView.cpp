@@ -9,8 +9,11 @@
 #include "controls/framework/PelorinCListView.h"
 #include "controls/framework/PelorinCThread.h"
 #include "controls/packets/PacketLogLock.h"
+#include "platform/AppProfile.h"
 #include "ui/Edit.h"
 #include "ui/UiServices.h"
+#include "wincap/DlgPelorinLogPages.h"
+#include "wincap/LogPageSize.h"
 
 namespace {
 
@@ -95,8 +98,7 @@ void DlgPelorinView::OnInitStartup() {
 void DlgPelorinView::EnableWhileStopped(bool enable) {
   for (int id : {kRangeFrom, kRangeTo, kCheckWrap, kRadioHex, kRadioDecimal, kRadioText})
     GetDlgItem(id)->EnableWindow(enable);
-  // "Load Page" needs the log page browser, which this program does not have yet.
-  GetDlgItem(kButtonLoadPage)->EnableWindow(false);
+  GetDlgItem(kButtonLoadPage)->EnableWindow(enable);
 }
 
 // --- the live feed ---
@@ -283,6 +285,7 @@ void DlgPelorinView::ShowPacketFeed(LONG start, LONG end, LONG count) {
   DataPane()->ShowWindow(SW_HIDE);
   ClearPanes();
   ResetCounter();
+  m_lastReloaded = -1;
   if (start >= 0 && log.Seek(start)) {
     for (LONG shown = 0;;) {
       const std::int64_t noted = log.Tell();
@@ -292,6 +295,7 @@ void DlgPelorinView::ShowPacketFeed(LONG start, LONG end, LONG count) {
                                      nullptr, &marker);
       if (read < 1) break;
       PacketDisplay(marker, kLinkHeader, marker.dataLength, read);
+      m_lastReloaded = position;
       CountPacket();
       ++shown;
       if (count > 0 && shown >= count) break;
@@ -354,6 +358,25 @@ void DlgPelorinView::Enhance(bool on) {
   DataPane()->SetDefaultCharFormat(format);
   m_enhanced = on;
   CheckDlgButton(kCheckEnhance, on ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void DlgPelorinView::OnButtonLoadpage() {
+  const LONG pageSize = ClampLogPageSize(Profile().GetProfileInt("", "LogPageSize", kLogPageSizeDefault));
+  DlgPelorinLogPages pages(this, LogPath(), pageSize);
+  if (pages.DoModal() == IDCANCEL) return;
+  const auto page = pages.GetSelectedPage();
+  if (!page || !OpenLog()) return;
+  OnPageChosen();
+  // A second page keeps the live positions saved before the first.
+  if (!m_pageLoaded) {
+    m_savedFirst = GetFirstShown();
+    m_savedLast = GetLastShown();
+    m_pageLoaded = true;
+  }
+  WaitCursor wait;
+  ShowPacketFeed(page->position, -1, pageSize);
+  // A mode change now reloads the page.
+  if (m_lastReloaded >= 0) SetShownRange(page->position, m_lastReloaded);
 }
 
 // --- closing ---

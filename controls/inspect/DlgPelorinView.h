@@ -36,6 +36,8 @@ class DlgPelorinView : public DlgPelorinIpView {
   void OnCheckHeaders() override;
   void OnButtonClear() override;
   void OnCheckEnhance() override;
+  // A page chosen in the log page browser, reloaded in the panes while the feed is stopped.
+  void OnButtonLoadpage() override;
   void OnClose() override;
   void OnOK() override;
 
@@ -89,6 +91,8 @@ class DlgPelorinView : public DlgPelorinIpView {
   void Withdraw();
   // Back to plain text in the automatic colour (a full pane was cleared).
   void ResetFormat(RichEdit* pane);
+  // Before a chosen page is loaded; the compare window frees its base here.
+  virtual void OnPageChosen() {}
 
  private:
   struct Notice {
@@ -107,6 +111,7 @@ class DlgPelorinView : public DlgPelorinIpView {
   bool m_pageLoaded = false;
   LONG m_savedFirst = -1;
   LONG m_savedLast = -1;
+  LONG m_lastReloaded = -1;  // the last record position ShowPacketFeed showed
 
   std::deque<Notice> m_pending;
   bool m_draining = false;
