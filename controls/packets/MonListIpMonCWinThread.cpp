@@ -140,7 +140,7 @@ bool MonListIpMonCWinThread::OnIdle(long) {
     m_readTimeMs = nowMs;
   }
   ShowPacketReceive(m_frame.data, static_cast<LONG>(length), m_readTime.c_str(), 0, -1, kEthernetHeader);
-  FlushLogIfDue();
+  FlushLogIfDue(nowMs);
   IncreCount();
   return true;
 }
@@ -560,11 +560,13 @@ void MonListIpMonCWinThread::SubmitLog() {
   m_logBuffer.Submit();
 }
 
-void MonListIpMonCWinThread::FlushLogIfDue() {
-  // While packets flow, look at the pending batch's age every 20 ms or so.
+void MonListIpMonCWinThread::FlushLogIfDue(std::int64_t wallMs) {
+  // While packets flow, look at the pending batch's age every 20 ms or so. The turns are timed by
+  // the wall clock the time text has just read, so a packet costs one clock read, not two; a step
+  // of the wall clock only moves the next look.
+  if (wallMs >= m_lastFlushCheckMs && wallMs - m_lastFlushCheckMs < PacketLogBuffer::kMaxAgeMs) return;
+  m_lastFlushCheckMs = wallMs;
   const std::int64_t now = PacketLogBuffer::NowMs();
-  if (now - m_lastFlushCheckMs < PacketLogBuffer::kMaxAgeMs) return;
-  m_lastFlushCheckMs = now;
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
   if (m_logBuffer.IsDue(now)) m_logBuffer.Submit();
 }

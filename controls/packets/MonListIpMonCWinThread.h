@@ -222,7 +222,7 @@ class MonListIpMonCWinThread : public PelorinCThread {
                  std::string_view time, DWORD* position);
   void FlushLog();   // every record in the file
   void SubmitLog();  // what is gathered to the log's writer thread, without waiting
-  void FlushLogIfDue();
+  void FlushLogIfDue(std::int64_t wallMs);
   bool OpenLogLocked(const std::string& name);
   void CloseLogLocked();
   void TruncateLog();
@@ -279,7 +279,7 @@ class MonListIpMonCWinThread : public PelorinCThread {
   PacketLogLock m_logLock{m_logBuffer};
   bool m_logOpen = false;
   std::string m_logName;
-  std::int64_t m_lastFlushCheckMs = 0;  // capture thread
+  std::int64_t m_lastFlushCheckMs = 0;  // capture thread, wall clock ms
   std::atomic<LONG> m_pageSize{256};
   std::atomic<LONG> m_loadStart{-1};
 
