@@ -13,6 +13,9 @@ constexpr std::uint32_t WM_PELORIN_HOST_VITALS_ALL = WM_USER + 4;
 constexpr std::uint32_t WM_PELORIN_HOST_VITALS_ONE = WM_USER + 5;
 constexpr std::uint32_t WM_PELORIN_WHOIS = WM_USER + 6;
 
+// Capture thread -> its packet pane: the packet log could not be written and logging stopped.
+constexpr std::uint32_t WM_PELORIN_LOG_STOPPED = WM_USER + 7;
+
 // List -> worker thread.
 constexpr std::uint32_t WM_PELORIN_SET_FEED_WINDOW = WM_USER + 356;     // lParam = the feed window
 constexpr std::uint32_t WM_PELORIN_SET_COMPARE_WINDOW = WM_USER + 357;  // lParam = the compare window

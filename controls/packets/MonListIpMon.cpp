@@ -40,6 +40,11 @@ constexpr int kColumnToPort = 5;
 constexpr int kColumnStatus = 7;
 
 constexpr char kStatusNoLog[] = "NoLog";
+constexpr char kLogStoppedCaption[] = "Pelorin's Ip Data Packets";
+constexpr char kLogStoppedText[] =
+    "Pelorin's Ip Monitor could not write its packet log\n"
+    "( the disk may be full ), so logging has stopped.\n\n"
+    "Entries from now on show the Status 'NoLog'.\n";
 
 constexpr int kStartWaitMs = 500;     // 50 checks 10 ms apart
 constexpr int kStopWaitMs = 1000;     // per attempt, twice at most
@@ -204,6 +209,14 @@ void MonListIpMon::ListDeleteRows() {
 
 void MonListIpMon::SetDeleteAll(int, int) {
   if (MonListIpMonCWinThread* thread = GetCaptureThread()) thread->PostThreadMessage(WM_PELORIN_DELETE_ALL);
+}
+
+bool MonListIpMon::PreTranslateMessage(const WindowMessage& message) {
+  if (message.message == WM_PELORIN_LOG_STOPPED && message.hwnd == GetSafeHwnd()) {
+    ::MessageBox(this, kLogStoppedText, kLogStoppedCaption, MB_OK | MB_ICONEXCLAMATION);
+    return true;
+  }
+  return PelorinCListView::PreTranslateMessage(message);
 }
 
 void MonListIpMon::SortByRow() {

@@ -126,6 +126,8 @@ class MonListIpMon : public PelorinCListView {
   void OnDblclk(const ListNotify& notify, LRESULT* result) override;
   void OnReturn(const ListNotify& notify, LRESULT* result) override;
   void OnSetFocus(Window* oldWindow) override;
+  // The capture thread's word that logging stopped becomes one message box.
+  bool PreTranslateMessage(const WindowMessage& message) override;
 
  private:
   struct SelectedRow {

@@ -26,6 +26,7 @@ constexpr std::uint32_t kProtocolOffset = 9;  // in the IPv4 header
 constexpr char kStatusLogged[] = "Ok";
 constexpr char kStatusNoLog[] = "NoLog";
 constexpr char kStatusFromLog[] = "Log";
+constexpr int kStatusColumn = 7;
 constexpr int kRowScroll = 10;  // px the list scrolls down for each new row
 
 // A counter only this thread writes (others read it): no locked add needed.
@@ -106,6 +107,7 @@ bool MonListIpMonCWinThread::PreTranslateMessage(const ThreadMessage& message) {
 }
 
 bool MonListIpMonCWinThread::OnIdle(long) {
+  if (m_logBuffer.LossPending()) StopLoggingAfterLoss();
   if (IsClose()) {
     if (GetIdleMessage()) Stop();
     FlushLog();
@@ -175,6 +177,7 @@ void MonListIpMonCWinThread::Stop() {
   SocketStop();
   UnLoadFilters();
   FlushLog();
+  if (m_logBuffer.LossPending()) StopLoggingAfterLoss();
   SetIdleMessage(0);
 }
 
@@ -296,14 +299,21 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   const int row = list->GetRowCounter();
   item->rowNumber = row;
   item->typeCode = m_packet.typeCode;
+  // The switch is read once: the record position and the status text must agree.
+  m_rowLogged = !fromLog && GetLog();
   if (fromLog) {
     item->recordPosition = position;
-  } else if (GetLog()) {
+  } else if (m_rowLogged) {
     DWORD written = 0;
-    item->recordPosition = LogAppend(bytes, static_cast<LONG>(frameLength), m_packet.sourceText,
-                                     m_packet.destinationText, m_time, &written) > 0
-                               ? static_cast<LONG>(written)
-                               : -1;
+    if (LogAppend(bytes, static_cast<LONG>(frameLength), m_packet.sourceText, m_packet.destinationText, m_time,
+                  &written) > 0) {
+      item->recordPosition = static_cast<LONG>(written);
+    } else if (m_logBuffer.LossPending() && StopLoggingAfterLoss()) {
+      m_rowLogged = false;  // logging has just stopped: this packet has no record either
+      item->recordPosition = row;
+    } else {
+      item->recordPosition = -1;
+    }
   } else {
     item->recordPosition = row;
   }
@@ -331,7 +341,7 @@ void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPa
       m_packet.typeText,        m_packet.sizeText,
       m_packet.sourceText,      m_packet.sourcePortText,
       m_packet.destinationText, m_packet.destinationPortText,
-      m_time,                   fromLog ? kStatusFromLog : (GetLog() ? kStatusLogged : kStatusNoLog)};
+      m_time,                   fromLog ? kStatusFromLog : (m_rowLogged ? kStatusLogged : kStatusNoLog)};
   // Then the list scrolls down a little, which keeps the newest rows coming into view.
   const int index = list->InsertRow(row, texts, reinterpret_cast<DWORD_PTR>(item), -1, kRowScroll);
   if (index < 0) {
@@ -538,6 +548,7 @@ BOOL MonListIpMonCWinThread::IsLogOpen() {
 
 LONG MonListIpMonCWinThread::LogWrite(const void* data, LONG length, const char* source, const char* destination,
                                       const char* time, DWORD* position) {
+  if (!GetLog()) return 0;
   return LogAppend(data, length, source ? source : "", destination ? destination : "", time ? time : "", position);
 }
 
@@ -545,7 +556,10 @@ LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::strin
                                        std::string_view destination, std::string_view time, DWORD* position) {
   if (length > PacketLogFile::kMaxDataLength) return 0;
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
-  if (!GetLog() || !m_logOpen) return 0;
+  if (!m_logOpen) return 0;
+  // Logging switched on again after a loss: records go on at the end the file has now, past
+  // every record still named by a row.
+  if (m_logBuffer.IsStopped() && !m_logBuffer.LossPending()) m_logBuffer.Resume();
   // The batch goes to the writer by its age from the idle turns (FlushLogIfDue, SubmitLog).
   return m_logBuffer.Write(data, length, source, destination, time, position);
 }
@@ -569,6 +583,33 @@ void MonListIpMonCWinThread::FlushLogIfDue(std::int64_t wallMs) {
   const std::int64_t now = PacketLogBuffer::NowMs();
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
   if (m_logBuffer.IsDue(now)) m_logBuffer.Submit();
+}
+
+bool MonListIpMonCWinThread::StopLoggingAfterLoss() {
+  std::int64_t lostFrom = -1;
+  {
+    std::lock_guard<std::mutex> lock(m_logLock.Bare());
+    lostFrom = m_logBuffer.TakeLoss();
+  }
+  if (lostFrom < 0) return false;
+  SetLog(0);
+  if (MonListIpMon* list = m_owner) {
+    // Rows of this page whose records were lost would open whatever a later record puts at
+    // their positions: they become rows without a record.
+    const int count = list->GetItemCount();
+    for (int row = 0; row < count; ++row) {
+      LONG recorded = -1;
+      bool logged = false;
+      list->ReadRow(row, [&](const ListRow& r) {
+        const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(r.data);
+        logged = item != nullptr && r.Text(kStatusColumn) == kStatusLogged;
+        if (item) recorded = item->recordPosition;
+      });
+      if (logged && recorded >= lostFrom) list->SetItemText(row, kStatusColumn, kStatusNoLog);
+    }
+    list->PostMessage(WM_PELORIN_LOG_STOPPED);
+  }
+  return true;
 }
 
 LONG MonListIpMonCWinThread::ReadNextLocked(PacketLogFile& file, LONG* position, void* buffer, LONG size,

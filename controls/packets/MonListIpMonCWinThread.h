@@ -107,7 +107,8 @@ class MonListIpMonCWinThread : public PelorinCThread {
   const DecodedPacket& Packet() const { return m_packet; }
 
   // Adds the row for the current packet at the pane's row counter with its eight texts and the
-  // item data (taken over: freed here when the pane refuses the row).
+  // item data (taken over: freed here when the pane refuses the row). The status text follows the
+  // logging switch as ShowPacketReceive read it for this packet.
   void ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPacketReceivePackIp* item, int fromLog);
 
   // --- Monitor Exclusive ---
@@ -217,12 +218,15 @@ class MonListIpMonCWinThread : public PelorinCThread {
   void ClearExclusive();
   void AllocateExclusive();
   void UnLoadFiltersLocked();
-  // LogWrite with the texts' lengths known.
+  // LogWrite with the texts' lengths known, for a caller that has read the logging switch.
   LONG LogAppend(const void* data, LONG length, std::string_view source, std::string_view destination,
                  std::string_view time, DWORD* position);
   void FlushLog();   // every record in the file
   void SubmitLog();  // what is gathered to the log's writer thread, without waiting
   void FlushLogIfDue(std::int64_t wallMs);
+  // After a batch of the log could not be written (a full disk): logging goes off, the rows whose
+  // records were lost show "NoLog", and the pane is told once. True when a loss was taken.
+  bool StopLoggingAfterLoss();
   bool OpenLogLocked(const std::string& name);
   void CloseLogLocked();
   void TruncateLog();
@@ -243,6 +247,7 @@ class MonListIpMonCWinThread : public PelorinCThread {
   // The current packet (capture thread).
   DecodedPacket m_packet;
   std::string m_time;
+  bool m_rowLogged = false;  // the logging switch as read once for the current packet
   std::string m_readTime;  // the time text OnIdle makes for each frame, storage kept
   std::int64_t m_readTimeMs = -1;  // the millisecond it shows (ms since 1970)
   std::vector<std::uint8_t> m_frameCopy;  // a frame being trimmed

@@ -6,16 +6,48 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "common/LogRecMarker.h"
+#include "wincap/PacketLogBlockReader.h"
 #include "wincap/PacketLogFile.h"
 
 namespace {
 
 // Captured traffic may hold other people's data: the log is readable by its owner only.
 constexpr mode_t kLogFileMode = 0600;
+
+// Where a record cut short by the end of the file begins, or -1 when the file ends with a whole
+// record (or with bytes that are no record's beginning, which are damage and are left alone).
+// Such a tail is all a writer that was killed mid-write leaves behind.
+std::int64_t TornTailStart(const std::string& path, std::int64_t length) {
+  PacketLogBlockReader reader;
+  if (!reader.Open(path)) return -1;
+  PacketLogBlockReader::Record record{};
+  while (reader.Next(record)) {
+  }
+  const std::int64_t end = reader.Position();
+  if (end >= length) return -1;
+  _LogRecMarker header{};
+  const std::size_t left = static_cast<std::size_t>(std::min<std::int64_t>(length - end, sizeof header));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const ssize_t got = ::pread(fd, &header, left, end);
+  ::close(fd);
+  if (got != static_cast<ssize_t>(left)) return -1;
+  // The bytes there must be the start of a header: its marker (as far as it goes) and, once the
+  // header is whole, a valid data length that reaches past the end of the file.
+  const std::size_t markerBytes = std::min(left, sizeof header.marker);
+  char marker[sizeof header.marker] = {};
+  std::memcpy(marker, kLogRecordMarker, sizeof kLogRecordMarker);
+  if (std::memcmp(header.marker, marker, markerBytes) != 0) return -1;
+  if (left < sizeof header) return end;
+  const bool torn = header.dataLength >= 1 && header.dataLength <= PacketLogFile::kMaxDataLength &&
+                    end + static_cast<std::int64_t>(sizeof header) + header.dataLength > length;
+  return torn ? end : -1;
+}
 
 }  // namespace
 
@@ -42,12 +74,23 @@ bool PacketLogBuffer::Open(const std::string& path) {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kLogFileMode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    // A run that was killed while writing may have left part of a record at the end: it is cut
+    // off, so the records this run appends follow the last whole one and readers reach them.
+    const std::int64_t torn = TornTailStart(path, st.st_size);
+    if (torn >= 0) {
+      [[maybe_unused]] const int rc = ::ftruncate(fd, torn);
+    }
+  }
   m_fd = fd;
   m_end = -1;
+  m_stopped = false;
   {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_stop = m_failed = m_rebase = false;
-    m_rebaseSeen.store(false);
+    m_stop = m_failed = m_loss = false;
+    m_lostFrom = -1;
+    m_lossSeen.store(false);
   }
   m_writer = std::thread([this] { WriterLoop(); });
   pthread_setname_np(m_writer.native_handle(), "pelorin-logwr");
@@ -71,23 +114,37 @@ void PacketLogBuffer::StopWriter() {
   if (m_writer.joinable()) m_writer.join();
 }
 
-void PacketLogBuffer::Rebase() {
-  std::unique_lock<std::mutex> lock(m_lock);
+void PacketLogBuffer::WaitIdle(std::unique_lock<std::mutex>& lock) {
   m_changed.wait(lock, [this] { return m_queued.empty() && !m_writing; });
+}
+
+std::int64_t PacketLogBuffer::TakeLoss() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  WaitIdle(lock);
+  if (!m_loss) return -1;
   m_current->used = 0;
   m_end = -1;
-  m_rebase = false;
-  m_rebaseSeen.store(false);
+  m_stopped = true;
+  m_loss = false;
+  m_lossSeen.store(false);
+  const std::int64_t from = m_lostFrom;
+  m_lostFrom = -1;
+  return from;
+}
+
+void PacketLogBuffer::Resume() {
+  m_stopped = false;
+  m_end = -1;
 }
 
 LONG PacketLogBuffer::Write(const void* data, LONG length, std::string_view source, std::string_view destination,
                             std::string_view time, DWORD* position) {
   if (m_fd < 0 || data == nullptr || length < 1 || length > PacketLogFile::kMaxDataLength) return 0;
-  if (m_rebaseSeen.load(std::memory_order_acquire)) Rebase();
+  if (m_stopped || LossPending()) return 0;
   const std::size_t record = sizeof(_LogRecMarker) + static_cast<std::size_t>(length);
   if (m_current->used + record > kCapacity) Submit();
   if (m_end < 0) {
-    // The first record since the log was opened (or since a lost batch) goes to the file's end.
+    // The first record since the log was opened (or resumed) goes to the file's end.
     struct stat st{};
     if (::fstat(m_fd, &st) != 0) return 0;
     m_end = st.st_size;
@@ -123,10 +180,9 @@ void PacketLogBuffer::Submit() {
 
 bool PacketLogBuffer::Flush() {
   if (m_fd < 0) return true;
-  if (m_rebaseSeen.load(std::memory_order_acquire)) Rebase();
   Submit();
   std::unique_lock<std::mutex> lock(m_lock);
-  m_changed.wait(lock, [this] { return m_queued.empty() && !m_writing; });
+  WaitIdle(lock);
   const bool ok = !m_failed;
   m_failed = false;
   return ok;
@@ -159,7 +215,7 @@ void PacketLogBuffer::WriterLoop() {
     Batch* batch = m_queued.front();
     m_queued.pop_front();
     bool ok = false;
-    if (!m_rebase) {
+    if (!m_loss) {
       // Batches after a lost one are dropped: their positions lay beyond the cut.
       m_writing = true;
       lock.unlock();
@@ -171,8 +227,9 @@ void PacketLogBuffer::WriterLoop() {
       ++m_written;
     } else {
       ++m_lost;
-      m_failed = m_rebase = true;
-      m_rebaseSeen.store(true, std::memory_order_release);
+      if (!m_loss) m_lostFrom = batch->base;
+      m_failed = m_loss = true;
+      m_lossSeen.store(true, std::memory_order_release);
     }
     batch->used = 0;
     m_free.push_back(batch);

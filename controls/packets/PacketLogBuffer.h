@@ -38,7 +38,8 @@ class PacketLogBuffer {
   PacketLogBuffer(const PacketLogBuffer&) = delete;
   PacketLogBuffer& operator=(const PacketLogBuffer&) = delete;
 
-  // Opens the file for appending (created when missing, never truncated) and starts the writer.
+  // Opens the file for appending (created when missing, never truncated: only a record cut short
+  // at its end, as a killed run leaves one, is cut off) and starts the writer.
   // Closing writes every batch first and ends the writer.
   bool Open(const std::string& path);
   void Close();
@@ -53,10 +54,21 @@ class PacketLogBuffer {
   // Hands the gathered batch to the writer without waiting for the disk.
   void Submit();
   // Submits and waits until every batch is in the file. A write that fails cuts the file back to
-  // where its batch began, so readers never meet half a record; that batch and those queued
-  // after it are lost, the next record goes to the end the file then has, and the result is
-  // false (for the first Flush after the loss).
+  // where its batch began, so readers never meet half a record; that batch, those queued after
+  // it and the records gathered since are lost, and the result is false (for the first Flush
+  // after the loss).
   bool Flush();
+  // After a lost batch nothing more is gathered (Write returns 0) until the owner has taken the
+  // loss: the positions handed out from the cut on name no record, and a record written there
+  // later would make them name the wrong one. LossPending reads without any lock.
+  bool LossPending() const { return m_lossSeen.load(std::memory_order_acquire); }
+  // Drops what is gathered and returns the file offset from which records were lost (every
+  // position handed out at or beyond it names nothing), or -1 when nothing was lost. Gathering
+  // stays stopped until Resume or Open.
+  std::int64_t TakeLoss();
+  // Gathering again after a taken loss: the next record goes to the end the file has then.
+  void Resume();
+  bool IsStopped() const { return m_stopped; }
   bool HasPending() const { return m_current->used > 0; }
   // True when the oldest gathered record was gathered kMaxAgeMs or more before nowMs (a
   // monotonic clock in ms, see NowMs).
@@ -78,9 +90,8 @@ class PacketLogBuffer {
   void WriterLoop();
   bool WriteBatch(const Batch& batch);
   void StopWriter();
-  // After a lost batch: the gathered records are dropped too (their positions lay beyond the
-  // cut) and the next record goes to the file's end. Capture side.
-  void Rebase();
+  // Waits until the writer has nothing queued or in hand (the caller holds m_lock).
+  void WaitIdle(std::unique_lock<std::mutex>& lock);
 
   int m_fd = -1;
   std::array<Batch, kBatches> m_batches;
@@ -89,6 +100,7 @@ class PacketLogBuffer {
   Batch* m_current;
   std::int64_t m_end = -1;  // where the next record goes; -1: ask the file
   std::int64_t m_firstAtMs = 0;
+  bool m_stopped = false;  // a loss was taken: nothing is gathered until Resume or Open
 
   // Shared with the writer thread.
   std::mutex m_lock;
@@ -98,8 +110,9 @@ class PacketLogBuffer {
   bool m_writing = false;
   bool m_stop = false;
   bool m_failed = false;  // a batch was lost since the last Flush
-  bool m_rebase = false;  // a batch was lost and the capture side has not started again
-  std::atomic<bool> m_rebaseSeen{false};  // m_rebase, read by the capture side without the lock
+  bool m_loss = false;  // a batch was lost and the capture side has not taken the loss
+  std::int64_t m_lostFrom = -1;  // where the first lost batch began
+  std::atomic<bool> m_lossSeen{false};  // m_loss, read by the capture side without the lock
   std::uint64_t m_written = 0;
   std::uint64_t m_lost = 0;
   std::thread m_writer;

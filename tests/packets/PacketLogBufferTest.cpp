@@ -29,16 +29,17 @@ class PacketLogBufferTest : public ::testing::Test {
     std::filesystem::remove_all(m_folder, ignored);
   }
 
-  // Appends count records of 1..1500 bytes (byte i of record n is n + i); their positions.
+  // Appends count records of 1..1500 bytes (byte i of record n is n + i); the positions of those
+  // taken (all of them unless a batch is lost meanwhile).
   std::vector<DWORD> Append(PacketLogBuffer& log, int count, int first = 0) {
     std::vector<DWORD> positions;
     for (int n = first; n < first + count; ++n) {
       std::vector<std::uint8_t> data(static_cast<std::size_t>(1 + n * 37 % 1500));
       for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(n + i);
       DWORD position = 0;
-      EXPECT_EQ(log.Write(data.data(), static_cast<LONG>(data.size()), "10.0.0.1", "10.0.0.2",
-                          "12/07/26 06:22:48:007", &position),
-                static_cast<LONG>(data.size()));
+      if (log.Write(data.data(), static_cast<LONG>(data.size()), "10.0.0.1", "10.0.0.2", "12/07/26 06:22:48:007",
+                    &position) != static_cast<LONG>(data.size()))
+        break;
       positions.push_back(position);
       if (n % 700 == 0) log.Submit();
     }
@@ -70,6 +71,7 @@ TEST_F(PacketLogBufferTest, BatchesReachTheFileWholeInOrderAndALostOneLeavesNoHo
   PacketLogBuffer log;
   ASSERT_TRUE(log.Open(m_path));
   const std::vector<DWORD> positions = Append(log, 3000);
+  ASSERT_EQ(positions.size(), 3000u);
   ASSERT_TRUE(log.Flush());
   auto records = Records();
   ASSERT_EQ(records.size(), positions.size());
@@ -86,7 +88,8 @@ TEST_F(PacketLogBufferTest, BatchesReachTheFileWholeInOrderAndALostOneLeavesNoHo
   rlimit limit = saved;
   limit.rlim_cur = before + 100000;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  Append(log, 600, 3000);  // about 450 KB: two batches
+  // About 450 KB, two batches: gathering stops once the writer has lost one.
+  const std::vector<DWORD> refused = Append(log, 600, 3000);
   const bool flushed = log.Flush();
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
@@ -94,14 +97,32 @@ TEST_F(PacketLogBufferTest, BatchesReachTheFileWholeInOrderAndALostOneLeavesNoHo
   EXPECT_GE(log.LostBatches(), 1u);
   EXPECT_TRUE(log.Flush());  // the loss is told once
 
-  // What the file keeps is whole; the next records go to its end, where readers find them.
+  // Until the loss is taken nothing is gathered: a record now would take a lost one's position.
+  ASSERT_TRUE(log.LossPending());
+  DWORD at = 0;
+  EXPECT_EQ(log.Write("x", 1, "a", "b", "t", &at), 0);
   const auto kept = static_cast<DWORD>(std::filesystem::file_size(m_path));
+  const std::int64_t lostFrom = log.TakeLoss();
+  EXPECT_EQ(lostFrom, kept);  // the file keeps whole records up to the first lost one
   EXPECT_GE(kept, before);
+  EXPECT_TRUE(log.IsStopped());
+  EXPECT_EQ(log.Write("x", 1, "a", "b", "t", &at), 0);
+  records = Records();
+  for (std::size_t n = 0; n < refused.size(); ++n) {
+    const bool inFile = refused[n] < kept;
+    EXPECT_EQ(inFile, 3000 + n < records.size()) << n;
+    if (inFile) {
+      EXPECT_EQ(records[3000 + n].first, refused[n]);
+    }
+  }
+
+  // Resumed, records go on at the file's end, where readers find them.
+  log.Resume();
   const std::vector<DWORD> later = Append(log, 10, 5000);
+  ASSERT_EQ(later.size(), 10u);
   ASSERT_TRUE(log.Flush());
   EXPECT_EQ(later.front(), kept);
   records = Records();
-  ASSERT_GE(records.size(), 3010u);
   EXPECT_EQ(records[records.size() - 10].first, kept);
   EXPECT_EQ(records.back().second, static_cast<std::uint8_t>(5009));
 }
