@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/LogRecMarker.h"
 #include "common/LogRecMarkerConnect.h"
 
 namespace {
@@ -16,6 +17,41 @@ constexpr std::size_t kPositionField = offsetof(_LogRecMarkerConnect, position);
 // The byte the writers of one file take turns on: far past any record, so a reader that locks
 // records (none does today) would never meet it.
 constexpr off_t kWriterLockByte = off_t{1} << 62;
+constexpr std::int64_t kMaxData = 0xFFFF;  // bytes of data a record may carry
+constexpr std::size_t kWalkBlock = 1 << 20;
+
+bool IsMarkerStart(const _LogRecMarkerConnect& header, std::size_t bytes) {
+  char marker[sizeof header.marker] = {};
+  std::memcpy(marker, kLogRecordMarker, sizeof kLogRecordMarker);
+  return std::memcmp(header.marker, marker, std::min(bytes, sizeof marker)) == 0;
+}
+
+// Where a record cut short by the end of the file begins, or -1 when the records reach the end
+// whole (or end at bytes that are no record's beginning, which are damage and are left alone).
+std::int64_t TornTailStart(int fd, std::int64_t length) {
+  std::vector<unsigned char> block;
+  std::int64_t blockStart = 0, at = 0;
+  _LogRecMarkerConnect header{};
+  for (;;) {
+    const std::int64_t left = length - at;
+    if (left <= 0) return -1;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, sizeof header));
+    if (at < blockStart || at + static_cast<std::int64_t>(want) > blockStart + static_cast<std::int64_t>(block.size())) {
+      block.resize(kWalkBlock);
+      const ssize_t got = ::pread(fd, block.data(), block.size(), at);
+      if (got < static_cast<ssize_t>(want)) return -1;
+      block.resize(static_cast<std::size_t>(got));
+      blockStart = at;
+    }
+    std::memcpy(&header, block.data() + (at - blockStart), want);
+    if (!IsMarkerStart(header, want)) return -1;
+    if (want < sizeof header) return at;
+    if (header.dataLength < 0 || header.dataLength > kMaxData) return -1;
+    const std::int64_t next = at + static_cast<std::int64_t>(sizeof header) + header.dataLength;
+    if (next > length) return at;
+    at = next;
+  }
+}
 
 }  // namespace
 
@@ -39,7 +75,19 @@ bool ConnectLogFile::Open(const std::string& path, Mode mode) {
   m_pendingRecords.clear();
   m_lastBlock = 0;
   DropReadAhead();
+  if (mode == Mode::Append) CutTornTail();
   return true;
+}
+
+void ConnectLogFile::CutTornTail() {
+  // Under the writers' lock: another writer's block is never in flight while the tail is judged.
+  const bool locked = LockWriter(true);
+  const std::int64_t length = static_cast<std::int64_t>(FileSize());
+  const std::int64_t torn = length > 0 ? TornTailStart(m_fd, length) : -1;
+  if (torn >= 0) {
+    [[maybe_unused]] const int rc = ::ftruncate(m_fd, static_cast<off_t>(torn));
+  }
+  if (locked) LockWriter(false);
 }
 
 void ConnectLogFile::Close() {

@@ -18,7 +18,7 @@
 class ConnectLogFile {
  public:
   enum class Mode {
-    Append,    // read/write, created when missing, never truncated
+    Append,    // read/write, created when missing, never truncated (but for a torn last record)
     ReadOnly,  // read only
     Truncate,  // read/write, created, emptied
   };
@@ -38,6 +38,7 @@ class ConnectLogFile {
   bool AppendRecord(const void* header, std::size_t headerBytes, const void* data, std::size_t dataBytes);
   // Bytes gathered and not yet written; a record gathered now starts this far into the block.
   std::size_t PendingBytes() const { return m_pending.size(); }
+  std::size_t PendingRecords() const { return m_pendingRecords.size(); }
   bool IsBlockFull() const { return m_pending.size() >= kWriteBlock; }
   // When the oldest gathered record was gathered (meaningful while PendingBytes() > 0).
   std::chrono::steady_clock::time_point PendingSince() const { return m_pendingSince; }
@@ -69,6 +70,10 @@ class ConnectLogFile {
   std::uint64_t FileSize();
   void DropReadAhead() { m_readLength = 0; }
   bool LockWriter(bool lock);
+  // A writer that was killed mid-block may have left part of a record at the end of the file:
+  // it is cut off, so that the records appended next follow the last whole one and readers
+  // reach them.
+  void CutTornTail();
 
   int m_fd = -1;
   bool m_writable = false;

@@ -149,6 +149,10 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   LONG ReadNextLocked(LONG* position, void* buffer, LONG size, std::string* localAddr, std::string* remoteAddr,
                       std::string* time, std::string* typeText);
   void LogCloseLocked();
+  // Writes what is gathered. When the write fails those records are not in the file: the record
+  // counter goes back by them and the rows that were given their numbers lose them, so every
+  // number still held names a record on disk.
+  bool LogFlushLocked();
 
   MonListMon* m_list = nullptr;
   AppProfile* m_application = nullptr;

@@ -40,19 +40,39 @@ LONG PelorinCThreadMonListMon::LogUseCurrent(int reopen) {
 }
 
 void PelorinCThreadMonListMon::LogCloseLocked() {
+  LogFlushLocked();
   m_file.Close();
   m_logOpen = false;
 }
 
+bool PelorinCThreadMonListMon::LogFlushLocked() {
+  const std::size_t gathered = m_file.PendingRecords();
+  if (gathered == 0 || m_file.Flush()) return true;
+  const DWORD counter = m_recordCounter.load();
+  const DWORD kept = counter > gathered ? counter - static_cast<DWORD>(gathered) : 0;
+  m_recordCounter.store(kept);
+  if (!m_list) return false;
+  // The lost records were numbered kept .. counter - 1; the next records take those numbers.
+  std::lock_guard<std::recursive_mutex> records(m_list->RecordsLock());
+  const int count = m_list->GetItemCount();
+  for (int row = 0; row < count; ++row) {
+    auto* record = reinterpret_cast<_MonListMonItemData*>(m_list->GetItemData(row));
+    if (!record || !record->logLink) continue;
+    const DWORD number = record->logLink->logRecordNumber;
+    if (number >= kept && number < counter) record->logLink->logRecordNumber = 0;
+  }
+  return false;
+}
+
 void PelorinCThreadMonListMon::LogFlush() {
   CriticalSectionLock lock(m_logLock);
-  if (m_file.IsOpen()) m_file.Flush();
+  LogFlushLocked();
 }
 
 void PelorinCThreadMonListMon::LogGather(bool gather) {
   CriticalSectionLock lock(m_logLock);
   m_gathering = gather;
-  if (!gather && m_file.IsOpen()) m_file.Flush();
+  if (!gather) LogFlushLocked();
 }
 
 BOOL PelorinCThreadMonListMon::IsLogOpen() {
@@ -86,21 +106,22 @@ LONG PelorinCThreadMonListMon::LogWrite(const void* data, LONG length, const cha
     if (!m_logOpen) return 0;
     const std::size_t offset = m_file.PendingBytes();
     if (!m_file.AppendRecord(&header, kHeaderBytes, data, static_cast<std::size_t>(length))) return 0;
+    // Counted as gathered; a failed write takes the count back (LogFlushLocked).
+    m_recordCounter.fetch_add(1);
     if (position) {
       // A record's position is fixed when it is written (two writers may share the file): a
       // caller who asks for it has the record written now.
-      if (!m_file.Flush()) return 0;
+      if (!LogFlushLocked()) return 0;
       *position = static_cast<DWORD>(m_file.LastBlockPosition() + offset);
     } else if (m_file.IsBlockFull()) {
       // Records are gathered and written in blocks: when a block is full, at the end of a pass,
       // before any read, when the log closes and, outside a pass, once the block's first record
       // is kLogMaxAge old (at the next write, or by this thread, which is woken for it).
-      m_file.Flush();
+      LogFlushLocked();
     } else if (!m_gathering) {
-      if (m_file.IsDue(std::chrono::steady_clock::now(), kLogMaxAge)) m_file.Flush();
+      if (m_file.IsDue(std::chrono::steady_clock::now(), kLogMaxAge)) LogFlushLocked();
       else wake = offset == 0;
     }
-    m_recordCounter.fetch_add(1);
   }
   if (wake && !m_flushAsked.exchange(true)) PostThreadMessage(kLogFlushMessage);
   return length;
@@ -123,6 +144,7 @@ void PelorinCThreadMonListMon::LogFlushWhenDue() {
 LONG PelorinCThreadMonListMon::LogReadNext(LONG* position, void* buffer, LONG size, std::string* localAddr,
                                            std::string* remoteAddr, std::string* time, std::string* typeText) {
   CriticalSectionLock lock(m_logLock);
+  LogFlushLocked();
   return ReadNextLocked(position, buffer, size, localAddr, remoteAddr, time, typeText);
 }
 
@@ -160,6 +182,7 @@ LONG PelorinCThreadMonListMon::LogRead(LONG position, void* buffer, LONG size, s
                                        std::string* remoteAddr, std::string* time, std::string* typeText) {
   CriticalSectionLock lock(m_logLock);
   if (!m_file.IsOpen() || !buffer || size < 1 || position < 0) return -1;
+  LogFlushLocked();
   const std::uint64_t saved = m_file.Tell();
   m_file.Seek(static_cast<std::uint64_t>(position));
   LONG result = -1;
@@ -193,6 +216,7 @@ LONG PelorinCThreadMonListMon::LogGetMaxRecNum() {
     if (m_logName.empty() || !m_file.Open(m_logName, ConnectLogFile::Mode::ReadOnly)) return 0;
     openedHere = true;
   }
+  LogFlushLocked();
   const std::uint64_t saved = m_file.Tell();
   m_file.Seek(0);
   LONG last = 0;
