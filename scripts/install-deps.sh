@@ -11,6 +11,7 @@ packages=(
   tcpdump iproute2 iputils-ping procps
   nftables traceroute mtr-tiny
   libcap2-bin patchelf desktop-file-utils dpkg-dev
+  clang libclang-rt-14-dev ccache
 )
 
 missing=()

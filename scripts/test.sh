@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs every test. The last lines are CTest's summary.
+# and runs every test, then every fuzz target for a short fixed time (scripts/fuzz.sh). Fails when
+# either fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,5 +16,5 @@ cmake --build build-test
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
-cd build-test
-exec ctest --output-on-failure -j2 --timeout 600
+(cd build-test && ctest --output-on-failure -j2 --timeout 600)
+scripts/fuzz.sh 25
