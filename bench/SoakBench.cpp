@@ -3,8 +3,11 @@
 // at a steady rate and TCP connections open and close. Every minute it prints the resident memory
 // of the process and what the panes have done; at the end the kernel's drop count for the packet
 // pane's capture and how long the shutdown of all four took. Needs root (capture on lo).
+// The connections pane keeps a row for every connection that has gone unless it shows current
+// connections only (--current-only), so without that its rows, and the memory, grow with the
+// connections made.
 //
-//   build-rel/bin/SoakBench [--minutes=30] [--rate=5000]
+//   build-rel/bin/SoakBench [--minutes=30] [--rate=5000] [--current-only]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
@@ -128,7 +131,9 @@ void ChurnConnections(const std::atomic<bool>& stop, std::atomic<std::uint64_t>&
 
 int main(int argc, char** argv) {
   int minutes = 30, rate = 5000;
+  bool currentOnly = false;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--current-only") == 0) currentOnly = true;
     if (std::strncmp(argv[i], "--minutes=", 10) == 0) minutes = std::atoi(argv[i] + 10);
     if (std::strncmp(argv[i], "--rate=", 7) == 0) rate = std::atoi(argv[i] + 7);
   }
@@ -161,6 +166,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   connections->Scanner()->SetScan(1000);
+  connections->SetShowCurrentOnly(currentOnly ? 1 : 0);
   packets->ListStart();
   connections->ListStart();
   protocols->ListStart();
@@ -177,15 +183,15 @@ int main(int argc, char** argv) {
   std::thread tcp(ChurnConnections, std::cref(stop), std::ref(made));
 
   std::printf("soak: %d min, %d packets/s on lo, four panes; load %s\n", minutes, rate, LoadAverage().c_str());
-  std::printf("minute  rss_kb  packets_sent  frames_read  packet_rows  connections  connection_passes  load\n");
+  std::printf("minute  rss_kb  packets_sent  frames_read  packet_rows  connections  connection_rows  passes  load\n");
   const auto start = Clock::now();
   std::vector<long> resident;
   for (int minute = 1; minute <= minutes; ++minute) {
     UiPump::Instance().PumpUntil([&] { return Clock::now() - start >= std::chrono::minutes(minute); }, 61000);
     resident.push_back(ResidentKb());
-    std::printf("%6d  %6ld  %12llu  %11llu  %11d  %11llu  %17llu  %s\n", minute, resident.back(),
+    std::printf("%6d  %6ld  %12llu  %11llu  %11d  %11llu  %15d  %6llu  %s\n", minute, resident.back(),
                 static_cast<unsigned long long>(sent.load()), static_cast<unsigned long long>(capture->GetFramesRead()),
-                packets->GetItemCount(), static_cast<unsigned long long>(made.load()),
+                packets->GetItemCount(), static_cast<unsigned long long>(made.load()), connections->GetItemCount(),
                 static_cast<unsigned long long>(connections->Scanner()->GetPassCount()), LoadAverage().c_str());
     std::fflush(stdout);
   }

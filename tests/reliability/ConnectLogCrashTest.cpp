@@ -40,7 +40,7 @@ class ConnectLogCrash : public ConnectionsTest {};
 TEST_F(ConnectLogCrash, KilledWhileLoggingLeavesWholeRecordsThatReload) {
   CrashChild child("connections");
   ASSERT_TRUE(child.Started());
-  ASSERT_TRUE(reliability_test::WaitFor([&] { return std::filesystem::exists(m_dir + "/ready"); }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(m_dir + "/ready"); }, 20000));
 
   // Connections come and go under the scanner until the log holds a few thousand records.
   Socket listener = ListenTcp();
@@ -84,7 +84,7 @@ TEST_F(ConnectLogCrash, ProfileWritesKilledAtAnyMomentLeaveAWholeStore) {
   for (int kill = 0; kill < 6; ++kill) {
     CrashChild child("profile");
     ASSERT_TRUE(child.Started());
-    ASSERT_TRUE(reliability_test::WaitFor([&] { return std::filesystem::exists(m_dir + "/ready"); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(m_dir + "/ready"); }, 20000));
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
     ASSERT_TRUE(child.Kill());
     std::filesystem::remove(m_dir + "/ready");

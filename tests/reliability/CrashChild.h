@@ -7,11 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 extern char** environ;
 
@@ -52,17 +50,6 @@ class CrashChild {
 inline bool IsCrashChild(const char* role) {
   const char* value = std::getenv("PELORIN_CRASH_ROLE");
   return value != nullptr && std::string(value) == role;
-}
-
-// Bounded wait for a condition polled every few ms.
-template <typename Condition>
-bool WaitFor(Condition condition, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return condition();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 }  // namespace reliability_test

@@ -70,7 +70,7 @@ TEST(PacketLogCrash, KilledWhileCapturingLeavesWholeRecordsThatReloadAndAppend) 
   const std::string log = env.LogPath();
   CrashChild child("capture");
   ASSERT_TRUE(child.Started());
-  ASSERT_TRUE(reliability_test::WaitFor([&] { return std::filesystem::exists(env.File("ready")); }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(env.File("ready")); }, 20000));
 
   // About 1.5 MB of records (some 4,400 packets), then the kill, in the middle of whatever the
   // capture thread and its writer are doing.
