@@ -50,6 +50,11 @@ struct RampaStatisticsReply {
   // Writes the reply of an engine that has made no blocks: its own address, a lead of zeros as
   // the first area, no entries.
   static void WriteNoBlocks(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress);
+  // Writes the entries that fit (the first ones) and returns how many that was.
+  static std::size_t Write(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress,
+                           const std::vector<RampaStatisticsEntry>& entries);
+  // The most entries a payload of this size holds.
+  static std::size_t Capacity(std::size_t size);
 
   Status status = Status::Refused;
   std::uint32_t engineAddress = 0;  // network byte order
