@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstddef>
 #include <climits>
 #include <cstring>
@@ -269,7 +270,8 @@ std::uint32_t RamparoEngine::Apply() {
     return 0;
   }
   const std::vector<std::string> blocked = BlockedProcessNames();
-  if (!blocked.empty() && !m_group.Open(&error)) m_group.Close();
+  if (!blocked.empty() && !m_group.Open(&error))  // the rules still apply; the console has no place for this
+    std::fprintf(stderr, "RamparoThreadApp: processes cannot be blocked: %s\n", error.c_str());
   if (m_group.IsOpen()) m_group.Update(blocked);
   if (m_settings.logBlocks != 0 && m_log.Fd() < 0) m_log.Open(RamparoRuleSet::kLogGroup, &error);
   const std::string batch = RamparoRuleSet::Build(m_rules, m_settings, m_group.IsOpen() ? &m_group.Nft() : nullptr);

@@ -9,7 +9,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
+
+#include "platform/IpHelper.h"
+#include "platform/LastError.h"
+#include "platform/ProcessHeap.h"
 
 namespace {
 
@@ -57,6 +62,21 @@ std::string ExecutableName(const std::string& pid) {
     path.resize(path.size() - deleted.size());
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A socket keeps the group its process had when it was made, so the connections a process
+// already has are torn down: its next ones are made in the blocked group.
+void CutConnections(const std::set<pid_t>& pids) {
+  void* block = nullptr;
+  if (pids.empty() || AllocateAndGetTcpExTableFromStack(&block, 0, GetProcessHeap(), 0, 2) != NO_ERROR) return;
+  const auto* table = static_cast<const MIB_TCPTABLE_EX*>(block);
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW_EX& row = table->table[i];
+    if (row.dwState == MIB_TCP_STATE_LISTEN || !pids.count(static_cast<pid_t>(row.dwProcessId))) continue;
+    MIB_TCPROW cut{MIB_TCP_STATE_DELETE_TCB, row.dwLocalAddr, row.dwLocalPort, row.dwRemoteAddr, row.dwRemotePort};
+    SetTcpEntry(&cut);
+  }
+  HeapFree(GetProcessHeap(), 0, block);
 }
 
 std::vector<pid_t> Members(const std::string& folder) {
@@ -125,6 +145,7 @@ std::size_t RamparoProcessGroup::Update(const std::vector<std::string>& blocked)
   DIR* proc = ::opendir("/proc");
   if (!proc) return Members(m_folder).size();
   const std::string inside = m_folder.substr(m_mount.size());
+  std::set<pid_t> moved;
   while (dirent* entry = ::readdir(proc)) {
     const std::string pid = entry->d_name;
     if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
@@ -134,8 +155,12 @@ std::size_t RamparoProcessGroup::Update(const std::vector<std::string>& blocked)
     const std::string group = GroupOf(pid);
     if (group.empty() || group == inside) continue;
     const pid_t id = static_cast<pid_t>(std::stol(pid));
-    if (MoveTo(id, m_folder)) m_origin[id] = m_mount + group;
+    if (MoveTo(id, m_folder)) {
+      m_origin[id] = m_mount + group;
+      moved.insert(id);
+    }
   }
   ::closedir(proc);
+  CutConnections(moved);
   return Members(m_folder).size();
 }

@@ -12,10 +12,12 @@
 // moved, since its table filters only that namespace; each goes back to the group it came from
 // when its name is allowed again or the engine ends.
 //
-// What it cannot do: a socket belongs to the group its process was in when the socket was
-// made, so sockets opened before the move are not blocked; processes are matched by the file
-// name of their executable, so every program of that name is blocked; and a process moved here
-// leaves its own group's resource limits while it is blocked.
+// A socket belongs to the group its process was in when the socket was made, so the TCP
+// connections a process has when it is moved are torn down. What it cannot do: UDP sockets
+// and listening sockets opened before the move are not blocked; processes are matched by the
+// file name of their executable, so every program of that name is blocked; a process moved
+// here leaves its own group's resource limits while it is blocked; and a process is only taken
+// up when the engine next looks (at once on a change, else within a second of its start).
 class RamparoProcessGroup {
  public:
   RamparoProcessGroup() = default;

@@ -6,8 +6,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
@@ -127,11 +127,6 @@ class EngineFilterTest : public ::testing::Test {
     }
     if (m_listener >= 0) ::close(m_listener);
     PeerNamespace::Run("nft delete table inet ramparo 2>/dev/null");
-    // The group of a killed engine, should the test have ended before a restart removed it.
-    struct stat net {};
-    if (::stat("/proc/self/ns/net", &net) == 0)
-      for (const char* mount : {"/sys/fs/cgroup/unified", "/sys/fs/cgroup"})
-        ::rmdir((std::string(mount) + "/ramparo-net" + std::to_string(net.st_ino)).c_str());
   }
 
   void Setting(const char* name, std::uint32_t value) {
@@ -282,23 +277,28 @@ TEST_F(EngineFilterTest, ABlockedProcessCannotConnectWhileOthersCan) {
                                             RegistryValue::String(m_folder.File("procs.prc"))));
   Rules({});
   StartFiltering();
-  // The process is running before the engine takes it up, as the processes window lists it.
-  const std::string connect = std::string(" -c 'read; exec 3<>/dev/tcp/") + PeerNamespace::kPeer + "/" +
-                              std::to_string(kPort) + " && echo connected' ";
+  // The process has a connection before the engine takes it up, as the processes window lists it.
+  const std::string peer = std::string("/dev/tcp/") + PeerNamespace::kPeer + "/" + std::to_string(kPort);
   const std::string fifo = m_folder.File("go");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  FILE* blocked = ::popen(("timeout 3 " + program + connect + "<" + fifo).c_str(), "r");
+  FILE* blocked = ::popen(("timeout 4 " + program + " -c 'trap \"\" PIPE; exec 3<>" + peer +
+                           " && echo early; read; echo x >&3 && echo kept; exec 4<>" + peer + " && echo connected' <" +
+                           fifo + " 2>/dev/null")
+                              .c_str(),
+                          "r");
   ASSERT_NE(blocked, nullptr);
   const int go = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-  ASSERT_TRUE(WaitFor([&] { return PeerNamespace::Run("pgrep -f " + program + " >/dev/null"); }, std::chrono::seconds(5)));
+  char line[64] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, blocked), nullptr);
+  ASSERT_STREQ(line, "early\n");
   Request(kRampaMsgSettings);
   ASSERT_EQ(::write(go, "\n", 1), 1);
   ::close(go);
-  char line[64] = {};
   const bool said = std::fgets(line, sizeof line, blocked) != nullptr;
   ::pclose(blocked);
-  EXPECT_FALSE(said) << line;
+  EXPECT_FALSE(said) << "its connection was torn down and a new one is dropped: " << line;
 
+  const std::string connect = " -c 'exec 3<>" + peer + " && echo connected' ";
   FILE* other = ::popen(("timeout 3 /bin/bash" + connect + "</dev/null").c_str(), "r");
   ASSERT_NE(other, nullptr);
   EXPECT_NE(std::fgets(line, sizeof line, other), nullptr);
