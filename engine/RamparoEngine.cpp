@@ -310,38 +310,41 @@ void RamparoEngine::WriteStatistics() {
   std::map<std::string, std::uint64_t> counters;
   if (!m_tableMade || !m_table.Counters(&counters)) counters.clear();
   // The console adds each reply to its totals, so a reply carries the blocks since the last one.
-  auto since = [&](const std::string& name) -> std::uint32_t {
-    const auto now = counters.find(name);
-    if (now == counters.end()) return 0;
-    std::uint64_t& reported = m_reported[name];
-    const std::uint64_t delta = now->second >= reported ? now->second - reported : now->second;
-    reported = now->second;
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(delta, UINT32_MAX));
-  };
+  // Counters that blocked nothing are left out; those beyond the 112 entries the payload holds
+  // wait for the next reply.
   std::vector<RampaStatisticsEntry> entries;
+  std::vector<std::pair<std::string, std::uint64_t>> counted;  // per entry: its counter now
+  auto add = [&](const std::string& name, RampaStatisticsEntry entry) {
+    const auto now = counters.find(name);
+    if (now == counters.end()) return;
+    // A counter below what was reported belongs to a new table: it counts from 0.
+    const std::uint64_t base = now->second >= m_reported[name] ? m_reported[name] : 0;
+    if (now->second == base) return;
+    entry.blockCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(now->second - base, UINT32_MAX));
+    entries.push_back(entry);
+    counted.emplace_back(name, base + entry.blockCount);
+  };
   const std::uint32_t protocol = RamparoRuleSet::ProtocolValue(m_settings);
   for (std::size_t i = 0; i < m_rules.size(); ++i) {
     if (!RamparoRuleSet::Applies(m_rules[i])) continue;
     const auto index = static_cast<std::int32_t>(i);
     for (const bool incoming : {true, false}) {
-      const std::uint32_t blocks = since("r" + std::to_string(i) + (incoming ? "_in" : "_out"));
-      if (blocks == 0) continue;  // rules that blocked nothing are left out: the payload holds 112 entries
       RampaStatisticsEntry entry;
-      entry.blockCount = blocks;
       entry.ruleCode = i == 0 ? (incoming ? kRuleZeroIn : kRuleZeroOut) : (incoming ? index : -index);
       entry.protocol = protocol;
       entry.firstAddress = m_rules[i].entries[kRuleRangeStart].address;
       entry.secondAddress = m_rules[i].entries[kRuleRangeEnd].address;
-      entries.push_back(entry);
+      std::string name = "r";  // in steps: GCC 12 at -O3 warns about the joined temporaries
+      name += std::to_string(i);
+      name += incoming ? "_in" : "_out";
+      add(name, entry);
     }
   }
   for (const bool incoming : {true, false}) {
-    const std::uint32_t blocks = since(incoming ? "proc_in" : "proc_out");
-    if (blocks == 0) continue;
     RampaStatisticsEntry entry;
-    entry.blockCount = blocks;
     entry.ruleCode = incoming ? kProcessBlockCode : -kProcessBlockCode;
-    entries.push_back(entry);
+    add(incoming ? "proc_in" : "proc_out", entry);
   }
-  RampaStatisticsReply::Write(payload, kRampaPayloadSize, m_address, entries);
+  const std::size_t written = RampaStatisticsReply::Write(payload, kRampaPayloadSize, m_address, entries);
+  for (std::size_t i = 0; i < written; ++i) m_reported[counted[i].first] = counted[i].second;
 }
