@@ -26,8 +26,9 @@ class RamparoEngine {
   RamparoEngine(const RamparoEngine&) = delete;
   RamparoEngine& operator=(const RamparoEngine&) = delete;
 
-  // Resolves the files, attaches to the block and announces the engine. False with a reason
-  // when the block cannot be attached or another engine already serves it.
+  // Resolves the files, attaches to the block, removes a table left by a killed engine and
+  // announces the engine. False with a reason when the block cannot be attached, or another
+  // engine already serves it or filters this network namespace.
   bool Start(std::string& error);
   // Removes the table, lowers "engine present" and "filtering" and lets go of the block.
   void Stop();

@@ -68,10 +68,6 @@ RampaStatisticsReply RampaStatisticsReply::Parse(const std::uint8_t* payload, st
   return reply;
 }
 
-void RampaStatisticsReply::WriteNoBlocks(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress) {
-  Write(payload, size, engineAddress, {});
-}
-
 std::size_t RampaStatisticsReply::Capacity(std::size_t size) {
   const std::size_t fixed = kSecondAreaBase + kLeadSize;
   return size < fixed ? 0 : (size - fixed) / (kFirstEntrySize + kSecondEntrySize);

@@ -47,10 +47,8 @@ struct RampaStatisticsReply {
   // being read cannot move a checked length under the reader.
   static RampaStatisticsReply Parse(const std::uint8_t* payload, std::size_t size);
 
-  // Writes the reply of an engine that has made no blocks: its own address, a lead of zeros as
-  // the first area, no entries.
-  static void WriteNoBlocks(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress);
-  // Writes the entries that fit (the first ones) and returns how many that was.
+  // Writes the engine's address and the entries that fit (the first ones), after a lead of
+  // zeros; returns how many entries that was. With none the console ignores the reply.
   static std::size_t Write(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress,
                            const std::vector<RampaStatisticsEntry>& entries);
   // The most entries a payload of this size holds.

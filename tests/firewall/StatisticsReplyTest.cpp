@@ -69,7 +69,7 @@ TEST_F(StatisticsReplyTest, RepliesWithoutContentAreIgnored) {
     EXPECT_EQ(Parse().status, Status::Ignored) << length << " " << count << " " << address;
   }
   // What an engine that made no blocks answers.
-  RampaStatisticsReply::WriteNoBlocks(m_payload.data(), m_payload.size(), kEngine);
+  RampaStatisticsReply::Write(m_payload.data(), m_payload.size(), kEngine, {});
   const RampaStatisticsReply none = Parse();
   EXPECT_EQ(none.status, Status::Ignored);
   EXPECT_EQ(none.engineAddress, kEngine);
