@@ -13,8 +13,6 @@
 // in one transaction or not at all.
 class RamparoRuleSet {
  public:
-  static constexpr const char* kFamily = "inet";
-  static constexpr const char* kTable = "ramparo";
   static constexpr std::uint16_t kLogGroup = 27;  // nflog group of the logged blocks
   // Logged blocks, over all rules: a flood writes at most this many 200-byte records a second
   // (4 KB/s), and up to the burst at once.
