@@ -5,9 +5,15 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstddef>
+#include <climits>
 #include <cstring>
 
 #include "common/ResultCodes.h"
@@ -15,6 +21,7 @@
 #include "controls/firewall/FirewallRuleFile.h"
 #include "controls/firewall/RampaSharedBlock.h"
 #include "controls/firewall/RampaStatisticsReply.h"
+#include "RamparoRuleSet.h"
 
 namespace {
 
@@ -40,6 +47,12 @@ std::uint32_t MachineAddress() {
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
+constexpr std::int32_t kProcessBlockCode = 6001;
+// Rule 0 has no negative: its outgoing blocks are reported with this code, its incoming ones
+// with 0x0FFFFFFF, both of which the console reads as rule 0.
+constexpr std::int32_t kRuleZeroIn = 0x0FFFFFFF;
+constexpr std::int32_t kRuleZeroOut = static_cast<std::int32_t>(0xF0000001u);
+
 }  // namespace
 
 RamparoEngine::RamparoEngine(std::string workingDir) : m_config(std::move(workingDir)) {}
@@ -62,6 +75,21 @@ bool RamparoEngine::TakeEngineLock() {
   return false;
 }
 
+bool RamparoEngine::TakeNamespaceLock() {
+  // One engine per network namespace, as there is one table: an abstract socket name belongs
+  // to the namespace and is let go by the system when its holder dies.
+  m_namespaceLock = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un name{};
+  name.sun_family = AF_UNIX;
+  const char kName[] = "ramparo-engine";
+  std::memcpy(name.sun_path + 1, kName, sizeof kName - 1);
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + sizeof kName - 1);
+  if (m_namespaceLock >= 0 && ::bind(m_namespaceLock, reinterpret_cast<const sockaddr*>(&name), size) == 0) return true;
+  if (m_namespaceLock >= 0) ::close(m_namespaceLock);
+  m_namespaceLock = -1;
+  return false;
+}
+
 bool RamparoEngine::Start(std::string& error) {
   m_interfaceFile = m_config.InterfaceFile();
   m_ruleFile = m_config.RuleFile();
@@ -78,6 +106,21 @@ bool RamparoEngine::Start(std::string& error) {
     m_view = nullptr;
     return false;
   }
+  if (!TakeNamespaceLock()) {
+    error = "another engine already filters this network namespace";
+    m_mem.MemDetach();
+    m_view = nullptr;
+    return false;
+  }
+  // A table left by an engine that was killed blocks by rules nobody serves: away with it. The
+  // ruleset is only read when there is none, so an engine that never filters changes nothing.
+  std::string nftError;
+  if (m_table.Exists() && !m_table.Run(RamparoRuleSet::Remove(), &nftError)) {
+    error = "cannot remove the table left by an earlier engine: " + nftError;
+    m_mem.MemDetach();
+    m_view = nullptr;
+    return false;
+  }
   m_address = MachineAddress();
   LoadSettings();
   RampaBlockSet(m_view, kRampaOffConsoleLock, 0);
@@ -86,6 +129,10 @@ bool RamparoEngine::Start(std::string& error) {
 }
 
 void RamparoEngine::Stop() {
+  if (m_tableMade) m_table.Run(RamparoRuleSet::Remove());
+  m_tableMade = false;
+  m_log.Close();
+  m_group.Close();
   if (m_view) {
     m_filtering = false;
     RampaBlockSet(m_view, kRampaOffFiltering, 0);
@@ -96,6 +143,10 @@ void RamparoEngine::Stop() {
   if (m_engineLock >= 0) {
     ::close(m_engineLock);
     m_engineLock = -1;
+  }
+  if (m_namespaceLock >= 0) {
+    ::close(m_namespaceLock);
+    m_namespaceLock = -1;
   }
 }
 
@@ -132,31 +183,38 @@ void RamparoEngine::Serve(std::uint32_t code) {
   m_lastCode = code;
   switch (static_cast<std::int32_t>(code)) {
     case kRampaMsgStart: {
-      const std::uint32_t result = LoadRules();
+      LoadRules();
       m_filtering = true;
+      const std::uint32_t result = Apply();
+      m_filtering = result == 0;  // a refused table is no firewall
       WriteReply(code, result, static_cast<std::uint32_t>(m_rules.size()));
       break;
     }
-    case kRampaMsgStop:
+    case kRampaMsgStop: {
       m_filtering = false;
-      WriteReply(code, 0, static_cast<std::uint32_t>(m_rules.size()));
+      const std::uint32_t result = Apply();
+      WriteReply(code, result, static_cast<std::uint32_t>(m_rules.size()));
       break;
+    }
     case kRampaMsgReloadRules: {
-      const std::uint32_t result = LoadRules();
+      std::uint32_t result = LoadRules();
+      if (result == 0) result = Apply();
       WriteReply(code, result, static_cast<std::uint32_t>(m_rules.size()));
       break;
     }
     case kRampaMsgSettings: {
-      const std::uint32_t result = LoadSettings();
+      std::uint32_t result = LoadSettings();
+      if (const std::uint32_t applied = Apply(); applied != 0) result = applied;
       WriteReply(code, result, static_cast<std::uint32_t>(m_processes.size()));
       break;
     }
     case kRampaMsgStatistics:
-      // No blocks are made here, so the reply holds no entries.
-      RampaStatisticsReply::WriteNoBlocks(static_cast<std::uint8_t*>(m_view) + kRampaOffPayload, kRampaPayloadSize,
-                                          m_address);
+      WriteStatistics();
       break;
     case kRampaMsgShutdown:
+      if (m_tableMade) m_table.Run(RamparoRuleSet::Remove());
+      m_tableMade = false;
+      m_filtering = false;
       m_shutdown = true;
       WriteReply(code, 0, 0);
       break;
@@ -197,4 +255,96 @@ std::uint32_t RamparoEngine::LoadSettings() {
   }
   m_processes = std::move(processes);
   return 0;
+}
+
+std::uint32_t RamparoEngine::Apply() {
+  // Nothing to change in the kernel before the first start.
+  if (!m_filtering && !m_tableMade) return 0;
+  std::string error;
+  if (!m_filtering) {
+    if (!m_table.Run(RamparoRuleSet::Empty(), &error)) return static_cast<std::uint32_t>(E_FAIL);
+    m_tableMade = true;
+    m_reported.clear();
+    m_log.Close();
+    m_group.Close();
+    return 0;
+  }
+  const std::vector<std::string> blocked = BlockedProcessNames();
+  if (!blocked.empty() && !m_group.Open(&error))  // the rules still apply; the console has no place for this
+    std::fprintf(stderr, "RamparoThreadApp: processes cannot be blocked: %s\n", error.c_str());
+  if (m_group.IsOpen()) m_group.Update(blocked);
+  if (m_settings.logBlocks != 0 && m_log.Fd() < 0) m_log.Open(RamparoRuleSet::kLogGroup, &error);
+  const std::string batch = RamparoRuleSet::Build(m_rules, m_settings, m_group.IsOpen() ? &m_group.Nft() : nullptr);
+  if (!m_table.Run(batch, &error)) return static_cast<std::uint32_t>(E_FAIL);
+  m_tableMade = true;
+  m_reported.clear();  // the new table counts from 0
+  if (blocked.empty()) m_group.Close();
+  return 0;
+}
+
+std::vector<std::string> RamparoEngine::BlockedProcessNames() const {
+  std::vector<std::string> names;
+  for (const _FirewallProcessRecord& record : m_processes) {
+    const void* zero = std::memchr(record.processName, 0, sizeof record.processName);
+    const std::size_t n = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - record.processName)
+                               : sizeof record.processName;
+    if (record.blocked != 0 && n > 0) names.emplace_back(record.processName, n);
+  }
+  return names;
+}
+
+void RamparoEngine::OnTick() {
+  if (m_filtering && m_group.IsOpen()) m_group.Update(BlockedProcessNames());
+}
+
+void RamparoEngine::OnLogReadable() {
+  m_log.Drain(m_settings.blockLogFile, [this](std::size_t rule, _FirewallRule* record) {
+    if (rule >= m_rules.size()) return false;
+    *record = m_rules[rule];
+    return true;
+  });
+}
+
+void RamparoEngine::WriteStatistics() {
+  auto* payload = static_cast<std::uint8_t*>(m_view) + kRampaOffPayload;
+  std::map<std::string, std::uint64_t> counters;
+  if (!m_tableMade || !m_table.Counters(&counters)) counters.clear();
+  // The console adds each reply to its totals, so a reply carries the blocks since the last one.
+  // Counters that blocked nothing are left out; those beyond the 112 entries the payload holds
+  // wait for the next reply.
+  std::vector<RampaStatisticsEntry> entries;
+  std::vector<std::pair<std::string, std::uint64_t>> counted;  // per entry: its counter now
+  auto add = [&](const std::string& name, RampaStatisticsEntry entry) {
+    const auto now = counters.find(name);
+    if (now == counters.end()) return;
+    // A counter below what was reported belongs to a new table: it counts from 0.
+    const std::uint64_t base = now->second >= m_reported[name] ? m_reported[name] : 0;
+    if (now->second == base) return;
+    entry.blockCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(now->second - base, UINT32_MAX));
+    entries.push_back(entry);
+    counted.emplace_back(name, base + entry.blockCount);
+  };
+  const std::uint32_t protocol = RamparoRuleSet::ProtocolValue(m_settings);
+  for (std::size_t i = 0; i < m_rules.size(); ++i) {
+    if (!RamparoRuleSet::Applies(m_rules[i])) continue;
+    const auto index = static_cast<std::int32_t>(i);
+    for (const bool incoming : {true, false}) {
+      RampaStatisticsEntry entry;
+      entry.ruleCode = i == 0 ? (incoming ? kRuleZeroIn : kRuleZeroOut) : (incoming ? index : -index);
+      entry.protocol = protocol;
+      entry.firstAddress = m_rules[i].entries[kRuleRangeStart].address;
+      entry.secondAddress = m_rules[i].entries[kRuleRangeEnd].address;
+      std::string name = "r";  // in steps: GCC 12 at -O3 warns about the joined temporaries
+      name += std::to_string(i);
+      name += incoming ? "_in" : "_out";
+      add(name, entry);
+    }
+  }
+  for (const bool incoming : {true, false}) {
+    RampaStatisticsEntry entry;
+    entry.ruleCode = incoming ? kProcessBlockCode : -kProcessBlockCode;
+    add(incoming ? "proc_in" : "proc_out", entry);
+  }
+  const std::size_t written = RampaStatisticsReply::Write(payload, kRampaPayloadSize, m_address, entries);
+  for (std::size_t i = 0; i < written; ++i) m_reported[counted[i].first] = counted[i].second;
 }

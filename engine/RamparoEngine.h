@@ -1,17 +1,22 @@
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "RamparoBlockLog.h"
 #include "RamparoEngineConfig.h"
+#include "RamparoNftTable.h"
+#include "RamparoProcessGroup.h"
 #include "common/FirewallProcessRecord.h"
 #include "common/FirewallRule.h"
 #include "controls/firewall/CRamparointerfaceMem.h"
 
 // The engine side of the shared block: it keeps "engine present" raised while attached, serves
-// one request at a time from the slot and answers with the reply flag. It loads the rule file,
-// the settings and the process list the console points it at, but it enforces no blocking:
-// it makes no blocks and therefore reports none.
+// one request at a time from the slot and answers with the reply flag. While filtering, the
+// active rules of the rule file, under the console's settings, and the blocked processes of the
+// process file are the engine's table in the kernel's packet filter (see RamparoRuleSet); its
+// counters answer the statistics request and its logged blocks go to the rule log.
 class RamparoEngine {
  public:
   static constexpr std::size_t kMaxRules = 65536;  // a bound on memory, far above any real rule set
@@ -21,11 +26,19 @@ class RamparoEngine {
   RamparoEngine(const RamparoEngine&) = delete;
   RamparoEngine& operator=(const RamparoEngine&) = delete;
 
-  // Resolves the files, attaches to the block and announces the engine. False with a reason
-  // when the block cannot be attached or another engine already serves it.
+  // Resolves the files, attaches to the block, removes a table left by a killed engine and
+  // announces the engine. False with a reason when the block cannot be attached, or another
+  // engine already serves it or filters this network namespace.
   bool Start(std::string& error);
-  // Lowers "engine present" and "filtering" and lets go of the block.
+  // Removes the table, lowers "engine present" and "filtering" and lets go of the block.
   void Stop();
+
+  // The descriptor that becomes readable when the kernel logged a block (-1: none), and the
+  // handler that writes the logged blocks to the rule log.
+  int LogFd() const { return m_log.Fd(); }
+  void OnLogReadable();
+  // Moves newly started processes of blocked names into the blocked group (every second or so).
+  void OnTick();
 
   // Serves the pending request, if any. Returns false once a shutdown request was answered or
   // the interface file was cut short under the block (IsLost).
@@ -42,13 +55,18 @@ class RamparoEngine {
   void WriteReply(std::uint32_t code, std::uint32_t result, std::uint32_t count);
   void Publish();  // the engine's own fields of the block
   bool TakeEngineLock();
+  bool TakeNamespaceLock();
+  std::uint32_t Apply();  // the table for the current rules and settings; the reply's result
+  void WriteStatistics();
+  std::vector<std::string> BlockedProcessNames() const;
 
   RamparoEngineConfig m_config;
   std::string m_interfaceFile;
   std::string m_ruleFile;
   CRamparointerfaceMem m_mem;
   void* m_view = nullptr;
-  int m_engineLock = -1;  // descriptor holding the one-engine-per-block lock
+  int m_engineLock = -1;     // descriptor holding the one-engine-per-block lock
+  int m_namespaceLock = -1;  // socket holding the one-engine-per-namespace name
   int m_created = 0;
   bool m_filtering = false;
   bool m_shutdown = false;
@@ -59,4 +77,9 @@ class RamparoEngine {
   RamparoEngineSettings m_settings;
   std::vector<_FirewallRule> m_rules;
   std::vector<_FirewallProcessRecord> m_processes;
+  RamparoNftTable m_table;
+  RamparoBlockLog m_log;
+  RamparoProcessGroup m_group;
+  bool m_tableMade = false;                          // the table exists, made by this engine
+  std::map<std::string, std::uint64_t> m_reported;  // counter packets already reported
 };

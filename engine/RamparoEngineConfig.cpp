@@ -48,7 +48,8 @@ RamparoEngineSettings RamparoEngineConfig::LoadSettings() const {
   settings.blockDirections = Number(kConsoleKey, "IpRamparoBlockDirections", 0);
   settings.usePelorinProInterface = Number(kConsoleKey, "UsePelorinProInterface", 0);
   settings.noPortMonitor = Number(kConsoleKey, "NoPortMonitor", 0);
-  settings.blockLogFile = Text(kEngineKey, "IpRamparoBlockLogFile");
+  // The rule log has to be somewhere for the console's View Log to find it.
+  settings.blockLogFile = PathValue("IpRamparoBlockLogFile", "RamparoBlockLog.log");
   settings.processFile = Text(kConsoleKey, "IpRamparoProcesses");
   if (settings.processFile.empty()) {
     // The console stores this default; the engine only follows it.

@@ -1,18 +1,22 @@
 // RamparoThreadApp: the firewall engine program that the console drives through the shared
-// interface file. This engine serves the console's requests and loads what the console
-// configures; it does not block any traffic yet.
+// interface file. It serves the console's requests and keeps the rules, the settings and the
+// blocked processes the console configures as its own table in the kernel's packet filter.
+#include <linux/capability.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <string>
 
 #include "RamparoEngine.h"
+#include "RamparoRuleSet.h"
 
 namespace {
 
@@ -34,14 +38,25 @@ void PrintHelp() {
       "rules, 1137 reload the settings and the process file, 1132 blocking statistics,\n"
       "1133 end the program.\n"
       "\n"
-      "This engine enforces no blocking: it loads the rules and the process list and answers\n"
-      "every request, but it blocks no traffic, so its statistics never report a block.\n"
+      "While filtering, the active rules are the nftables table \"inet ramparo\" of this network\n"
+      "namespace (no other table is touched); blocked processes are moved into a cgroup v2 group\n"
+      "whose sockets the table drops. Blocks are logged through nflog group %d, at most %d\n"
+      "records a second, to \"IpRamparoBlockLogFile\" (default: working directory/RamparoBlockLog.log).\n"
+      "The program needs CAP_NET_ADMIN.\n"
       "\n"
       "  --poll-ms N  look at the request slot every N milliseconds (1-1000, default %d)\n"
       "  --help       show this text\n"
       "\n"
-      "SIGTERM or SIGINT end the program cleanly, like request 1133.\n",
-      kDefaultPollMs);
+      "SIGTERM, SIGINT or SIGHUP end the program cleanly, like request 1133.\n",
+      RamparoRuleSet::kLogGroup, RamparoRuleSet::kLogPerSecond, kDefaultPollMs);
+}
+
+bool HasNetAdmin() {
+  __user_cap_header_struct header{};
+  header.version = _LINUX_CAPABILITY_VERSION_3;
+  __user_cap_data_struct data[2] = {};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  return (data[CAP_NET_ADMIN / 32].effective & (1u << (CAP_NET_ADMIN % 32))) != 0;
 }
 
 }  // namespace
@@ -68,12 +83,20 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  if (!HasNetAdmin()) {
+    std::fprintf(stderr,
+                 "RamparoThreadApp: the firewall needs the CAP_NET_ADMIN capability to manage its packet filter "
+                 "table; run it as root or give the program cap_net_admin (setcap cap_net_admin+ep)\n");
+    return 1;
+  }
+
   // The end signals arrive through a descriptor, so the loop ends between requests, never
   // inside one.
   sigset_t endSignals;
   sigemptyset(&endSignals);
   sigaddset(&endSignals, SIGTERM);
   sigaddset(&endSignals, SIGINT);
+  sigaddset(&endSignals, SIGHUP);
   if (sigprocmask(SIG_BLOCK, &endSignals, nullptr) != 0) return 1;
   const int signalFd = signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signalFd < 0) {
@@ -95,11 +118,17 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  auto lastTick = std::chrono::steady_clock::now();
   while (engine.Poll()) {
-    pollfd wait{signalFd, POLLIN, 0};
-    const int ready = ::poll(&wait, 1, pollMs);
-    if (ready > 0) break;  // SIGTERM or SIGINT
+    pollfd wait[2] = {{signalFd, POLLIN, 0}, {engine.LogFd(), POLLIN, 0}};
+    const int ready = ::poll(wait, engine.LogFd() >= 0 ? 2 : 1, pollMs);
     if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && (wait[0].revents & POLLIN)) break;  // SIGTERM, SIGINT or SIGHUP
+    if (ready > 0 && (wait[1].revents & POLLIN)) engine.OnLogReadable();
+    if (std::chrono::steady_clock::now() - lastTick >= std::chrono::seconds(1)) {
+      lastTick = std::chrono::steady_clock::now();
+      engine.OnTick();
+    }
   }
   const bool lost = engine.IsLost();
   if (lost)

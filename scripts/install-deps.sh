@@ -9,7 +9,7 @@ packages=(
   libpcap-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   tcpdump iproute2 iputils-ping procps
-  nftables traceroute mtr-tiny
+  nftables libnftables-dev libnetfilter-log-dev traceroute mtr-tiny
   libcap2-bin patchelf desktop-file-utils dpkg-dev
   clang libclang-rt-14-dev ccache
 )

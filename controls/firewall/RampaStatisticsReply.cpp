@@ -1,5 +1,6 @@
 #include "controls/firewall/RampaStatisticsReply.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -67,10 +68,33 @@ RampaStatisticsReply RampaStatisticsReply::Parse(const std::uint8_t* payload, st
   return reply;
 }
 
-void RampaStatisticsReply::WriteNoBlocks(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress) {
-  if (!payload || size < kFirstArea + kLeadSize) return;
-  std::memset(payload, 0, kFirstArea + kLeadSize);
-  PutLe32(payload + kLength, static_cast<std::uint32_t>(kLeadSize));
-  PutLe32(payload + kCount, 0);
+std::size_t RampaStatisticsReply::Capacity(std::size_t size) {
+  const std::size_t fixed = kSecondAreaBase + kLeadSize;
+  return size < fixed ? 0 : (size - fixed) / (kFirstEntrySize + kSecondEntrySize);
+}
+
+std::size_t RampaStatisticsReply::Write(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress,
+                                        const std::vector<RampaStatisticsEntry>& entries) {
+  if (!payload || size < kSecondAreaBase + kLeadSize) return 0;
+  const std::size_t n = std::min(entries.size(), Capacity(size));
+  const std::size_t length = kLeadSize + n * kFirstEntrySize;
+  std::memset(payload, 0, kSecondAreaBase + length + n * kSecondEntrySize);
+  PutLe32(payload + kLength, static_cast<std::uint32_t>(length));
+  PutLe32(payload + kCount, static_cast<std::uint32_t>(n));
   std::memcpy(payload + kEngineAddress, &engineAddress, sizeof engineAddress);
+  for (std::size_t i = 0; i < n; ++i) {
+    const RampaStatisticsEntry& entry = entries[i];
+    std::uint8_t* first = payload + kFirstArea + kLeadSize + i * kFirstEntrySize;
+    std::uint8_t* second = payload + kSecondAreaBase + length + i * kSecondEntrySize;
+    PutLe32(first + 0, entry.blockCount);
+    PutLe32(first + 8, static_cast<std::uint32_t>(entry.ruleCode));
+    PutLe32(first + 32, entry.protocol);
+    first[40] = static_cast<std::uint8_t>(entry.firstPort);
+    first[41] = static_cast<std::uint8_t>(entry.firstPort >> 8);
+    first[42] = static_cast<std::uint8_t>(entry.secondPort);
+    first[43] = static_cast<std::uint8_t>(entry.secondPort >> 8);
+    std::memcpy(second + 0, &entry.firstAddress, sizeof entry.firstAddress);
+    std::memcpy(second + 12, &entry.secondAddress, sizeof entry.secondAddress);
+  }
+  return n;
 }

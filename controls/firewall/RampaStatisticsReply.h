@@ -47,9 +47,12 @@ struct RampaStatisticsReply {
   // being read cannot move a checked length under the reader.
   static RampaStatisticsReply Parse(const std::uint8_t* payload, std::size_t size);
 
-  // Writes the reply of an engine that has made no blocks: its own address, a lead of zeros as
-  // the first area, no entries.
-  static void WriteNoBlocks(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress);
+  // Writes the engine's address and the entries that fit (the first ones), after a lead of
+  // zeros; returns how many entries that was. With none the console ignores the reply.
+  static std::size_t Write(std::uint8_t* payload, std::size_t size, std::uint32_t engineAddress,
+                           const std::vector<RampaStatisticsEntry>& entries);
+  // The most entries a payload of this size holds.
+  static std::size_t Capacity(std::size_t size);
 
   Status status = Status::Refused;
   std::uint32_t engineAddress = 0;  // network byte order

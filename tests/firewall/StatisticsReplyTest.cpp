@@ -69,7 +69,7 @@ TEST_F(StatisticsReplyTest, RepliesWithoutContentAreIgnored) {
     EXPECT_EQ(Parse().status, Status::Ignored) << length << " " << count << " " << address;
   }
   // What an engine that made no blocks answers.
-  RampaStatisticsReply::WriteNoBlocks(m_payload.data(), m_payload.size(), kEngine);
+  RampaStatisticsReply::Write(m_payload.data(), m_payload.size(), kEngine, {});
   const RampaStatisticsReply none = Parse();
   EXPECT_EQ(none.status, Status::Ignored);
   EXPECT_EQ(none.engineAddress, kEngine);
@@ -96,4 +96,24 @@ TEST_F(StatisticsReplyTest, ClaimsBeyondThePayloadAreRefused) {
   }
   EXPECT_EQ(RampaStatisticsReply::Parse(nullptr, 8192).status, Status::Refused);
   EXPECT_EQ(RampaStatisticsReply::Parse(m_payload.data(), 19).status, Status::Refused);
+}
+
+TEST_F(StatisticsReplyTest, AWrittenReplyReadsBackAndStopsAtWhatThePayloadHolds) {
+  std::vector<RampaStatisticsEntry> entries(200);
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    entries[i] = {static_cast<std::uint32_t>(i + 1), -static_cast<std::int32_t>(i), 6, 80, 443,
+                  static_cast<std::uint32_t>(i), 0x0200000Au};
+  const std::size_t written = RampaStatisticsReply::Write(m_payload.data(), m_payload.size(), kEngine, entries);
+  EXPECT_EQ(written, 112u) << "21 + 68 + n * 72 <= 8192";
+  const RampaStatisticsReply reply = Parse();
+  ASSERT_EQ(reply.status, Status::Ok);
+  ASSERT_EQ(reply.entries.size(), written);
+  const RampaStatisticsEntry& last = reply.entries.back();
+  EXPECT_EQ(last.blockCount, 112u);
+  EXPECT_EQ(last.ruleCode, -111);
+  EXPECT_EQ(last.protocol, 6u);
+  EXPECT_EQ(last.firstPort, 80);
+  EXPECT_EQ(last.secondPort, 443);
+  EXPECT_EQ(last.firstAddress, 111u);
+  EXPECT_EQ(last.secondAddress, 0x0200000Au);
 }

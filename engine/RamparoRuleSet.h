@@ -1,0 +1,45 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "RamparoEngineConfig.h"
+#include "common/FirewallRule.h"
+
+// The engine's table in the kernel's packet filter, written as one nft batch from the rule
+// file and the console's settings. Nothing taken from a file reaches the batch as text: rules
+// are named by their index and addresses are printed from their numbers, so no file can change
+// the batch's syntax. Every batch starts by replacing the whole table, so the kernel applies it
+// in one transaction or not at all.
+class RamparoRuleSet {
+ public:
+  static constexpr std::uint16_t kLogGroup = 27;  // nflog group of the logged blocks
+  // Logged blocks, over all rules: a flood writes at most this many 200-byte records a second
+  // (4 KB/s), and up to the burst at once.
+  static constexpr int kLogPerSecond = 20;
+  static constexpr int kLogBurst = 40;
+
+  // Blocked processes: the sockets of a cgroup v2 group, as nft names it (its path below the
+  // cgroup mount point that nft resolves, "/sys/fs/cgroup") and its depth in the hierarchy.
+  struct ProcessGroup {
+    std::string nftPath;
+    int level = 0;
+  };
+
+  // The full table: counters r<i>_in and r<i>_out for every rule applied (i is the rule's index
+  // in the file), proc_in and proc_out for the process group, and the chains.
+  static std::string Build(const std::vector<_FirewallRule>& rules, const RamparoEngineSettings& settings,
+                           const ProcessGroup* processes);
+  // The table without chains: the firewall stopped, the table kept.
+  static std::string Empty();
+  // Removes the table (an absent one is no error).
+  static std::string Remove();
+
+  // Whether a rule becomes kernel rules: active, blocking, with a From address.
+  static bool Applies(const _FirewallRule& rule);
+  // The nft protocol value of the statistics reply for these settings (0 all, else 6/17/1 or'ed).
+  static std::uint32_t ProtocolValue(const RamparoEngineSettings& settings);
+  // The log prefix that names a rule and its direction, and its reading; false for others.
+  static std::string LogPrefix(std::size_t rule, bool incoming);
+  static bool ParseLogPrefix(const char* prefix, std::size_t* rule, bool* incoming);
+};

@@ -1,0 +1,91 @@
+// The engine's pure parts: the nft batch made from rules and settings (what the kernel does
+// with it is the firewall tests' business) and the rule log record of a logged packet.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "RamparoBlockLog.h"
+#include "RamparoRuleSet.h"
+
+namespace {
+
+_FirewallRule Rule(const char* from, const char* to = nullptr, std::uint32_t active = 1) {
+  _FirewallRule rule{};
+  std::strcpy(rule.name, "a \" quote } and ; more");  // names never reach the batch
+  rule.active = active;
+  rule.entries[kRuleRangeStart] = {::inet_addr(from), 0xFFFFFFFFu, 0, 0};
+  if (to) rule.entries[kRuleRangeEnd] = {::inet_addr(to), 0xFFFFFFFFu, 0, 0};
+  rule.kind = 1;
+  return rule;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(RuleSetTest, OnlyActiveBlockingRulesWithAnAddressBecomeKernelRules) {
+  _FirewallRule allow = Rule("10.0.0.5");
+  allow.allow = 1;
+  _FirewallRule none = Rule("10.0.0.6");
+  none.entries[kRuleRangeStart].address = 0;
+  RamparoEngineSettings settings;  // defaults: icmp only, no direction chosen, logged
+  const std::string batch =
+      RamparoRuleSet::Build({Rule("10.0.0.1"), Rule("10.0.0.2", nullptr, 0), allow, none, Rule("10.0.0.9", "10.0.0.3")},
+                            settings, nullptr);
+  EXPECT_EQ(batch.rfind("add table inet ramparo\ndelete table inet ramparo\ntable inet ramparo {", 0), 0u)
+      << "the whole table is replaced in one transaction";
+  EXPECT_EQ(batch.find("quote"), std::string::npos);
+  EXPECT_EQ(Count(batch, " drop\n"), 4u) << "rules 0 and 4, both ways";
+  EXPECT_NE(batch.find("ip daddr 10.0.0.1 meta l4proto { icmp } limit name \"lograte\" log prefix \"ramparo o 0\" group 27"),
+            std::string::npos);
+  EXPECT_EQ(batch.find("10.0.0.2"), std::string::npos);
+  EXPECT_EQ(batch.find("10.0.0.5"), std::string::npos);
+  EXPECT_NE(batch.find("elements = { 10.0.0.1, 10.0.0.3-10.0.0.9 }"), std::string::npos);
+
+  settings.logBlocks = 0;
+  EXPECT_EQ(RamparoRuleSet::Build({Rule("10.0.0.1")}, settings, nullptr).find(" log "), std::string::npos);
+  settings.blockAll = 1;
+  settings.blockDirections = 2;
+  const RamparoRuleSet::ProcessGroup group{"unified/ramparo-net1", 1};
+  const std::string all = RamparoRuleSet::Build({Rule("10.0.0.1")}, settings, &group);
+  EXPECT_NE(all.find("ip daddr 10.0.0.1 counter name \"r0_out\" drop"), std::string::npos) << all;
+  EXPECT_NE(all.find("socket cgroupv2 level 1 \"unified/ramparo-net1\" counter name \"proc_in\" drop"),
+            std::string::npos);
+  EXPECT_EQ(RamparoRuleSet::ProtocolValue(settings), 0u);
+
+  settings.blockAll = 0;
+  settings.blockTcp = settings.blockUdp = settings.blockIcmp = 0;
+  EXPECT_EQ(Count(RamparoRuleSet::Build({Rule("10.0.0.1")}, settings, nullptr), " drop\n"), 0u)
+      << "no protocol chosen blocks nothing";
+}
+
+TEST(RuleSetTest, LoggedPacketsGiveTheOtherSidesAddressAndPortWithinTheCapturedBytes) {
+  // IPv4 with 4 bytes of options (header 24), TCP 10.1.1.1:80 -> 10.2.2.2:5000.
+  std::uint8_t packet[28] = {0x46, 0, 0, 28, 0, 0, 0x40, 0, 64, 6, 0, 0, 10, 1, 1, 1, 10, 2, 2, 2,
+                             1,    1, 1, 1,  0, 80, 0x13, 0x88};
+  const _FirewallRule rule = Rule("10.1.1.1");
+  _FirewallRuleLogRecord record;
+  ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
+  EXPECT_EQ(record.blockedAddress, ::inet_addr("10.1.1.1"));
+  EXPECT_EQ(ntohs(record.blockedPort), 80);
+  EXPECT_EQ(std::memcmp(&record.rule, &rule, sizeof rule), 0);
+  ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, false, rule, &record));
+  EXPECT_EQ(record.blockedAddress, ::inet_addr("10.2.2.2"));
+  EXPECT_EQ(ntohs(record.blockedPort), 5000);
+
+  ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, 26, true, rule, &record));
+  EXPECT_EQ(record.blockedPort, 0) << "ports cut off by the capture are not read";
+  packet[7] = 1;  // a later fragment carries no ports
+  ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
+  EXPECT_EQ(record.blockedPort, 0);
+  EXPECT_FALSE(RamparoBlockLog::MakeRecord(packet, 19, true, rule, &record));
+  packet[0] = 0x4F;  // a header longer than the capture
+  EXPECT_FALSE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
+  packet[0] = 0x65;
+  EXPECT_FALSE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record)) << "not IPv4";
+}

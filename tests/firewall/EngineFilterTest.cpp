@@ -1,0 +1,312 @@
+// The engine as a firewall: the real program filtering the test's private namespace, with a
+// peer namespace behind a veth pair to block.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "FirewallTestSupport.h"
+#include "PeerNamespace.h"
+#include "PrivateNetwork.h"
+#include "common/FirewallRuleLogRecord.h"
+#include "common/FieldText.h"
+#include "common/FirewallProcessRecord.h"
+#include "common/FirewallRule.h"
+#include "controls/firewall/CRampaMem.h"
+#include "controls/firewall/FirewallProcessFile.h"
+#include "controls/firewall/FirewallRuleFile.h"
+#include "controls/firewall/RampaEngineProcess.h"
+#include "controls/firewall/RampaSharedBlock.h"
+#include "controls/firewall/RampaStatisticsReply.h"
+#include "platform/Registry.h"
+
+namespace {
+
+const char kConsoleKey[] = "Software\\DunmereIncProducts\\Setup\\IpRamparo";
+const char kEngineKey[] = "Software\\DunmereIncProducts\\Setup\\RamparoThreadApp";
+constexpr std::uint16_t kPort = 4555;
+
+std::uint32_t Address(const char* dotted) { return ::inet_addr(dotted); }
+
+_FirewallRule Rule(const char* name, const char* from, const char* to = nullptr, bool active = true) {
+  _FirewallRule rule{};
+  SetFieldText(rule.name, name);
+  rule.active = active ? 1 : 0;
+  rule.entries[kRuleRangeStart] = {Address(from), 0xFFFFFFFFu, 0, 0};
+  if (to) rule.entries[kRuleRangeEnd] = {Address(to), 0xFFFFFFFFu, 0, 0};
+  rule.kind = 1;
+  return rule;
+}
+
+sockaddr_in Endpoint(const char* address, std::uint16_t port) {
+  sockaddr_in endpoint{};
+  endpoint.sin_family = AF_INET;
+  endpoint.sin_port = htons(port);
+  endpoint.sin_addr.s_addr = Address(address);
+  return endpoint;
+}
+
+// A socket bound in the namespace of the calling thread.
+int Bound(int type, const char* address, std::uint16_t port) {
+  const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  const sockaddr_in endpoint = Endpoint(address, port);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  if (type == SOCK_STREAM) ::listen(fd, 16);
+  return fd;
+}
+
+bool Connects(const char* address, std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const sockaddr_in endpoint = Endpoint(address, port);
+  ::connect(fd, reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint);
+  pollfd wait{fd, POLLOUT, 0};
+  int error = -1;
+  socklen_t size = sizeof error;
+  const bool done = ::poll(&wait, 1, 700) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0;
+  ::close(fd);
+  return done && error == 0;
+}
+
+// One datagram from a socket to a receiver: whether it arrived.
+bool Delivered(int from, int to, const char* toAddress) {
+  const sockaddr_in endpoint = Endpoint(toAddress, kPort);
+  ::sendto(from, "x", 1, 0, reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint);
+  pollfd wait{to, POLLIN, 0};
+  char byte;
+  return ::poll(&wait, 1, 500) == 1 && ::recv(to, &byte, 1, 0) == 1;
+}
+
+bool Pings(const char* address) { return PeerNamespace::Run(std::string("ping -q -c 1 -W 1 ") + address + " >/dev/null"); }
+
+std::vector<_FirewallRuleLogRecord> LogRecords(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<_FirewallRuleLogRecord> records;
+  _FirewallRuleLogRecord record;
+  while (in.read(reinterpret_cast<char*>(&record), sizeof record)) records.push_back(record);
+  return records;
+}
+
+std::string Tables() {
+  FILE* pipe = ::popen("nft list tables", "r");
+  std::string text;
+  char buffer[256];
+  while (pipe && std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
+  if (pipe) ::pclose(pipe);
+  return text;
+}
+
+class EngineFilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!InPrivateNetwork()) GTEST_SKIP() << "the engine filters only as root, in a namespace of the test's own";
+    ASSERT_TRUE(m_peer.Ok());
+    ::setenv("PELORIN_REGISTRY", m_registry.c_str(), 1);
+    Setting("IpRamparoBlockAll", 1);
+    Setting("IpRamparoBlockDirections", 3);
+    Setting("IpRamparoLog", 1);
+    m_listener = m_peer.InPeerThread([] { return Bound(SOCK_STREAM, PeerNamespace::kPeer, kPort); });
+    ASSERT_GE(m_listener, 0);
+  }
+  void TearDown() override {
+    // Ended as a user would, so it moves blocked processes back and removes its group.
+    if (m_engine.IsRunning() && !(m_engine.Signal(SIGTERM) && m_engine.WaitForExit(10000))) {
+      m_engine.Signal(SIGKILL);
+      m_engine.WaitForExit(10000);
+    }
+    if (m_listener >= 0) ::close(m_listener);
+    PeerNamespace::Run("nft delete table inet ramparo 2>/dev/null");
+  }
+
+  void Setting(const char* name, std::uint32_t value) {
+    ASSERT_TRUE(Registry(m_registry).SetValue(kConsoleKey, name, RegistryValue::Dword(value)));
+  }
+  void Rules(const std::vector<_FirewallRule>& rules) { ASSERT_TRUE(FirewallRuleFile::Write(m_rules, rules)); }
+  // The engine started and attached, the firewall started.
+  void StartFiltering() {
+    ASSERT_TRUE(m_engine.Start(PELORIN_ENGINE_DIR, m_folder.Path()));
+    ASSERT_TRUE(WaitFor([&] { return PeekBlock(m_folder.File("RamparoInterfaceMem.mem"), kRampaOffEnginePresent) != 0; },
+                        std::chrono::seconds(10)));
+    ASSERT_NE(m_console.MemAttach(), nullptr);
+    Request(kRampaMsgStart);
+    ASSERT_EQ(RampaBlockGet(m_console.MemGetView(), kRampaOffFiltering), 1u);
+  }
+  std::uint8_t* Request(std::int32_t code) {
+    std::uint8_t* reply = m_console.SendEngineMessageWithReturn(code, 0, 0, 1);
+    EXPECT_NE(reply, nullptr) << code;
+    return reply;
+  }
+
+  PeerNamespace m_peer;
+  TempFolder m_folder;
+  std::string m_registry = m_folder.File("registry.reg");
+  std::string m_rules = m_folder.File("Ramparo.cfg");
+  CRampaMem m_console{nullptr, "RamparoInterfaceMem.mem", m_folder.File("RamparoInterfaceMem.mem")};
+  RampaEngineProcess m_engine;
+  int m_listener = -1;
+};
+
+}  // namespace
+
+TEST_F(EngineFilterTest, ABlockedPeerIsUnreachableLoggedAndCountedUntilTheRuleIsDeactivated) {
+  ASSERT_TRUE(Pings(PeerNamespace::kPeer));
+  Rules({Rule("elsewhere", "192.0.2.1"), Rule("peer", PeerNamespace::kPeer)});
+  StartFiltering();
+  EXPECT_FALSE(Pings(PeerNamespace::kPeer));
+  EXPECT_FALSE(Connects(PeerNamespace::kPeer, kPort));
+
+  // Our echo request and SYNs were dropped on the way out, by rule 1.
+  const RampaStatisticsReply statistics = RampaStatisticsReply::Parse(Request(kRampaMsgStatistics), kRampaPayloadSize);
+  ASSERT_EQ(statistics.status, RampaStatisticsReply::Status::Ok);
+  ASSERT_EQ(statistics.entries.size(), 1u);
+  EXPECT_EQ(statistics.entries[0].ruleCode, -1);
+  EXPECT_GE(statistics.entries[0].blockCount, 2u);
+  EXPECT_EQ(statistics.entries[0].firstAddress, Address(PeerNamespace::kPeer));
+  EXPECT_EQ(statistics.entries[0].protocol, 0u) << "every protocol";
+  EXPECT_EQ(RampaStatisticsReply::Parse(Request(kRampaMsgStatistics), kRampaPayloadSize).status,
+            RampaStatisticsReply::Status::Ignored)
+      << "a reply holds the blocks since the one before, as the console adds them up";
+
+  const std::string log = m_folder.File("RamparoBlockLog.log");
+  EXPECT_EQ(Registry(m_registry).GetValue(kEngineKey, "IpRamparoBlockLogFile"), RegistryValue::String(log));
+  ASSERT_TRUE(WaitFor([&] { return LogRecords(log).size() >= 2; }, std::chrono::seconds(5)));
+  const auto records = LogRecords(log);
+  EXPECT_EQ(GetFieldText(records[0].rule.name), "peer");
+  EXPECT_EQ(records[0].rule.entries[kRuleRangeStart].address, Address(PeerNamespace::kPeer));
+  for (const auto& record : records) EXPECT_EQ(record.blockedAddress, Address(PeerNamespace::kPeer));
+  EXPECT_EQ(records[0].blockedPort, 0u) << "the echo request has no port";
+  EXPECT_EQ(ntohs(records[1].blockedPort), kPort);
+  EXPECT_GE(records[0].time.year, 2024u);
+  EXPECT_EQ(std::filesystem::file_size(log) % 200, 0u);
+
+  Rules({Rule("elsewhere", "192.0.2.1"), Rule("peer", PeerNamespace::kPeer, nullptr, false)});
+  Request(kRampaMsgReloadRules);
+  EXPECT_TRUE(Pings(PeerNamespace::kPeer));
+  EXPECT_TRUE(Connects(PeerNamespace::kPeer, kPort));
+
+  Rules({Rule("peer", PeerNamespace::kPeer)});
+  Request(kRampaMsgReloadRules);
+  Request(kRampaMsgStop);
+  EXPECT_TRUE(Pings(PeerNamespace::kPeer)) << "a stopped firewall blocks nothing";
+  EXPECT_NE(Tables().find("inet ramparo"), std::string::npos) << "stopping empties the table";
+  Request(kRampaMsgShutdown);
+  ASSERT_TRUE(m_engine.WaitForExit(10000));
+  EXPECT_EQ(Tables(), "") << "shutting down removes the table";
+}
+
+TEST_F(EngineFilterTest, RangesDirectionsAndProtocolsChooseWhatIsBlocked) {
+  const int here = Bound(SOCK_DGRAM, PeerNamespace::kHere, kPort);
+  const int there = m_peer.InPeerThread([] { return Bound(SOCK_DGRAM, PeerNamespace::kPeer, kPort); });
+  ASSERT_GE(here, 0);
+  ASSERT_GE(there, 0);
+  // A range written high to low still covers the peer.
+  Rules({Rule("range", "10.77.0.9", "10.77.0.2")});
+  Setting("IpRamparoBlockAll", 0);
+  Setting("IpRamparoBlockUdp", 1);
+  Setting("IpRamparoBlockIcmp", 0);
+  Setting("IpRamparoBlockDirections", 1);  // incoming
+  StartFiltering();
+  EXPECT_TRUE(Delivered(here, there, PeerNamespace::kPeer));
+  EXPECT_FALSE(Delivered(there, here, PeerNamespace::kHere));
+  EXPECT_TRUE(Pings(PeerNamespace::kPeer)) << "only udp is blocked";
+
+  Setting("IpRamparoBlockDirections", 2);  // outgoing
+  Request(kRampaMsgSettings);
+  EXPECT_FALSE(Delivered(here, there, PeerNamespace::kPeer));
+  EXPECT_TRUE(Delivered(there, here, PeerNamespace::kHere));
+
+  Setting("IpRamparoBlockUdp", 0);
+  Setting("IpRamparoBlockTcp", 1);
+  Request(kRampaMsgSettings);
+  EXPECT_TRUE(Delivered(here, there, PeerNamespace::kPeer));
+  EXPECT_FALSE(Connects(PeerNamespace::kPeer, kPort));
+
+  Rules({Rule("range", "10.77.0.3", "10.77.0.9")});  // the peer is outside it now
+  Request(kRampaMsgReloadRules);
+  EXPECT_TRUE(Connects(PeerNamespace::kPeer, kPort));
+  ::close(here);
+  ::close(there);
+}
+
+TEST_F(EngineFilterTest, AKilledEnginesTableIsReplacedOnRestartAndSignalsEndCleanly) {
+  Rules({Rule("peer", PeerNamespace::kPeer)});
+  StartFiltering();
+  ASSERT_TRUE(m_engine.Signal(SIGKILL));
+  ASSERT_TRUE(m_engine.WaitForExit(10000));
+  EXPECT_FALSE(Pings(PeerNamespace::kPeer)) << "the killed engine's table still blocks";
+
+  void* view = m_console.MemGetView();
+  RampaBlockSet(view, kRampaOffEnginePresent, 0);
+  RampaBlockSet(view, kRampaOffRequestPending, 0);
+  ASSERT_TRUE(m_engine.Start(PELORIN_ENGINE_DIR, m_folder.Path()));
+  ASSERT_TRUE(WaitFor([&] { return RampaBlockGet(view, kRampaOffEnginePresent) != 0; }, std::chrono::seconds(10)));
+  EXPECT_EQ(Tables(), "") << "the stale table is gone before the firewall starts";
+  EXPECT_TRUE(Pings(PeerNamespace::kPeer));
+  Request(kRampaMsgStart);
+  EXPECT_EQ(Tables(), "table inet ramparo\n");
+  EXPECT_FALSE(Pings(PeerNamespace::kPeer));
+
+  ASSERT_TRUE(m_engine.Signal(SIGHUP));
+  ASSERT_TRUE(m_engine.WaitForExit(10000));
+  EXPECT_EQ(RampaBlockGet(view, kRampaOffEnginePresent), 0u);
+  EXPECT_EQ(RampaBlockGet(view, kRampaOffFiltering), 0u);
+  EXPECT_EQ(Tables(), "");
+}
+
+TEST_F(EngineFilterTest, ABlockedProcessCannotConnectWhileOthersCan) {
+  // A program of a name of its own: every process of a blocked name is blocked.
+  const std::string name = "rampablock" + std::to_string(::getpid());
+  const std::string program = m_folder.File(name);
+  std::filesystem::copy_file("/bin/bash", program);
+  _FirewallProcessRecord record{};
+  SetFieldText(record.processName, name);
+  record.blocked = 1;
+  ASSERT_TRUE(FirewallProcessFile::Write(m_folder.File("procs.prc"), {record}));
+  ASSERT_TRUE(Registry(m_registry).SetValue(kConsoleKey, "IpRamparoProcesses",
+                                            RegistryValue::String(m_folder.File("procs.prc"))));
+  Rules({});
+  StartFiltering();
+  // The process has a connection before the engine takes it up, as the processes window lists it.
+  const std::string peer = std::string("/dev/tcp/") + PeerNamespace::kPeer + "/" + std::to_string(kPort);
+  const std::string fifo = m_folder.File("go");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  FILE* blocked = ::popen(("timeout 4 " + program + " -c 'trap \"\" PIPE; exec 3<>" + peer +
+                           " && echo early; read; echo x >&3 && echo kept; exec 4<>" + peer + " && echo connected' <" +
+                           fifo + " 2>/dev/null")
+                              .c_str(),
+                          "r");
+  ASSERT_NE(blocked, nullptr);
+  const int go = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+  char line[64] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, blocked), nullptr);
+  ASSERT_STREQ(line, "early\n");
+  Request(kRampaMsgSettings);
+  ASSERT_EQ(::write(go, "\n", 1), 1);
+  ::close(go);
+  const bool said = std::fgets(line, sizeof line, blocked) != nullptr;
+  ::pclose(blocked);
+  EXPECT_FALSE(said) << "its connection was torn down and a new one is dropped: " << line;
+
+  const std::string connect = " -c 'exec 3<>" + peer + " && echo connected' ";
+  FILE* other = ::popen(("timeout 3 /bin/bash" + connect + "</dev/null").c_str(), "r");
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(std::fgets(line, sizeof line, other), nullptr);
+  ::pclose(other);
+  EXPECT_STREQ(line, "connected\n");
+
+  const RampaStatisticsReply statistics = RampaStatisticsReply::Parse(Request(kRampaMsgStatistics), kRampaPayloadSize);
+  ASSERT_EQ(statistics.entries.size(), 1u);
+  EXPECT_EQ(statistics.entries[0].ruleCode, -6001);
+  EXPECT_GE(statistics.entries[0].blockCount, 1u);
+}
