@@ -347,19 +347,25 @@ void DlgIpMon::OnSetLink() {
 
 // --- logs ---
 
-void DlgIpMon::OnSaveLog() {
-  PelorinCThreadIpMon* thread = GetThread();
-  if (thread == nullptr) return;
-  SetDlgItemText(IDC_STATIC_LOG_PAGE, "");
-  KeepCurrentFolder keep;
+std::string DlgIpMon::AskForLinkLog(bool open) {
   FileDialogRequest request;
-  request.open = false;
+  request.open = open;
   request.filter = std::string(LinkLogFiles::kFilterName) + "|" + LinkLogFiles::kFilterPattern + "||";
   request.fileName = LinkLogFiles::DefaultName(GetWindowText());
   request.initialDir = m_folder;
   request.defaultExt = "cnl";
   std::string chosen;
-  if (!UiServices::Current().FileDialog(this, request, &chosen) || chosen.empty()) return;
+  if (!UiServices::Current().FileDialog(this, request, &chosen)) chosen.clear();
+  return chosen;
+}
+
+void DlgIpMon::OnSaveLog() {
+  PelorinCThreadIpMon* thread = GetThread();
+  if (thread == nullptr) return;
+  SetDlgItemText(IDC_STATIC_LOG_PAGE, "");
+  KeepCurrentFolder keep;
+  std::string chosen = AskForLinkLog(false);
+  if (chosen.empty()) return;
   chosen = LinkLogFiles::MakeCnlFileName(chosen);
   if (!m_list->LogSave(chosen)) {
     MessageBox(this, kSaveFailedText + chosen + ".", kSaveFailedCaption, MB_OK);
@@ -372,14 +378,8 @@ void DlgIpMon::OnLoadLog() {
   PelorinCThreadIpMon* thread = GetThread();
   if (thread == nullptr) return;
   KeepCurrentFolder keep;
-  FileDialogRequest request;
-  request.open = true;
-  request.filter = std::string(LinkLogFiles::kFilterName) + "|" + LinkLogFiles::kFilterPattern + "||";
-  request.fileName = LinkLogFiles::DefaultName(GetWindowText());
-  request.initialDir = m_folder;
-  request.defaultExt = "cnl";
-  std::string chosen;
-  if (!UiServices::Current().FileDialog(this, request, &chosen) || chosen.empty()) return;
+  const std::string chosen = AskForLinkLog(true);
+  if (chosen.empty()) return;
   if (!LinkLogFiles::IsCnlName(chosen)) {
     MessageBox(this, kInvalidFileText, kInvalidFileCaption, MB_OK);
     return;

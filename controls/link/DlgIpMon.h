@@ -119,6 +119,8 @@ class DlgIpMon : public Dialog {
   // After a load: the link, the flags and the title from the first row; the log buttons on.
   void TakeLinkFromRows();
   void ShowContextMenu(Point screenPoint);
+  // The file dialog for a link log, proposing the name made from the title; empty on Cancel.
+  std::string AskForLinkLog(bool open);
   bool HasSelectedRow() const;
   Window* OpeningList() const;
 

@@ -8,8 +8,6 @@
 #include "controls/link/LinkLogFiles.h"
 #include "controls/link/PelorinCThreadIpMon.h"
 #include "controls/packets/PacketLogLock.h"
-#include "platform/AppProfile.h"
-#include "ui/UiServices.h"
 
 IpMon::IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath)
     : MonListIpMon(app, std::move(registryPath), std::string()), m_link(link), m_protocol(std::move(protocol)) {}
