@@ -113,11 +113,10 @@ TEST_F(LinkLog, KeepsOnlyItsLinkAndSavesAndLoadsByteExact) {
   EXPECT_TRUE(LinkLogFiles::IsPacketLog(second_save));
   EXPECT_TRUE(TempLogs(m_folder).empty());
 
-  // A file with ".cnl" in its name that is no packet log is refused and the log stays.
-  const std::string impostor = m_env.File("x.cnl.bak");
-  WriteFileContents(impostor, logged.substr(0, logged.size() - 3));
-  EXPECT_FALSE(monitor->LogLoad(impostor));
-  EXPECT_EQ(thread->LogGet(), second_save);
+  // A cut-off log is refused; a save that cannot be written keeps the log as well.
+  const std::string cut = m_env.File("cut.cnl");
+  WriteFileContents(cut, logged.substr(0, logged.size() - 3));
+  EXPECT_FALSE(monitor->LogLoad(cut));
   EXPECT_FALSE(monitor->LogSave(m_env.File("missing-folder/x.cnl")));
   EXPECT_EQ(thread->LogGet(), second_save);
 
