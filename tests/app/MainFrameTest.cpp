@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
+// A pane's worker thread may clear its pane while the test thread notes a call of its own.
+std::mutex g_callsLock;
+
 // A real pane that notes what the frame asks of it.
 template <class Base>
 class Recording : public Base {
@@ -55,7 +59,10 @@ class Recording : public Base {
   // Notes the frame's call, not the calls the pane makes on itself while it runs.
   template <class Call>
   auto Noted(const char* what, Call call) {
-    if (m_depth == 0) m_calls->push_back(std::string(what) + " " + m_name);
+    if (m_depth == 0) {
+      std::lock_guard<std::mutex> lock(g_callsLock);
+      m_calls->push_back(std::string(what) + " " + m_name);
+    }
     ++m_depth;
     struct Leave {
       int& depth;
@@ -135,7 +142,10 @@ class MainFrameTest : public ::testing::Test {
     holder->UpdateItems(frame);
     return frame->GetMenu()->IsEnabled(id);
   }
-  Calls Taken() { return std::exchange(m_calls, {}); }
+  Calls Taken() {
+    std::lock_guard<std::mutex> lock(g_callsLock);
+    return std::exchange(m_calls, {});
+  }
 
   std::string m_folder;
   std::filesystem::path m_previousFolder;
