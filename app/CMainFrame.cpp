@@ -10,6 +10,7 @@
 #include "app/ProgramIcon.h"
 #include "common/Messages.h"
 #include "controls/connections/MonListMon.h"
+#include "controls/link/DlgIpMon.h"
 #include "controls/packets/DlgPelorinFilters.h"
 #include "controls/packets/MonListIpMon.h"
 #include "ui/UiServices.h"
@@ -140,6 +141,8 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PELORIN_CLOSE_WINDOW:
       // The filters window ends itself with OK or Cancel and asks its owner to delete it.
       if (m_filtersWindow && static_cast<HWND>(lParam) == m_filtersWindow->GetSafeHwnd()) CloseFiltersWindow();
+      // The link-log window asks the same when it is done.
+      if (m_linkLogWindow && static_cast<HWND>(lParam) == m_linkLogWindow->GetSafeHwnd()) CloseLinkLogWindow();
       return 0;
     default:
       break;
@@ -161,6 +164,7 @@ void CMainFrame::Shutdown() {
   m_closing = true;
   ShowWindow(SW_HIDE);
   if (m_filtersWindow) m_filtersWindow->ShowWindow(SW_HIDE);
+  CloseLinkLogWindow();
   if (MonListIpMon* packets = Packets()) packets->ListDlgCloseAll();
   if (MonListMon* connections = Connections()) connections->ListDlgCloseAll();
   for (Pane pane : {Pane::Packets, Pane::Connections, Pane::ProtocolStats, Pane::IpStats})

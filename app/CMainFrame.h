@@ -15,6 +15,7 @@ class MonListIpMon;
 class MonListStat;
 class MonListStatIp;
 class DlgPelorinFilters;
+class DlgIpMon;
 
 // The main window: menu, status bar and the four monitor panes stacked in its client area. It
 // prepares the profile values the panes read, creates each pane the first time it is shown,
@@ -63,6 +64,8 @@ class CMainFrame : public FrameWindow {
   void OnFileProperties();
   void OnScanProperties();
   void OnAppAbout();
+  // File > "Load Connections Link Log...": a link monitor without a link, kept by the frame.
+  void OnFileLoadLinkLog();
 
   // Places the visible panes one above the other.
   void StackPanes();
@@ -75,6 +78,7 @@ class CMainFrame : public FrameWindow {
   MonListStat* ProtocolStats() const;
   MonListStatIp* IpStats() const;
   DlgPelorinFilters* GetFiltersWindow() const { return m_filtersWindow.get(); }
+  DlgIpMon* GetLinkLogWindow() const { return m_linkLogWindow.get(); }
   int GetVisiblePanes() const { return m_visiblePanes; }
   bool IsScanning() const { return m_scanning; }
   bool IsFirstStartPending() const { return m_firstStartPending; }
@@ -111,6 +115,8 @@ class CMainFrame : public FrameWindow {
   void HidePane(Pane pane);
   void ReshowPane(Pane pane);
   void CloseFiltersWindow();
+  // Hides, closes and deletes the link-log window, if one is open.
+  void CloseLinkLogWindow();
   bool IsPacketThreadIdle() const;
   bool IsConnectionsThreadIdle() const;
   // Shows where the chosen page starts and reloads the packet pane from there.
@@ -126,6 +132,7 @@ class CMainFrame : public FrameWindow {
   std::array<std::unique_ptr<PelorinCListView>, kPaneCount> m_panes;
   std::array<bool, kPaneCount> m_hidden{};
   std::unique_ptr<DlgPelorinFilters> m_filtersWindow;  // the packet pane's filters window
+  std::unique_ptr<DlgIpMon> m_linkLogWindow;           // File > Load Connections Link Log
   int m_currentAdapter = -1;
   bool m_closing = false;
   bool m_scanning = true;  // until start-up says otherwise

@@ -7,6 +7,7 @@
 #include "controls/connections/PelorinCThreadMonListMon.h"
 #include "controls/framework/DlgPelorinLogSelect.h"
 #include "controls/framework/DlgPelorinScanProperties.h"
+#include "controls/link/DlgIpMon.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/packets/PelorinIpMonFilters.h"
@@ -19,9 +20,11 @@
 namespace {
 
 // Commands whose windows this program does not have yet: shown, never enabled.
-constexpr UINT kNotYetBuilt[] = {
-    ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD, ID_FILE_DEFAULT_LOGS,  ID_FILE_RULES_SELECT,
-    ID_FILE_DEFAULT_RULES,  ID_FILE_LOAD_LINK_LOG, ID_CONN_LINK_MONITOR, ID_PKT_LINK_MONITOR};
+constexpr UINT kNotYetBuilt[] = {ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD, ID_FILE_DEFAULT_LOGS,
+                                 ID_FILE_RULES_SELECT, ID_FILE_DEFAULT_RULES};
+
+constexpr char kLinkLogCaption[] = "Open Connections Link Log";
+constexpr int kLinkLogOffset = 20;  // px below the frame's top edge
 
 }  // namespace
 
@@ -67,6 +70,15 @@ void CMainFrame::MapPacketWindowCommands() {
   MapCommand(ID_PKT_FEED, onPackets(&MonListIpMon::MonListView));
   MapCommand(ID_PKT_COMPARE, onPackets(&MonListIpMon::MonListCompare));
   MapCommand(ID_PKT_COMPARE_ADD, onPackets(&MonListIpMon::MonListCompareAdd));
+  MapCommand(ID_PKT_LINK_MONITOR, onPackets(&MonListIpMon::MonListIpViewMon));
+  MapCommand(ID_CONN_LINK_MONITOR, [this] {
+    if (MonListMon* pane = Connections()) pane->MonListMonIpView();
+  });
+  MapCommand(ID_FILE_LOAD_LINK_LOG, [this] { OnFileLoadLinkLog(); });
+  MapUpdate(ID_PKT_LINK_MONITOR, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && m_currentAdapter >= 0); });
+  MapUpdate(ID_CONN_LINK_MONITOR,
+            [this](CmdUI& cmd) { cmd.Enable(Connections() != nullptr && m_currentAdapter >= 0); });
+  MapUpdate(ID_FILE_LOAD_LINK_LOG, [this](CmdUI& cmd) { cmd.Enable(!m_linkLogWindow && m_currentAdapter >= 0); });
   MapUpdate(ID_PKT_EXAMINE, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr); });
   MapUpdate(ID_PKT_FEED, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && Packets()->GetFeedWindow() == nullptr); });
   MapUpdate(ID_PKT_COMPARE,
@@ -218,6 +230,21 @@ void CMainFrame::OnFileProperties() {
 void CMainFrame::OnScanProperties() {
   DlgPelorinScanProperties dialog(this, m_application, Connections(), Packets(), ProtocolStats(), IpStats());
   dialog.DoModal();
+}
+
+void CMainFrame::OnFileLoadLinkLog() {
+  if (m_linkLogWindow || m_currentAdapter < 0) return;
+  const Rect frame = GetWindowRect();
+  m_linkLogWindow = std::make_unique<DlgIpMon>(this, m_application, m_registryPath,
+                                               Point{frame.left, frame.top + kLinkLogOffset}, kLinkLogCaption,
+                                               nullptr, nullptr, nullptr);
+}
+
+void CMainFrame::CloseLinkLogWindow() {
+  if (!m_linkLogWindow) return;
+  m_linkLogWindow->ShowWindow(SW_HIDE);
+  m_linkLogWindow->SendMessage(WM_CLOSE);
+  m_linkLogWindow.reset();
 }
 
 void CMainFrame::OnAppAbout() {

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "UdpRateSender.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "platform/AppProfile.h"
@@ -99,42 +100,7 @@ int RunSender(long rate, int payload, int seconds, const char* address, int port
   to.sin_port = htons(static_cast<std::uint16_t>(port));
   inet_pton(AF_INET, address, &to.sin_addr);
   if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return 1;
-  std::vector<char> bytes(static_cast<std::size_t>(payload), 'p');
-  constexpr int kBatch = 64;
-  iovec part{bytes.data(), bytes.size()};
-  mmsghdr messages[kBatch]{};
-  for (mmsghdr& m : messages) {
-    m.msg_hdr.msg_iov = &part;
-    m.msg_hdr.msg_iovlen = 1;
-  }
-  long sent = 0;
-  const auto start = Clock::now();
-  const auto end = start + std::chrono::seconds(seconds);
-  timespec tick{};
-  clock_gettime(CLOCK_MONOTONIC, &tick);
-  for (;;) {
-    const auto now = Clock::now();
-    if (now >= end) break;
-    long due = kBatch;
-    if (rate > 0) {
-      // Catch up to where the rate says we should be, so a late tick does not lower the rate.
-      due = static_cast<long>(std::chrono::duration<double>(now - start).count() * static_cast<double>(rate)) - sent;
-    }
-    while (due > 0) {
-      const int n = sendmmsg(fd, messages, static_cast<unsigned>(std::min<long>(due, kBatch)), 0);
-      if (n <= 0) break;  // a full queue: the next round tries again
-      sent += n;
-      due -= n;
-    }
-    if (rate > 0) {
-      tick.tv_nsec += 1000000;  // 1 ms ticks
-      if (tick.tv_nsec >= 1000000000) {
-        tick.tv_nsec -= 1000000000;
-        ++tick.tv_sec;
-      }
-      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &tick, nullptr);
-    }
-  }
+  const long sent = SendUdpAtRate(fd, rate, payload, seconds);
   std::printf("%ld\n", sent);
   close(fd);
   return 0;

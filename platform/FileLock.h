@@ -6,7 +6,8 @@
 // that dies drops its lock.
 class FileLock {
  public:
-  enum class Mode { Shared, Exclusive };
+  // TryExclusive does not wait: the lock is not held when another open holds it.
+  enum class Mode { Shared, Exclusive, TryExclusive };
   FileLock(const std::string& path, Mode mode);
   ~FileLock();
   FileLock(const FileLock&) = delete;

@@ -7,6 +7,7 @@
 #include "common/ResultCodes.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
 #include "controls/firewall/DlgPelorinFirewallIp.h"
+#include "controls/link/DlgIpMon.h"
 #include "platform/AppProfile.h"
 #include "platform/TaskAllocator.h"
 #include "ui/UiServices.h"
@@ -230,7 +231,9 @@ void MonListMon::MonListMonIpView() {
   }
 }
 
-Window* MonListMon::OpenLinkMonitor(const std::string&, const _MonListMonItemDataIp&) { return nullptr; }
+Window* MonListMon::OpenLinkMonitor(const std::string& title, const _MonListMonItemDataIp& link) {
+  return new DlgIpMon(this, m_application, m_nameText, GetClickPoint(), title, &link, this, nullptr);
+}
 
 void MonListMon::IpSetProperties() {
   const int row = GetCurrentItem();

@@ -81,7 +81,7 @@ class MonListMon : public PelorinCListView {
  protected:
   // The scanner this pane runs (a test may give one of its own).
   virtual std::unique_ptr<PelorinCThreadMonListMon> CreateScanner();
-  // The link monitor window for a row: none exists yet, so nothing is opened.
+  // The link monitor window for a row, owned by this pane from here on.
   virtual Window* OpenLinkMonitor(const std::string& title, const _MonListMonItemDataIp& link);
   // The firewall rule dialog for an address: none exists yet.
   virtual void OpenFirewallRule(const _MonListMonItemData& record);

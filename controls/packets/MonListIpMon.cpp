@@ -12,6 +12,7 @@
 #include "common/ResultCodes.h"
 #include "controls/firewall/DlgPelorinFirewallIp.h"
 #include "controls/inspect/InspectWindows.h"
+#include "controls/link/DlgIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/trace/RouteWindow.h"
 #include "platform/AppProfile.h"
@@ -324,6 +325,9 @@ Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest& request) {
       dialog.DoModal();
       return nullptr;
     }
+    case PacketWindowKind::LinkMonitor:
+      return new DlgIpMon(this, request.app, request.registryPath, request.clickPoint, request.title, &request.link,
+                          nullptr, this);
     case PacketWindowKind::PacketView:
     case PacketWindowKind::Feed:
     case PacketWindowKind::Compare:

@@ -45,8 +45,15 @@ AppProfile& DefaultProfile() {
 MonListIpMonCWinThread::MonListIpMonCWinThread() = default;
 
 MonListIpMonCWinThread::MonListIpMonCWinThread(MonListIpMon* owner, AppProfile* app)
-    : PelorinCThread(owner, owner), m_owner(owner), m_app(app) {
-  if (owner == nullptr) return;
+    : MonListIpMonCWinThread(owner, app, Deferred{}) {
+  Launch();
+}
+
+MonListIpMonCWinThread::MonListIpMonCWinThread(MonListIpMon* owner, AppProfile* app, Deferred)
+    : PelorinCThread(owner, owner), m_owner(owner), m_app(app) {}
+
+void MonListIpMonCWinThread::Launch() {
+  if (m_owner == nullptr) return;
   // The thread reports started from here to its end; capture itself waits for message 1382.
   if (CreateThread(true)) PelorinCThread::Start("");
 }

@@ -208,6 +208,13 @@ class MonListIpMonCWinThread : public PelorinCThread {
   MonListIpMon* GetOwnerList() const { return m_owner; }
 
  protected:
+  // For a derived thread: the owner and profile as above, but no platform thread yet; the
+  // derived constructor calls Launch once its own members are ready, since the thread's first
+  // steps call the virtual members.
+  struct Deferred {};
+  MonListIpMonCWinThread(MonListIpMon* owner, AppProfile* app, Deferred);
+  void Launch();
+
   bool InitInstance() override;
   int ExitInstance() override;
   bool OnIdle(long count) override;

@@ -11,7 +11,7 @@ FileLock::FileLock(const std::string& path, Mode mode) {
   if (m_fd < 0) return;
   int rc;
   do {
-    rc = ::flock(m_fd, mode == Mode::Exclusive ? LOCK_EX : LOCK_SH);
+    rc = ::flock(m_fd, mode == Mode::Shared ? LOCK_SH : (mode == Mode::Exclusive ? LOCK_EX : LOCK_EX | LOCK_NB));
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
     ::close(m_fd);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@
 #include "controls/connections/PelorinCThreadMonListMon.h"
 #include "controls/framework/DlgPelorinLogSelect.h"
 #include "controls/framework/DlgPelorinScanProperties.h"
+#include "controls/link/DlgIpMon.h"
+#include "controls/link/PelorinCThreadIpMon.h"
 #include "controls/packets/DlgPelorinFilters.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
@@ -37,6 +40,9 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
+// A pane's worker thread may clear its pane while the test thread notes a call of its own.
+std::mutex g_callsLock;
+
 // A real pane that notes what the frame asks of it.
 template <class Base>
 class Recording : public Base {
@@ -53,7 +59,10 @@ class Recording : public Base {
   // Notes the frame's call, not the calls the pane makes on itself while it runs.
   template <class Call>
   auto Noted(const char* what, Call call) {
-    if (m_depth == 0) m_calls->push_back(std::string(what) + " " + m_name);
+    if (m_depth == 0) {
+      std::lock_guard<std::mutex> lock(g_callsLock);
+      m_calls->push_back(std::string(what) + " " + m_name);
+    }
     ++m_depth;
     struct Leave {
       int& depth;
@@ -133,7 +142,10 @@ class MainFrameTest : public ::testing::Test {
     holder->UpdateItems(frame);
     return frame->GetMenu()->IsEnabled(id);
   }
-  Calls Taken() { return std::exchange(m_calls, {}); }
+  Calls Taken() {
+    std::lock_guard<std::mutex> lock(g_callsLock);
+    return std::exchange(m_calls, {});
+  }
 
   std::string m_folder;
   std::filesystem::path m_previousFolder;
@@ -196,6 +208,7 @@ TEST_F(MainFrameTest, NoAdapterIsReportedAndThePacketPaneIsNeverMade) {
   EXPECT_EQ(frame->Packets(), nullptr);
   EXPECT_NE(frame->Connections(), nullptr);
   EXPECT_FALSE(Enabled(frame, ID_VIEW_PACKETS));
+  EXPECT_FALSE(Enabled(frame, ID_FILE_LOAD_LINK_LOG));
   frame->OnViewPane(Pane::Packets);  // the box again, every time
   EXPECT_EQ(m_script.Messages().size(), 3u);
   EXPECT_EQ(frame->Packets(), nullptr);
@@ -423,7 +436,7 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
   EXPECT_EQ(packets.items.front(), "Block/Allow");
   EXPECT_EQ(packets.items.back(), "Trace");
   // The packet pane is idle: its log commands, the inspection windows and the route window are there.
-  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED,
+  EXPECT_EQ(packets.enabledIds, (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LINK_MONITOR, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED,
                                                    ID_PKT_COMPARE, ID_PKT_TRACE}));
 
   // Scan > Trace opens one route window 20 px right of and below the frame's corner, 40 px
@@ -448,11 +461,11 @@ TEST_F(MainFrameTest, ContextMenusBelongToTheirPanes) {
     UiPump::Instance().PumpPending();
     return m_script.Menus().back().enabledIds;
   };
-  EXPECT_EQ(packetMenu(ID_PKT_COMPARE), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED, ID_PKT_COMPARE, ID_PKT_TRACE}));
+  EXPECT_EQ(packetMenu(ID_PKT_COMPARE), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LINK_MONITOR, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED, ID_PKT_COMPARE, ID_PKT_TRACE}));
   EXPECT_NE(frame->Packets()->GetCompareWindow(), nullptr);
-  EXPECT_EQ(packetMenu(ID_PKT_FEED), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED, ID_PKT_COMPARE_ADD, ID_PKT_TRACE}));
+  EXPECT_EQ(packetMenu(ID_PKT_FEED), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LINK_MONITOR, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_FEED, ID_PKT_COMPARE_ADD, ID_PKT_TRACE}));
   EXPECT_NE(frame->Packets()->GetFeedWindow(), nullptr);
-  EXPECT_EQ(packetMenu(0), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_COMPARE_ADD, ID_PKT_TRACE}));
+  EXPECT_EQ(packetMenu(0), (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LINK_MONITOR, ID_PKT_LOG_PAGES, ID_PKT_FIND, ID_PKT_COMPARE_ADD, ID_PKT_TRACE}));
 }
 
 TEST_F(MainFrameTest, LogPagesAndFindReloadThePacketPaneFromTheChosenPageOrRecord) {
@@ -502,7 +515,28 @@ TEST_F(MainFrameTest, LogPagesAndFindReloadThePacketPaneFromTheChosenPageOrRecor
   ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetCaptureThread()->GetIdleMessage() != 0; }, 5000));
   contextMenu(0);
   EXPECT_EQ(m_script.Menus().back().enabledIds,
-            (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_FEED, ID_PKT_COMPARE, ID_PKT_TRACE}));
+            (std::vector<UINT>{ID_PKT_EXAMINE, ID_PKT_LINK_MONITOR, ID_PKT_FEED, ID_PKT_COMPARE, ID_PKT_TRACE}));
+}
+
+TEST_F(MainFrameTest, TheLinkLogWindowOpensOnceAndClosesOnDoneAndAtShutdown) {
+  CMainFrame* frame = Start("18", 0);
+  ASSERT_TRUE(Enabled(frame, ID_FILE_LOAD_LINK_LOG));
+  ASSERT_TRUE(Choose(frame, ID_FILE_LOAD_LINK_LOG));
+  DlgIpMon* window = frame->GetLinkLogWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->GetWindowText(), "Open Connections Link Log");
+  EXPECT_FALSE(Enabled(frame, ID_FILE_LOAD_LINK_LOG));
+  window->ClickButton(IDOK);  // Done asks the frame, which deletes it
+  UiPump::Instance().PumpPending();
+  EXPECT_EQ(frame->GetLinkLogWindow(), nullptr);
+  EXPECT_TRUE(Enabled(frame, ID_FILE_LOAD_LINK_LOG));
+
+  ASSERT_TRUE(Choose(frame, ID_FILE_LOAD_LINK_LOG));
+  const std::string temp = frame->GetLinkLogWindow()->GetThread()->LogGet();
+  EXPECT_EQ(temp.rfind(m_folder + "ConnLogs/PET", 0), 0u);
+  ASSERT_TRUE(Choose(frame, ID_APP_EXIT));
+  EXPECT_EQ(frame->GetLinkLogWindow(), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(temp));
 }
 
 TEST_F(MainFrameTest, ShutdownClosesEveryPaneInOrderPromptly) {

@@ -1,0 +1,62 @@
+#include "controls/link/DlgIpMonSetLink.h"
+
+#include "platform/AppProfile.h"
+#include "ui/Edit.h"
+
+namespace {
+
+constexpr char kSource[] = "ConnectionsLinkSetLinkSource";
+constexpr char kSourcePort[] = "ConnectionsLinkSetLinkSourcePort";
+constexpr char kDestination[] = "ConnectionsLinkSetLinkDestination";
+constexpr char kDestinationPort[] = "ConnectionsLinkSetLinkDestinationPort";
+constexpr char kNoAddress[] = "0.0.0.0";
+
+}  // namespace
+
+DlgIpMonSetLink::DlgIpMonSetLink(Window* parent, AppProfile* app) : Dialog(MakeTemplate(), parent), m_app(app) {}
+
+DialogTemplate DlgIpMonSetLink::MakeTemplate() {
+  return DialogTemplate{kCaption,
+                        235,
+                        82,
+                        "MS Sans Serif",
+                        8,
+                        {GroupItem("Connections Link Ip Addresses", 7, 4, 221, 52),
+                         LabelItem("From : ", 14, 19, 24, 8),
+                         IpAddressItem(IDC_IP_FROM, 40, 17, 100, 13),
+                         LabelItem("Port : ", 148, 19, 22, 8),
+                         EditItem(IDC_EDIT_FROM_PORT, 172, 17, 48, 13, ES_AUTOHSCROLL | ES_NUMBER),
+                         LabelItem("To : ", 14, 37, 24, 8),
+                         IpAddressItem(IDC_IP_TO, 40, 35, 100, 13),
+                         LabelItem("Port : ", 148, 37, 22, 8),
+                         EditItem(IDC_EDIT_TO_PORT, 172, 35, 48, 13, ES_AUTOHSCROLL | ES_NUMBER),
+                         DefPushButtonItem(IDOK, "OK", 124, 62, 50, 14),
+                         PushButtonItem(IDCANCEL, "Cancel", 178, 62, 50, 14)}};
+}
+
+bool DlgIpMonSetLink::OnInitDialog() {
+  const AppProfile fallback;
+  const AppProfile& profile = m_app ? *m_app : fallback;
+  for (int id : {IDC_EDIT_FROM_PORT, IDC_EDIT_TO_PORT})
+    if (auto* edit = GetDlgItemAs<Edit>(id)) edit->LimitText(kPortLimit);
+  SetDlgItemText(IDC_IP_FROM, profile.GetProfileString("", kSource, kNoAddress));
+  SetDlgItemText(IDC_EDIT_FROM_PORT, profile.GetProfileString("", kSourcePort, ""));
+  SetDlgItemText(IDC_IP_TO, profile.GetProfileString("", kDestination, kNoAddress));
+  SetDlgItemText(IDC_EDIT_TO_PORT, profile.GetProfileString("", kDestinationPort, ""));
+  return true;
+}
+
+void DlgIpMonSetLink::OnOK() {
+  const auto take = [this](int id) { return GetDlgItemText(id).substr(0, kValueLimit); };
+  m_from = take(IDC_IP_FROM);
+  m_fromPort = take(IDC_EDIT_FROM_PORT);
+  m_to = take(IDC_IP_TO);
+  m_toPort = take(IDC_EDIT_TO_PORT);
+  if (m_app) {
+    m_app->WriteProfileString("", kSource, m_from);
+    m_app->WriteProfileString("", kSourcePort, m_fromPort);
+    m_app->WriteProfileString("", kDestination, m_to);
+    m_app->WriteProfileString("", kDestinationPort, m_toPort);
+  }
+  Dialog::OnOK();
+}

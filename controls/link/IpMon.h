@@ -1,0 +1,40 @@
+#pragma once
+#include <string>
+
+#include "common/MonListMonItemDataIp.h"
+#include "controls/packets/MonListIpMon.h"
+
+class PelorinCThreadIpMon;
+
+// The packet list of a link monitor: the packet pane's list and commands on a capture thread
+// that keeps only the link's packets (PelorinCThreadIpMon), with a log the user can save as a
+// ".cnl" file or replace by one.
+class IpMon : public MonListIpMon {
+ public:
+  static constexpr int kReloadWaitMs = 10000;  // a page reload of the log
+
+  IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath = "");
+  ~IpMon() override;
+
+  // Creates the list and its link capture thread. 0, or E_FAIL.
+  LONG MonListCreate(Window* parent, UINT id, const Rect& rect) override;
+  // Closes the windows opened from the list, stops capture, ends the thread (which deletes its
+  // temporary log unless a saved file is in use) and clears the rows.
+  void ProcessClose() override;
+
+  // Copies the current log to path (replacing it), makes path the log, reloads the rows from it
+  // and marks the thread as using a loaded file. False, with the log unchanged, when the copy
+  // failed.
+  bool LogSave(const std::string& path);
+  // Makes path the log, reloads the rows from it and marks the thread as using a loaded file.
+  // False, with the log unchanged, when path is not a packet log.
+  bool LogLoad(const std::string& path);
+  // Reloads one page from position (-1: the first record) and waits until the rows are in.
+  void Reload(LONG position);
+
+  PelorinCThreadIpMon* GetLinkThread() const;
+
+ private:
+  _MonListMonItemDataIp m_link;
+  std::string m_protocol;
+};
