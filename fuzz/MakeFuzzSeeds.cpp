@@ -166,7 +166,7 @@ void FileSeeds(const fs::path& work) {
   Seed("FirewallFilesFuzz", "rule-log", Prefixed({2}, ruleLog));
 
   Bytes reply(4096, 0);
-  RampaStatisticsReply::WriteNoBlocks(reply.data(), reply.size(), htonl(INADDR_LOOPBACK));
+  RampaStatisticsReply::Write(reply.data(), reply.size(), htonl(INADDR_LOOPBACK), {});
   Seed("StatisticsReplyFuzz", "no-blocks", reply);
 
   const std::string answer =
