@@ -202,7 +202,7 @@ void MonListIpMon::ListDeleteRows() {
   thread_local std::vector<DWORD_PTR> records;
   records.clear();
   if (IsCreated()) DeleteAllItems(&records);
-  for (DWORD_PTR record : records) FreeRecord(reinterpret_cast<void*>(record));
+  m_rowItems.Give(records);
   SetRowCounter(0);
   m_sortAscending.store(false);
   m_sortDescending.store(false);

@@ -5,6 +5,7 @@
 
 #include "common/WinTypes.h"
 #include "controls/framework/PelorinCListView.h"
+#include "controls/packets/PacketRowItems.h"
 #include "controls/packets/PacketWindowRequest.h"
 #include "platform/CriticalSection.h"
 
@@ -52,6 +53,9 @@ class MonListIpMon : public PelorinCListView {
   // The capture thread's clear: rows with their records, the row counter and the sort state. The
   // clicked item and column belong to the user-interface thread and are left to it.
   void ListDeleteRows();
+  // The rows' items: the capture thread takes them here, deleted rows give them back.
+  PacketRowItems& RowItems() { return m_rowItems; }
+  void FreeRecord(void* record) override { m_rowItems.Give(record); }
   // Closes one window the pane opened (the window's close request, message 1025).
   void ListDlgClose(Window* dialog) override;
 
@@ -164,4 +168,6 @@ class MonListIpMon : public PelorinCListView {
 
   PacketWindowRequest m_lastRequest;
   int m_requestCount = 0;
+
+  PacketRowItems m_rowItems;
 };

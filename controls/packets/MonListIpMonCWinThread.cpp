@@ -300,7 +300,7 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   }
   if (!passes || list->GetItemCount() >= kMaxRows) return;
 
-  auto* item = CoTaskMemNew<_ShowPacketReceivePackIp>();
+  auto* item = list->RowItems().Take();
   if (item == nullptr) return;
   FormatDecodedTexts(m_packet);
   const int row = list->GetRowCounter();
@@ -352,7 +352,7 @@ void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPa
   // Then the list scrolls down a little, which keeps the newest rows coming into view.
   const int index = list->InsertRow(row, texts, reinterpret_cast<DWORD_PTR>(item), -1, kRowScroll);
   if (index < 0) {
-    CoTaskMemFree(item);
+    list->RowItems().Give(item);
     return;
   }
   CountUp(m_rowsAdded);

@@ -1,0 +1,33 @@
+#pragma once
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+#include "common/ShowPacketReceivePackIp.h"
+#include "ui/UiTypes.h"
+
+// The packet rows' items, kept for reuse. A busy pane adds and clears thousands of rows a
+// second; an item taken from here saves the allocator's locked paths on each of them. The items
+// are task-allocator blocks, so code that frees one directly (the list's own teardown) may.
+class PacketRowItems {
+ public:
+  static constexpr std::size_t kMaxKept = 16384;  // beyond a full page of rows: freed
+
+  PacketRowItems() = default;
+  ~PacketRowItems();
+  PacketRowItems(const PacketRowItems&) = delete;
+  PacketRowItems& operator=(const PacketRowItems&) = delete;
+
+  // A zeroed item, or nullptr when memory is out. Only the capture thread takes.
+  _ShowPacketReceivePackIp* Take();
+  // Keeps the items of deleted rows (any thread; null ones are skipped).
+  void Give(const std::vector<DWORD_PTR>& items);
+  void Give(void* item);
+
+ private:
+  void KeepLocked(void* item);
+
+  std::vector<_ShowPacketReceivePackIp*> m_supply;  // the capture thread's own
+  std::mutex m_lock;
+  std::vector<_ShowPacketReceivePackIp*> m_given;
+};
