@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "common/MonListMonLogData.h"
 #include "controls/firewall/FirewallProcessFile.h"
 #include "controls/firewall/FirewallRuleFile.h"
+#include "controls/firewall/RampaSharedBlock.h"
 #include "controls/firewall/RampaStatisticsReply.h"
 #include "controls/packets/PacketFilterFile.h"
 #include "controls/trace/WhoIsServerList.h"
@@ -89,6 +91,7 @@ void PacketSeeds(const fs::path& work) {
     file.Close();
     const Bytes whole = FileBytes(log);
     Seed("PacketLogFuzz", stem, whole);
+    Seed("LinkLogFuzz", stem, whole);
     if (++n % 4 == 0 && whole.size() > 50) Seed("PacketLogFuzz", stem + "-cut", Bytes(whole.begin(), whole.end() - 50));
   }
 }
@@ -168,6 +171,16 @@ void FileSeeds(const fs::path& work) {
   Bytes reply(4096, 0);
   RampaStatisticsReply::Write(reply.data(), reply.size(), htonl(INADDR_LOOPBACK), {});
   Seed("StatisticsReplyFuzz", "no-blocks", reply);
+
+  // A block as a console and an engine fill it, whole and with the file cut inside the payload.
+  Bytes shared(kRampaUsedSize, 0);
+  RampaBlockSetText(shared.data(), kRampaOffCfgFile, "/var/lib/pelorin/IpRamparo.cfg");
+  RampaBlockSetText(shared.data(), kRampaOffIdent, "RamparoInterfaceMem.mem");
+  RampaBlockSet(shared.data(), kRampaOffEnginePresent, 1);
+  RampaBlockSet(shared.data(), kRampaOffFiltering, 1);
+  std::copy(reply.begin(), reply.end(), shared.begin() + kRampaOffPayload);
+  Seed("SharedBlockFuzz", "engine", Prefixed({0}, shared));
+  Seed("SharedBlockFuzz", "cut", Prefixed({1 | (20 << 1)}, shared));
 
   const std::string answer =
       "% IANA WHOIS server\n%\nrefer:        whois.arin.net\n\ninetnum:      192.0.0.0 - 192.255.255.255\n"
