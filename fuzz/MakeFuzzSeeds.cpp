@@ -145,6 +145,9 @@ void FileSeeds(const fs::path& work) {
   const std::string text = tree.Serialize();
   Seed("RegistryFileFuzz", "store", Bytes(text.begin(), text.end()));
 
+  // The counter files of the machine the seeds are made on.
+  for (const char* name : {"snmp", "netstat", "sockstat"}) Seed("SnmpCountersFuzz", name, FileBytes(fs::path("/proc/net") / name));
+
   _FirewallRule rule{};
   SetFieldText(rule.name, "block range");
   rule.active = 1;
