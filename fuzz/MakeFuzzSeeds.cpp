@@ -24,6 +24,7 @@
 #include "controls/packets/PacketFilterFile.h"
 #include "controls/trace/WhoIsServerList.h"
 #include "platform/RegistryTree.h"
+#include "setup/InstallRecord.h"
 #include "wincap/PacketLogFile.h"
 
 namespace fs = std::filesystem;
@@ -144,6 +145,20 @@ void FileSeeds(const fs::path& work) {
   tree.SetValue(key + "\\Filters", "OrIp", RegistryValue::Binary({1, 2, 3, 4}));
   const std::string text = tree.Serialize();
   Seed("RegistryFileFuzz", "store", Bytes(text.begin(), text.end()));
+
+  InstallRecord install;
+  install.files = {"/usr/local/bin/PelorinPro", "/usr/local/lib/libPelorinControls.so"};
+  install.folders = {"/usr/local/share/PelorinPro"};
+  InstallRecord::UserPart like;
+  like.uid = like.gid = 1000;
+  like.registry = "/home/u/.pelorin.reg";
+  like.workFolder = "/home/u/PelorinPro";
+  InstallRecord::UserPart& user = install.User(like);
+  user.storeCreated = true;
+  user.keys = {"Software\\DunmereIncProducts\\Setup\\PelorinPro"};
+  user.values = {{user.keys[0], "IpMonLogCurrent", "/home/u/PelorinPro/PelorinProLogPkt.rec"}};
+  const std::string installText = install.Serialize();
+  Seed("InstallRecordFuzz", "record", Bytes(installText.begin(), installText.end()));
 
   // The counter files of the machine the seeds are made on.
   for (const char* name : {"snmp", "netstat", "sockstat"}) Seed("SnmpCountersFuzz", name, FileBytes(fs::path("/proc/net") / name));

@@ -39,8 +39,10 @@ InstallRecord InstallRecord::Parse(std::string_view text) {
   UserPart* user = nullptr;
   std::size_t start = 0;
   while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
+    const std::size_t end = text.find('\n', start);
+    // Every line is written with its end: one without is a record cut short, and a path cut
+    // short must not reach the uninstall (a cut working folder could name a user's home).
+    if (end == std::string_view::npos) break;
     const std::vector<std::string> f = SplitTabs(text.substr(start, end - start));
     start = end + 1;
     const std::string& kind = f[0];

@@ -39,7 +39,8 @@ struct InstallRecord {
   // PREFIX/share/PelorinPro/setup-record.txt
   static std::string PathIn(const std::string& prefix);
 
-  // Nothing when there is no record; lines that cannot be read are skipped.
+  // Nothing when there is no record; lines that cannot be read are skipped, and so is a last
+  // line without its line end.
   static std::optional<InstallRecord> Load(const std::string& path);
   static InstallRecord Parse(std::string_view text);
   std::string Serialize() const;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Registry.h"
+#include "setup/InstallRecord.h"
 #include "tests/setup/SetupTestSupport.h"
 
 namespace {
@@ -161,3 +162,19 @@ TEST_F(SetupInstall, RefusalsAndFailuresLeaveNothingBehind) {
 }
 
 }  // namespace
+
+TEST(InstallRecordText, ACutLastLineIsDroppedSoNoShortenedPathIsRemoved) {
+  InstallRecord record;
+  record.files = {"/opt/p/bin/PelorinPro"};
+  InstallRecord::UserPart user;
+  user.uid = user.gid = 1000;
+  user.registry = "/home/u/.pelorin.reg";
+  user.workFolder = "/home/u/PelorinPro";
+  record.User(user);
+  const std::string text = record.Serialize();
+  EXPECT_EQ(InstallRecord::Parse(text).Serialize(), text);
+  const std::string cut = text.substr(0, text.find("/home/u/PelorinPro") + 7);  // ".../home/u"
+  const InstallRecord read = InstallRecord::Parse(cut);
+  EXPECT_EQ(read.files, record.files);
+  EXPECT_TRUE(read.users.empty());
+}
