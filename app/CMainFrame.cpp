@@ -38,6 +38,7 @@ CMainFrame::~CMainFrame() {
   m_filtersWindow.reset();
   DestroyWindow();
   for (auto& pane : m_panes) pane.reset();
+  m_sessionMenu.reset();
   m_firewallMenu.reset();
   if (m_firewall) m_firewall->DetachChannel();
 }
@@ -88,6 +89,8 @@ void CMainFrame::FrameInit() {
   m_firewall->ResolveEngineFiles(work);
   m_firewallMenu = std::make_unique<FirewallMenu>(*this, *m_firewall);
   m_firewallMenu->Map();
+  m_sessionMenu = std::make_unique<SessionMenu>(*this, *m_firewall);
+  m_sessionMenu->Map();
 
   m_monitorExclusive = app.GetProfileInt("", "MonitorExclusive", 0) != 0;
   app.WriteProfileInt("", "MonitorExclusive", m_monitorExclusive ? 1 : 0);

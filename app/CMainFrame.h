@@ -6,6 +6,7 @@
 #include "app/FirewallConsole.h"
 #include "app/FirewallMenu.h"
 #include "app/PaneLayout.h"
+#include "app/SessionMenu.h"
 #include "controls/framework/PelorinCListView.h"
 #include "platform/AppProfile.h"
 #include "ui/FrameWindow.h"
@@ -89,6 +90,7 @@ class CMainFrame : public FrameWindow {
   const std::string& GetWorkingDirectory() const { return m_workingDirectory; }
   const FirewallConsole* GetFirewall() const { return m_firewall.get(); }
   FirewallMenu* GetFirewallMenu() const { return m_firewallMenu.get(); }
+  SessionMenu* GetSessionMenu() const { return m_sessionMenu.get(); }
   std::string GetStartStopText() const;
 
  protected:
@@ -129,6 +131,7 @@ class CMainFrame : public FrameWindow {
   std::string m_workingDirectory;
   std::unique_ptr<FirewallConsole> m_firewall;
   std::unique_ptr<FirewallMenu> m_firewallMenu;  // the firewall commands, on m_firewall
+  std::unique_ptr<SessionMenu> m_sessionMenu;    // the session and rule-folder commands
   std::array<std::unique_ptr<PelorinCListView>, kPaneCount> m_panes;
   std::array<bool, kPaneCount> m_hidden{};
   std::unique_ptr<DlgPelorinFilters> m_filtersWindow;  // the packet pane's filters window

@@ -19,10 +19,6 @@
 
 namespace {
 
-// Commands whose windows this program does not have yet: shown, never enabled.
-constexpr UINT kNotYetBuilt[] = {ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD, ID_FILE_DEFAULT_LOGS,
-                                 ID_FILE_RULES_SELECT, ID_FILE_DEFAULT_RULES};
-
 constexpr char kLinkLogCaption[] = "Open Connections Link Log";
 constexpr int kLinkLogOffset = 20;  // px below the frame's top edge
 
@@ -88,7 +84,6 @@ void CMainFrame::MapPacketWindowCommands() {
 }
 
 void CMainFrame::MapUpdateRules() {
-  for (UINT id : kNotYetBuilt) MapUpdate(id, [](CmdUI& cmd) { cmd.Enable(false); });
   const auto paneRule = [this](Pane pane) {
     return [this, pane](CmdUI& cmd) { cmd.SetCheck(IsPaneVisible(pane) ? 1 : 0); };
   };
