@@ -46,6 +46,7 @@ CMainFrame::~CMainFrame() {
 bool CMainFrame::LoadFrame() {
   if (!FrameWindow::Create(kTitle, Rect{0, 0, kWidth, kHeight})) return false;
   SetMenu(BuildMainMenu());
+  SetAccelerators(BuildMainAccelerators());
   CreateStatusBar({ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL});
   SetMessageText(kReadyText);
   SetIcon(ProgramIcon128());
@@ -174,6 +175,20 @@ void CMainFrame::Shutdown() {
     if (PelorinCListView* view = GetPane(pane)) view->ProcessClose();
   CloseFiltersWindow();
   DestroyWindow();
+}
+
+void CMainFrame::OnNextPane(bool forward) {
+  std::vector<PelorinCListView*> visible;
+  for (Pane pane : kScreenOrder)
+    if (IsPaneVisible(pane)) visible.push_back(GetPane(pane));
+  if (visible.empty()) return;
+  const int count = static_cast<int>(visible.size());
+  int focused = -1;
+  for (int i = 0; i < count; ++i)
+    if (visible[static_cast<std::size_t>(i)]->HasFocus()) focused = i;
+  // Without a focused pane, the first (or, backwards, the last) one takes the focus.
+  const int next = focused < 0 ? (forward ? 0 : count - 1) : (focused + (forward ? 1 : count - 1)) % count;
+  visible[static_cast<std::size_t>(next)]->SetFocus();
 }
 
 bool CMainFrame::OnHelpInfo() {

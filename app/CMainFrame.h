@@ -65,6 +65,8 @@ class CMainFrame : public FrameWindow {
   void OnFileProperties();
   void OnScanProperties();
   void OnAppAbout();
+  // F6 and Shift+F6: the focus moves to the next or previous visible pane, round the stack.
+  void OnNextPane(bool forward);
   // File > "Load Connections Link Log...": a link monitor without a link, kept by the frame.
   void OnFileLoadLinkLog();
 

@@ -48,6 +48,10 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_FILE_SAVE_LAYOUT, [this] { OnFileSaveLayout(); });
   MapCommand(ID_APP_EXIT, [this] { SendMessage(WM_CLOSE); });
   MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
+  MapCommand(ID_NEXT_PANE, [this] { OnNextPane(true); });
+  MapCommand(ID_PREV_PANE, [this] { OnNextPane(false); });
+  MapCommand(ID_HELP, [this] { OnHelpInfo(); });
+  MapCommand(ID_CONTEXT_HELP, [this] { OnHelpInfo(); });
   MapCommand(ID_FILE_PROPERTIES, [this] { OnFileProperties(); });
   MapCommand(ID_SCAN_PROPERTIES, [this] { OnScanProperties(); });
   MapCommand(ID_SCAN_TRACE, [this] { if (Packets() != nullptr) Packets()->MonListIpTrace(1); });
