@@ -80,28 +80,23 @@ std::string SessionMenu::ChooseFolder(const char* parentValue, const char* capti
   return path + "/";
 }
 
-void SessionMenu::OnSelectSession() {
-  if (m_frame.IsScanning()) return;
-  const std::string folder = ChooseFolder("SessLogs", "Select Session Log", Failure::Report);
-  if (folder.empty()) return;
-  AppProfile& app = *m_frame.GetApplication();
-  app.WriteProfileString("", "IpMonLogCurrent", folder + kPacketLogName);
-  app.WriteProfileString("", "IpConnectLogCurrent", folder + kConnectLogName);
-  UseCurrentLogs();
-  SetFolderTitle(folder);
-  ReloadLogs();
-}
+void SessionMenu::OnSelectSession() { SwitchSession("Select Session Log", Failure::Report); }
 
-void SessionMenu::OnLoadSession() {
+void SessionMenu::OnLoadSession() { SwitchSession("Select Session Log to load", Failure::Silent); }
+
+void SessionMenu::SwitchSession(const char* caption, Failure failure) {
   if (m_frame.IsScanning()) return;
-  const std::string folder = ChooseFolder("SessLogs", "Select Session Log to load", Failure::Silent);
+  const std::string folder = ChooseFolder("SessLogs", caption, failure);
   if (folder.empty()) return;
   AppProfile& app = *m_frame.GetApplication();
   app.WriteProfileString("", "IpMonLogCurrent", folder + kPacketLogName);
   app.WriteProfileString("", "IpConnectLogCurrent", folder + kConnectLogName);
   UseCurrentLogs();
+  // Create/Select names the session before the panes reload, Load once they are asked to.
+  const bool loading = failure == Failure::Silent;
+  if (!loading) SetFolderTitle(folder);
   ReloadLogs();
-  SetFolderTitle(folder);
+  if (loading) SetFolderTitle(folder);
 }
 
 void SessionMenu::OnDefaultLogs() {

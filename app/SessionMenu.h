@@ -38,6 +38,8 @@ class SessionMenu {
   // A folder one level below the parent value's folder, chosen or typed and created when new,
   // with a separator at its end; empty when the command stops.
   std::string ChooseFolder(const char* parentValue, const char* caption, Failure failure);
+  // Create/Select Session Log (failures reported) and Load Session Log (failures silent).
+  void SwitchSession(const char* caption, Failure failure);
   // Points both monitors at the logs now named by the profile and reloads their panes.
   void UseCurrentLogs();
   void ReloadLogs();
