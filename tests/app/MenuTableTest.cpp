@@ -168,32 +168,6 @@ TEST_F(MenuTableTest, EveryCommandFollowsItsRuleInEveryState) {
   }
 }
 
-TEST_F(MenuTableTest, ChecksFollowThePanesAndTheirToggles) {
-  CMainFrame* frame = Start("18", 0);
-  Menu* menu = frame->GetMenu();
-  const auto checked = [&](UINT id) {
-    Enabled(frame, id);  // the menu opens: its rules run
-    return menu->IsChecked(id);
-  };
-  EXPECT_TRUE(checked(ID_VIEW_CONNECTIONS));
-  EXPECT_TRUE(checked(ID_VIEW_PACKETS));
-  EXPECT_FALSE(checked(ID_VIEW_PROTOCOL_STATS));
-  Choose(frame, ID_VIEW_IP_STATS);
-  EXPECT_TRUE(checked(ID_VIEW_IP_STATS));
-  Choose(frame, ID_VIEW_CONNECTIONS);  // hidden
-  EXPECT_FALSE(checked(ID_VIEW_CONNECTIONS));
-  EXPECT_FALSE(Enabled(frame, ID_VIEW_SHOW_CURRENT_ONLY));
-  EXPECT_FALSE(Enabled(frame, ID_VIEW_LOAD_FULL_LOG));
-  Choose(frame, ID_VIEW_CONNECTIONS);
-  EXPECT_FALSE(checked(ID_VIEW_SHOW_CURRENT_ONLY));
-  Choose(frame, ID_VIEW_SHOW_CURRENT_ONLY);
-  EXPECT_TRUE(checked(ID_VIEW_SHOW_CURRENT_ONLY));
-  EXPECT_FALSE(checked(ID_VIEW_MONITOR_EXCLUSIVE));
-  Choose(frame, ID_VIEW_MONITOR_EXCLUSIVE);
-  EXPECT_TRUE(checked(ID_VIEW_MONITOR_EXCLUSIVE));
-  EXPECT_EQ(frame->GetStartStopText(), "Start Scanning");
-}
-
 TEST_F(MenuTableTest, F6AndShiftF6MoveTheFocusRoundTheVisiblePanesAndF1OpensHelp) {
   CMainFrame* frame = Start("30", 0);  // connections, packets, protocol and IP statistics
   Choose(frame, ID_VIEW_PROTOCOL_STATS);  // hidden panes are passed over
