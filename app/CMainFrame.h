@@ -92,7 +92,6 @@ class CMainFrame : public FrameWindow {
   const std::string& GetWorkingDirectory() const { return m_workingDirectory; }
   const FirewallConsole* GetFirewall() const { return m_firewall.get(); }
   FirewallMenu* GetFirewallMenu() const { return m_firewallMenu.get(); }
-  SessionMenu* GetSessionMenu() const { return m_sessionMenu.get(); }
   std::string GetStartStopText() const;
 
  protected:
