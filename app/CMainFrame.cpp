@@ -38,6 +38,7 @@ CMainFrame::~CMainFrame() {
   m_filtersWindow.reset();
   DestroyWindow();
   for (auto& pane : m_panes) pane.reset();
+  m_sessionMenu.reset();
   m_firewallMenu.reset();
   if (m_firewall) m_firewall->DetachChannel();
 }
@@ -45,6 +46,7 @@ CMainFrame::~CMainFrame() {
 bool CMainFrame::LoadFrame() {
   if (!FrameWindow::Create(kTitle, Rect{0, 0, kWidth, kHeight})) return false;
   SetMenu(BuildMainMenu());
+  SetAccelerators(BuildMainAccelerators());
   CreateStatusBar({ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL});
   SetMessageText(kReadyText);
   SetIcon(ProgramIcon128());
@@ -88,6 +90,8 @@ void CMainFrame::FrameInit() {
   m_firewall->ResolveEngineFiles(work);
   m_firewallMenu = std::make_unique<FirewallMenu>(*this, *m_firewall);
   m_firewallMenu->Map();
+  m_sessionMenu = std::make_unique<SessionMenu>(*this, *m_firewall);
+  m_sessionMenu->Map();
 
   m_monitorExclusive = app.GetProfileInt("", "MonitorExclusive", 0) != 0;
   app.WriteProfileInt("", "MonitorExclusive", m_monitorExclusive ? 1 : 0);
@@ -171,6 +175,20 @@ void CMainFrame::Shutdown() {
     if (PelorinCListView* view = GetPane(pane)) view->ProcessClose();
   CloseFiltersWindow();
   DestroyWindow();
+}
+
+void CMainFrame::OnNextPane(bool forward) {
+  std::vector<PelorinCListView*> visible;
+  for (Pane pane : kScreenOrder)
+    if (IsPaneVisible(pane)) visible.push_back(GetPane(pane));
+  if (visible.empty()) return;
+  const int count = static_cast<int>(visible.size());
+  int focused = -1;
+  for (int i = 0; i < count; ++i)
+    if (visible[static_cast<std::size_t>(i)]->HasFocus()) focused = i;
+  // Without a focused pane, the first (or, backwards, the last) one takes the focus.
+  const int next = focused < 0 ? (forward ? 0 : count - 1) : (focused + (forward ? 1 : count - 1)) % count;
+  visible[static_cast<std::size_t>(next)]->SetFocus();
 }
 
 bool CMainFrame::OnHelpInfo() {

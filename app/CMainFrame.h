@@ -6,6 +6,7 @@
 #include "app/FirewallConsole.h"
 #include "app/FirewallMenu.h"
 #include "app/PaneLayout.h"
+#include "app/SessionMenu.h"
 #include "controls/framework/PelorinCListView.h"
 #include "platform/AppProfile.h"
 #include "ui/FrameWindow.h"
@@ -64,6 +65,8 @@ class CMainFrame : public FrameWindow {
   void OnFileProperties();
   void OnScanProperties();
   void OnAppAbout();
+  // F6 and Shift+F6: the focus moves to the next or previous visible pane, round the stack.
+  void OnNextPane(bool forward);
   // File > "Load Connections Link Log...": a link monitor without a link, kept by the frame.
   void OnFileLoadLinkLog();
 
@@ -129,6 +132,7 @@ class CMainFrame : public FrameWindow {
   std::string m_workingDirectory;
   std::unique_ptr<FirewallConsole> m_firewall;
   std::unique_ptr<FirewallMenu> m_firewallMenu;  // the firewall commands, on m_firewall
+  std::unique_ptr<SessionMenu> m_sessionMenu;    // the session and rule-folder commands
   std::array<std::unique_ptr<PelorinCListView>, kPaneCount> m_panes;
   std::array<bool, kPaneCount> m_hidden{};
   std::unique_ptr<DlgPelorinFilters> m_filtersWindow;  // the packet pane's filters window

@@ -19,10 +19,6 @@
 
 namespace {
 
-// Commands whose windows this program does not have yet: shown, never enabled.
-constexpr UINT kNotYetBuilt[] = {ID_FILE_SESSION_SELECT, ID_FILE_SESSION_LOAD, ID_FILE_DEFAULT_LOGS,
-                                 ID_FILE_RULES_SELECT, ID_FILE_DEFAULT_RULES};
-
 constexpr char kLinkLogCaption[] = "Open Connections Link Log";
 constexpr int kLinkLogOffset = 20;  // px below the frame's top edge
 
@@ -52,6 +48,10 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_FILE_SAVE_LAYOUT, [this] { OnFileSaveLayout(); });
   MapCommand(ID_APP_EXIT, [this] { SendMessage(WM_CLOSE); });
   MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
+  MapCommand(ID_NEXT_PANE, [this] { OnNextPane(true); });
+  MapCommand(ID_PREV_PANE, [this] { OnNextPane(false); });
+  MapCommand(ID_HELP, [this] { OnHelpInfo(); });
+  MapCommand(ID_CONTEXT_HELP, [this] { OnHelpInfo(); });
   MapCommand(ID_FILE_PROPERTIES, [this] { OnFileProperties(); });
   MapCommand(ID_SCAN_PROPERTIES, [this] { OnScanProperties(); });
   MapCommand(ID_SCAN_TRACE, [this] { if (Packets() != nullptr) Packets()->MonListIpTrace(1); });
@@ -88,7 +88,6 @@ void CMainFrame::MapPacketWindowCommands() {
 }
 
 void CMainFrame::MapUpdateRules() {
-  for (UINT id : kNotYetBuilt) MapUpdate(id, [](CmdUI& cmd) { cmd.Enable(false); });
   const auto paneRule = [this](Pane pane) {
     return [this, pane](CmdUI& cmd) { cmd.SetCheck(IsPaneVisible(pane) ? 1 : 0); };
   };

@@ -84,3 +84,10 @@ std::unique_ptr<Menu> BuildPacketsContextMenu() {
   menu->AppendMenu(MF_STRING, ID_PKT_TRACE, "Trace");
   return menu;
 }
+
+std::vector<Accelerator> BuildMainAccelerators() {
+  return {{FCONTROL, 'C', ID_EDIT_COPY},       {FCONTROL, VK_INSERT, ID_EDIT_COPY}, {FCONTROL, 'V', ID_EDIT_PASTE},
+          {FSHIFT, VK_INSERT, ID_EDIT_PASTE},  {FCONTROL, 'X', ID_EDIT_CUT},      {FSHIFT, VK_DELETE, ID_EDIT_CUT},
+          {FCONTROL, 'Z', ID_EDIT_UNDO},       {FALT, VK_BACK, ID_EDIT_UNDO},     {0, VK_F6, ID_NEXT_PANE},
+          {FSHIFT, VK_F6, ID_PREV_PANE},       {FSHIFT, VK_F1, ID_CONTEXT_HELP},  {0, VK_F1, ID_HELP}};
+}

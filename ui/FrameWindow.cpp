@@ -11,6 +11,15 @@ void FrameWindow::SetMenu(std::unique_ptr<Menu> menu) {
   Changed(kChangeMenu);
 }
 
+bool FrameWindow::TranslateAccelerator(UINT key, std::uint8_t modifiers) {
+  for (const Accelerator& entry : m_accelerators) {
+    if (entry.key != key || entry.modifiers != modifiers) continue;
+    SendMessage(WM_COMMAND, entry.command, 0);
+    return true;
+  }
+  return false;
+}
+
 void FrameWindow::SetIcon(const IconImage& icon) {
   {
     std::lock_guard<std::mutex> lock(StateLock());

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/Accelerator.h"
 #include "ui/IconImage.h"
 #include "ui/Menu.h"
 #include "ui/StatusBar.h"
@@ -25,6 +26,12 @@ class FrameWindow : public Window {
   // A menu of the bar (or one of its sub-menus) is opening: runs the frame's update rules on it.
   void OnMenuOpening(Menu& menu) { menu.UpdateItems(this); }
 
+  // The frame's accelerator table. A key pressed in the frame or in one of its panes that matches
+  // an entry sends that entry's command, as a menu item would; true when one matched.
+  void SetAccelerators(std::vector<Accelerator> table) { m_accelerators = std::move(table); }
+  const std::vector<Accelerator>& GetAccelerators() const { return m_accelerators; }
+  bool TranslateAccelerator(UINT key, std::uint8_t modifiers);
+
   // The large icon of the window (title bar, task switcher).
   void SetIcon(const IconImage& icon);
   IconImage GetIcon() const;
@@ -40,5 +47,6 @@ class FrameWindow : public Window {
   void PlaceStatusBar();
   std::unique_ptr<Menu> m_menu;
   std::unique_ptr<StatusBar> m_statusBar;
+  std::vector<Accelerator> m_accelerators;
   IconImage m_icon;  // under the window's state lock
 };

@@ -302,8 +302,9 @@ _MonListMonItemData* PelorinCThreadMonListMon::NewRecord(Protocol protocol, cons
                                                          std::uint32_t time, bool logged) {
   auto* record = CoTaskMemNew<_MonListMonItemData>();
   if (!record) return nullptr;
-  // A UDP row is listening (1) unless it is rebuilt from a disconnect record.
-  record->state = protocol == Protocol::Tcp || endpoint.state == kStateDisconnected ? endpoint.state : 1;
+  // A UDP row is listening (1), also when it is rebuilt from a disconnect record: its status
+  // text says "Disconnect", its record does not mark it gone.
+  record->state = protocol == Protocol::Tcp ? endpoint.state : 1;
   record->localAddr = endpoint.localAddr;
   record->localPort = endpoint.localPort;
   record->remoteAddr = protocol == Protocol::Tcp ? endpoint.remoteAddr : 0;
@@ -458,11 +459,6 @@ void PelorinCThreadMonListMon::SetRow(Protocol protocol, int row, const Endpoint
                                       bool extended) {
   const bool tcp = protocol == Protocol::Tcp;
   const std::uint32_t now = m_passTime;
-  // A row whose endpoint is seen again: same row, its time restarts, no new connect record.
-  if (!isNew && !fromLog && record && record->state == kStateDisconnected) {
-    record->state = tcp ? e.state : 1;
-    record->connectTime = now;
-  }
   if (isNew) m_list->SetItemText(row, kType, tcp ? kTcpText : kUdpText);
   std::string status;
   if (tcp)
@@ -486,6 +482,13 @@ void PelorinCThreadMonListMon::SetRow(Protocol protocol, int row, const Endpoint
   else if (!isNew && record)
     elapsed = std::int64_t{now} - record->connectTime;
   if (fromLog || status != kDisconnectText) m_list->SetItemText(row, kElapsed, FormatSpan(elapsed));
+  // A row whose endpoint is seen again: same row, its time restarts, no new connect record. Its
+  // texts above still come from the record as the disconnect left it; the next pass shows the
+  // reconnected state and the restarted time.
+  if (!isNew && !fromLog && record && record->state == kStateDisconnected) {
+    record->state = tcp ? e.state : 1;
+    record->connectTime = now;
+  }
   if (isNew || fromLog) m_list->SetItemText(row, kDateTime, DateText(fromLog ? time : now));
   if (extended && !fromLog) m_list->SetItemText(row, kProcessId, std::to_string(e.processId));
 }

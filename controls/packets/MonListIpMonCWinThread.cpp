@@ -544,7 +544,10 @@ void MonListIpMonCWinThread::CloseLogLocked() {
 LONG MonListIpMonCWinThread::LogUseCurrent(int reopen) {
   const std::string name = LogGet();
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
-  if (m_logOpen || reopen) OpenLogLocked(name);
+  if (m_logOpen || reopen)
+    OpenLogLocked(name);
+  else
+    m_logName = name;  // a closed log takes the name, so a reload reads the file now named
   return 0;
 }
 

@@ -119,7 +119,7 @@ TEST_F(ConnectionsTest, DisconnectIsMarkedAndLoggedOnceAndAReconnectReusesTheRow
   ASSERT_GE(listener.fd(), 0);
   ASSERT_TRUE(WaitFor([&] {
     auto rows = RowsOnPort(list, "TCP", port);
-    return rows.size() == 1 && rows[0].Text(2) == "Listen";
+    return rows.size() == 1 && rows[0].Text(2) == "Listen" && rows[0].Text(8) == "00:00:00";
   }));
   const RowView again = RowsOnPort(list, "TCP", port)[0];
   EXPECT_EQ(again.recordAddress, first.recordAddress);
@@ -129,6 +129,42 @@ TEST_F(ConnectionsTest, DisconnectIsMarkedAndLoggedOnceAndAReconnectReusesTheRow
   const std::uint64_t seen = Scanner().GetPassCount();
   ASSERT_TRUE(WaitFor([&] { return Scanner().GetPassCount() >= seen + 2; }));
   EXPECT_EQ(RecordsOnPort(m_logPath, "TCP", port).size(), 2u);
+}
+
+TEST_F(ConnectionsTest, AReturningUdpEndpointShowsItsRecordBeforeTheReconnectAndReloadsListening) {
+  MonListMon& list = CreateList(60000);  // passes run here, one at a time
+  Socket socket = BindUdp();
+  const std::uint16_t port = socket.LocalPort();
+  const auto row = [&] {
+    const auto rows = RowsOnPort(list, "UDP", port);
+    EXPECT_EQ(rows.size(), 1u);
+    return rows.empty() ? RowView{} : rows[0];
+  };
+  ASSERT_TRUE(Scanner().ScanPass());
+  ASSERT_EQ(row().Text(2), "Listen");
+  socket.Close();
+  ASSERT_TRUE(Scanner().ScanPass());
+  ASSERT_EQ(row().record.state, kStateDisconnected);
+  const std::uint32_t goneAt = row().record.connectTime;
+
+  // The pass that finds it again takes the texts from the record as the disconnect left it,
+  // then reconnects the record; the next pass shows it listening.
+  socket = BindUdp(port);
+  ASSERT_GE(socket.fd(), 0);
+  ASSERT_TRUE(Scanner().ScanPass());
+  EXPECT_EQ(row().Text(2), "Disconnect");
+  EXPECT_EQ(row().record.state, 1u);
+  EXPECT_GE(row().record.connectTime, goneAt);
+  ASSERT_TRUE(Scanner().ScanPass());
+  EXPECT_EQ(row().Text(2), "Listen");
+
+  // Rebuilt from the log: the disconnect record's row says so, its record listens (1).
+  list.LoadLastLog();
+  ASSERT_TRUE(WaitFor([&] { return Scanner().IsLogLast() == 0; }));
+  const auto rebuilt = RowsOnPort(list, "UDP", port);
+  ASSERT_EQ(rebuilt.size(), 2u);
+  EXPECT_EQ(rebuilt[1].Text(2), "Disconnect");
+  EXPECT_EQ(rebuilt[1].record.state, 1u);
 }
 
 TEST_F(ConnectionsTest, ShowCurrentOnlyRemovesAVanishedRowInTheSamePass) {

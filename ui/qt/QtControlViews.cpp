@@ -18,6 +18,8 @@
 #include "ui/IpAddressControl.h"
 #include "ui/ListBox.h"
 #include "ui/RichEdit.h"
+#include "ui/StaticText.h"
+#include "ui/qt/QtIcons.h"
 #include "ui/qt/QtRichTextView.h"
 #include "ui/qt/QtText.h"
 
@@ -37,7 +39,14 @@ class LabelView : public QtWindowView {
 
  protected:
   void SyncKind(unsigned changes) override {
-    if (changes & Window::kChangeText) static_cast<QLabel*>(Widget())->setText(ToQString(Model()->GetWindowText()));
+    auto* label = static_cast<QLabel*>(Widget());
+    if (changes & Window::kChangeText) label->setText(ToQString(Model()->GetWindowText()));
+    if (changes & Window::kChangeIcon) {
+      // A label with an icon shows the picture, at the label's size.
+      const auto* text = dynamic_cast<const StaticText*>(Model());
+      const QIcon icon = text != nullptr ? ToQIcon(text->GetIcon()) : QIcon();
+      if (!icon.isNull()) label->setPixmap(icon.pixmap(label->size()));
+    }
   }
 };
 

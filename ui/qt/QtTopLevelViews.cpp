@@ -23,6 +23,18 @@ void ReportTopLevel(HWND handle, QWidget* widget, int topMargin) {
   window->SetRectFromView(Rect{geometry.left(), geometry.top(), geometry.left() + geometry.width(), geometry.top() + geometry.height()});
 }
 
+// The platform's virtual key of a Qt key; 0 for keys no accelerator uses.
+UINT VirtualKey(int key) {
+  if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<UINT>('A' + (key - Qt::Key_A));
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return VK_F1 + static_cast<UINT>(key - Qt::Key_F1);
+  switch (key) {
+    case Qt::Key_Backspace: return VK_BACK;
+    case Qt::Key_Insert: return VK_INSERT;
+    case Qt::Key_Delete: return VK_DELETE;
+    default: return 0;
+  }
+}
+
 class FrameWidget : public QMainWindow {
  public:
   explicit FrameWidget(HWND frame) : m_frame(frame) {
@@ -35,6 +47,20 @@ class FrameWidget : public QMainWindow {
   void closeEvent(QCloseEvent* event) override {
     event->ignore();  // the frame decides, and destroys itself when it agrees
     if (Window* frame = Window::FromHandle(m_frame)) frame->SendMessage(WM_CLOSE);
+  }
+  // Keys the panes leave alone reach the frame, which looks them up in its accelerators.
+  void keyPressEvent(QKeyEvent* event) override {
+    auto* frame = dynamic_cast<FrameWindow*>(Window::FromHandle(m_frame));
+    const UINT key = VirtualKey(event->key());
+    std::uint8_t modifiers = 0;
+    if (event->modifiers() & Qt::ShiftModifier) modifiers |= FSHIFT;
+    if (event->modifiers() & Qt::ControlModifier) modifiers |= FCONTROL;
+    if (event->modifiers() & Qt::AltModifier) modifiers |= FALT;
+    if (frame != nullptr && key != 0 && frame->TranslateAccelerator(key, modifiers)) {
+      event->accept();
+      return;
+    }
+    QMainWindow::keyPressEvent(event);
   }
   void resizeEvent(QResizeEvent* event) override {
     QMainWindow::resizeEvent(event);
