@@ -66,6 +66,11 @@ class CMainFrame : public FrameWindow {
   void OnAppAbout();
   // File > "Load Connections Link Log...": a link monitor without a link, kept by the frame.
   void OnFileLoadLinkLog();
+  // File > "Export Packet Log...": the packet log as a pcapng file.
+  void OnFileExportPacketLog();
+  // File > "Import Capture File...": a pcap or pcapng file's frames appended to the packet log,
+  // the pane reloaded from the first of them.
+  void OnFileImportCaptureFile();
 
   // Places the visible panes one above the other.
   void StackPanes();
@@ -108,6 +113,7 @@ class CMainFrame : public FrameWindow {
   void MapCommands();
   void MapUpdateRules();
   void MapPacketWindowCommands();
+  void MapPacketExportCommands();
   void SetStartStopText(const std::string& text);
   bool CheckAdapter();
   void ShowNoAdapter();
