@@ -22,6 +22,7 @@
 #include "controls/packets/PacketFilterFile.h"
 #include "controls/trace/WhoIsServerList.h"
 #include "platform/RegistryTree.h"
+#include "wincap/PacketLogExport.h"
 #include "wincap/PacketLogFile.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +91,10 @@ void PacketSeeds(const fs::path& work) {
     const Bytes whole = FileBytes(log);
     Seed("PacketLogFuzz", stem, whole);
     if (++n % 4 == 0 && whole.size() > 50) Seed("PacketLogFuzz", stem + "-cut", Bytes(whole.begin(), whole.end() - 50));
+    // The capture file itself and the log exported as pcapng, for the capture file reader.
+    Seed("CaptureFileFuzz", stem + "-pcap", FileBytes(entry.path()));
+    const fs::path exported = work / (stem + ".pcapng");
+    if (PacketLogExport().Run(log.string(), exported.string()).written) Seed("CaptureFileFuzz", stem + "-pcapng", FileBytes(exported));
   }
 }
 
