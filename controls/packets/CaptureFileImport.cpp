@@ -12,7 +12,7 @@ CaptureFileImport::Result CaptureFileImport::Run(MonListIpMonCWinThread& thread,
   CaptureFileReader::Frame frame;
   while (result.status == CaptureFileReader::Status::Frame &&
          (result.status = reader.Next(frame)) == CaptureFileReader::Status::Frame) {
-    if (frame.length > static_cast<std::uint32_t>(PacketLogFile::kMaxDataLength)) {
+    if (frame.length == 0 || frame.length > static_cast<std::uint32_t>(PacketLogFile::kMaxDataLength)) {
       ++result.skipped;
       continue;
     }
@@ -29,14 +29,17 @@ CaptureFileImport::Result CaptureFileImport::Run(MonListIpMonCWinThread& thread,
 }
 
 std::string CaptureFileImport::Describe(const Result& result) {
-  std::string text = std::to_string(result.imported) + " frame" + (result.imported == 1 ? "" : "s") +
-                     " imported into the packet log.";
-  if (result.skipped > 0)
-    text += "\n" + std::to_string(result.skipped) + " frame" + (result.skipped == 1 ? "" : "s") +
-            " longer than 65535 bytes passed over.";
-  if (result.logClosed) text += "\nThe packet log cannot be written; the import stopped.";
-  if (result.status == CaptureFileReader::Status::Refused) text += "\nThe file was refused: " + result.stopText + ".";
+  // Appended piece by piece: GCC 12 at -O3 misreads chains of operator+ on temporaries.
+  std::string text = std::to_string(result.imported);
+  text.append(result.imported == 1 ? " frame" : " frames").append(" imported into the packet log.");
+  if (result.skipped > 0) {
+    text.append("\n").append(std::to_string(result.skipped));
+    text.append(result.skipped == 1 ? " frame" : " frames").append(" passed over (empty, or longer than 65535 bytes).");
+  }
+  if (result.logClosed) text.append("\nThe packet log cannot be written; the import stopped.");
+  if (result.status == CaptureFileReader::Status::Refused)
+    text.append("\nThe file was refused: ").append(result.stopText).append(".");
   if (result.status == CaptureFileReader::Status::Damaged)
-    text += "\nThe file is damaged; the import stopped there: " + result.stopText + ".";
+    text.append("\nThe file is damaged; the import stopped there: ").append(result.stopText).append(".");
   return text;
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "controls/packets/MonListIpMonCWinThread.h"
+#include "ui/ProgressBar.h"
 #include "ui/UiServices.h"
 
 namespace {
@@ -22,12 +23,13 @@ DlgPacketLogExport::~DlgPacketLogExport() {
 DialogTemplate DlgPacketLogExport::MakeTemplate() {
   return DialogTemplate{kCaption,
                         220,
-                        60,
+                        74,
                         "MS Sans Serif",
                         8,
                         {LabelItem("Exporting the packet log...", 10, 8, 200, 8),
-                         LabelItem("", 10, 22, 200, 8, IDC_STATIC_PROGRESS),
-                         PushButtonItem(IDCANCEL, "Cancel", 85, 38, 50, 14)}};
+                         ProgressItem(IDC_PROGRESS, 10, 20, 200, 10),
+                         LabelItem("", 10, 34, 200, 8, IDC_STATIC_PROGRESS),
+                         PushButtonItem(IDCANCEL, "Cancel", 85, 52, 50, 14)}};
 }
 
 void DlgPacketLogExport::Run(Window* parent, MonListIpMonCWinThread& thread) {
@@ -75,7 +77,8 @@ void DlgPacketLogExport::OnTimer(UINT id) {
   const std::int64_t total = m_export.total.load();
   const std::int64_t done = m_export.done.load();
   const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 0;
-  SetDlgItemText(IDC_STATIC_PROGRESS, std::to_string(percent) + "% of " + std::to_string(total) + " bytes");
+  if (auto* bar = dynamic_cast<ProgressBar*>(GetDlgItem(IDC_PROGRESS))) bar->SetPos(percent);
+  SetDlgItemText(IDC_STATIC_PROGRESS, std::to_string(done) + " of " + std::to_string(total) + " bytes");
 }
 
 void DlgPacketLogExport::OnOK() {

@@ -13,6 +13,7 @@ class MonListIpMonCWinThread;
 class DlgPacketLogExport : public Dialog {
  public:
   static constexpr int IDC_STATIC_PROGRESS = 1421;
+  static constexpr int IDC_PROGRESS = 1422;
   static constexpr char kCaption[] = "Export Packet Log";
   static constexpr char kFilter[] = "pcapng Capture Files (*.pcapng)|*.pcapng|All Files (*.*)|*.*||";
 
