@@ -34,6 +34,8 @@ TEST(PacketFileCommands, ImportFillsThePaneAndExportWritesItBack) {
     UiPump::Instance().PumpPending();
     MonListIpMon* pane = frame->Packets();
     ASSERT_NE(pane, nullptr);
+    // The capture thread opens the log as it starts.
+    ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetCaptureThread()->IsLogOpen() != 0; }, 5000));
     const std::string capture = std::string(PELORIN_TESTDATA) + "/pcap/zeek-http-get.pcap";
     CaptureFileReader reader;
     CaptureFileReader::Frame f;
