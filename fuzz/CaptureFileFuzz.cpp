@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CaptureFileReader::Frame frame;
   std::uint64_t frames = 0;
   std::uint64_t bytes = 0;
-  while (status == CaptureFileReader::Status::Frame && (status = reader.Next(frame)) == CaptureFileReader::Status::Frame) {
+  while (status == CaptureFileReader::Status::Frame &&
+         (status = reader.Next(frame)) == CaptureFileReader::Status::Frame) {
     fuzz::Check(frame.length <= CaptureFileReader::kMaxFrameLength, "a frame within the limit");
     fuzz::Check(frame.length == 0 || frame.data != nullptr, "a frame has its bytes");
     volatile std::uint8_t sum = 0;

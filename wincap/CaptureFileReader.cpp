@@ -3,19 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "wincap/PcapngFormat.h"
+
 namespace {
+
+using namespace pcapng;
 
 constexpr std::uint32_t kPcapMagicMicros = 0xA1B2C3D4;
 constexpr std::uint32_t kPcapMagicNanos = 0xA1B23C4D;
 constexpr std::size_t kPcapFileHeader = 24;
 constexpr std::size_t kPcapRecordHeader = 16;
 
-constexpr std::uint32_t kSectionHeaderBlock = 0x0A0D0D0A;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr std::uint32_t kInterfaceBlock = 1;
-constexpr std::uint32_t kSimplePacketBlock = 3;
-constexpr std::uint32_t kEnhancedPacketBlock = 6;
-constexpr std::uint32_t kBlockFrame = 12;  // type, length before the body; length after it
+constexpr std::uint32_t kBlockFrame = 12;     // type, length before the body; length after it
 constexpr std::uint32_t kEnhancedFixed = 20;  // interface, time high, time low, captured, original
 constexpr std::uint32_t kSimpleFixed = 4;     // original length
 constexpr std::uint16_t kOptionEnd = 0;
@@ -142,7 +141,8 @@ CaptureFileReader::Status CaptureFileReader::ReadSection() {
     return Stop(Status::Damaged, "A section header has a bad block length");
   m_block.resize(length - kBlockFrame);
   // The byte-order mark (read above) is the first word of the body.
-  if (!ReadExact(m_block.data() + 4, length - kBlockFrame - 4) ) return Stop(Status::Damaged, "A section header is cut short");
+  if (!ReadExact(m_block.data() + 4, length - kBlockFrame - 4))
+    return Stop(Status::Damaged, "A section header is cut short");
   std::uint8_t trailer[4];
   if (!ReadExact(trailer, 4) || U32(trailer) != length)
     return Stop(Status::Damaged, "A section header's closing length does not match");
@@ -170,11 +170,13 @@ CaptureFileReader::Status CaptureFileReader::NextPcapng(Frame& frame) {
     const std::uint32_t length = U32(head + 4);
     if (length < kBlockFrame || length % 4 != 0 || length > kMaxBlockLength)
       return Stop(Status::Damaged, "A block has a bad block length (" + std::to_string(length) + ")");
-    if (static_cast<std::int64_t>(length) > m_fileLength - m_offset) return Stop(Status::Damaged, "A block is cut short");
+    if (static_cast<std::int64_t>(length) > m_fileLength - m_offset)
+      return Stop(Status::Damaged, "A block is cut short");
     const std::uint32_t bodyLength = length - kBlockFrame;
     m_block.resize(bodyLength);
     std::uint8_t trailer[4];
-    if (!ReadExact(m_block.data(), bodyLength) || !ReadExact(trailer, 4)) return Stop(Status::Damaged, "A block is cut short");
+    if (!ReadExact(m_block.data(), bodyLength) || !ReadExact(trailer, 4))
+      return Stop(Status::Damaged, "A block is cut short");
     if (U32(trailer) != length) return Stop(Status::Damaged, "A block's closing length does not match");
     const std::uint8_t* body = m_block.data();
     Status status = Status::End;  // End here: a block without a frame, go on
@@ -249,8 +251,7 @@ CaptureFileReader::Status CaptureFileReader::AddInterface(const std::uint8_t* bo
 }
 
 CaptureFileReader::Status CaptureFileReader::PacketFrom(const Interface& in, std::uint64_t stamp,
-                                                        const std::uint8_t* data, std::uint32_t length,
-                                                        Frame& frame) {
+                                                        const std::uint8_t* data, std::uint32_t length, Frame& frame) {
   if (length > kMaxFrameLength)
     return Stop(Status::Damaged, "A packet claims " + std::to_string(length) + " captured bytes, above the limit");
   __extension__ typedef unsigned __int128 Wide;

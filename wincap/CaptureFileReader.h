@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "wincap/PcapngFormat.h"
+
 // Reads the frames of a capture file in the pcap format (either byte order, microsecond or
 // nanosecond times) or the pcapng format (sections of either byte order, interface blocks with
 // their time resolution and offset, enhanced and simple packet blocks; other blocks are passed
@@ -15,8 +17,8 @@
 // it stays good, and ErrorText tells what was wrong and at which frame and byte offset.
 class CaptureFileReader {
  public:
-  static constexpr std::uint32_t kLinkTypeEthernet = 1;
-  static constexpr std::uint32_t kMaxFrameLength = 262144;        // bytes, libpcap's own limit
+  static constexpr std::uint32_t kLinkTypeEthernet = pcapng::kLinkTypeEthernet;
+  static constexpr std::uint32_t kMaxFrameLength = 262144;            // bytes, libpcap's own limit
   static constexpr std::uint32_t kMaxBlockLength = 16 * 1024 * 1024;  // bytes of one pcapng block
 
   enum class Status { Frame, End, Damaged, Refused };

@@ -12,8 +12,8 @@ std::int64_t PacketLogExport::TimeTextMicros(std::string_view text) {
   const std::string copy(text);
   int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0, millis = 0;
   int used = 0;
-  if (std::sscanf(copy.c_str(), "%2d/%2d/%2d %2d:%2d:%2d:%3d%n", &month, &day, &year, &hour, &minute, &second,
-                  &millis, &used) != 7 ||
+  if (std::sscanf(copy.c_str(), "%2d/%2d/%2d %2d:%2d:%2d:%3d%n", &month, &day, &year, &hour, &minute, &second, &millis,
+                  &used) != 7 ||
       used != static_cast<int>(copy.size()))
     return 0;
   std::tm local{};

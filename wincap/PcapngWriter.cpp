@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wincap/PcapngFormat.h"
+
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 20;  // bytes gathered before each write
-constexpr std::uint32_t kSectionHeaderBlock = 0x0A0D0D0A;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr std::uint32_t kInterfaceBlock = 1;
-constexpr std::uint32_t kEnhancedPacketBlock = 6;
+using namespace pcapng;
+
+constexpr std::size_t kBufferSize = 1 << 20;    // bytes gathered before each write
 constexpr std::uint32_t kSectionLength = 28;    // no options
 constexpr std::uint32_t kInterfaceLength = 20;  // no options
 constexpr std::uint32_t kPacketOverhead = 32;   // block frame and the fixed fields

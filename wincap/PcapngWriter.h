@@ -3,13 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "wincap/PcapngFormat.h"
+
 // Writes a pcapng file as a stream: one section header, one Ethernet interface, then one enhanced
 // packet block per frame (times in microseconds). The blocks go to PATH.part through a small
 // buffer; Commit renames that file to PATH once everything is on disk, so a failed or abandoned
 // export never leaves a partial file under the chosen name (nor harms a file already there).
 class PcapngWriter {
  public:
-  static constexpr std::uint16_t kLinkTypeEthernet = 1;
+  static constexpr std::uint16_t kLinkTypeEthernet = pcapng::kLinkTypeEthernet;
   static constexpr char kPartSuffix[] = ".part";
 
   PcapngWriter() = default;

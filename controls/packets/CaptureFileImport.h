@@ -17,10 +17,10 @@ class CaptureFileImport {
   struct Result {
     CaptureFileReader::Status status = CaptureFileReader::Status::End;
     std::uint64_t imported = 0;
-    std::uint64_t skipped = 0;   // empty frames and frames longer than a record holds
-    LONG firstPosition = -1;     // the record of the first frame imported
-    bool logClosed = false;      // the log could not be written
-    std::string stopText;        // where and why the reading stopped, when it did
+    std::uint64_t skipped = 0;  // empty frames and frames longer than a record holds
+    LONG firstPosition = -1;    // the record of the first frame imported
+    bool logClosed = false;     // the log could not be written
+    std::string stopText;       // where and why the reading stopped, when it did
   };
 
   static Result Run(MonListIpMonCWinThread& thread, const std::string& path);

@@ -21,15 +21,14 @@ DlgPacketLogExport::~DlgPacketLogExport() {
 }
 
 DialogTemplate DlgPacketLogExport::MakeTemplate() {
-  return DialogTemplate{kCaption,
-                        220,
-                        74,
-                        "MS Sans Serif",
-                        8,
-                        {LabelItem("Exporting the packet log...", 10, 8, 200, 8),
-                         ProgressItem(IDC_PROGRESS, 10, 20, 200, 10),
-                         LabelItem("", 10, 34, 200, 8, IDC_STATIC_PROGRESS),
-                         PushButtonItem(IDCANCEL, "Cancel", 85, 52, 50, 14)}};
+  return DialogTemplate{
+      kCaption,
+      220,
+      74,
+      "MS Sans Serif",
+      8,
+      {LabelItem("Exporting the packet log...", 10, 8, 200, 8), ProgressItem(IDC_PROGRESS, 10, 20, 200, 10),
+       LabelItem("", 10, 34, 200, 8, IDC_STATIC_PROGRESS), PushButtonItem(IDCANCEL, "Cancel", 85, 52, 50, 14)}};
 }
 
 void DlgPacketLogExport::Run(Window* parent, MonListIpMonCWinThread& thread) {
@@ -52,8 +51,8 @@ void DlgPacketLogExport::Run(Window* parent, MonListIpMonCWinThread& thread) {
 
 std::string DlgPacketLogExport::Describe(const PacketLogExport::Result& result, const std::string& outPath) {
   if (!result.written) return result.error.empty() ? "The export was cancelled." : result.error;
-  std::string text = std::to_string(result.records) + " packet" + (result.records == 1 ? "" : "s") +
-                     " exported to " + outPath + ".";
+  std::string text =
+      std::to_string(result.records) + " packet" + (result.records == 1 ? "" : "s") + " exported to " + outPath + ".";
   if (result.stoppedEarly)
     text += "\nThe log is damaged at byte offset " + std::to_string(result.stoppedAt) +
             "; the records after it were not exported.";

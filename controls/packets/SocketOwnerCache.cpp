@@ -66,7 +66,8 @@ void SocketOwnerCache::Refresh() {
     for (const TableEndpoint& e : endpoints) {
       if (e.processId == 0) continue;  // no owner (a closing socket) or only the plain tables
       auto it = byProcess.find(e.processId);
-      if (it == byProcess.end()) it = byProcess.emplace(e.processId, m_names.ProcessGetName(e.processId, nullptr)).first;
+      if (it == byProcess.end())
+        it = byProcess.emplace(e.processId, m_names.ProcessGetName(e.processId, nullptr)).first;
       if (!it->second.empty()) names->emplace(Key(protocol, e.localAddr, e.localPort), it->second);
     }
   }

@@ -40,7 +40,8 @@ TEST(PacketFileCommands, ImportFillsThePaneAndExportWritesItBack) {
     CaptureFileReader reader;
     CaptureFileReader::Frame f;
     ASSERT_EQ(reader.Open(capture), CaptureFileReader::Status::Frame);
-    while (reader.Next(f) == CaptureFileReader::Status::Frame) {}
+    while (reader.Next(f) == CaptureFileReader::Status::Frame) {
+    }
     const auto frames = static_cast<int>(reader.FramesRead());
 
     script.AnswerFileDialog(capture);
@@ -60,7 +61,8 @@ TEST(PacketFileCommands, ImportFillsThePaneAndExportWritesItBack) {
     EXPECT_EQ(script.Messages().back().text, std::to_string(frames) + " packets exported to " + out + ".");
     CaptureFileReader back;
     ASSERT_EQ(back.Open(out), CaptureFileReader::Status::Frame);
-    while (back.Next(f) == CaptureFileReader::Status::Frame) {}
+    while (back.Next(f) == CaptureFileReader::Status::Frame) {
+    }
     EXPECT_EQ(back.FramesRead(), reader.FramesRead());
     EXPECT_TRUE(back.ErrorText().empty()) << back.ErrorText();
   }

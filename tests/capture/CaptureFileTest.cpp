@@ -70,7 +70,8 @@ std::vector<std::uint8_t> Bytes(const std::string& path) {
 }
 
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::uint32_t Word(const std::vector<std::uint8_t>& b, std::size_t at) {

@@ -18,7 +18,8 @@ int BoundSocket(int type, const char* address, int* port) {
   inet_pton(AF_INET, address, &at.sin_addr);
   socklen_t length = sizeof at;
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      (type == SOCK_STREAM && ::listen(fd, 1) != 0) || ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) != 0)
+      (type == SOCK_STREAM && ::listen(fd, 1) != 0) ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) != 0)
     return -1;
   *port = ntohs(at.sin_port);
   return fd;
@@ -68,25 +69,44 @@ TEST(PacketProcessColumn, NamesTheOwnerOfEachPacketsLocalSocket) {
   SleepingOwner child;
   ASSERT_GT(child.port, 0);
   // The exec has happened once the child's name is "sleep".
-  ASSERT_TRUE(WaitUntil([&] {
-    char name[32] = {};
-    FILE* comm = std::fopen(("/proc/" + std::to_string(child.pid) + "/comm").c_str(), "r");
-    if (comm == nullptr) return false;
-    const bool got = std::fgets(name, sizeof name, comm) != nullptr && std::string(name) == "sleep\n";
-    std::fclose(comm);
-    return got;
-  }, 5000));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        char name[32] = {};
+        FILE* comm = std::fopen(("/proc/" + std::to_string(child.pid) + "/comm").c_str(), "r");
+        if (comm == nullptr) return false;
+        const bool got = std::fgets(name, sizeof name, comm) != nullptr && std::string(name) == "sleep\n";
+        std::fclose(comm);
+        return got;
+      },
+      5000));
 
   const std::vector<std::vector<std::uint8_t>> frames = {
       // From our UDP socket outward.
-      BuildFrame({.protocol = 17, .source = "127.0.0.1", .destination = "10.9.9.9", .sourcePort = udpPort, .destinationPort = 53}),
+      BuildFrame({.protocol = 17,
+                  .source = "127.0.0.1",
+                  .destination = "10.9.9.9",
+                  .sourcePort = udpPort,
+                  .destinationPort = 53}),
       // Into the child's socket, bound to every address.
-      BuildFrame({.protocol = 17, .source = "10.9.9.9", .destination = "127.0.0.1", .sourcePort = 999, .destinationPort = child.port}),
+      BuildFrame({.protocol = 17,
+                  .source = "10.9.9.9",
+                  .destination = "127.0.0.1",
+                  .sourcePort = 999,
+                  .destinationPort = child.port}),
       // Into our listening TCP socket, on another local address it covers.
-      BuildFrame({.protocol = 6, .source = "10.9.9.9", .destination = "127.0.0.2", .sourcePort = 4000, .destinationPort = tcpPort}),
+      BuildFrame({.protocol = 6,
+                  .source = "10.9.9.9",
+                  .destination = "127.0.0.2",
+                  .sourcePort = 4000,
+                  .destinationPort = tcpPort}),
       // No socket here: the same port as ours but TCP, and a conversation of strangers.
-      BuildFrame({.protocol = 6, .source = "127.0.0.1", .destination = "10.9.9.9", .sourcePort = udpPort, .destinationPort = 53}),
-      BuildFrame({.protocol = 17, .source = "10.1.1.1", .destination = "10.2.2.2", .sourcePort = 7, .destinationPort = 9}),
+      BuildFrame({.protocol = 6,
+                  .source = "127.0.0.1",
+                  .destination = "10.9.9.9",
+                  .sourcePort = udpPort,
+                  .destinationPort = 53}),
+      BuildFrame(
+          {.protocol = 17, .source = "10.1.1.1", .destination = "10.2.2.2", .sourcePort = 7, .destinationPort = 9}),
       BuildFrame({.protocol = 1, .source = "127.0.0.1", .destination = "127.0.0.1"}),
   };
   const std::string capture = env.File("owners.pcap");
@@ -98,7 +118,8 @@ TEST(PacketProcessColumn, NamesTheOwnerOfEachPacketsLocalSocket) {
   ASSERT_EQ(pane->GetItemCount(), 6);
 
   // Named as the connections pane names them.
-  const std::string self = PelorinCListView::ProcessNameFormat(std::filesystem::read_symlink("/proc/self/exe").filename().string());
+  const std::string self =
+      PelorinCListView::ProcessNameFormat(std::filesystem::read_symlink("/proc/self/exe").filename().string());
   const std::string sleeping = PelorinCListView::ProcessNameFormat("sleep");
   const std::string expected[] = {self, sleeping, self, "", "", ""};
   // The first look asks for the names; the pane's own thread fetches them soon after.

@@ -29,7 +29,9 @@ TEST(PacketExportFullDisk, AFailedOrCancelledExportLeavesTheChosenNameAlone) {
     ASSERT_TRUE(log.OpenTruncate(env.LogPath()));
     const auto frame = BuildFrame(FrameParts{.protocol = 17, .payload = std::string(60000, 'x')});
     for (int i = 0; i < 50; ++i)
-      ASSERT_GT(log.Write(frame.data(), static_cast<LONG>(frame.size()), "10.0.0.1", "10.0.0.2", "12/08/26 07:30:00:123", nullptr), 0);
+      ASSERT_GT(log.Write(frame.data(), static_cast<LONG>(frame.size()), "10.0.0.1", "10.0.0.2",
+                          "12/08/26 07:30:00:123", nullptr),
+                0);
   }
   const std::string out = disk.File("out.pcapng");
   std::ofstream(out) << "an earlier export";
