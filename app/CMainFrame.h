@@ -69,6 +69,11 @@ class CMainFrame : public FrameWindow {
   void OnNextPane(bool forward);
   // File > "Load Connections Link Log...": a link monitor without a link, kept by the frame.
   void OnFileLoadLinkLog();
+  // File > "Export Packet Log...": the packet log as a pcapng file.
+  void OnFileExportPacketLog();
+  // File > "Import Capture File...": a pcap or pcapng file's frames appended to the packet log,
+  // the pane reloaded from the first of them.
+  void OnFileImportCaptureFile();
 
   // Places the visible panes one above the other.
   void StackPanes();
@@ -111,6 +116,7 @@ class CMainFrame : public FrameWindow {
   void MapCommands();
   void MapUpdateRules();
   void MapPacketWindowCommands();
+  void MapPacketExportCommands();
   void SetStartStopText(const std::string& text);
   bool CheckAdapter();
   void ShowNoAdapter();

@@ -75,6 +75,7 @@ void CMainFrame::MapPacketWindowCommands() {
     if (MonListMon* pane = Connections()) pane->MonListMonIpView();
   });
   MapCommand(ID_FILE_LOAD_LINK_LOG, [this] { OnFileLoadLinkLog(); });
+  MapPacketExportCommands();
   MapUpdate(ID_PKT_LINK_MONITOR, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && m_currentAdapter >= 0); });
   MapUpdate(ID_CONN_LINK_MONITOR,
             [this](CmdUI& cmd) { cmd.Enable(Connections() != nullptr && m_currentAdapter >= 0); });

@@ -16,6 +16,8 @@ std::unique_ptr<Menu> BuildMainMenu() {
   file->AppendMenu(MF_STRING, ID_FILE_DEFAULT_RULES, "Set Defaul Firewall Rules");
   file->AppendMenu(MF_SEPARATOR);
   file->AppendMenu(MF_STRING, ID_FILE_LOAD_LINK_LOG, "Load Connections Link Log...");
+  file->AppendMenu(MF_STRING, ID_FILE_EXPORT_PACKET_LOG, "Export Packet Log...");
+  file->AppendMenu(MF_STRING, ID_FILE_IMPORT_CAPTURE, "Import Capture File...");
   file->AppendMenu(MF_SEPARATOR);
   file->AppendMenu(MF_STRING, ID_APP_EXIT, "E&xit");
 

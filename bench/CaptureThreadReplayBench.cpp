@@ -2,7 +2,9 @@
 // decode, time text, log append and row insertion into the pane (filters off, Monitor Exclusive
 // off, logging on, page size 10000). For scale, the same file is rewritten by tcpdump in the
 // same run (read + write of every frame, no decoding). Beside the times, the processor time per
-// packet: of the capture thread and the log's writer thread, and of tcpdump.
+// packet: of the capture thread and the log's writer thread, and of tcpdump. BM_PaneReplay/1
+// also draws the newest rows as the view does (every 100 ms, "Process" column included), which
+// keeps the pane's socket owner snapshot refreshing in the background during the replay.
 //
 //   build-rel/bin/CaptureThreadReplayBench [--packets=N] [benchmark flags]
 //
@@ -14,6 +16,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -78,7 +81,8 @@ void BM_PaneReplay(benchmark::State& state) {
   app.WriteProfileString("", "AdapterCurrDesc", "replay");
 
   std::uint64_t rows = 0, frames = 0;
-  double captureNs = 0, writerNs = 0;
+  double captureNs = 0, writerNs = 0, ownersNs = 0;
+  const bool drawing = state.range(0) != 0;
   for (auto _ : state) {
     fs::remove(logPath);
     MonListIpMon pane(&app, "\\Software\\DunmereIncProducts\\Setup\\PelorinPro", "Packets");
@@ -89,6 +93,20 @@ void BM_PaneReplay(benchmark::State& state) {
     MonListIpMonCWinThread* thread = pane.GetCaptureThread();
     WaitUntil([thread] { return thread->IsLogOpen() != 0; }, 2000);
     const std::uint64_t captureCpu = ThreadCpuNs("pelorin-worker"), writerCpu = ThreadCpuNs("pelorin-logwr");
+    const std::uint64_t ownersCpu = ThreadCpuNs("pelorin-owners");
+    std::atomic<bool> drawn{false};
+    std::thread view;
+    if (drawing)
+      view = std::thread([&pane, &drawn] {
+        std::string text;
+        while (!drawn.load()) {
+          const int count = pane.GetItemCount();
+          for (int row = std::max(0, count - 30); row < count; ++row)
+            for (int column = 0; column <= MonListIpMon::kProcessColumn; ++column)
+              pane.GetCell(row, column, &text, nullptr, nullptr);
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+      });
     const auto start = Clock::now();
     pane.ListStart();
     if (!thread->GetIdleMessage()) {
@@ -99,6 +117,9 @@ void BM_PaneReplay(benchmark::State& state) {
     WaitUntil([thread] { return thread->IsReplayDone(); }, 600000);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     pane.ListStop();
+    drawn.store(true);
+    if (view.joinable()) view.join();
+    ownersNs += static_cast<double>(ThreadCpuNs("pelorin-owners") - ownersCpu);
     captureNs += static_cast<double>(ThreadCpuNs("pelorin-worker") - captureCpu);
     writerNs += static_cast<double>(ThreadCpuNs("pelorin-logwr") - writerCpu);
     rows = thread->GetRowsAdded();
@@ -113,8 +134,23 @@ void BM_PaneReplay(benchmark::State& state) {
   const double perPacket = static_cast<double>(state.iterations()) * static_cast<double>(g_packets);
   state.counters["capture_cpu_ns_per_pkt"] = captureNs / perPacket;
   state.counters["writer_cpu_ns_per_pkt"] = writerNs / perPacket;
+  state.counters["owners_cpu_ns_per_pkt"] = ownersNs / perPacket;
   state.counters["frames"] = static_cast<double>(frames);
   state.counters["rows"] = static_cast<double>(rows);
+}
+
+// One refresh of the "Process" column's snapshot (endpoint tables, owners, names): what the pane's
+// own thread spends once a second while its rows are drawn.
+void BM_OwnerRefresh(benchmark::State& state) {
+  AppProfile app;
+  MonListIpMon pane(&app, "\\Software\\DunmereIncProducts\\Setup\\PelorinPro", "Packets");
+  if (pane.MonListCreate(nullptr, 1024, Rect{0, 0, 800, 400}) != 0) {
+    state.SkipWithError("pane not created");
+    return;
+  }
+  for (auto _ : state) pane.GetOwnerCache()->Refresh();
+  pane.ProcessClose();
+  UiPump::Instance().PumpPending();
 }
 
 void BM_TcpdumpRewrite(benchmark::State& state) {
@@ -141,7 +177,8 @@ void BM_TcpdumpRewrite(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_PaneReplay)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_PaneReplay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_OwnerRefresh)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TcpdumpRewrite)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 int main(int argc, char** argv) {

@@ -25,6 +25,7 @@
 #include "controls/trace/WhoIsServerList.h"
 #include "platform/RegistryTree.h"
 #include "setup/InstallRecord.h"
+#include "wincap/PacketLogExport.h"
 #include "wincap/PacketLogFile.h"
 
 namespace fs = std::filesystem;
@@ -94,6 +95,10 @@ void PacketSeeds(const fs::path& work) {
     Seed("PacketLogFuzz", stem, whole);
     Seed("LinkLogFuzz", stem, whole);
     if (++n % 4 == 0 && whole.size() > 50) Seed("PacketLogFuzz", stem + "-cut", Bytes(whole.begin(), whole.end() - 50));
+    // The capture file itself and the log exported as pcapng, for the capture file reader.
+    Seed("CaptureFileFuzz", stem + "-pcap", FileBytes(entry.path()));
+    const fs::path exported = work / (stem + ".pcapng");
+    if (PacketLogExport().Run(log.string(), exported.string()).written) Seed("CaptureFileFuzz", stem + "-pcapng", FileBytes(exported));
   }
 }
 

@@ -10,6 +10,7 @@
 #include "ui/IpAddressControl.h"
 #include "ui/ListBox.h"
 #include "ui/ListControl.h"
+#include "ui/ProgressBar.h"
 #include "ui/RichEdit.h"
 #include "ui/StaticText.h"
 #include "ui/UiPump.h"
@@ -73,6 +74,10 @@ std::unique_ptr<Window> Dialog::CreateControl(const DialogItem& item) {
     }
     case WindowKind::ListControl: {
       auto control = std::make_unique<ListControl>();
+      return control->Create(item.style, rect, this, item.id) ? std::move(control) : nullptr;
+    }
+    case WindowKind::Progress: {
+      auto control = std::make_unique<ProgressBar>();
       return control->Create(item.style, rect, this, item.id) ? std::move(control) : nullptr;
     }
     case WindowKind::RichEdit: {

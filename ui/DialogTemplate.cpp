@@ -33,6 +33,9 @@ DialogItem ComboBoxItem(UINT id, int x, int y, int cx, int cy) {
 DialogItem ListBoxItem(UINT id, int x, int y, int cx, int cy, DWORD style) {
   return Item(id, WindowKind::ListBox, "", x, y, cx, cy, WS_TABSTOP | WS_BORDER | WS_VSCROLL | style);
 }
+DialogItem ProgressItem(UINT id, int x, int y, int cx, int cy) {
+  return Item(id, WindowKind::Progress, "", x, y, cx, cy, WS_BORDER);
+}
 DialogItem IpAddressItem(UINT id, int x, int y, int cx, int cy) {
   return Item(id, WindowKind::IpAddress, "", x, y, cx, cy, WS_TABSTOP);
 }

@@ -64,4 +64,5 @@ DialogItem ComboBoxItem(UINT id, int x, int y, int cx, int cy);
 DialogItem ListBoxItem(UINT id, int x, int y, int cx, int cy, DWORD style = LBS_SORT);
 DialogItem IpAddressItem(UINT id, int x, int y, int cx, int cy);
 DialogItem ReportListItem(UINT id, int x, int y, int cx, int cy, DWORD style = 0);
+DialogItem ProgressItem(UINT id, int x, int y, int cx, int cy);
 DialogItem RichEditItem(UINT id, int x, int y, int cx, int cy, DWORD style = ES_MULTILINE | ES_READONLY);

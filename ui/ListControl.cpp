@@ -299,7 +299,7 @@ bool ListControl::GetCell(int item, int subItem, std::string* text, int* image, 
   std::lock_guard<std::mutex> lock(m_rowsLock);
   if (item < 0 || item >= static_cast<int>(m_rows.size())) return false;
   const ListRow& row = m_rows[static_cast<std::size_t>(item)];
-  if (text != nullptr) *text = row.Text(subItem);
+  if (text != nullptr && !CallbackText(row, subItem, text)) *text = row.Text(subItem);
   if (image != nullptr) *image = row.image;
   if (state != nullptr) *state = row.state;
   return true;

@@ -133,9 +133,16 @@ class ListControl : public Window {
   // Read by the view when it refreshes: rows appended at the end since a given structure
   // generation keep it; any other change of order or number of rows makes a new generation.
   std::uint64_t StructureGeneration() const;
+  // A cell as drawn: the stored text, or the one CallbackText makes.
   bool GetCell(int item, int subItem, std::string* text, int* image, UINT* state) const;
 
  protected:
+  // The platform's text callback: a subclass makes a cell's text when the cell is drawn instead
+  // of storing it (true), for texts that change without the row changing. Called with the rows
+  // lock held: it must not call the list.
+  virtual bool CallbackText(const ListRow&, int, std::string*) const { return false; }
+  // The view draws the rows again (a callback text may have changed).
+  void RedrawRows() { Changed(kChangeContent); }
   // Notification handlers (user-interface thread). The base passes each to the parent.
   virtual void OnClick(const ListNotify& notify, LRESULT* result);
   virtual void OnDblclk(const ListNotify& notify, LRESULT* result);

@@ -27,6 +27,7 @@ enum class WindowKind {
   IpAddress,
   ListControl,
   RichEdit,
+  Progress,
   StatusBar,
   Frame,
   Dialog,

@@ -15,6 +15,7 @@
 #include "controls/link/LinkFilter.h"
 #include "controls/link/LinkLogFiles.h"
 #include "controls/link/PelorinCThreadIpMon.h"
+#include "controls/packets/DlgPacketLogExport.h"
 #include "platform/AppProfile.h"
 #include "ui/Edit.h"
 #include "ui/ListRow.h"
@@ -156,6 +157,7 @@ DialogTemplate DlgIpMon::MakeTemplate() {
       PushButtonItem(IDC_BUTTON_STOP, "Stop Monitor", 70, 282, 62, 14),
       PushButtonItem(IDC_BUTTON_FEED, "Feed", 136, 282, 50, 14),
       PushButtonItem(IDC_BUTTON_CLEAR, "Clear", 190, 282, 50, 14),
+      PushButtonItem(IDC_BUTTON_EXPORT, "Export Packet Log...", 244, 282, 80, 14),
       DefPushButtonItem(IDC_BUTTON_DONE, "Done", 328, 282, 50, 14),
   };
   return DialogTemplate{kCaption, 382, 310, "MS Sans Serif", 8, std::move(items)};
@@ -168,6 +170,7 @@ void DlgIpMon::MapHandlers() {
   MapCommand(IDC_BUTTON_APPLY_SIZES, [this] { OnApplySizes(); });
   MapCommand(IDC_BUTTON_CLEAR, [this] { OnClear(); });
   MapCommand(IDC_BUTTON_FEED, [this] { OnFeed(); });
+  MapCommand(IDC_BUTTON_EXPORT, [this] { OnExportLog(); });
   MapCommand(IDC_BUTTON_SET_LINK, [this] { OnSetLink(); });
   MapCommand(IDC_BUTTON_SAVE_LOG, [this] { OnSaveLog(); });
   MapCommand(IDC_BUTTON_LOAD_LOG, [this] { OnLoadLog(); });
@@ -323,6 +326,12 @@ void DlgIpMon::OnFeed() {
     feed->SetFocus();
   else
     m_list->MonListView();
+}
+
+void DlgIpMon::OnExportLog() {
+  MonListIpMonCWinThread* thread = m_list ? m_list->GetCaptureThread() : nullptr;
+  if (thread == nullptr) return;
+  DlgPacketLogExport::Run(this, *thread);
 }
 
 void DlgIpMon::OnSetLink() {

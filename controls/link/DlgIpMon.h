@@ -52,6 +52,7 @@ class DlgIpMon : public Dialog {
   static constexpr int IDC_BUTTON_APPLY_SIZES = 2082;
   static constexpr int IDC_BUTTON_SET_LINK = 2087;
   static constexpr int IDC_BUTTON_FEED = 2091;
+  static constexpr int IDC_BUTTON_EXPORT = 2092;
   static constexpr int IDC_BUTTON_DONE = IDOK;
 
   // Context menu 2009 of the packet list.
@@ -87,6 +88,7 @@ class DlgIpMon : public Dialog {
   void OnApplySizes();
   void OnClear();
   void OnFeed();
+  void OnExportLog();  // the current link log as a pcapng file
   void OnSetLink();
   void OnSaveLog();
   void OnLoadLog();

@@ -1,5 +1,7 @@
 #include "controls/packets/MonListIpMon.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -31,6 +33,8 @@ constexpr PacketColumn kColumns[MonListIpMon::kColumnCount] = {
     {"Port", 13, true},   {"To", 85, false},  {"Port", 13, true},
     {"Date        Time", 19, false}, {"Status", 15, false},
 };
+
+constexpr PacketColumn kProcess = {"Process", 60, false};
 
 constexpr int kColumnType = 0;
 constexpr int kColumnSize = 1;
@@ -74,6 +78,7 @@ MonListIpMon::MonListIpMon(AppProfile* app, std::string registryPath, std::strin
     : m_app(app), m_registryPath(std::move(registryPath)), m_title(std::move(title)) {}
 
 MonListIpMon::~MonListIpMon() {
+  m_owners.reset();  // its thread redraws this list
   ListDlgCloseAll();
   ProcessClose();
   DestroyWindow();
@@ -116,6 +121,13 @@ LONG MonListIpMon::MonListCreate(Window* parent, UINT id, const Rect& rect) {
     column.subItem = i;
     ListInsertColumn(i, &column);
   }
+  ListColumn process;
+  process.title = kProcess.heading;
+  process.width = GetStringWidth(std::string(process.title.size(), 'X')) + kProcess.margin;
+  process.format = LVCFMT_LEFT;
+  process.subItem = kProcessColumn;
+  ListInsertColumn(kProcessColumn, &process);
+  if (!m_owners) m_owners = std::make_unique<SocketOwnerCache>(*this, [this] { RedrawRows(); });
   return S_OK;
 }
 
@@ -241,6 +253,20 @@ void MonListIpMon::SortByColumn(int column, bool descending) {
   });
   m_sortDescending.store(descending);
   m_sortAscending.store(!descending);
+}
+
+bool MonListIpMon::CallbackText(const ListRow& row, int subItem, std::string* text) const {
+  if (subItem != kProcessColumn) return false;
+  text->clear();
+  const std::string& type = row.Text(kColumnType);
+  const int protocol = type == "TCP" ? 6 : (type == "UDP" ? 17 : 0);
+  in_addr source{}, destination{};
+  if (m_owners == nullptr || protocol == 0 || inet_pton(AF_INET, row.Text(kColumnFrom).c_str(), &source) != 1 ||
+      inet_pton(AF_INET, row.Text(kColumnTo).c_str(), &destination) != 1)
+    return true;
+  *text = m_owners->PacketOwner(protocol, source.s_addr, static_cast<std::uint32_t>(DecimalOf(row.Text(kColumnFromPort))),
+                                destination.s_addr, static_cast<std::uint32_t>(DecimalOf(row.Text(kColumnToPort))));
+  return true;
 }
 
 bool MonListIpMon::NextSortDescending() { return g_nextDescending.load(); }

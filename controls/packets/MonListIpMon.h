@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "controls/framework/PelorinCListView.h"
 #include "controls/packets/PacketRowItems.h"
 #include "controls/packets/PacketWindowRequest.h"
+#include "controls/packets/SocketOwnerCache.h"
 #include "platform/CriticalSection.h"
 
 class AppProfile;
@@ -15,8 +17,11 @@ class MonListIpMonCWinThread;
 // The packet pane: one row per captured or reloaded packet, fed by its capture thread
 // (MonListIpMonCWinThread), which it creates with the list and keeps for the pane's life.
 //
-// Columns: "Type", "Size", "From", "Port", "To", "Port", "Date        Time", "Status". Each row
-// carries a _ShowPacketReceivePackIp (row number, record position, type code), freed with it.
+// Columns: "Type", "Size", "From", "Port", "To", "Port", "Date        Time", "Status", stored with
+// each row, and "Process", made when a row is drawn: the process that owns the packet's TCP or
+// UDP endpoint on this machine, from a snapshot of the endpoint tables that a thread of the
+// pane's own keeps fresh (SocketOwnerCache); empty when no local socket matches. Each row carries
+// a _ShowPacketReceivePackIp (row number, record position, type code), freed with it.
 //
 // From the selected row it opens the windows that inspect a packet (view, feed, compare, link
 // monitor, route, firewall address). Opening goes through the virtual OpenPacketWindow, which the
@@ -28,7 +33,8 @@ class MonListIpMonCWinThread;
 // new rows are always appended in arrival order.
 class MonListIpMon : public PelorinCListView {
  public:
-  static constexpr int kColumnCount = 8;
+  static constexpr int kColumnCount = 8;  // the columns each row stores
+  static constexpr int kProcessColumn = 8;
   static constexpr int kNextButton = 2084;
   static constexpr int kPrevButton = 2085;
   static constexpr char kCaptionSuffix[] = " - Pelorin Monitor";
@@ -93,6 +99,7 @@ class MonListIpMon : public PelorinCListView {
   BOOL ListDlgIsMonView(Window* dialog) const;
 
   MonListIpMonCWinThread* GetCaptureThread() const;
+  SocketOwnerCache* GetOwnerCache() const { return m_owners.get(); }
   AppProfile* GetApp() const { return m_app; }
   const std::string& GetRegistryPath() const { return m_registryPath; }
   const std::string& GetTitle() const { return m_title; }
@@ -126,6 +133,7 @@ class MonListIpMon : public PelorinCListView {
   // controls/inspect.
   virtual Window* OpenPacketWindow(const PacketWindowRequest& request);
 
+  bool CallbackText(const ListRow& row, int subItem, std::string* text) const override;
   void OnColumnclick(const ListNotify& notify, LRESULT* result) override;
   void OnDblclk(const ListNotify& notify, LRESULT* result) override;
   void OnReturn(const ListNotify& notify, LRESULT* result) override;
@@ -170,4 +178,5 @@ class MonListIpMon : public PelorinCListView {
   int m_requestCount = 0;
 
   PacketRowItems m_rowItems;
+  std::unique_ptr<SocketOwnerCache> m_owners;  // from MonListCreate on
 };

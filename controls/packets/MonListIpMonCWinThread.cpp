@@ -562,6 +562,14 @@ LONG MonListIpMonCWinThread::LogWrite(const void* data, LONG length, const char*
   return LogAppend(data, length, source ? source : "", destination ? destination : "", time ? time : "", position);
 }
 
+LONG MonListIpMonCWinThread::LogImport(const std::uint8_t* frame, LONG length, std::string_view time,
+                                       DWORD* position) {
+  if (frame == nullptr || length < 1) return 0;
+  DecodedPacket packet;
+  DecodeFrame(frame, static_cast<std::uint32_t>(length), kEthernetHeader, packet);
+  return LogAppend(frame, length, packet.sourceText, packet.destinationText, time, position);
+}
+
 LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::string_view source,
                                        std::string_view destination, std::string_view time, DWORD* position) {
   if (length > PacketLogFile::kMaxDataLength) return 0;

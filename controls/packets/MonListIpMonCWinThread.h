@@ -166,6 +166,11 @@ class MonListIpMonCWinThread : public PelorinCThread {
   // a length outside 1..65535).
   LONG LogWrite(const void* data, LONG length, const char* source, const char* destination,
                 const char* time, DWORD* position);
+  // Appends a frame from a capture file to the log as live capture writes it: its addresses
+  // decoded at the fixed offsets, the given time text, the whole frame. Logging need not be on
+  // (the user asked for this); the data length, 0 when nothing was written (log not open, a
+  // length outside 1..65535).
+  LONG LogImport(const std::uint8_t* frame, LONG length, std::string_view time, DWORD* position);
   // Reads the record at the log's current position into buffer (any pointer may be null): the
   // bytes read; 0 when the log is not open; -1 for no valid record there, or a record longer
   // than size (the position is then left at that record). Without a buffer it walks to the end

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -17,6 +18,7 @@
 #include "ui/Edit.h"
 #include "ui/IpAddressControl.h"
 #include "ui/ListBox.h"
+#include "ui/ProgressBar.h"
 #include "ui/RichEdit.h"
 #include "ui/StaticText.h"
 #include "ui/qt/QtIcons.h"
@@ -210,6 +212,18 @@ class ListBoxView : public QtWindowView {
   }
 };
 
+class ProgressView : public QtWindowView {
+ public:
+  ProgressView(ProgressBar& bar, QWidget* parent) : QtWindowView(bar, new QProgressBar(parent)) {
+    static_cast<QProgressBar*>(Widget())->setRange(0, 100);
+  }
+
+ protected:
+  void SyncKind(unsigned changes) override {
+    if (changes & Window::kChangeContent) static_cast<QProgressBar*>(Widget())->setValue(ModelAs<ProgressBar>(*this)->GetPos());
+  }
+};
+
 class AddressView : public QtWindowView {
  public:
   AddressView(IpAddressControl& address, QWidget* parent) : QtWindowView(address, new QLineEdit(parent)) {
@@ -253,6 +267,8 @@ std::unique_ptr<QtWindowView> MakeControlView(Window& window, QWidget* parent) {
       return std::make_unique<ListBoxView>(static_cast<ListBox&>(window), parent);
     case WindowKind::IpAddress:
       return std::make_unique<AddressView>(static_cast<IpAddressControl&>(window), parent);
+    case WindowKind::Progress:
+      return std::make_unique<ProgressView>(static_cast<ProgressBar&>(window), parent);
     case WindowKind::RichEdit:
       return std::make_unique<QtRichTextView>(static_cast<RichEdit&>(window), parent);
     case WindowKind::Generic:
