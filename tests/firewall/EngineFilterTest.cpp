@@ -161,12 +161,13 @@ class EngineFilterTest : public ::testing::Test {
 
 TEST_F(EngineFilterTest, ABlockedPeerIsUnreachableLoggedAndCountedUntilTheRuleIsDeactivated) {
   ASSERT_TRUE(Pings(PeerNamespace::kPeer));
-  Rules({Rule("elsewhere", "192.0.2.1"), Rule("peer", PeerNamespace::kPeer)});
+  // The later range covers the peer too: its blocks still belong to the first rule naming it.
+  Rules({Rule("elsewhere", "192.0.2.1"), Rule("peer", PeerNamespace::kPeer), Rule("wide", "10.77.0.2", "10.77.0.9")});
   StartFiltering();
   EXPECT_FALSE(Pings(PeerNamespace::kPeer));
   EXPECT_FALSE(Connects(PeerNamespace::kPeer, kPort));
 
-  // Our echo request and SYNs were dropped on the way out, by rule 1.
+  // Our echo request and SYNs were dropped on the way out, by rule 1 alone.
   const RampaStatisticsReply statistics = RampaStatisticsReply::Parse(Request(kRampaMsgStatistics), kRampaPayloadSize);
   ASSERT_EQ(statistics.status, RampaStatisticsReply::Status::Ok);
   ASSERT_EQ(statistics.entries.size(), 1u);
