@@ -127,13 +127,17 @@ TEST(RuleSetTest, LoggedPacketsGiveTheOtherSidesAddressAndPortWithinTheCapturedB
   ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
   EXPECT_EQ(record.blockedAddress, ::inet_addr("10.1.1.1"));
   EXPECT_EQ(ntohs(record.blockedPort), 80);
+  EXPECT_EQ(record.localAddress, ::inet_addr("10.2.2.2"));
+  EXPECT_EQ(ntohs(record.localPort), 5000);
+  EXPECT_EQ(record.protocol, 6);
   EXPECT_EQ(std::memcmp(&record.rule, &rule, sizeof rule), 0);
   ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, false, rule, &record));
   EXPECT_EQ(record.blockedAddress, ::inet_addr("10.2.2.2"));
   EXPECT_EQ(ntohs(record.blockedPort), 5000);
+  EXPECT_EQ(ntohs(record.localPort), 80);
 
   ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, 26, true, rule, &record));
-  EXPECT_EQ(record.blockedPort, 0) << "ports cut off by the capture are not read";
+  EXPECT_EQ(record.blockedPort | record.localPort, 0) << "ports cut off by the capture are not read";
   packet[7] = 1;  // a later fragment carries no ports
   ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
   EXPECT_EQ(record.blockedPort, 0);

@@ -310,4 +310,19 @@ TEST_F(EngineFilterTest, ABlockedProcessCannotConnectWhileOthersCan) {
   ASSERT_EQ(statistics.entries.size(), 1u);
   EXPECT_EQ(statistics.entries[0].ruleCode, -6001);
   EXPECT_GE(statistics.entries[0].blockCount, 1u);
+
+  // Its dropped SYNs are in the rule log under its name, as blocks of every address.
+  const std::string log = m_folder.File("RamparoBlockLog.log");
+  ASSERT_TRUE(WaitFor([&] { return !LogRecords(log).empty(); }, std::chrono::seconds(5)));
+  const _FirewallRuleLogRecord first = LogRecords(log)[0];
+  EXPECT_EQ(GetFieldText(first.rule.name), name);
+  EXPECT_EQ(first.rule.active, 1u);
+  EXPECT_EQ(first.rule.entries[kRuleRangeStart].address, 0u);
+  EXPECT_EQ(first.rule.entries[kRuleRangeEnd].address, 0xFFFFFFFFu);
+  EXPECT_EQ(first.blockedAddress, Address(PeerNamespace::kPeer));
+  EXPECT_EQ(ntohs(first.blockedPort), kPort);
+  EXPECT_EQ(first.localAddress, Address(PeerNamespace::kHere));
+  EXPECT_NE(first.localPort, 0u);
+  EXPECT_GE(first.time.year, 2024u);
+  EXPECT_EQ(std::filesystem::file_size(log) % 200, 0u);
 }
