@@ -154,11 +154,19 @@ std::string RamparoRuleSet::Build(const std::vector<_FirewallRule>& rules, const
   // Each rule that owns addresses has a chain per direction that logs, counts and drops; the
   // base chains reach it through one lookup in a map of single addresses (a hash) and one in a
   // map of ranges (a tree, only when there are ranges), so a packet costs two lookups at most
-  // however many rules there are.
+  // however many rules there are. Small ranges are spelt out into the hash, within a budget:
+  // a tree lookup costs a few percent of a datagram's way through the stack, a hash one hardly.
   std::string objects;
   std::string maps;
   std::set<std::size_t> owners;
-  for (const Piece& piece : pieces) owners.insert(piece.rule);
+  std::vector<bool> hashed;
+  std::uint64_t spelt = 0;
+  for (const Piece& piece : pieces) {
+    owners.insert(piece.rule);
+    const std::uint64_t size = std::uint64_t{piece.high} - piece.low + 1;
+    hashed.push_back(size == 1 || (size <= kHashedRangeSize && spelt + size <= kHashedAddresses));
+    if (size > 1 && hashed.back()) spelt += size;
+  }
   auto direction = [&](bool incoming, const char* field) {
     const std::string side = incoming ? "in" : "out";
     for (const std::size_t i : owners) {
@@ -172,10 +180,18 @@ std::string RamparoRuleSet::Build(const std::vector<_FirewallRule>& rules, const
     std::string lookups;
     for (const bool ranges : {false, true}) {
       std::string elements;
-      for (const Piece& piece : pieces) {
-        if ((piece.low != piece.high) != ranges) continue;
-        elements +=
-            (elements.empty() ? "" : ", ") + PieceText(piece) + " : goto r" + std::to_string(piece.rule) + "_" + side;
+      auto add = [&](std::uint64_t low, std::uint64_t high, std::size_t rule) {
+        elements += elements.empty() ? "" : ", ";
+        elements += PieceText({static_cast<std::uint32_t>(low), static_cast<std::uint32_t>(high), rule});
+        elements += " : goto r" + std::to_string(rule) + "_" + side;
+      };
+      for (std::size_t p = 0; p < pieces.size(); ++p) {
+        if (hashed[p] == ranges) continue;
+        const Piece& piece = pieces[p];
+        if (ranges)
+          add(piece.low, piece.high, piece.rule);
+        else
+          for (std::uint64_t address = piece.low; address <= piece.high; ++address) add(address, address, piece.rule);
       }
       if (elements.empty()) continue;
       const std::string map = side + (ranges ? "_range" : "_single");

@@ -18,6 +18,10 @@ class RamparoRuleSet {
   // (4 KB/s), and up to the burst at once.
   static constexpr int kLogPerSecond = 20;
   static constexpr int kLogBurst = 40;
+  // Ranges of at most this many addresses go into the hash map address by address, up to this
+  // many addresses over all such ranges.
+  static constexpr std::uint64_t kHashedRangeSize = 256;
+  static constexpr std::uint64_t kHashedAddresses = 16384;
   // The rule index that stands for the blocked processes in a log prefix.
   static constexpr std::size_t kProcessRule = static_cast<std::size_t>(-1);
 

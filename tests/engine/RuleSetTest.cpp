@@ -35,7 +35,7 @@ TEST(RuleSetTest, OnlyActiveBlockingRulesWithAnAddressBecomeKernelRules) {
   none.entries[kRuleRangeStart].address = 0;
   RamparoEngineSettings settings;  // defaults: icmp only, no direction chosen, logged
   const std::string batch = RamparoRuleSet::Build(
-      {Rule("10.0.0.1"), Rule("10.0.0.2", nullptr, 0), allow, none, Rule("10.0.0.9", "10.0.0.3")}, settings, nullptr);
+      {Rule("10.0.0.1"), Rule("10.0.0.2", nullptr, 0), allow, none, Rule("10.0.9.9", "10.0.0.3")}, settings, nullptr);
   EXPECT_EQ(batch.rfind("add table inet ramparo\ndelete table inet ramparo\ntable inet ramparo {", 0), 0u)
       << "the whole table is replaced in one transaction";
   EXPECT_EQ(batch.find("quote"), std::string::npos);
@@ -49,7 +49,7 @@ TEST(RuleSetTest, OnlyActiveBlockingRulesWithAnAddressBecomeKernelRules) {
   EXPECT_NE(batch.find("map in_single { type ipv4_addr : verdict; elements = { 10.0.0.1 : goto r0_in } }"),
             std::string::npos);
   EXPECT_NE(
-      batch.find("map out_range { type ipv4_addr : verdict; flags interval; elements = { 10.0.0.3-10.0.0.9 : goto "
+      batch.find("map out_range { type ipv4_addr : verdict; flags interval; elements = { 10.0.0.3-10.0.9.9 : goto "
                  "r4_out } }"),
       std::string::npos);
   EXPECT_NE(batch.find("policy accept;\n\t\tip saddr vmap @in_single\n\t\tip saddr vmap @in_range\n\t}"),
@@ -98,10 +98,31 @@ TEST(RuleSetTest, AnAddressSeveralRulesNameBelongsToTheFirstOfThem) {
               std::to_string(piece.rule) + " ";
   EXPECT_EQ(pieces, "1-9:0 10-12:3 20-20:2 30-34:7 35-35:6 36-40:7 250-255:4 ");
   const std::string batch = RamparoRuleSet::Build(rules, RamparoEngineSettings{}, nullptr);
-  EXPECT_NE(batch.find("elements = { 10.0.0.20 : goto r2_out, 10.0.0.35 : goto r6_out }"), std::string::npos) << batch;
-  EXPECT_NE(batch.find("255.255.255.250-255.255.255.255 : goto r4_out"), std::string::npos);
+  // Small ranges are spelt out into the hash map.
+  EXPECT_NE(batch.find("10.0.0.9 : goto r0_out, 10.0.0.10 : goto r3_out"), std::string::npos) << batch;
+  EXPECT_NE(batch.find("10.0.0.34 : goto r7_out, 10.0.0.35 : goto r6_out, 10.0.0.36 : goto r7_out"), std::string::npos);
+  EXPECT_NE(batch.find("255.255.255.255 : goto r4_out } }"), std::string::npos);
+  EXPECT_EQ(batch.find("_range"), std::string::npos);
   EXPECT_EQ(batch.find("r1_"), std::string::npos) << "a rule that owns nothing has no chain";
   EXPECT_EQ(batch.find("r5_"), std::string::npos);
+}
+
+TEST(RuleSetTest, SmallRangesAreSpeltOutIntoTheHashWithinABudget) {
+  std::vector<_FirewallRule> rules;
+  const std::uint64_t fit = RamparoRuleSet::kHashedAddresses / RamparoRuleSet::kHashedRangeSize;
+  for (std::uint32_t i = 0; i <= fit; ++i) {
+    const std::uint32_t low = (10u << 24) | (i << 8);
+    rules.push_back(Rule("0.0.0.0"));
+    rules.back().entries[kRuleRangeStart].address = htonl(low);
+    rules.back().entries[kRuleRangeEnd] = {htonl(low + 255), 0xFFFFFFFFu, 0, 0};
+  }
+  const std::string batch = RamparoRuleSet::Build(rules, RamparoEngineSettings{}, nullptr);
+  const std::string last = "10.0." + std::to_string(fit - 1) + ".255 : goto r" + std::to_string(fit - 1) + "_out";
+  EXPECT_NE(batch.find(last), std::string::npos);
+  EXPECT_NE(batch.find("flags interval; elements = { 10.0." + std::to_string(fit) + ".0-10.0." + std::to_string(fit) +
+                       ".255 : goto r" + std::to_string(fit) + "_out } }"),
+            std::string::npos)
+      << "the range past the budget stays a range";
 }
 
 TEST(RuleSetTest, LogPrefixesNameTheRuleOrTheBlockedProcesses) {

@@ -162,7 +162,7 @@ class EngineFilterTest : public ::testing::Test {
 TEST_F(EngineFilterTest, ABlockedPeerIsUnreachableLoggedAndCountedUntilTheRuleIsDeactivated) {
   ASSERT_TRUE(Pings(PeerNamespace::kPeer));
   // The later range covers the peer too: its blocks still belong to the first rule naming it.
-  Rules({Rule("elsewhere", "192.0.2.1"), Rule("peer", PeerNamespace::kPeer), Rule("wide", "10.77.0.2", "10.77.0.9")});
+  Rules({Rule("elsewhere", "192.0.2.1"), Rule("peer", PeerNamespace::kPeer), Rule("wide", "10.77.0.2", "10.77.2.0")});
   StartFiltering();
   EXPECT_FALSE(Pings(PeerNamespace::kPeer));
   EXPECT_FALSE(Connects(PeerNamespace::kPeer, kPort));
@@ -211,8 +211,8 @@ TEST_F(EngineFilterTest, RangesDirectionsAndProtocolsChooseWhatIsBlocked) {
   const int there = m_peer.InPeerThread([] { return Bound(SOCK_DGRAM, PeerNamespace::kPeer, kPort); });
   ASSERT_GE(here, 0);
   ASSERT_GE(there, 0);
-  // A range written high to low still covers the peer.
-  Rules({Rule("range", "10.77.0.9", "10.77.0.2")});
+  // A range written high to low still covers the peer; one this wide stays a range in the kernel.
+  Rules({Rule("range", "10.77.1.200", "10.77.0.2")});
   Setting("IpRamparoBlockAll", 0);
   Setting("IpRamparoBlockUdp", 1);
   Setting("IpRamparoBlockIcmp", 0);
