@@ -154,19 +154,21 @@ std::string RamparoRuleSet::Build(const std::vector<_FirewallRule>& rules, const
   // Each rule that owns addresses has a chain per direction that logs, counts and drops; the
   // base chains reach it through one lookup in a map of single addresses (a hash) and one in a
   // map of ranges (a tree, only when there are ranges), so a packet costs two lookups at most
-  // however many rules there are. Small ranges are spelt out into the hash, within a budget:
-  // a tree lookup costs a few percent of a datagram's way through the stack, a hash one hardly.
+  // however many rules there are. When every range is small, the ranges are spelt out into the
+  // hash and there is no tree: a tree lookup costs a few percent of a datagram's way through the
+  // stack, a hash one hardly. (A tree left with fewer ranges would cost nearly as much.)
   std::string objects;
   std::string maps;
   std::set<std::size_t> owners;
-  std::vector<bool> hashed;
+  bool spell = true;
   std::uint64_t spelt = 0;
   for (const Piece& piece : pieces) {
     owners.insert(piece.rule);
     const std::uint64_t size = std::uint64_t{piece.high} - piece.low + 1;
-    hashed.push_back(size == 1 || (size <= kHashedRangeSize && spelt + size <= kHashedAddresses));
-    if (size > 1 && hashed.back()) spelt += size;
+    spell = spell && size <= kHashedRangeSize;
+    if (size > 1) spelt += size;
   }
+  spell = spell && spelt <= kHashedAddresses;
   auto direction = [&](bool incoming, const char* field) {
     const std::string side = incoming ? "in" : "out";
     for (const std::size_t i : owners) {
@@ -185,9 +187,8 @@ std::string RamparoRuleSet::Build(const std::vector<_FirewallRule>& rules, const
         elements += PieceText({static_cast<std::uint32_t>(low), static_cast<std::uint32_t>(high), rule});
         elements += " : goto r" + std::to_string(rule) + "_" + side;
       };
-      for (std::size_t p = 0; p < pieces.size(); ++p) {
-        if (hashed[p] == ranges) continue;
-        const Piece& piece = pieces[p];
+      for (const Piece& piece : pieces) {
+        if ((piece.low == piece.high || spell) == ranges) continue;
         if (ranges)
           add(piece.low, piece.high, piece.rule);
         else

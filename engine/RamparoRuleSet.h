@@ -18,10 +18,10 @@ class RamparoRuleSet {
   // (4 KB/s), and up to the burst at once.
   static constexpr int kLogPerSecond = 20;
   static constexpr int kLogBurst = 40;
-  // Ranges of at most this many addresses go into the hash map address by address, up to this
-  // many addresses over all such ranges.
+  // When no range holds more than this many addresses and all together no more than this
+  // many, the ranges go into the hash map address by address.
   static constexpr std::uint64_t kHashedRangeSize = 256;
-  static constexpr std::uint64_t kHashedAddresses = 16384;
+  static constexpr std::uint64_t kHashedAddresses = 2048;
   // The rule index that stands for the blocked processes in a log prefix.
   static constexpr std::size_t kProcessRule = static_cast<std::size_t>(-1);
 

@@ -106,7 +106,7 @@ TEST(RuleSetTest, AnAddressSeveralRulesNameBelongsToTheFirstOfThem) {
   EXPECT_EQ(batch.find("r5_"), std::string::npos) << "a rule that owns nothing has no chain";
 }
 
-TEST(RuleSetTest, SmallRangesAreSpeltOutIntoTheHashWithinABudget) {
+TEST(RuleSetTest, RangesAreSpeltOutIntoTheHashOnlyWhenAllOfThemFit) {
   std::vector<_FirewallRule> rules;
   const std::uint64_t fit = RamparoRuleSet::kHashedAddresses / RamparoRuleSet::kHashedRangeSize;
   for (std::uint32_t i = 0; i <= fit; ++i) {
@@ -115,13 +115,13 @@ TEST(RuleSetTest, SmallRangesAreSpeltOutIntoTheHashWithinABudget) {
     rules.back().entries[kRuleRangeStart].address = htonl(low);
     rules.back().entries[kRuleRangeEnd] = {htonl(low + 255), 0xFFFFFFFFu, 0, 0};
   }
-  const std::string batch = RamparoRuleSet::Build(rules, RamparoEngineSettings{}, nullptr);
-  const std::string last = "10.0." + std::to_string(fit - 1) + ".255 : goto r" + std::to_string(fit - 1) + "_out";
-  EXPECT_NE(batch.find(last), std::string::npos);
-  EXPECT_NE(batch.find("flags interval; elements = { 10.0." + std::to_string(fit) + ".0-10.0." + std::to_string(fit) +
-                       ".255 : goto r" + std::to_string(fit) + "_out } }"),
-            std::string::npos)
-      << "the range past the budget stays a range";
+  const std::string over = RamparoRuleSet::Build(rules, RamparoEngineSettings{}, nullptr);
+  EXPECT_NE(over.find("flags interval; elements = { 10.0.0.0-10.0.0.255 : goto r0_out, "), std::string::npos);
+  EXPECT_EQ(over.find("_single"), std::string::npos);
+  rules.pop_back();
+  const std::string within = RamparoRuleSet::Build(rules, RamparoEngineSettings{}, nullptr);
+  EXPECT_NE(within.find("10.0.0.255 : goto r0_out, 10.0.1.0 : goto r1_out"), std::string::npos);
+  EXPECT_EQ(within.find("_range"), std::string::npos);
 }
 
 TEST(RuleSetTest, TheBlockedProcessesHaveALogPrefixOfTheirOwn) {
