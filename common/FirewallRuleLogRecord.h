@@ -20,17 +20,23 @@ static_assert(sizeof(_SystemTime) == 16);
 
 // A record of the engine's rule log: one block the engine made.
 struct _FirewallRuleLogRecord {
-  _SystemTime time;                 // when the block happened
-  _FirewallRule rule;               // the rule that blocked
+  _SystemTime time;    // when the block happened
+  _FirewallRule rule;  // the rule that blocked
   std::uint8_t unused1[60];
-  std::uint32_t blockedAddress;     // network byte order
-  std::uint8_t unused2[4];
-  std::uint16_t blockedPort;        // network byte order
-  std::uint8_t unused3[22];
+  std::uint32_t blockedAddress;  // network byte order
+  // The machine's own side of the blocked packet and its IP protocol: the engine's, not read
+  // by the console.
+  std::uint32_t localAddress;  // network byte order
+  std::uint16_t blockedPort;   // network byte order
+  std::uint16_t localPort;     // network byte order
+  std::uint8_t protocol;
+  std::uint8_t unused3[19];
 };
 
 static_assert(sizeof(_FirewallRuleLogRecord) == 200);
 static_assert(offsetof(_FirewallRuleLogRecord, rule) == 16);
 static_assert(offsetof(_FirewallRuleLogRecord, rule) + offsetof(_FirewallRule, entries) + 12 == 76);
 static_assert(offsetof(_FirewallRuleLogRecord, blockedAddress) == 168);
+static_assert(offsetof(_FirewallRuleLogRecord, localAddress) == 172);
 static_assert(offsetof(_FirewallRuleLogRecord, blockedPort) == 176);
+static_assert(offsetof(_FirewallRuleLogRecord, localPort) == 178 && offsetof(_FirewallRuleLogRecord, protocol) == 180);

@@ -47,15 +47,13 @@ struct RamparoBlockLogCallback {
     std::size_t rule = 0;
     bool incoming = false;
     if (!RamparoRuleSet::ParseLogPrefix(nflog_get_prefix(data), &rule, &incoming)) return 0;
-    _FirewallRule record{};
-    if (!(*log->m_rules)(rule, &record)) return 0;
     char* payload = nullptr;
     const int size = nflog_get_payload(data, &payload);
     _FirewallRuleLogRecord entry{};
     if (size <= 0 || !RamparoBlockLog::MakeRecord(reinterpret_cast<const std::uint8_t*>(payload),
-                                                  static_cast<std::size_t>(size), incoming, record, &entry))
+                                                  static_cast<std::size_t>(size), incoming, _FirewallRule{}, &entry))
       return 0;
-    if (RamparoBlockLog::Append(*log->m_file, entry)) ++log->m_written;
+    if ((*log->m_rules)(rule, &entry) && RamparoBlockLog::Append(*log->m_file, entry)) ++log->m_written;
     return 0;
   }
 };
@@ -108,8 +106,8 @@ int RamparoBlockLog::Drain(const std::string& file, const RuleLookup& rules) {
   return m_written;
 }
 
-bool RamparoBlockLog::MakeRecord(const std::uint8_t* packet, std::size_t size, bool incoming,
-                                 const _FirewallRule& rule, _FirewallRuleLogRecord* record) {
+bool RamparoBlockLog::MakeRecord(const std::uint8_t* packet, std::size_t size, bool incoming, const _FirewallRule& rule,
+                                 _FirewallRuleLogRecord* record) {
   if (size < 20 || (packet[0] >> 4) != 4) return false;
   const std::size_t header = static_cast<std::size_t>(packet[0] & 0x0F) * 4;
   if (header < 20 || header > size) return false;
@@ -118,10 +116,14 @@ bool RamparoBlockLog::MakeRecord(const std::uint8_t* packet, std::size_t size, b
   record->rule = rule;
   // The other side: the source of what came in, the destination of what went out.
   std::memcpy(&record->blockedAddress, packet + (incoming ? 12 : 16), 4);
-  const std::uint8_t protocol = packet[9];
+  std::memcpy(&record->localAddress, packet + (incoming ? 16 : 12), 4);
+  record->protocol = packet[9];
   const bool firstFragment = (((packet[6] & 0x1F) << 8) | packet[7]) == 0;
-  if ((protocol == kTcp || protocol == kUdp) && firstFragment && 4 <= size - header)
-    std::memcpy(&record->blockedPort, packet + header + (incoming ? 0 : 2), 2);  // stays in network order
+  if ((record->protocol == kTcp || record->protocol == kUdp) && firstFragment && 4 <= size - header) {
+    // Ports stay in network order.
+    std::memcpy(&record->blockedPort, packet + header + (incoming ? 0 : 2), 2);
+    std::memcpy(&record->localPort, packet + header + (incoming ? 2 : 0), 2);
+  }
   return true;
 }
 

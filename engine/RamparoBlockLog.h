@@ -13,8 +13,9 @@ struct nflog_g_handle;
 // one write and cut away again if the write fell short, so a reader never meets half a record.
 class RamparoBlockLog {
  public:
-  // The rule record of a rule index, false for an index the rules no longer hold.
-  using RuleLookup = std::function<bool(std::size_t rule, _FirewallRule* record)>;
+  // Fills the rule part of the record of a block by the rule index of its log prefix (or
+  // RamparoRuleSet::kProcessRule); false drops the record, for an index the rules no longer hold.
+  using RuleLookup = std::function<bool(std::size_t rule, _FirewallRuleLogRecord* record)>;
 
   RamparoBlockLog() = default;
   ~RamparoBlockLog() { Close(); }
@@ -30,8 +31,8 @@ class RamparoBlockLog {
   // Returns the number of records written.
   int Drain(const std::string& file, const RuleLookup& rules);
 
-  // The record of a block: the address and port of the other side of the packet, which starts
-  // at its IPv4 header. False when the packet is too short to be an IPv4 packet.
+  // The record of a block: the addresses and ports of both sides of the packet, which starts at
+  // its IPv4 header, and its protocol. False when the packet is too short to be an IPv4 packet.
   static bool MakeRecord(const std::uint8_t* packet, std::size_t size, bool incoming, const _FirewallRule& rule,
                          _FirewallRuleLogRecord* record);
   // Appends the record whole or not at all.

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 
+#include "common/FieldText.h"
 #include "common/ResultCodes.h"
 #include "controls/firewall/FirewallProcessFile.h"
 #include "controls/firewall/FirewallRuleFile.h"
@@ -298,11 +299,32 @@ void RamparoEngine::OnTick() {
 }
 
 void RamparoEngine::OnLogReadable() {
-  m_log.Drain(m_settings.blockLogFile, [this](std::size_t rule, _FirewallRule* record) {
+  // The owner of a socket is looked up once per drain: a burst of blocks mostly comes from one.
+  std::map<std::pair<std::uint8_t, std::uint16_t>, std::string> owners;
+  m_log.Drain(m_settings.blockLogFile, [this, &owners](std::size_t rule, _FirewallRuleLogRecord* record) {
+    if (rule == RamparoRuleSet::kProcessRule) {
+      const auto socket = std::make_pair(record->protocol, record->localPort);
+      auto owner = owners.find(socket);
+      if (owner == owners.end()) owner = owners.emplace(socket, RamparoProcessGroup::OwnerName(*record)).first;
+      record->rule = ProcessBlockRule(owner->second);
+      return true;
+    }
     if (rule >= m_rules.size()) return false;
-    *record = m_rules[rule];
+    record->rule = m_rules[rule];
     return true;
   });
+}
+
+_FirewallRule RamparoEngine::ProcessBlockRule(const std::string& process) {
+  // A process block stops every address: the rule reads as the whole address range, named by
+  // the blocked process when its socket was found.
+  _FirewallRule rule{};
+  SetFieldText(rule.name, process.empty() ? kProcessBlockName : process);
+  rule.active = 1;
+  rule.entries[kRuleRangeStart] = {0, 0xFFFFFFFFu, 0, 0};
+  rule.entries[kRuleRangeEnd] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0};
+  rule.kind = 1;
+  return rule;
 }
 
 void RamparoEngine::WriteStatistics() {

@@ -37,6 +37,9 @@ class RamparoEngine {
   // handler that writes the logged blocks to the rule log.
   int LogFd() const { return m_log.Fd(); }
   void OnLogReadable();
+  // The rule part of a rule log record of a blocked process ("" when it is not known).
+  static constexpr const char* kProcessBlockName = "Process Blocking";
+  static _FirewallRule ProcessBlockRule(const std::string& process);
   // Moves newly started processes of blocked names into the blocked group (every second or so).
   void OnTick();
 

@@ -164,3 +164,35 @@ std::size_t RamparoProcessGroup::Update(const std::vector<std::string>& blocked)
   CutConnections(moved);
   return Members(m_folder).size();
 }
+
+std::string RamparoProcessGroup::OwnerName(const _FirewallRuleLogRecord& block) {
+  constexpr std::uint8_t kTcp = 6;
+  constexpr std::uint8_t kUdp = 17;
+  if (block.localPort == 0 || (block.protocol != kTcp && block.protocol != kUdp)) return {};
+  auto local = [&block](DWORD address, DWORD port) {
+    return static_cast<std::uint16_t>(port) == block.localPort && (address == block.localAddress || address == 0);
+  };
+  DWORD pid = 0;
+  void* table = nullptr;
+  if (block.protocol == kTcp && AllocateAndGetTcpExTableFromStack(&table, 0, GetProcessHeap(), 0, 2) == NO_ERROR) {
+    const auto* rows = static_cast<const MIB_TCPTABLE_EX*>(table);
+    for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+      const MIB_TCPROW_EX& row = rows->table[i];
+      if (!local(row.dwLocalAddr, row.dwLocalPort)) continue;
+      // The connection itself, else the listening socket a blocked peer tried to reach.
+      if (row.dwRemoteAddr == block.blockedAddress &&
+          static_cast<std::uint16_t>(row.dwRemotePort) == block.blockedPort) {
+        pid = row.dwProcessId;
+        break;
+      }
+      if (row.dwState == MIB_TCP_STATE_LISTEN) pid = row.dwProcessId;
+    }
+  } else if (block.protocol == kUdp &&
+             AllocateAndGetUdpExTableFromStack(&table, 0, GetProcessHeap(), 0, 2) == NO_ERROR) {
+    const auto* rows = static_cast<const MIB_UDPTABLE_EX*>(table);
+    for (DWORD i = 0; i < rows->dwNumEntries && pid == 0; ++i)
+      if (local(rows->table[i].dwLocalAddr, rows->table[i].dwLocalPort)) pid = rows->table[i].dwProcessId;
+  }
+  if (table) HeapFree(GetProcessHeap(), 0, table);
+  return pid == 0 ? std::string() : ExecutableName(std::to_string(pid));
+}

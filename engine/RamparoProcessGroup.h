@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "RamparoRuleSet.h"
+#include "common/FirewallRuleLogRecord.h"
 
 // Blocked processes are moved into a cgroup v2 group of the engine's own, whose sockets the
 // rule set drops ("socket cgroupv2"). Only processes of the engine's network namespace are
@@ -35,6 +36,10 @@ class RamparoProcessGroup {
   // Moves the processes named in blocked into the group and those of other names out of it.
   // Returns the number of processes in the group.
   std::size_t Update(const std::vector<std::string>& blocked);
+
+  // The executable name of the process that holds the socket of a blocked TCP or UDP packet
+  // (the machine's side of it, in this network namespace); empty when none is found.
+  static std::string OwnerName(const _FirewallRuleLogRecord& block);
 
  private:
   bool MoveTo(pid_t pid, const std::string& folder);

@@ -18,6 +18,12 @@ class RamparoRuleSet {
   // (4 KB/s), and up to the burst at once.
   static constexpr int kLogPerSecond = 20;
   static constexpr int kLogBurst = 40;
+  // When no range holds more than this many addresses and all together no more than this
+  // many, the ranges go into the hash map address by address.
+  static constexpr std::uint64_t kHashedRangeSize = 256;
+  static constexpr std::uint64_t kHashedAddresses = 2048;
+  // The rule index that stands for the blocked processes in a log prefix.
+  static constexpr std::size_t kProcessRule = static_cast<std::size_t>(-1);
 
   // Blocked processes: the sockets of a cgroup v2 group, as nft names it (its path below the
   // cgroup mount point that nft resolves, "/sys/fs/cgroup") and its depth in the hierarchy.
@@ -26,8 +32,16 @@ class RamparoRuleSet {
     int level = 0;
   };
 
-  // The full table: counters r<i>_in and r<i>_out for every rule applied (i is the rule's index
-  // in the file), proc_in and proc_out for the process group, and the chains.
+  // Addresses owned by one rule: low to high, host order.
+  struct Piece {
+    std::uint32_t low;
+    std::uint32_t high;
+    std::size_t rule;  // index in the file
+  };
+
+  // The full table: chains and counters r<i>_in and r<i>_out for every rule that blocks some
+  // address (i is the rule's index in the file), proc_in and proc_out for the process group.
+  // An address several rules name is blocked and counted by the first of them.
   static std::string Build(const std::vector<_FirewallRule>& rules, const RamparoEngineSettings& settings,
                            const ProcessGroup* processes);
   // The table without chains: the firewall stopped, the table kept.
@@ -35,11 +49,18 @@ class RamparoRuleSet {
   // Removes the table (an absent one is no error).
   static std::string Remove();
 
+  // The addresses of the applied rules cut into pieces that do not overlap, in address order,
+  // each owned by the first rule in the file that names it; neighbours of one owner are joined.
+  static std::vector<Piece> Pieces(const std::vector<_FirewallRule>& rules);
   // Whether a rule becomes kernel rules: active, blocking, with a From address.
   static bool Applies(const _FirewallRule& rule);
   // The nft protocol value of the statistics reply for these settings (0 all, else 6/17/1 or'ed).
   static std::uint32_t ProtocolValue(const RamparoEngineSettings& settings);
-  // The log prefix that names a rule and its direction, and its reading; false for others.
+  // The log prefix that names a rule (or kProcessRule) and its direction, and its reading;
+  // false for others.
   static std::string LogPrefix(std::size_t rule, bool incoming);
   static bool ParseLogPrefix(const char* prefix, std::size_t* rule, bool* incoming);
+
+ private:
+  static std::string LogStatement(std::size_t rule, bool incoming);
 };

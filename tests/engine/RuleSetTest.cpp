@@ -34,29 +34,47 @@ TEST(RuleSetTest, OnlyActiveBlockingRulesWithAnAddressBecomeKernelRules) {
   _FirewallRule none = Rule("10.0.0.6");
   none.entries[kRuleRangeStart].address = 0;
   RamparoEngineSettings settings;  // defaults: icmp only, no direction chosen, logged
-  const std::string batch =
-      RamparoRuleSet::Build({Rule("10.0.0.1"), Rule("10.0.0.2", nullptr, 0), allow, none, Rule("10.0.0.9", "10.0.0.3")},
-                            settings, nullptr);
+  const std::string batch = RamparoRuleSet::Build(
+      {Rule("10.0.0.1"), Rule("10.0.0.2", nullptr, 0), allow, none, Rule("10.0.9.9", "10.0.0.3")}, settings, nullptr);
   EXPECT_EQ(batch.rfind("add table inet ramparo\ndelete table inet ramparo\ntable inet ramparo {", 0), 0u)
       << "the whole table is replaced in one transaction";
   EXPECT_EQ(batch.find("quote"), std::string::npos);
   EXPECT_EQ(Count(batch, " drop\n"), 4u) << "rules 0 and 4, both ways";
-  EXPECT_NE(batch.find("ip daddr 10.0.0.1 meta l4proto { icmp } limit name \"lograte\" log prefix \"ramparo o 0\" group 27"),
-            std::string::npos);
+  EXPECT_NE(batch.find("\tchain r0_out {\n\t\tmeta l4proto != { icmp } return\n\t\tlimit name \"lograte\" log prefix "
+                       "\"ramparo o 0\" group 27\n\t\tcounter name \"r0_out\" drop\n\t}\n"),
+            std::string::npos)
+      << batch;
   EXPECT_EQ(batch.find("10.0.0.2"), std::string::npos);
   EXPECT_EQ(batch.find("10.0.0.5"), std::string::npos);
-  EXPECT_NE(batch.find("elements = { 10.0.0.1, 10.0.0.3-10.0.0.9 }"), std::string::npos);
+  EXPECT_NE(batch.find("map in_single { type ipv4_addr : verdict; elements = { 10.0.0.1 : goto r0_in } }"),
+            std::string::npos);
+  EXPECT_NE(
+      batch.find("map out_range { type ipv4_addr : verdict; flags interval; elements = { 10.0.0.3-10.0.9.9 : goto "
+                 "r4_out } }"),
+      std::string::npos);
+  EXPECT_NE(batch.find("policy accept;\n\t\tip saddr vmap @in_single\n\t\tip saddr vmap @in_range\n\t}"),
+            std::string::npos)
+      << "one lookup per map, the hash first";
 
   settings.logBlocks = 0;
   EXPECT_EQ(RamparoRuleSet::Build({Rule("10.0.0.1")}, settings, nullptr).find(" log "), std::string::npos);
+  EXPECT_EQ(RamparoRuleSet::Build({Rule("10.0.0.1")}, settings, nullptr).find("_range"), std::string::npos)
+      << "no interval map without ranges";
   settings.blockAll = 1;
   settings.blockDirections = 2;
   const RamparoRuleSet::ProcessGroup group{"unified/ramparo-net1", 1};
   const std::string all = RamparoRuleSet::Build({Rule("10.0.0.1")}, settings, &group);
-  EXPECT_NE(all.find("ip daddr 10.0.0.1 counter name \"r0_out\" drop"), std::string::npos) << all;
+  EXPECT_NE(all.find("\tchain r0_out {\n\t\tcounter name \"r0_out\" drop"), std::string::npos) << all;
+  EXPECT_EQ(all.find("r0_in"), std::string::npos);
   EXPECT_NE(all.find("socket cgroupv2 level 1 \"unified/ramparo-net1\" counter name \"proc_in\" drop"),
             std::string::npos);
   EXPECT_EQ(RamparoRuleSet::ProtocolValue(settings), 0u);
+  settings.logBlocks = 1;
+  EXPECT_NE(RamparoRuleSet::Build({}, settings, &group)
+                .find("socket cgroupv2 level 1 \"unified/ramparo-net1\" limit name \"lograte\" log prefix \"ramparo o "
+                      "process\" group 27\n"),
+            std::string::npos)
+      << "process blocks are logged at the same rate";
 
   settings.blockAll = 0;
   settings.blockTcp = settings.blockUdp = settings.blockIcmp = 0;
@@ -64,22 +82,78 @@ TEST(RuleSetTest, OnlyActiveBlockingRulesWithAnAddressBecomeKernelRules) {
       << "no protocol chosen blocks nothing";
 }
 
+TEST(RuleSetTest, AnAddressSeveralRulesNameBelongsToTheFirstOfThem) {
+  // 1 lies in 0; 3 is written high to low and overlaps 0; 6 splits the later range 7.
+  const std::vector<_FirewallRule> rules = {Rule("10.0.0.1", "10.0.0.9"),
+                                            Rule("10.0.0.5"),
+                                            Rule("10.0.0.20"),
+                                            Rule("10.0.0.12", "10.0.0.3"),
+                                            Rule("255.255.255.250", "255.255.255.255"),
+                                            Rule("10.0.0.10"),
+                                            Rule("10.0.0.35"),
+                                            Rule("10.0.0.30", "10.0.0.40")};
+  std::string pieces;
+  for (const RamparoRuleSet::Piece& piece : RamparoRuleSet::Pieces(rules))
+    pieces += std::to_string(piece.low & 0xFF) + "-" + std::to_string(piece.high & 0xFF) + ":" +
+              std::to_string(piece.rule) + " ";
+  EXPECT_EQ(pieces, "1-9:0 10-12:3 20-20:2 30-34:7 35-35:6 36-40:7 250-255:4 ");
+  const std::string batch = RamparoRuleSet::Build(rules, RamparoEngineSettings{}, nullptr);
+  // Small ranges are spelt out into the hash map.
+  EXPECT_NE(batch.find("10.0.0.9 : goto r0_out, 10.0.0.10 : goto r3_out"), std::string::npos) << batch;
+  EXPECT_NE(batch.find("10.0.0.34 : goto r7_out, 10.0.0.35 : goto r6_out, 10.0.0.36 : goto r7_out"), std::string::npos);
+  EXPECT_NE(batch.find("255.255.255.255 : goto r4_out } }"), std::string::npos);
+  EXPECT_EQ(batch.find("_range"), std::string::npos);
+  EXPECT_EQ(batch.find("r5_"), std::string::npos) << "a rule that owns nothing has no chain";
+}
+
+TEST(RuleSetTest, RangesAreSpeltOutIntoTheHashOnlyWhenAllOfThemFit) {
+  std::vector<_FirewallRule> rules;
+  const std::uint64_t fit = RamparoRuleSet::kHashedAddresses / RamparoRuleSet::kHashedRangeSize;
+  for (std::uint32_t i = 0; i <= fit; ++i) {
+    const std::uint32_t low = (10u << 24) | (i << 8);
+    rules.push_back(Rule("0.0.0.0"));
+    rules.back().entries[kRuleRangeStart].address = htonl(low);
+    rules.back().entries[kRuleRangeEnd] = {htonl(low + 255), 0xFFFFFFFFu, 0, 0};
+  }
+  const std::string over = RamparoRuleSet::Build(rules, RamparoEngineSettings{}, nullptr);
+  EXPECT_NE(over.find("flags interval; elements = { 10.0.0.0-10.0.0.255 : goto r0_out, "), std::string::npos);
+  EXPECT_EQ(over.find("_single"), std::string::npos);
+  rules.pop_back();
+  const std::string within = RamparoRuleSet::Build(rules, RamparoEngineSettings{}, nullptr);
+  EXPECT_NE(within.find("10.0.0.255 : goto r0_out, 10.0.1.0 : goto r1_out"), std::string::npos);
+  EXPECT_EQ(within.find("_range"), std::string::npos);
+}
+
+TEST(RuleSetTest, TheBlockedProcessesHaveALogPrefixOfTheirOwn) {
+  std::size_t rule = 0;
+  bool incoming = true;
+  ASSERT_TRUE(RamparoRuleSet::ParseLogPrefix(RamparoRuleSet::LogPrefix(RamparoRuleSet::kProcessRule, false).c_str(),
+                                             &rule, &incoming));
+  EXPECT_TRUE(rule == RamparoRuleSet::kProcessRule && !incoming);
+  for (const char* other : {"ramparo o processes", "ramparo x 1", "ramparo o ", "ramparo i 1x"})
+    EXPECT_FALSE(RamparoRuleSet::ParseLogPrefix(other, &rule, &incoming)) << other;
+}
+
 TEST(RuleSetTest, LoggedPacketsGiveTheOtherSidesAddressAndPortWithinTheCapturedBytes) {
   // IPv4 with 4 bytes of options (header 24), TCP 10.1.1.1:80 -> 10.2.2.2:5000.
-  std::uint8_t packet[28] = {0x46, 0, 0, 28, 0, 0, 0x40, 0, 64, 6, 0, 0, 10, 1, 1, 1, 10, 2, 2, 2,
-                             1,    1, 1, 1,  0, 80, 0x13, 0x88};
+  std::uint8_t packet[28] = {0x46, 0, 0,  28, 0, 0, 0x40, 0, 64, 6, 0, 0,  10,   1,
+                             1,    1, 10, 2,  2, 2, 1,    1, 1,  1, 0, 80, 0x13, 0x88};
   const _FirewallRule rule = Rule("10.1.1.1");
   _FirewallRuleLogRecord record;
   ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
   EXPECT_EQ(record.blockedAddress, ::inet_addr("10.1.1.1"));
   EXPECT_EQ(ntohs(record.blockedPort), 80);
+  EXPECT_EQ(record.localAddress, ::inet_addr("10.2.2.2"));
+  EXPECT_EQ(ntohs(record.localPort), 5000);
+  EXPECT_EQ(record.protocol, 6);
   EXPECT_EQ(std::memcmp(&record.rule, &rule, sizeof rule), 0);
   ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, false, rule, &record));
   EXPECT_EQ(record.blockedAddress, ::inet_addr("10.2.2.2"));
   EXPECT_EQ(ntohs(record.blockedPort), 5000);
+  EXPECT_EQ(ntohs(record.localPort), 80);
 
   ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, 26, true, rule, &record));
-  EXPECT_EQ(record.blockedPort, 0) << "ports cut off by the capture are not read";
+  EXPECT_EQ(record.blockedPort | record.localPort, 0) << "ports cut off by the capture are not read";
   packet[7] = 1;  // a later fragment carries no ports
   ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
   EXPECT_EQ(record.blockedPort, 0);

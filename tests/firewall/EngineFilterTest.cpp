@@ -161,12 +161,13 @@ class EngineFilterTest : public ::testing::Test {
 
 TEST_F(EngineFilterTest, ABlockedPeerIsUnreachableLoggedAndCountedUntilTheRuleIsDeactivated) {
   ASSERT_TRUE(Pings(PeerNamespace::kPeer));
-  Rules({Rule("elsewhere", "192.0.2.1"), Rule("peer", PeerNamespace::kPeer)});
+  // The later range covers the peer too: its blocks still belong to the first rule naming it.
+  Rules({Rule("elsewhere", "192.0.2.1"), Rule("peer", PeerNamespace::kPeer), Rule("wide", "10.77.0.2", "10.77.2.0")});
   StartFiltering();
   EXPECT_FALSE(Pings(PeerNamespace::kPeer));
   EXPECT_FALSE(Connects(PeerNamespace::kPeer, kPort));
 
-  // Our echo request and SYNs were dropped on the way out, by rule 1.
+  // Our echo request and SYNs were dropped on the way out, by rule 1 alone.
   const RampaStatisticsReply statistics = RampaStatisticsReply::Parse(Request(kRampaMsgStatistics), kRampaPayloadSize);
   ASSERT_EQ(statistics.status, RampaStatisticsReply::Status::Ok);
   ASSERT_EQ(statistics.entries.size(), 1u);
@@ -210,8 +211,8 @@ TEST_F(EngineFilterTest, RangesDirectionsAndProtocolsChooseWhatIsBlocked) {
   const int there = m_peer.InPeerThread([] { return Bound(SOCK_DGRAM, PeerNamespace::kPeer, kPort); });
   ASSERT_GE(here, 0);
   ASSERT_GE(there, 0);
-  // A range written high to low still covers the peer.
-  Rules({Rule("range", "10.77.0.9", "10.77.0.2")});
+  // A range written high to low still covers the peer; one this wide stays a range in the kernel.
+  Rules({Rule("range", "10.77.1.200", "10.77.0.2")});
   Setting("IpRamparoBlockAll", 0);
   Setting("IpRamparoBlockUdp", 1);
   Setting("IpRamparoBlockIcmp", 0);
@@ -309,4 +310,19 @@ TEST_F(EngineFilterTest, ABlockedProcessCannotConnectWhileOthersCan) {
   ASSERT_EQ(statistics.entries.size(), 1u);
   EXPECT_EQ(statistics.entries[0].ruleCode, -6001);
   EXPECT_GE(statistics.entries[0].blockCount, 1u);
+
+  // Its dropped SYNs are in the rule log under its name, as blocks of every address.
+  const std::string log = m_folder.File("RamparoBlockLog.log");
+  ASSERT_TRUE(WaitFor([&] { return !LogRecords(log).empty(); }, std::chrono::seconds(5)));
+  const _FirewallRuleLogRecord first = LogRecords(log)[0];
+  EXPECT_EQ(GetFieldText(first.rule.name), name);
+  EXPECT_EQ(first.rule.active, 1u);
+  EXPECT_EQ(first.rule.entries[kRuleRangeStart].address, 0u);
+  EXPECT_EQ(first.rule.entries[kRuleRangeEnd].address, 0xFFFFFFFFu);
+  EXPECT_EQ(first.blockedAddress, Address(PeerNamespace::kPeer));
+  EXPECT_EQ(ntohs(first.blockedPort), kPort);
+  EXPECT_EQ(first.localAddress, Address(PeerNamespace::kHere));
+  EXPECT_NE(first.localPort, 0u);
+  EXPECT_GE(first.time.year, 2024u);
+  EXPECT_EQ(std::filesystem::file_size(log) % 200, 0u);
 }
