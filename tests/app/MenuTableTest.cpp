@@ -45,6 +45,8 @@ const std::map<UINT, Rule>& Table() {
       {ID_FILE_RULES_SELECT, Installed},
       {ID_FILE_DEFAULT_RULES, Installed},
       {ID_FILE_LOAD_LINK_LOG, [](const State& s) { return s.adapter && !s.windowsOpen; }},
+      {ID_FILE_EXPORT_PACKET_LOG, Packets},
+      {ID_FILE_IMPORT_CAPTURE, PacketsIdle},
       {ID_APP_EXIT, Always},
       {ID_VIEW_CONNECTIONS, Always},
       {ID_VIEW_SHOW_CURRENT_ONLY, Always},
@@ -136,6 +138,19 @@ class MenuTableTest : public MainFrameTest {
 };
 
 TEST_F(MenuTableTest, EveryCommandFollowsItsRuleInEveryState) {
+  // The table covers every item of the menus.
+  const std::function<void(const Menu&)> covered = [&](const Menu& menu) {
+    for (const Menu::Item& item : menu.Items()) {
+      if (item.popup) {
+        covered(*item.popup);
+      } else if (!(item.flags & MF_SEPARATOR)) {
+        EXPECT_EQ(Table().count(item.id), 1u) << item.text;
+      }
+    }
+  };
+  covered(*BuildMainMenu());
+  covered(*BuildConnectionsContextMenu());
+  covered(*BuildPacketsContextMenu());
   std::vector<State> states;
   for (bool adapter : {true, false})
     for (Engine engine : {Engine::Absent, Engine::Installed, Engine::Locked})
