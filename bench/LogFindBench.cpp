@@ -21,6 +21,7 @@
 
 #include "bench/RatioReporter.h"
 #include "bench/ReplayCapture.h"
+#include "bench/ReplayLog.h"
 #include "common/TimeText.h"
 #include "wincap/DecodedPacket.h"
 #include "wincap/LogFindSearch.h"
@@ -36,31 +37,6 @@ std::string g_text = "wikipedia";
 std::string g_folder;
 std::string g_log;
 double g_logBytes = 0;
-
-// Appends the replay capture's frames to the log, over and over, until it holds megabytes.
-bool WriteLog(const std::string& capture, long megabytes) {
-  PacketLogFile log;
-  if (!log.OpenTruncate(g_log)) return false;
-  const std::int64_t target = static_cast<std::int64_t>(megabytes) * 1000 * 1000;
-  DecodedPacket decoded;
-  while (log.Length() < target) {
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_t* in = pcap_open_offline(capture.c_str(), error);
-    if (!in) return false;
-    pcap_pkthdr* header;
-    const u_char* data;
-    long written = 0;
-    while (log.Length() < target && pcap_next_ex(in, &header, &data) == 1) {
-      DecodeFrame(data, header->caplen, 14, decoded);
-      const std::string time = FormatMillisTime(header->ts.tv_sec, static_cast<int>(header->ts.tv_usec / 1000));
-      written += log.Write(data, static_cast<LONG>(header->caplen), decoded.sourceText.c_str(),
-                           decoded.destinationText.c_str(), time.c_str(), nullptr) > 0;
-    }
-    pcap_close(in);
-    if (written == 0) return false;
-  }
-  return true;
-}
 
 bool OpenLog(benchmark::State& state, PacketLogBlockReader& reader) {
   if (reader.Open(g_log)) return true;
@@ -135,7 +111,7 @@ int main(int argc, char** argv) {
   g_folder = pattern;
   g_log = g_folder + "/PelorinProLogPkt.rec";
   const std::string capture = g_folder + "/replay.pcap";
-  if (WriteReplayCapture(capture, 100000) < 0 || !WriteLog(capture, g_logMegabytes)) {
+  if (WriteReplayCapture(capture, 100000) < 0 || !WriteReplayLog(capture, g_log, g_logMegabytes)) {
     std::fprintf(stderr, "cannot build the log in %s from the test captures in tests/data/pcap\n", g_folder.c_str());
     fs::remove_all(g_folder);
     return 1;

@@ -1,10 +1,11 @@
 #include "wincap/PacketLogExport.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
 
+#include "wincap/PacketLogBlockReader.h"
 #include "wincap/PacketLogFile.h"
 #include "wincap/PcapngWriter.h"
 
@@ -29,10 +30,49 @@ std::int64_t PacketLogExport::TimeTextMicros(std::string_view text) {
   return static_cast<std::int64_t>(seconds) * 1000000 + static_cast<std::int64_t>(millis) * 1000;
 }
 
+namespace {
+
+// The records of one second share their text up to the milliseconds, so the calendar conversion
+// (whose time zone lookup costs a file status call each time) runs once per second of log, not
+// once per record.
+class TimeTextCache {
+ public:
+  std::int64_t Micros(std::string_view text) {
+    if (text.size() == kLength && text.substr(0, kPrefix) == m_prefix) {
+      const int millis = Millis(text);
+      if (millis >= 0) return m_base + static_cast<std::int64_t>(millis) * 1000;
+    }
+    const std::int64_t micros = PacketLogExport::TimeTextMicros(text);
+    if (micros != 0 && text.size() == kLength) {
+      m_prefix.assign(text.substr(0, kPrefix));
+      m_base = micros - static_cast<std::int64_t>(Millis(text)) * 1000;
+    }
+    return micros;
+  }
+
+ private:
+  static constexpr std::size_t kLength = 21;  // "mm/dd/yy hh:mm:ss:mmm"
+  static constexpr std::size_t kPrefix = 18;  // up to the milliseconds
+  static int Millis(std::string_view text) {
+    int millis = 0;
+    for (char c : text.substr(kPrefix)) {
+      if (c < '0' || c > '9') return -1;
+      millis = millis * 10 + (c - '0');
+    }
+    return millis;
+  }
+
+  std::string m_prefix;
+  std::int64_t m_base = 0;
+};
+
+}  // namespace
+
 PacketLogExport::Result PacketLogExport::Run(const std::string& logPath, const std::string& outPath) {
   Result result;
-  PacketLogFile log;
-  if (!log.OpenReadOnly(logPath)) {
+  // Block reads: one system call per 256 KiB of log rather than two per record.
+  PacketLogBlockReader log;
+  if (!log.Open(logPath)) {
     result.error = "The packet log " + logPath + " cannot be opened.";
     return result;
   }
@@ -42,26 +82,25 @@ PacketLogExport::Result PacketLogExport::Run(const std::string& logPath, const s
     result.error = writer.ErrorText();
     return result;
   }
-  std::vector<std::uint8_t> buffer(PacketLogFile::kMaxDataLength);
-  std::string time;
-  for (;;) {
-    if (cancel.load()) {
+  TimeTextCache times;
+  PacketLogBlockReader::Record record{};
+  while (log.Next(record)) {
+    if (cancel.load(std::memory_order_relaxed)) {
       writer.Abandon();
       result.error = "The export was cancelled.";
       return result;
     }
-    LONG position = 0;
-    const LONG read = log.ReadNext(&position, buffer.data(), PacketLogFile::kMaxDataLength, nullptr, nullptr, &time);
-    if (read < 1) break;
-    if (!writer.WritePacket(TimeTextMicros(time), buffer.data(), static_cast<std::uint32_t>(read))) break;
+    const char* time = record.header.time;
+    const std::int64_t micros = times.Micros(std::string_view(time, ::strnlen(time, sizeof record.header.time)));
+    if (!writer.WritePacket(micros, record.data, static_cast<std::uint32_t>(record.header.dataLength))) break;
     ++result.records;
-    done.store(log.Tell());
+    done.store(log.Position(), std::memory_order_relaxed);
   }
   // The walk ends at the end of the log or at its first record that is not whole.
   const std::int64_t length = log.Length();
-  if (log.Tell() < length) {
+  if (log.Position() < length) {
     result.stoppedEarly = true;
-    result.stoppedAt = log.Tell();
+    result.stoppedAt = log.Position();
   }
   if (!writer.Commit()) {
     result.error = writer.ErrorText();
