@@ -52,14 +52,6 @@ std::vector<Record> ReadLog(const std::string& path) {
   return records;
 }
 
-std::vector<std::string> ReplayCaptures() {
-  std::vector<std::string> paths;
-  for (const auto& entry : std::filesystem::directory_iterator(kPcapFolder))
-    if (entry.path().extension() == ".pcap") paths.push_back(entry.path().string());
-  std::sort(paths.begin(), paths.end());
-  return paths;
-}
-
 bool HasTshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
 
 int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }

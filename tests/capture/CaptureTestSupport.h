@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -162,6 +163,15 @@ inline std::vector<std::vector<std::uint8_t>> ReadCapture(const std::string& pat
   while (pcap_next_ex(in, &header, &data) == 1) frames.emplace_back(data, data + header->caplen);
   pcap_close(in);
   return frames;
+}
+
+// The replay captures of the test data, in name order.
+inline std::vector<std::string> ReplayCaptures() {
+  std::vector<std::string> paths;
+  for (const auto& entry : std::filesystem::directory_iterator(kPcapFolder))
+    if (entry.path().extension() == ".pcap") paths.push_back(entry.path().string());
+  std::sort(paths.begin(), paths.end());
+  return paths;
 }
 
 // The packet pane on its own (no frame), created with its capture thread.

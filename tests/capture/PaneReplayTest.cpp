@@ -47,14 +47,6 @@ bool IsTimeText(const std::string& text) {
   return true;
 }
 
-std::vector<std::string> CaptureFiles() {
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(kPcapFolder))
-    if (entry.path().extension() == ".pcap") files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 std::vector<std::vector<std::uint8_t>> Frames(std::initializer_list<FrameParts> specs) {
   std::vector<std::vector<std::uint8_t>> frames;
   for (const FrameParts& parts : specs) frames.push_back(BuildFrame(parts));
@@ -65,7 +57,7 @@ std::vector<std::vector<std::uint8_t>> Frames(std::initializer_list<FrameParts> 
 
 TEST(PaneReplay, RecordedCapturesGiveTheDecodersRowsAndByteExactLogRecords) {
   int files = 0, checkedAgainstTshark = 0;
-  for (const std::string& capture : CaptureFiles()) {
+  for (const std::string& capture : ReplayCaptures()) {
     SCOPED_TRACE(capture);
     CaptureEnv env;
     env.App().WriteProfileInt("", "LogPageSize", 10000);
