@@ -177,9 +177,9 @@ void BM_TcpdumpRewrite(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_PaneReplay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_PaneReplay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
 BENCHMARK(BM_OwnerRefresh)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TcpdumpRewrite)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_TcpdumpRewrite)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)

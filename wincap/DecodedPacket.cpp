@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "common/ShowPacketReceivePackIp.h"
 #include "wincap/PacketBytes.h"
@@ -55,7 +56,7 @@ void SetDotted(std::string& text, std::uint32_t address) {
   text.assign(dotted, p - 1);
 }
 
-const char* TypeText(std::int32_t typeCode) {
+std::string_view TypeText(std::int32_t typeCode) {
   switch (typeCode) {
     case kPacketTypeTcp: return "TCP";
     case kPacketTypeUdp: return "UDP";

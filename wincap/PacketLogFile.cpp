@@ -109,16 +109,26 @@ bool PacketLogFile::ReadAt(std::int64_t offset, void* buffer, std::size_t length
 
 void PacketLogFile::BuildHeader(_LogRecMarker& header, DWORD position, LONG dataLength, std::string_view source,
                                 std::string_view destination, std::string_view time) {
-  std::memset(&header, 0, sizeof header);
-  SetFieldText(header.marker, kLogRecordMarker);
+  // Every packet gets a header: the fixed parts come from a ready blank, and the texts are
+  // copied into its zeroed fields, each cut to leave its last byte zero.
+  static const _LogRecMarker blank = [] {
+    _LogRecMarker h{};
+    SetFieldText(h.marker, kLogRecordMarker);
+    h.cr = 0x0D;
+    h.lf = 0x0A;
+    return h;
+  }();
+  header = blank;
+  auto copy = [](auto& field, std::string_view text) {
+    const std::size_t n = std::min(text.size(), sizeof field - 1);
+    if (n > 0) std::memcpy(field, text.data(), n);
+  };
   header.position = position;
-  SetFieldText(header.source, source);
-  SetFieldText(header.destination, destination);
-  SetFieldText(header.time, time);
+  copy(header.source, source);
+  copy(header.destination, destination);
+  copy(header.time, time);
   header.dataLength = dataLength;
   header.recordLength = dataLength + kHeaderLength;
-  header.cr = 0x0D;
-  header.lf = 0x0A;
 }
 
 bool PacketLogFile::IsRecordHeader(const _LogRecMarker& header) {

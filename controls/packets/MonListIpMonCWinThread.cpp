@@ -1,7 +1,5 @@
 #include "controls/packets/MonListIpMonCWinThread.h"
 
-#include <sys/time.h>
-
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -23,9 +21,9 @@
 namespace {
 
 constexpr std::uint32_t kProtocolOffset = 9;  // in the IPv4 header
-constexpr char kStatusLogged[] = "Ok";
-constexpr char kStatusNoLog[] = "NoLog";
-constexpr char kStatusFromLog[] = "Log";
+constexpr std::string_view kStatusLogged = "Ok";
+constexpr std::string_view kStatusNoLog = "NoLog";
+constexpr std::string_view kStatusFromLog = "Log";
 constexpr int kStatusColumn = 7;
 constexpr int kRowScroll = 10;  // px the list scrolls down for each new row
 
@@ -140,15 +138,14 @@ bool MonListIpMonCWinThread::OnIdle(long) {
     return true;
   }
   CountUp(m_framesRead);
-  // The time text changes once a millisecond; frames in between share it.
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  const std::int64_t nowMs = static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_usec / 1000;
+  // The time text changes once a millisecond; frames in between share it. It is made in the
+  // row's own time text, which ShowPacketReceive then need not copy.
+  const std::int64_t nowMs = m_clock.NowMs();
   if (nowMs != m_readTimeMs) {
-    FormatMillisTime(now.tv_sec, static_cast<int>(now.tv_usec / 1000), m_readTime);
+    FormatMillisTime(static_cast<std::time_t>(nowMs / 1000), static_cast<int>(nowMs % 1000), m_time);
     m_readTimeMs = nowMs;
   }
-  ShowPacketReceive(m_frame.data, static_cast<LONG>(length), m_readTime.c_str(), 0, -1, kEthernetHeader);
+  ShowPacketReceive(m_frame.data, static_cast<LONG>(length), m_time.c_str(), 0, -1, kEthernetHeader);
   FlushLogIfDue(nowMs);
   IncreCount();
   return true;
@@ -264,7 +261,11 @@ void MonListIpMonCWinThread::displayicmpReceive(const std::uint8_t* frame, LONG 
 
 void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG length, const char* time,
                                                int fromLog, LONG position, LONG ipOffset) {
-  m_time = time ? time : "";
+  if (time != m_time.c_str()) {
+    // A time text of the caller's own: the read time is made again for the next frame read.
+    m_time = time ? time : "";
+    m_readTimeMs = -1;
+  }
   MonListIpMon* list = m_owner;
   if (list && list->GetItemCount() >= LogGetPageSize()) {
     // The pane shows at most one page.
@@ -623,7 +624,7 @@ bool MonListIpMonCWinThread::StopLoggingAfterLoss() {
         logged = item != nullptr && r.Text(kStatusColumn) == kStatusLogged;
         if (item) recorded = item->recordPosition;
       });
-      if (logged && recorded >= lostFrom) list->SetItemText(row, kStatusColumn, kStatusNoLog);
+      if (logged && recorded >= lostFrom) list->SetItemText(row, kStatusColumn, std::string(kStatusNoLog));
     }
     list->PostMessage(WM_PELORIN_LOG_STOPPED);
   }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/MillisClock.h"
 #include "common/PelorinAdapterPacket.h"
 #include "common/PelorinWinCapAdapter.h"
 #include "common/ShowPacketReceivePackIp.h"
@@ -260,8 +261,8 @@ class MonListIpMonCWinThread : public PelorinCThread {
   DecodedPacket m_packet;
   std::string m_time;
   bool m_rowLogged = false;  // the logging switch as read once for the current packet
-  std::string m_readTime;  // the time text OnIdle makes for each frame, storage kept
-  std::int64_t m_readTimeMs = -1;  // the millisecond it shows (ms since 1970)
+  MillisClock m_clock;  // the read time of each frame
+  std::int64_t m_readTimeMs = -1;  // the millisecond m_time shows when OnIdle made it; -1: not
   std::vector<std::uint8_t> m_frameCopy;  // a frame being trimmed
 
   CriticalSection m_idleLock;
