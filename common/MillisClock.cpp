@@ -85,7 +85,8 @@ std::int64_t MillisClock::ReadClock(std::uint64_t counter) {
     const double rate = static_cast<double>(counter - m_baseCounter) / static_cast<double>(us - m_baseUs);
     // Two spans of a steady counter agree far closer than this; one that does not had the wall
     // clock set within it, and the rate is measured afresh before the counter is used again.
-    const bool agrees = m_ticksPerUs <= 0 || (rate > m_ticksPerUs * (1 - kAgreement) && rate < m_ticksPerUs * (1 + kAgreement));
+    const bool agrees =
+        m_ticksPerUs <= 0 || (rate > m_ticksPerUs * (1 - kAgreement) && rate < m_ticksPerUs * (1 + kAgreement));
     m_ticksPerUs = agrees ? rate : 0;
     m_baseUs = us;
     m_baseCounter = counter;

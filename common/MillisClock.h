@@ -10,7 +10,8 @@
 //
 // The answer is never later than the clock: a millisecond is reused only while the counter,
 // at nine tenths of its measured rate, says that millisecond still runs. A step of the wall
-// clock shows within the millisecond that was running when it happened.
+// clock shows by the end of the millisecond that was running when it happened (the rate is
+// measured again across it).
 class MillisClock {
  public:
   MillisClock();
