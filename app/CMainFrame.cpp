@@ -191,6 +191,16 @@ void CMainFrame::OnNextPane(bool forward) {
   visible[static_cast<std::size_t>(next)]->SetFocus();
 }
 
+void CMainFrame::OnEditCopy() {
+  // The focused pane's selected rows go to the clipboard; with none selected it keeps what it had.
+  for (Pane pane : kScreenOrder) {
+    if (!IsPaneVisible(pane) || !GetPane(pane)->HasFocus()) continue;
+    const std::string text = GetPane(pane)->SelectedRowsText();
+    if (!text.empty()) UiServices::Current().SetClipboardText(text);
+    return;
+  }
+}
+
 bool CMainFrame::OnHelpInfo() {
   UiServices::Current().OpenHelpFile(kHelpFile, 3);  // the contents
   return true;

@@ -67,6 +67,7 @@ class CMainFrame : public FrameWindow {
   void OnAppAbout();
   // F6 and Shift+F6: the focus moves to the next or previous visible pane, round the stack.
   void OnNextPane(bool forward);
+  void OnEditCopy();
   // File > "Load Connections Link Log...": a link monitor without a link, kept by the frame.
   void OnFileLoadLinkLog();
   // File > "Export Packet Log...": the packet log as a pcapng file.

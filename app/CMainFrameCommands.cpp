@@ -48,6 +48,7 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_FILE_SAVE_LAYOUT, [this] { OnFileSaveLayout(); });
   MapCommand(ID_APP_EXIT, [this] { SendMessage(WM_CLOSE); });
   MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
+  MapCommand(ID_EDIT_COPY, [this] { OnEditCopy(); });
   MapCommand(ID_NEXT_PANE, [this] { OnNextPane(true); });
   MapCommand(ID_PREV_PANE, [this] { OnNextPane(false); });
   MapCommand(ID_HELP, [this] { OnHelpInfo(); });

@@ -392,6 +392,21 @@ int ListControl::GetSelectedCount() const {
   return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [](const ListRow& row) { return (row.state & LVIS_SELECTED) != 0; }));
 }
 
+std::string ListControl::SelectedRowsText() const {
+  std::lock_guard<std::mutex> lock(m_rowsLock);
+  std::string lines, cell;
+  for (const ListRow& row : m_rows) {
+    if ((row.state & LVIS_SELECTED) == 0) continue;
+    for (std::size_t i = 0; i < m_order.size(); ++i) {
+      if (i > 0) lines += '\t';
+      if (!CallbackText(row, m_order[i], &cell)) cell = row.Text(m_order[i]);
+      lines += cell;
+    }
+    lines += '\n';
+  }
+  return lines;
+}
+
 // --- Sorting -------------------------------------------------------------------------------
 
 bool ListControl::SortItems(PFNLVCOMPARE compare, DWORD_PTR context) {

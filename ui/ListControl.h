@@ -92,6 +92,9 @@ class ListControl : public Window {
   UINT GetItemState(int item, UINT mask) const;
   int GetNextItem(int start, int flags) const;
   int GetSelectedCount() const;
+  // The selected rows as the user copies them: a line per row, top to bottom, its cells as drawn
+  // in the columns' shown order, separated by tabs.
+  std::string SelectedRowsText() const;
 
   // Sorting. The comparison sees item data (SortItems) or whole rows (SortRows) and must not
   // call back into the list; rows that compare equal keep their order.

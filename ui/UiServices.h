@@ -49,8 +49,13 @@ class UiServices {
   virtual int ScreenDpi() { return 96; }
   virtual Point GetCursorPos() { return Point{}; }
 
+  // The desktop's clipboard, as text; the defaults keep it within the process.
+  virtual void SetClipboardText(const std::string& text) { m_clipboard = text; }
+  virtual std::string GetClipboardText() const { return m_clipboard; }
+
  protected:
   CursorShape m_cursor = CursorShape::Arrow;
+  std::string m_clipboard;
 };
 
 // The platform's message box call: the installed services show it and answer.

@@ -2,6 +2,7 @@
 // in each state that a rule reads: scanning or not, an adapter or none, the firewall engine
 // absent, installed or holding the console lock, and the frame's and panes' windows open or not.
 // Also the accelerators: F6 / Shift+F6 move the focus round the visible panes.
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -206,6 +207,44 @@ TEST_F(MenuTableTest, F6AndShiftF6MoveTheFocusRoundTheVisiblePanesAndF1OpensHelp
   EXPECT_EQ(m_script.HelpFiles().back(), "Pelorin.hlp");
   EXPECT_FALSE(frame->TranslateAccelerator('Q', FCONTROL));  // not in the table
   EXPECT_EQ(BuildMainAccelerators().size(), 12u);
+}
+
+// Ctrl+C puts the focused pane's selected rows on the clipboard, a line per row with its cells
+// as drawn in the shown column order ("Process" included); without a selection it changes nothing.
+TEST_F(MenuTableTest, CtrlCCopiesTheFocusedPanesSelectedRowsInTheShownColumnOrder) {
+  auto packets = log_test::Numbered(5);
+  for (std::size_t i = 0; i < packets.size(); ++i) packets[i].destination = "10.9.0." + std::to_string(i);
+  log_test::Append(m_folder + "PelorinProLogPkt.rec", packets);
+  CMainFrame* frame = Start("16", 0);
+  MonListIpMon* pane = frame->Packets();
+  pane->LoadLastLog();
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetItemCount() == 5; }, 5000));
+  std::vector<int> order = pane->GetColumnOrderArray();
+  ASSERT_EQ(order.size(), static_cast<std::size_t>(MonListIpMon::kProcessColumn + 1));
+  std::rotate(order.begin(), order.begin() + 4, order.end());  // "To" shown first
+  ASSERT_TRUE(pane->SetColumnOrderArray(order));
+  pane->SetItemState(3, LVIS_SELECTED, LVIS_SELECTED);
+  pane->SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);  // the pane keeps one row selected
+
+  UiServices::Current().SetClipboardText("before");
+  ASSERT_TRUE(frame->TranslateAccelerator('C', FCONTROL));
+  EXPECT_EQ(UiServices::Current().GetClipboardText(), "before");  // no pane has the focus
+  pane->SetFocus();
+  ASSERT_TRUE(frame->TranslateAccelerator('C', FCONTROL));
+  std::string expected;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    std::string cell;
+    ASSERT_TRUE(pane->GetCell(1, order[i], &cell, nullptr, nullptr));
+    expected += (i > 0 ? "\t" : "") + cell;
+  }
+  expected += "\n";
+  EXPECT_EQ(UiServices::Current().GetClipboardText(), expected);
+  EXPECT_TRUE(expected.starts_with("10.9.0.1\t")) << expected;
+
+  pane->SetItemState(-1, 0, LVIS_SELECTED);
+  UiServices::Current().SetClipboardText("kept");
+  ASSERT_TRUE(frame->TranslateAccelerator(VK_INSERT, FCONTROL));
+  EXPECT_EQ(UiServices::Current().GetClipboardText(), "kept");
 }
 
 TEST_F(MenuTableTest, ThePacketContextMenuActsOnTheClickedRowAndColumn) {

@@ -3,6 +3,7 @@
 #include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QEventLoop>
 #include <QLabel>
@@ -30,6 +31,7 @@
 #include "ui/MouseHook.h"
 #include "ui/RichEdit.h"
 #include "ui/UiPump.h"
+#include "ui/UiServices.h"
 #include "ui/qt/QtListView.h"
 #include "ui/qt/QtRichTextView.h"
 #include "ui/qt/QtUiSession.h"
@@ -328,6 +330,11 @@ TEST(QtRenderingTest, WorkerTextsAndUserTypingMeetInTheModel) {
   EXPECT_EQ(trace.GetDlgItemText(2117), "? example.net");
   qobject_cast<QPushButton*>(QtUiSession::WidgetOf(trace.GetDlgItem(2119)))->click();
   EXPECT_EQ(queries, 1);
+
+  // Copied rows go to the desktop's clipboard, where the user's other programs find them.
+  UiServices::Current().SetClipboardText("10.0.0.1\t80\n");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("10.0.0.1\t80\n"));
+  EXPECT_EQ(UiServices::Current().GetClipboardText(), "10.0.0.1\t80\n");
   lines->setCurrentRow(0);
   EXPECT_EQ(trace.GetDlgItemAs<ListBox>(2108)->GetCurSel(), 0);
   trace.DestroyWindow();

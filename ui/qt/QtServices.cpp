@@ -1,5 +1,6 @@
 #include "ui/qt/QtServices.h"
 
+#include <QClipboard>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
@@ -164,4 +165,13 @@ int QtServices::ScreenDpi() {
 Point QtServices::GetCursorPos() {
   const QPoint pos = QCursor::pos();
   return Point{pos.x(), pos.y()};
+}
+
+void QtServices::SetClipboardText(const std::string& text) {
+  if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(ToQString(text));
+}
+
+std::string QtServices::GetClipboardText() const {
+  const QClipboard* clipboard = QGuiApplication::clipboard();
+  return clipboard != nullptr ? FromQString(clipboard->text()) : std::string();
 }

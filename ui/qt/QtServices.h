@@ -17,6 +17,8 @@ class QtServices : public UiServices {
   Size DialogBaseUnits(const Font& font) override;
   int ScreenDpi() override;
   Point GetCursorPos() override;
+  void SetClipboardText(const std::string& text) override;
+  std::string GetClipboardText() const override;
 
  private:
   bool m_overridden = false;
