@@ -7,6 +7,7 @@
 #include <QPalette>
 #include <QScrollBar>
 
+#include "ui/UiServices.h"
 #include "ui/qt/QtIcons.h"
 #include "ui/qt/QtText.h"
 
@@ -50,6 +51,12 @@ class ListTable : public QTableView {
   void keyPressEvent(QKeyEvent* event) override {
     ListControl* list = List();
     if (list == nullptr) return;
+    if (event->matches(QKeySequence::Copy)) {
+      // The selected rows, whole, rather than the one cell the table would copy.
+      const std::string text = list->SelectedRowsText();
+      if (!text.empty()) UiServices::Current().SetClipboardText(text);
+      return;
+    }
     const int focused = list->GetNextItem(-1, LVNI_FOCUSED);
     switch (event->key()) {
       case Qt::Key_Return:
