@@ -37,7 +37,6 @@ class PelorinAdapter {
   // The kernel ring size for the next Open of a live interface, in KiB: 0 or less means the
   // default, other values are held to kMinBufferKB..kMaxBufferKB.
   void SetBufferKB(int kilobytes);
-  int GetBufferKB() const { return m_bufferKB; }
   // Closes the capture handle if one is open; always 0.
   int Close();
   // Reads one frame into packet and returns its captured length; 0 when nothing was read (closed,

@@ -211,8 +211,6 @@ class MonListIpMonCWinThread : public PelorinCThread {
   // The adapter's own counts, taken when capture stops: frames the kernel delivered and dropped.
   void GetCaptureStats(std::uint32_t* received, std::uint32_t* dropped) const;
 
-  MonListIpMon* GetOwnerList() const { return m_owner; }
-
  protected:
   // For a derived thread: the owner and profile as above, but no platform thread yet; the
   // derived constructor calls Launch once its own members are ready, since the thread's first
