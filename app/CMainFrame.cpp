@@ -192,13 +192,8 @@ void CMainFrame::OnNextPane(bool forward) {
 }
 
 void CMainFrame::OnEditCopy() {
-  // The focused pane's selected rows go to the clipboard; with none selected it keeps what it had.
-  for (Pane pane : kScreenOrder) {
-    if (!IsPaneVisible(pane) || !GetPane(pane)->HasFocus()) continue;
-    const std::string text = GetPane(pane)->SelectedRowsText();
-    if (!text.empty()) UiServices::Current().SetClipboardText(text);
-    return;
-  }
+  for (Pane pane : kScreenOrder)
+    if (IsPaneVisible(pane) && GetPane(pane)->HasFocus()) GetPane(pane)->CopySelectedRows();
 }
 
 bool CMainFrame::OnHelpInfo() {

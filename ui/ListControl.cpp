@@ -407,6 +407,13 @@ std::string ListControl::SelectedRowsText() const {
   return lines;
 }
 
+bool ListControl::CopySelectedRows() const {
+  const std::string text = SelectedRowsText();
+  if (text.empty()) return false;
+  UiServices::Current().SetClipboardText(text);
+  return true;
+}
+
 // --- Sorting -------------------------------------------------------------------------------
 
 bool ListControl::SortItems(PFNLVCOMPARE compare, DWORD_PTR context) {

@@ -95,6 +95,9 @@ class ListControl : public Window {
   // The selected rows as the user copies them: a line per row, top to bottom, its cells as drawn
   // in the columns' shown order, separated by tabs.
   std::string SelectedRowsText() const;
+  // Puts them on the clipboard (the copy keys); with no row selected the clipboard keeps what it
+  // had and the answer is false.
+  bool CopySelectedRows() const;
 
   // Sorting. The comparison sees item data (SortItems) or whole rows (SortRows) and must not
   // call back into the list; rows that compare equal keep their order.

@@ -7,7 +7,6 @@
 #include <QPalette>
 #include <QScrollBar>
 
-#include "ui/UiServices.h"
 #include "ui/qt/QtIcons.h"
 #include "ui/qt/QtText.h"
 
@@ -52,9 +51,7 @@ class ListTable : public QTableView {
     ListControl* list = List();
     if (list == nullptr) return;
     if (event->matches(QKeySequence::Copy)) {
-      // The selected rows, whole, rather than the one cell the table would copy.
-      const std::string text = list->SelectedRowsText();
-      if (!text.empty()) UiServices::Current().SetClipboardText(text);
+      list->CopySelectedRows();  // the selected rows, whole, rather than the one cell the table would copy
       return;
     }
     const int focused = list->GetNextItem(-1, LVNI_FOCUSED);
