@@ -90,6 +90,15 @@ const std::map<UINT, Rule>& Table() {
 
 class MenuTableTest : public MainFrameTest {
  protected:
+  // The packet pane alone, loading five logged packets sent to 10.9.0.0 .. 10.9.0.4.
+  CMainFrame* StartWithFivePackets() {
+    auto packets = log_test::Numbered(5);
+    for (std::size_t i = 0; i < packets.size(); ++i) packets[i].destination = "10.9.0." + std::to_string(i);
+    log_test::Append(m_folder + "PelorinProLogPkt.rec", packets);
+    CMainFrame* frame = Start("16", 0);
+    frame->Packets()->LoadLastLog();
+    return frame;
+  }
   CMainFrame* StartIn(const State& state) {
     AppProfile engine{"DunmereIncProducts\\Setup", "RamparoThreadApp"};
     AppProfile console{"DunmereIncProducts\\Setup", "IpRamparo"};
@@ -212,12 +221,8 @@ TEST_F(MenuTableTest, F6AndShiftF6MoveTheFocusRoundTheVisiblePanesAndF1OpensHelp
 // Ctrl+C puts the focused pane's selected rows on the clipboard, a line per row with its cells
 // as drawn in the shown column order ("Process" included); without a selection it changes nothing.
 TEST_F(MenuTableTest, CtrlCCopiesTheFocusedPanesSelectedRowsInTheShownColumnOrder) {
-  auto packets = log_test::Numbered(5);
-  for (std::size_t i = 0; i < packets.size(); ++i) packets[i].destination = "10.9.0." + std::to_string(i);
-  log_test::Append(m_folder + "PelorinProLogPkt.rec", packets);
-  CMainFrame* frame = Start("16", 0);
+  CMainFrame* frame = StartWithFivePackets();
   MonListIpMon* pane = frame->Packets();
-  pane->LoadLastLog();
   ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetItemCount() == 5; }, 5000));
   std::vector<int> order = pane->GetColumnOrderArray();
   ASSERT_EQ(order.size(), static_cast<std::size_t>(MonListIpMon::kProcessColumn + 1));
@@ -248,12 +253,8 @@ TEST_F(MenuTableTest, CtrlCCopiesTheFocusedPanesSelectedRowsInTheShownColumnOrde
 }
 
 TEST_F(MenuTableTest, ThePacketContextMenuActsOnTheClickedRowAndColumn) {
-  auto packets = log_test::Numbered(5);
-  for (std::size_t i = 0; i < packets.size(); ++i) packets[i].destination = "10.9.0." + std::to_string(i);
-  log_test::Append(m_folder + "PelorinProLogPkt.rec", packets);
-  CMainFrame* frame = Start("16", 0);
+  CMainFrame* frame = StartWithFivePackets();
   MonListIpMon* pane = frame->Packets();
-  pane->LoadLastLog();
   ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return pane->GetItemCount() == 5; }, 5000));
   constexpr int kTo = 4;  // the "To" column
   const std::string target = pane->GetItemText(3, kTo);
