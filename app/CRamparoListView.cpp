@@ -8,6 +8,7 @@
 #include "controls/connections/PelorinCThreadMonListMon.h"
 #include "controls/firewall/FirewallProcessFile.h"
 #include "ui/Menu.h"
+#include "ui/UiServices.h"
 
 namespace {
 
@@ -20,7 +21,16 @@ constexpr Column kColumns[] = {{"Process Name", 130}, {"Type", 45},         {"St
 
 constexpr LONG kIconList = 2006;
 
+std::string FileProblemText(const std::string& path, const char* failed, const char* outcome) {
+  return "The firewall process file\n" + path + "\ncould not be " + failed +
+         ". It may be locked by the firewall.\n\n" + outcome + "\n\n";
+}
+
 }  // namespace
+
+std::string CRamparoListView::UnreadText(const std::string& path) {
+  return FileProblemText(path, "read", "No process is blocked or allowed until it can be read.");
+}
 
 CRamparoListView::CRamparoListView() {
   MapCommand(kMenuAllow, [this] { MarkProcess(GetCurrentItem(), false); });
@@ -46,9 +56,10 @@ bool CRamparoListView::CreateView(Window* parent, UINT id, const Rect& rect) {
 
 bool CRamparoListView::SetProcessFile(const std::string& path) {
   m_processFile = path;
-  bool opened = false;
-  m_entries = FirewallProcessFile::Read(path, FirewallProcessFile::Sharing::Exclusive, &opened);
-  return opened;
+  FirewallProcessFile::Contents contents = FirewallProcessFile::Read(path, FirewallProcessFile::Sharing::Exclusive);
+  m_loaded = contents.opened || contents.missing;
+  m_entries = std::move(contents.records);
+  return m_loaded;
 }
 
 _FirewallProcessRecord* CRamparoListView::EntryOf(const std::string& name) {
@@ -84,6 +95,24 @@ void CRamparoListView::AddRow(const TableEndpoint& endpoint, bool tcp, bool exte
 }
 
 bool CRamparoListView::Refresh() {
+  // A file that could not be read may be free now.
+  if (!m_loaded && !m_processFile.empty()) SetProcessFile(m_processFile);
+  ListEndpoints();
+  return Save();
+}
+
+bool CRamparoListView::Save() {
+  if (m_processFile.empty()) return true;  // a list without a file
+  if (!m_loaded) return false;
+  if (FirewallProcessFile::Write(m_processFile, m_entries)) {
+    m_written = true;
+    return true;
+  }
+  MessageBox(this, FileProblemText(m_processFile, "written", "The list shows the file as it is."), kCaption, MB_OK);
+  return false;
+}
+
+void CRamparoListView::ListEndpoints() {
   DeleteAllItems();
   std::vector<TableEndpoint> endpoints;
   ProcessSnapshotTake();
@@ -92,7 +121,6 @@ bool CRamparoListView::Refresh() {
   if (m_tables.FetchUdp(&endpoints))
     for (const TableEndpoint& endpoint : endpoints) AddRow(endpoint, false, m_tables.HasExtendedUdp());
   ProcessSnapshotClose();
-  return m_processFile.empty() || FirewallProcessFile::Write(m_processFile, m_entries);
 }
 
 bool CRamparoListView::IsRowBlocked(int row) const {
@@ -103,9 +131,18 @@ void CRamparoListView::MarkProcess(int row, bool blocked) {
   if (row < 0 || row >= GetItemCount()) return;
   const std::string name = GetItemText(row, kColumnProcessName);
   if (name.empty()) return;
+  if (!m_loaded && !SetProcessFile(m_processFile)) {
+    MessageBox(this, UnreadText(m_processFile), kCaption, MB_OK);
+    return;
+  }
+  const std::vector<_FirewallProcessRecord> before = m_entries;
   for (_FirewallProcessRecord& entry : m_entries)
     if (GetFieldText(entry.processName) == name) entry.blocked = blocked ? 1 : 0;
-  Refresh();  // every row of the process shows its entry's mark again
+  // Every row of the process shows its entry's mark again: the new one once it is in the file.
+  ListEndpoints();
+  if (Save()) return;
+  m_entries = before;
+  ListEndpoints();
 }
 
 void CRamparoListView::OnRclick(const ListNotify& notify, LRESULT* result) {

@@ -12,6 +12,10 @@
 // firewall process file with the same process name. The file is read when the list is given it
 // and rewritten whole after every refresh: its entries, then one allowed entry for each process
 // listed that has none yet, 64 entries at most.
+//
+// A file that is there but could not be read (the engine holds it) is never written: a write
+// would allow every process it blocks. A refresh reads it again. A write that fails is said,
+// and the rows go back to what the file holds.
 class CRamparoListView : public PelorinCListView {
  public:
   static constexpr UINT kMenuAllow = 32830;  // menu 140
@@ -23,10 +27,18 @@ class CRamparoListView : public PelorinCListView {
 
   // Creates the list with its columns, font and icons in the parent's client area.
   bool CreateView(Window* parent, UINT id, const Rect& rect);
-  // Loads the process file (read alone); false when it is missing or held by another.
+  static constexpr char kCaption[] = "Processes";
+  // What the window says of a process file it could not read.
+  static std::string UnreadText(const std::string& path);
+
+  // Loads the process file (read alone); false when it exists but is held by another or
+  // unreadable. A missing file has no entries yet and is made by the first write.
   bool SetProcessFile(const std::string& path);
-  // Lists the endpoints again, then rewrites the process file; false when it could not be written.
+  // Lists the endpoints again, then rewrites the process file; false when it was not written.
   bool Refresh();
+  bool IsLoaded() const { return m_loaded; }
+  // Some change reached the file since it was given.
+  bool IsWritten() const { return m_written; }
 
   // Marks the process of a row (and every row and entry of that name) blocked or allowed.
   void MarkProcess(int row, bool blocked);
@@ -41,8 +53,13 @@ class CRamparoListView : public PelorinCListView {
  private:
   _FirewallProcessRecord* EntryOf(const std::string& name);
   void AddRow(const TableEndpoint& endpoint, bool tcp, bool extended);
+  void ListEndpoints();
+  // Writes the entries when they are known; says so when the file could not be written.
+  bool Save();
 
   std::string m_processFile;
+  bool m_loaded = false;
+  bool m_written = false;
   std::vector<_FirewallProcessRecord> m_entries;
   ConnectionTables m_tables;
 };

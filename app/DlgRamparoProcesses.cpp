@@ -41,7 +41,8 @@ bool DlgRamparoProcesses::OnInitDialog() {
     return true;
   }
   m_view->ShowWindow(SW_SHOW);
-  m_view->SetProcessFile(m_processFile);
+  if (!m_view->SetProcessFile(m_processFile))
+    MessageBox(this, CRamparoListView::UnreadText(m_processFile), CRamparoListView::kCaption, MB_OK);
   m_view->Refresh();
   return true;
 }

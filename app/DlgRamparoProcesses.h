@@ -20,6 +20,8 @@ class DlgRamparoProcesses : public Dialog {
 
   bool OnInitDialog() override;
   CRamparoListView* View() const { return m_view.get(); }
+  // Some change reached the process file: the engine has something to take up.
+  bool IsFileWritten() const { return m_view && m_view->IsWritten(); }
 
  private:
   std::string m_processFile;

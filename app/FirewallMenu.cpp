@@ -183,5 +183,5 @@ void FirewallMenu::OnStatistics() {
 void FirewallMenu::OnProcesses() {
   if (!m_console.HasView() || !Installed() || !Open()) return;
   DlgRamparoProcesses dialog(&m_frame, m_console.ProcessFilePath());
-  if (dialog.DoModal() == IDOK) TellSettings();
+  if (dialog.DoModal() == IDOK && dialog.IsFileWritten()) TellSettings();
 }

@@ -46,8 +46,6 @@ std::uint32_t MachineAddress() {
   return found ? found : loopback;
 }
 
-bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
 constexpr std::int32_t kProcessBlockCode = 6001;
 // Rule 0 has no negative: its outgoing blocks are reported with this code, its incoming ones
 // with 0x0FFFFFFF, both of which the console reads as rule 0.
@@ -238,7 +236,7 @@ std::uint32_t RamparoEngine::LoadRules() {
   FirewallRuleFile::Contents contents = FirewallRuleFile::Read(m_ruleFile, kMaxRules);
   if (!contents.opened) {
     // A file the console holds at this moment leaves the rules loaded before; a missing one has none.
-    if (!Exists(m_ruleFile)) m_rules.clear();
+    if (contents.missing) m_rules.clear();
     return static_cast<std::uint32_t>(E_FAIL);
   }
   m_rules = std::move(contents.rules);
@@ -248,13 +246,12 @@ std::uint32_t RamparoEngine::LoadRules() {
 std::uint32_t RamparoEngine::LoadSettings() {
   m_settings = m_config.LoadSettings();
   ++m_settingsLoads;
-  bool opened = false;
-  auto processes = FirewallProcessFile::Read(m_settings.processFile, FirewallProcessFile::Sharing::Shared, &opened);
-  if (!opened) {
-    if (!Exists(m_settings.processFile)) m_processes.clear();
+  auto processes = FirewallProcessFile::Read(m_settings.processFile, FirewallProcessFile::Sharing::Shared);
+  if (!processes.opened) {
+    if (processes.missing) m_processes.clear();
     return static_cast<std::uint32_t>(E_FAIL);
   }
-  m_processes = std::move(processes);
+  m_processes = std::move(processes.records);
   return 0;
 }
 

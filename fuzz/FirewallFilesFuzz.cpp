@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case 1: {
-      bool opened = false;
-      const auto records = FirewallProcessFile::Read(path, FirewallProcessFile::Sharing::Shared, &opened);
+      const auto records = FirewallProcessFile::Read(path, FirewallProcessFile::Sharing::Shared).records;
       fuzz::Check(records.size() <= FirewallProcessFile::kMaxRecords, "at most the limit of processes");
       fuzz::Check(records.size() * sizeof(_FirewallProcessRecord) <= bytes, "only whole process records");
       break;

@@ -10,6 +10,8 @@ std::optional<std::string> ReadFileContents(const std::string& path);
 
 // Writes the bytes to a temporary file beside the target, flushes it to disk and renames it
 // over the target, so the target holds either the old or the new bytes, never a mixture.
+// The new file keeps the permission bits of the old one and, where permitted, its owner; a
+// file made new is readable by its owner alone.
 // On failure the old file is left as it was and the temporary file is removed.
 bool ReplaceFileContents(const std::string& path, std::string_view bytes);
 

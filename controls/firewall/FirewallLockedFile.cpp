@@ -17,12 +17,15 @@ using Clock = std::chrono::steady_clock;
 
 // Opens the file that the path names now and locks it; -1 when it cannot be opened or the lock
 // stays held past the deadline. A file that was replaced while we waited for its lock is given
-// up for the one that replaced it.
-int OpenLocked(const std::string& path, int flags, int operation, int waitMs) {
+// up for the one that replaced it. missing, when given, tells that the file was not there.
+int OpenLocked(const std::string& path, int flags, int operation, int waitMs, bool* missing = nullptr) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
   for (;;) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+      if (missing) *missing = errno == ENOENT;
+      return -1;
+    }
     int rc;
     while ((rc = ::flock(fd, operation | LOCK_NB)) != 0 && errno == EINTR) {
     }
@@ -43,7 +46,8 @@ int OpenLocked(const std::string& path, int flags, int operation, int waitMs) {
 
 bool FirewallLockedFile::OpenRead(const std::string& path, Sharing sharing, int waitMs) {
   Close();
-  m_fd = OpenLocked(path, O_RDONLY, sharing == Sharing::Exclusive ? LOCK_EX : LOCK_SH, waitMs);
+  m_missing = false;
+  m_fd = OpenLocked(path, O_RDONLY, sharing == Sharing::Exclusive ? LOCK_EX : LOCK_SH, waitMs, &m_missing);
   return m_fd >= 0;
 }
 

@@ -23,17 +23,21 @@ class FirewallLockedFile {
   FirewallLockedFile(const FirewallLockedFile&) = delete;
   FirewallLockedFile& operator=(const FirewallLockedFile&) = delete;
 
-  // Opens an existing file for reading under the lock; false when it is missing or stays held.
+  // Opens an existing file for reading under the lock; false when it is missing, stays held or
+  // cannot be read. WasMissing() then tells a file that is not there from one that is held.
   bool OpenRead(const std::string& path, Sharing sharing, int waitMs = kLockWaitMs);
+  bool WasMissing() const { return m_missing; }
   // Reads up to size bytes; fewer only at the end of the file or on an error.
   std::size_t Read(void* buffer, std::size_t size);
   void Close();
   bool IsOpen() const { return m_fd >= 0; }
 
-  // Replaces the whole file (creating it when missing) under the exclusive lock. False when
-  // another holder keeps it or it cannot be written; it is unchanged then.
+  // Replaces the whole file (creating it when missing) under the exclusive lock, keeping the mode
+  // and owner of the file replaced. False when another holder keeps it or it cannot be written;
+  // it is unchanged then.
   static bool Replace(const std::string& path, std::string_view bytes, int waitMs = kLockWaitMs);
 
  private:
   int m_fd = -1;
+  bool m_missing = false;
 };

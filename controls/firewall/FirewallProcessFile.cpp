@@ -2,15 +2,15 @@
 
 #include <algorithm>
 
-std::vector<_FirewallProcessRecord> FirewallProcessFile::Read(const std::string& path, Sharing sharing, bool* opened) {
-  std::vector<_FirewallProcessRecord> records;
+FirewallProcessFile::Contents FirewallProcessFile::Read(const std::string& path, Sharing sharing) {
+  Contents contents;
   FirewallLockedFile file;
-  const bool open = file.OpenRead(path, sharing);
-  if (opened) *opened = open;
+  contents.opened = file.OpenRead(path, sharing);
+  contents.missing = !contents.opened && file.WasMissing();
   _FirewallProcessRecord record;
-  while (open && records.size() < kMaxRecords && file.Read(&record, sizeof record) == sizeof record)
-    records.push_back(record);
-  return records;
+  while (contents.opened && contents.records.size() < kMaxRecords && file.Read(&record, sizeof record) == sizeof record)
+    contents.records.push_back(record);
+  return contents;
 }
 
 bool FirewallProcessFile::Write(const std::string& path, const std::vector<_FirewallProcessRecord>& records) {

@@ -13,8 +13,14 @@ class FirewallProcessFile {
   using Sharing = FirewallLockedFile::Sharing;
   static constexpr std::size_t kMaxRecords = 64;
 
-  // Nothing when the file is missing or stays held by another; opened tells which.
-  static std::vector<_FirewallProcessRecord> Read(const std::string& path, Sharing sharing, bool* opened = nullptr);
+  struct Contents {
+    bool opened = false;   // the file could be opened and read
+    bool missing = false;  // there is no such file: no entries yet
+    std::vector<_FirewallProcessRecord> records;
+  };
+
+  // No records when the file is missing or stays held by another; the flags tell which.
+  static Contents Read(const std::string& path, Sharing sharing);
   // Writes the first 64 records; false when the file is held by another or cannot be written.
   static bool Write(const std::string& path, const std::vector<_FirewallProcessRecord>& records);
 };

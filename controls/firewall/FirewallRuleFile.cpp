@@ -5,7 +5,10 @@
 FirewallRuleFile::Contents FirewallRuleFile::Read(const std::string& path, std::size_t maxRecords, Sharing sharing) {
   Contents contents;
   FirewallLockedFile file;
-  if (!file.OpenRead(path, sharing)) return contents;
+  if (!file.OpenRead(path, sharing)) {
+    contents.missing = file.WasMissing();
+    return contents;
+  }
   contents.opened = true;
 
   std::uint8_t count[4];

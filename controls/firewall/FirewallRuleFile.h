@@ -19,6 +19,7 @@ class FirewallRuleFile {
 
   struct Contents {
     bool opened = false;              // the file could be opened and read
+    bool missing = false;             // there is no such file: no rules yet
     std::uint32_t declaredCount = 0;  // the count field as written
     std::vector<_FirewallRule> rules;
   };

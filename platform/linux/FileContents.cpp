@@ -46,6 +46,13 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
   const std::string temp = path + suffix;
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
+  // The new file takes the place of the old one with its permissions, and with its owner where
+  // we may give it (as root; otherwise it becomes ours). A new file stays private to us.
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0) {
+    [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
+    ::fchmod(fd, old.st_mode & 0777);
+  }
   const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0) {

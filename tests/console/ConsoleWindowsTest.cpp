@@ -18,6 +18,7 @@
 #include "common/FieldText.h"
 #include "common/FirewallRuleLogRecord.h"
 #include "controls/firewall/FirewallProcessFile.h"
+#include "platform/FileContents.h"
 #include "ui/ListControl.h"
 
 namespace {
@@ -219,9 +220,67 @@ TEST_F(ConsoleTest, BlockingAProcessMarksEveryRowAndEntryOfItsName) {
     d.ClickButton(IDOK);
   });
   DlgRamparoProcesses(nullptr, file).DoModal();
-  const auto entries = FirewallProcessFile::Read(file, FirewallProcessFile::Sharing::Shared);
+  const auto entries = FirewallProcessFile::Read(file, FirewallProcessFile::Sharing::Shared).records;
   ASSERT_EQ(entries.size(), 64u);
   EXPECT_EQ(std::filesystem::file_size(file), 64u * 548);
   EXPECT_EQ(GetFieldText(entries[0].processName), ours);
   EXPECT_EQ(entries[0].blocked, 0u);
+}
+
+TEST_F(ConsoleTest, AProcessFileHeldByTheEngineIsNeverWrittenAndTheRowsShowTheFile) {
+  const Fd tcp = BoundSocket(SOCK_STREAM);
+  const std::string ours = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+  const std::string file = m_folder.File("RamparoProcesses.prc");
+  _FirewallProcessRecord blocked{};
+  blocked.blocked = 1;
+  SetFieldText(blocked.processName, ours);
+  ASSERT_TRUE(FirewallProcessFile::Write(file, {blocked}));
+  const auto before = ReadFileContents(file);
+  const auto ourRow = [&](CRamparoListView* view) {
+    for (int row = 0; row < view->GetItemCount(); ++row)
+      if (view->GetItemText(row, 0) == ours) return row;
+    return -1;
+  };
+
+  // Held while the window opens: nothing is written, neither by the first listing nor by a
+  // choice, and nothing is there for the engine to take up.
+  auto engineRead = std::make_unique<FirewallLockedFile>();
+  ASSERT_TRUE(engineRead->OpenRead(file, FirewallLockedFile::Sharing::Shared));
+  m_script.OnNextModal([&](Dialog& d) {
+    CRamparoListView* view = static_cast<DlgRamparoProcesses&>(d).View();
+    ASSERT_GE(ourRow(view), 0);
+    m_script.AnswerMenu(CRamparoListView::kMenuBlock);
+    view->UserRightClick(ourRow(view), 0);
+    UiPump::Instance().PumpPending();
+    EXPECT_EQ(ReadFileContents(file), before);
+    // Let go: a refresh reads the file and shows its block.
+    engineRead.reset();
+    d.ClickButton(DlgRamparoProcesses::IDC_BUTTON_REFRESH);
+    EXPECT_TRUE(view->IsRowBlocked(ourRow(view)));
+    d.ClickButton(IDOK);
+  });
+  DlgRamparoProcesses held(nullptr, file);
+  held.DoModal();
+  ASSERT_EQ(m_script.Messages().size(), 2u);
+  EXPECT_EQ(m_script.Messages()[0].text, CRamparoListView::UnreadText(file));
+  EXPECT_EQ(m_script.Messages()[1].text, CRamparoListView::UnreadText(file));
+  EXPECT_TRUE(held.IsFileWritten());  // by the refresh after the engine let go
+
+  // Held while a choice is written: the failure is said and the row shows the file's mark.
+  m_script.OnNextModal([&](Dialog& d) {
+    CRamparoListView* view = static_cast<DlgRamparoProcesses&>(d).View();
+    FirewallLockedFile reading;
+    ASSERT_TRUE(reading.OpenRead(file, FirewallLockedFile::Sharing::Shared));
+    m_script.AnswerMenu(CRamparoListView::kMenuAllow);
+    view->UserRightClick(ourRow(view), 0);
+    UiPump::Instance().PumpPending();
+    EXPECT_TRUE(view->IsRowBlocked(ourRow(view)));
+    d.ClickButton(IDOK);
+  });
+  DlgRamparoProcesses(nullptr, file).DoModal();
+  ASSERT_EQ(m_script.Messages().size(), 3u);
+  EXPECT_NE(m_script.Messages()[2].text.find("could not be written"), std::string::npos);
+  const auto entries = FirewallProcessFile::Read(file, FirewallProcessFile::Sharing::Shared).records;
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries[0].blocked, 1u);
 }

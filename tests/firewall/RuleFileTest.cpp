@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
 #include "FirewallTestSupport.h"
 #include "common/FieldText.h"
+#include "controls/firewall/FirewallProcessFile.h"
 #include "controls/firewall/FirewallRuleFile.h"
 
 namespace {
@@ -57,5 +60,34 @@ TEST_F(RuleFileTest, TheCountNeverLeadsPastTheRecordsPresent) {
   EXPECT_TRUE(contents.opened);
   EXPECT_TRUE(contents.rules.empty());
 
-  EXPECT_FALSE(FirewallRuleFile::Read(m_folder.File("missing.cfg"), 1000).opened);
+  const FirewallRuleFile::Contents missing = FirewallRuleFile::Read(m_folder.File("missing.cfg"), 1000);
+  EXPECT_FALSE(missing.opened);
+  EXPECT_TRUE(missing.missing);
+}
+
+TEST_F(RuleFileTest, ASaveKeepsTheModeAndOwnerOfTheFileItReplaces) {
+  // The rule file and the process file are saved the same way; the group may read them both.
+  const std::string processes = m_folder.File("RamparoProcesses.prc");
+  ASSERT_TRUE(FirewallRuleFile::Write(m_path, m_three));
+  ASSERT_TRUE(FirewallProcessFile::Write(processes, std::vector<_FirewallProcessRecord>(2)));
+  const bool root = ::geteuid() == 0;
+  for (const std::string& path : {m_path, processes}) {
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    if (root) {
+      ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    }
+  }
+  ASSERT_TRUE(FirewallRuleFile::Write(m_path, {m_three[0]}));
+  ASSERT_TRUE(FirewallProcessFile::Write(processes, std::vector<_FirewallProcessRecord>(1)));
+  for (const std::string& path : {m_path, processes}) {
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u) << path;
+    if (root) {
+      EXPECT_EQ(info.st_uid, 65534u) << path;
+      EXPECT_EQ(info.st_gid, 65534u) << path;
+    }
+  }
+  EXPECT_EQ(FirewallRuleFile::Read(m_path, 10).rules.size(), 1u);
+  EXPECT_EQ(FirewallProcessFile::Read(processes, FirewallProcessFile::Sharing::Shared).records.size(), 1u);
 }
