@@ -150,29 +150,46 @@ void DlgPelorinFirewallIp::Reset() {
   RuleFileLoad();
 }
 
-void DlgPelorinFirewallIp::RuleFileLoad() {
+void DlgPelorinFirewallIp::ClearRows() {
+  if (ListControl* list = List()) list->DeleteAllItems();
+  m_ruleCount = 0;
+  m_selectedRow = -1;
+}
+
+bool DlgPelorinFirewallIp::RuleFileLoad() { return LoadRules(true); }
+
+bool DlgPelorinFirewallIp::LoadRules(bool tellFailure) {
   RuleFileGet();
   const FirewallRuleFile::Contents contents =
       FirewallRuleFile::Read(m_ruleFilePath, kMaxRows, FirewallRuleFile::Sharing::Exclusive);
-  if (!contents.opened) {
-    MessageBox(this, kLoadLockedText, kLockedCaption, MB_OK);
-    return;
+  ClearRows();
+  // A file that is there but cannot be read keeps its rules to itself: until it is read, a
+  // write would replace them with whatever the list holds.
+  m_loaded = contents.opened || contents.missing;
+  if (!m_loaded) {
+    if (tellFailure) MessageBox(this, kLoadLockedText, kLockedCaption, MB_OK);
+    return false;
   }
-  ListControl* list = List();
-  if (list == nullptr) return;
-  list->DeleteAllItems();
-  m_ruleCount = 0;
-  for (const _FirewallRule& rule : contents.rules) {
-    const std::uint32_t start = rule.entries[kRuleRangeStart].address;
-    const int row = list->InsertItem(list->GetItemCount(), GetFieldText(rule.name), -1, start);
-    if (row < 0) continue;
-    list->SetItemText(row, kFrom, InetNtoa(start));
-    list->SetItemText(row, kTo, ToText(InetNtoa(rule.entries[kRuleRangeEnd].address)));
-    list->SetItemText(row, kStatus, rule.active != 0 ? kActive : kNotActive);
-    ++m_ruleCount;
+  if (ListControl* list = List()) {
+    for (const _FirewallRule& rule : contents.rules) {
+      const std::uint32_t start = rule.entries[kRuleRangeStart].address;
+      const int row = list->InsertItem(list->GetItemCount(), GetFieldText(rule.name), -1, start);
+      if (row < 0) continue;
+      list->SetItemText(row, kFrom, InetNtoa(start));
+      list->SetItemText(row, kTo, ToText(InetNtoa(rule.entries[kRuleRangeEnd].address)));
+      list->SetItemText(row, kStatus, rule.active != 0 ? kActive : kNotActive);
+      ++m_ruleCount;
+    }
   }
-  m_selectedRow = -1;
   FocusName();
+  return true;
+}
+
+bool DlgPelorinFirewallIp::EnsureLoaded() {
+  // The holder may have let go since: the file is read again before the change.
+  if (m_loaded || LoadRules(false)) return true;
+  MessageBox(this, kUnreadText, kLockedCaption, MB_OK);
+  return false;
 }
 
 _FirewallRule DlgPelorinFirewallIp::RowRule(int row) const {
@@ -194,6 +211,10 @@ _FirewallRule DlgPelorinFirewallIp::RowRule(int row) const {
 }
 
 bool DlgPelorinFirewallIp::RuleFileUpdate() {
+  if (!m_loaded) {
+    MessageBox(this, kUnreadText, kLockedCaption, MB_OK);
+    return false;
+  }
   RuleFileGet();
   std::vector<_FirewallRule> rules;
   if (const ListControl* list = List())
@@ -235,15 +256,17 @@ void DlgPelorinFirewallIp::TellEngine() {
 void DlgPelorinFirewallIp::AddRule() {
   const Fields fields = TakeFields();
   if (!CheckFrom(fields)) return;
+  // The typed rule stays in the fields when the file's rules are still unknown.
+  if (!EnsureLoaded()) return;
   ListControl* list = List();
   if (list == nullptr) return;
   const int row = list->InsertItem(m_ruleCount, fields.name);
   if (row < 0) return;
   SetRow(row, fields);
   ++m_ruleCount;
-  RuleFileUpdate();
+  const bool saved = RuleFileUpdate();
   ClearFields();
-  TellEngine();
+  if (saved) TellEngine();
   FocusName();
 }
 
@@ -266,12 +289,12 @@ void DlgPelorinFirewallIp::SaveRule() {
   const Fields fields = TakeFields();
   if (!CheckFrom(fields)) return;
   SetRow(m_selectedRow, fields);
-  RuleFileUpdate();
+  const bool saved = RuleFileUpdate();
   m_editing = 0;
   SetEditButtons(false);
   ClearFields();
   FocusName();
-  TellEngine();
+  if (saved) TellEngine();
 }
 
 void DlgPelorinFirewallIp::DeleteRule() {
@@ -280,11 +303,11 @@ void DlgPelorinFirewallIp::DeleteRule() {
   list->DeleteItem(m_selectedRow);
   m_selectedRow = -1;
   --m_ruleCount;
-  RuleFileUpdate();
+  const bool saved = RuleFileUpdate();
   m_editing = 0;
   SetEditButtons(false);
   FocusName();
-  TellEngine();
+  if (saved) TellEngine();
 }
 
 bool DlgPelorinFirewallIp::OnNotify(int controlId, int code, const ListNotify& notify, LRESULT* result) {

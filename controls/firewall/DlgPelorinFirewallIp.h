@@ -47,6 +47,10 @@ class DlgPelorinFirewallIp : public Dialog {
   static constexpr char kSaveLockedText[] =
       "Your requested to save current Ip settings.\n\nThere seems to be a problem opening the configuration "
       "file.\nIt may be locked for reading by the firewall.\n\n";
+  static constexpr char kUnreadText[] =
+      "Your requested to change the current Ip settings.\n\nThe configuration file could not be read, so no "
+      "change is saved:\na save now would replace every rule in it.\n\nTry again once the firewall has let go "
+      "of the file.\n\n";
   static constexpr char kInvalidCaption[] = "Invalid Rule";
   static constexpr char kInvalidText[] = "You must select a 'From' Ip Address.\n\n";
 
@@ -58,8 +62,11 @@ class DlgPelorinFirewallIp : public Dialog {
   static DialogTemplate MakeTemplate();
 
   void RuleFileGet();
-  void RuleFileLoad();
-  // False when the file could not be written (the list keeps the change).
+  // False when the file exists but could not be read: the list is empty then, and nothing is
+  // written until a later load succeeds. A missing file is an empty rule list.
+  bool RuleFileLoad();
+  // False when the file could not be written (the list keeps the change), or when the rules
+  // were never read (nothing is written then).
   bool RuleFileUpdate();
   void AddRule();
   void EditRule();
@@ -80,6 +87,7 @@ class DlgPelorinFirewallIp : public Dialog {
   int GetSelectedRow() const { return m_selectedRow; }
   int GetRuleCount() const { return m_ruleCount; }
   bool IsEditing() const { return m_editing != 0; }
+  bool IsLoaded() const { return m_loaded; }
   // The record a list row stands for, as the file holds it.
   _FirewallRule RowRule(int row) const;
 
@@ -98,6 +106,11 @@ class DlgPelorinFirewallIp : public Dialog {
   void ClearFields();
   void SetEditButtons(bool editing);
   void FocusName();
+  // Empties the list and the selection.
+  void ClearRows();
+  bool LoadRules(bool tellFailure);
+  // The rules are known: read before, or read again now. Says so when they are not.
+  bool EnsureLoaded();
   // Request 1124 when the engine is present and filtering.
   void TellEngine();
 
@@ -106,6 +119,7 @@ class DlgPelorinFirewallIp : public Dialog {
   int m_selectedRow = -1;
   int m_ruleCount = 0;
   int m_editing = 0;
+  bool m_loaded = false;  // the list holds the file's rules, so a write loses none
   _MonListMonItemDataIp m_prefill{};
   bool m_hasPrefill = false;
   std::unique_ptr<CRampaMem> m_channel;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <memory>
 
 #include "FirewallTestSupport.h"
 #include "common/FieldText.h"
@@ -153,19 +154,53 @@ TEST_F(RuleDialogTest, RowsAreEditedDeletedAndResetAsTheButtonsSay) {
   EXPECT_EQ(GetFieldText(left.rules[0].name), "two");
 }
 
-TEST_F(RuleDialogTest, ARowPrefillsTheRuleAndAMissingFileIsReported) {
+TEST_F(RuleDialogTest, ARowPrefillsTheRuleAndAMissingFileIsAnEmptyListMadeByTheFirstSave) {
   _MonListMonItemDataIp row{};
   row.localAddr = 0x0403020A;  // 10.2.3.4, the address of interest
   Run(
       [](Dlg& d) {
+        EXPECT_TRUE(d.IsLoaded());
+        EXPECT_EQ(Rows(d), 0);
         EXPECT_EQ(d.GetDlgItemText(Dlg::IDC_IP_FROM), "10.2.3.4");
         EXPECT_EQ(d.GetDlgItemText(Dlg::IDC_IP_TO), "0.0.0.0");  // an empty address field
         EXPECT_EQ(d.IsDlgButtonChecked(Dlg::IDC_CHECK_ACTIVE), BST_CHECKED);
+        d.ClickButton(Dlg::IDC_BUTTON_ADD);
       },
       &row);
-  ASSERT_EQ(m_script.Messages().size(), 1u);
-  EXPECT_EQ(m_script.Messages()[0].caption, "Configuration File Locked");
+  EXPECT_TRUE(m_script.Messages().empty());
+  const auto saved = FirewallRuleFile::Read(m_rules, 10);
+  ASSERT_EQ(saved.rules.size(), 1u);
+  EXPECT_EQ(saved.rules[0].entries[kRuleRangeStart].address, 0x0403020Au);
+}
+
+TEST_F(RuleDialogTest, AFileThatCouldNotBeReadIsNeverWrittenUntilItIsRead) {
+  WriteFile(m_rules, 2, {Rule("one", 0x01010101, 0, 1), Rule("two", 0x02020202, 0, 1)});
+  auto engineRead = std::make_unique<FirewallLockedFile>();  // held as the engine holds it
+  ASSERT_TRUE(engineRead->OpenRead(m_rules, FirewallLockedFile::Sharing::Shared));
+  const std::string before = ReadAll(m_rules);
+  Run([&](Dlg& d) {
+    EXPECT_FALSE(d.IsLoaded());
+    EXPECT_EQ(Rows(d), 0);
+    d.TypeInto(Dlg::IDC_IP_FROM, "6.6.6.6");
+    d.ClickButton(Dlg::IDC_BUTTON_ADD);
+    EXPECT_EQ(Rows(d), 0);
+    EXPECT_EQ(d.GetDlgItemText(Dlg::IDC_IP_FROM), "6.6.6.6");  // kept for the next try
+    EXPECT_EQ(ReadAll(m_rules), before);
+
+    // Once the engine lets go, the next change reads the file first and keeps its rules.
+    engineRead.reset();
+    d.ClickButton(Dlg::IDC_BUTTON_ADD);
+    EXPECT_TRUE(d.IsLoaded());
+    EXPECT_EQ(Rows(d), 3);
+  });
+  ASSERT_EQ(m_script.Messages().size(), 2u);
   EXPECT_EQ(m_script.Messages()[0].text, Dlg::kLoadLockedText);
+  EXPECT_EQ(m_script.Messages()[1].caption, "Configuration File Locked");
+  EXPECT_EQ(m_script.Messages()[1].text, Dlg::kUnreadText);
+  const auto saved = FirewallRuleFile::Read(m_rules, 10);
+  ASSERT_EQ(saved.rules.size(), 3u);
+  EXPECT_EQ(GetFieldText(saved.rules[0].name), "one");
+  EXPECT_EQ(saved.rules[2].entries[kRuleRangeStart].address, 0x06060606u);
 }
 
 TEST_F(RuleDialogTest, TheEngineAndTheEditorEachFailWhileTheOtherHoldsTheFile) {
@@ -197,19 +232,24 @@ TEST_F(RuleDialogTest, TheEngineAndTheEditorEachFailWhileTheOtherHoldsTheFile) {
   ASSERT_TRUE(WaitFor([&] { return RampaBlockGet(view, kRampaEngineRules) == 1u; }, std::chrono::seconds(5)));
 
   {
-    // Held as the engine holds it while it reads: the editor can neither load nor save.
-    FirewallLockedFile engineRead;
-    ASSERT_TRUE(engineRead.OpenRead(m_rules, FirewallLockedFile::Sharing::Shared));
+    // Held as the engine holds it while it reads, after the editor read it: the save fails, the
+    // list keeps the change, and the engine is not asked to take up a file that did not change.
     const std::string before = ReadAll(m_rules);
-    Run([](Dlg& d) {
+    const std::uint32_t servedBefore = served();
+    Run([&](Dlg& d) {
+      FirewallLockedFile engineRead;
+      ASSERT_TRUE(engineRead.OpenRead(m_rules, FirewallLockedFile::Sharing::Shared));
       d.TypeInto(Dlg::IDC_IP_FROM, "6.6.6.6");
       d.ClickButton(Dlg::IDC_BUTTON_ADD);
-      EXPECT_EQ(Rows(d), 1);  // the list keeps the change
+      EXPECT_EQ(Rows(d), 2);
     });
-    ASSERT_EQ(m_script.Messages().size(), 2u);
-    EXPECT_EQ(m_script.Messages()[0].text, Dlg::kLoadLockedText);
-    EXPECT_EQ(m_script.Messages()[1].text, Dlg::kSaveLockedText);
+    ASSERT_EQ(m_script.Messages().size(), 1u);
+    EXPECT_EQ(m_script.Messages()[0].text, Dlg::kSaveLockedText);
     EXPECT_EQ(ReadAll(m_rules), before);
+    // Requests are served one at a time in order: a reload request sent by the editor would
+    // have been served before this one.
+    ASSERT_NE(console.SendEngineMessageWithReturn(kRampaMsgStatistics, 0, 0, 1), nullptr);
+    EXPECT_EQ(served(), servedBefore + 1);
   }
   {
     // Held as the editor holds it while it saves: the engine's reload fails and keeps its rules.
