@@ -82,7 +82,6 @@ void DlgRuleLog::OnOpenLog() {
   m_logFile = chosen;
   m_page = 0;
   m_console.EngineKey().WriteProfileString("", "IpRamparoBlockLogFile", m_logFile);
-  m_console.SetBlockLogFile(m_logFile);
   ShowFile();
 }
 

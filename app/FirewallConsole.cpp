@@ -8,6 +8,7 @@
 
 #include "common/FieldText.h"
 #include "controls/firewall/FirewallRuleFile.h"
+#include "controls/firewall/RamparoFileNames.h"
 
 FirewallConsole::FirewallConsole(const AppProfile& application) : m_application(application) {}
 
@@ -37,7 +38,18 @@ void FirewallConsole::ResolveEngineFiles(const std::string& workingFolder) {
     m_application.WriteProfileString("", "PelorinFirewallCfgFileCurrent", "");
     m_engineInstalled = false;
   }
+  BlockLogFile();
+}
+
+const std::string& FirewallConsole::BlockLogFile() {
+  // The engine logs to this value and makes it its default when it is empty; the console makes
+  // the same default first, so View Log opens the file the engine writes.
   m_blockLogFile = m_engineKey.GetProfileString("", "IpRamparoBlockLogFile");
+  if (m_blockLogFile.empty()) {
+    m_blockLogFile = m_workingFolder + RamparoFileNames::kBlockLog;
+    m_engineKey.WriteProfileString("", "IpRamparoBlockLogFile", m_blockLogFile);
+  }
+  return m_blockLogFile;
 }
 
 void FirewallConsole::ResolveConfigPath() {

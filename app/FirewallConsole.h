@@ -87,8 +87,8 @@ class FirewallConsole {
   const std::string& LocalInterfaceFile() const { return m_localInterfaceFile; }
   const std::string& RemoteInterfaceFile() const { return m_remoteInterfaceFile; }
   const std::string& ProcessFilePath() const { return m_processFilePath; }
-  const std::string& BlockLogFile() const { return m_blockLogFile; }
-  void SetBlockLogFile(const std::string& path) { m_blockLogFile = path; }
+  // The rule log as the engine's key names it now (the default is stored when there is none).
+  const std::string& BlockLogFile();
   const AppProfile& EngineKey() const { return m_engineKey; }
   const AppProfile& ConsoleKey() const { return m_consoleKey; }
 

@@ -1,5 +1,6 @@
 #include "RamparoEngineConfig.h"
 
+#include "controls/firewall/RamparoFileNames.h"
 #include "platform/Registry.h"
 
 namespace {
@@ -49,7 +50,7 @@ RamparoEngineSettings RamparoEngineConfig::LoadSettings() const {
   settings.usePelorinProInterface = Number(kConsoleKey, "UsePelorinProInterface", 0);
   settings.noPortMonitor = Number(kConsoleKey, "NoPortMonitor", 0);
   // The rule log has to be somewhere for the console's View Log to find it.
-  settings.blockLogFile = PathValue("IpRamparoBlockLogFile", "RamparoBlockLog.log");
+  settings.blockLogFile = PathValue("IpRamparoBlockLogFile", RamparoFileNames::kBlockLog);
   settings.processFile = Text(kConsoleKey, "IpRamparoProcesses");
   if (settings.processFile.empty()) {
     // The console stores this default; the engine only follows it.

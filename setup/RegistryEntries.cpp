@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "controls/firewall/RamparoFileNames.h"
 #include "platform/Registry.h"
 #include "setup/InstallUser.h"
 
@@ -37,7 +38,7 @@ bool RegistryEntries::Write(const std::string& programFolder, InstallRecord::Use
       {kEngineKey, "RamparoThreadAppLoc", programFolder, true},
       {kEngineKey, "CfgFile", work + "/Ramparo.cfg", false},
       {kEngineKey, "RampaMemFile", work + "/RamparoInterfaceMem.mem", false},
-      {kEngineKey, "IpRamparoBlockLogFile", work + "/RamparoBlocks.log", false},
+      {kEngineKey, "IpRamparoBlockLogFile", work + "/" + RamparoFileNames::kBlockLog, false},
       {kConsoleKey, "RamparoThreadAppLoc", programFolder, true},
       {kConsoleKey, "IpRamparoProcesses", work + "/Cfg/RamparoProcesses.prc", false},
   };

@@ -1,15 +1,22 @@
 // The firewall menu of the real frame against the real engine program: start and stop, the
 // shutdown question, the properties and the enabling rule of every command in each engine state.
+#include <arpa/inet.h>
+
 #include <chrono>
 
 #include "../platform/LoopbackSockets.h"
 #include "ConsoleTestSupport.h"
 #include "app/DlgIpRamparoProperties.h"
+#include "app/DlgRuleLog.h"
 #include "app/FirewallMenu.h"
 #include "app/MainMenu.h"
 #include "app/MenuIds.h"
 #include "controls/connections/MonListMon.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
+#include "common/FieldText.h"
+#include "controls/firewall/FirewallRuleFile.h"
+#include "controls/firewall/RamparoFileNames.h"
+#include "ui/ListControl.h"
 
 namespace {
 
@@ -151,4 +158,45 @@ TEST_F(ConsoleTest, AStartNobodyAnswersEndsInTheAnomalyMessageOrIsGivenUp) {
   EXPECT_LT(MillisecondsSince(start), 2000.0);
   EXPECT_EQ(m_script.Messages().size(), 1u);
   EXPECT_TRUE(Enabled(frame, ID_RAMPARO_START));
+}
+
+TEST_F(ConsoleTest, ViewLogOpensTheRuleLogTheEngineWrites) {
+  // No rule log named yet, as on a first start: the console and the engine it starts must agree.
+  _FirewallRule rule{};
+  SetFieldText(rule.name, "lo5");
+  rule.active = 1;
+  rule.entries[kRuleRangeStart] = {::inet_addr("127.0.0.5"), 0xFFFFFFFFu, 0, 0};
+  rule.kind = 1;
+  ASSERT_TRUE(FirewallRuleFile::Write(m_folder.File("Ramparo.cfg"), {rule}));
+  m_consoleKey.WriteProfileInt("", "IpRamparoBlockAll", 1);
+  CMainFrame* frame = StartProgram();
+  ASSERT_NE(frame, nullptr);
+  m_script.OnNextModal([](Dialog&) {});
+  ASSERT_TRUE(frame->GetMenu()->Choose(ID_RAMPARO_START, frame));
+  void* view = Watch();
+  ASSERT_NE(view, nullptr);
+  ASSERT_EQ(RampaBlockGet(view, kRampaOffFiltering), 1u);
+
+  const std::string log = m_folder.File(RamparoFileNames::kBlockLog);
+  const Fd sender = BoundSocket(SOCK_DGRAM);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(9);
+  to.sin_addr.s_addr = ::inet_addr("127.0.0.5");
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        ::sendto(sender.get(), "x", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);  // dropped
+        return std::filesystem::exists(log) && std::filesystem::file_size(log) >= 200;
+      },
+      std::chrono::seconds(10)));
+  m_script.OnNextModal([&](Dialog& d) {
+    EXPECT_EQ(d.GetWindowText(), "Rule Log - " + log);
+    auto* list = d.GetDlgItemAs<ListControl>(DlgRuleLog::IDC_LIST_LOG);
+    ASSERT_GE(list->GetItemCount(), 1);
+    EXPECT_EQ(list->GetItemText(0, 0), "lo5");
+    EXPECT_EQ(list->GetItemText(0, 2), "127.0.0.5:9");
+    d.ClickButton(IDOK);
+  });
+  ASSERT_TRUE(frame->GetMenu()->Choose(ID_RAMPARO_VIEW_LOG, frame));
+  EXPECT_EQ(m_engineKey.GetProfileString("", "IpRamparoBlockLogFile"), log);
 }
