@@ -34,7 +34,10 @@ constexpr char kInvalidFileText[] = "Invalid Connection Monitor File ( .cnl ).";
 constexpr char kInvalidFileCaption[] = "Invalid entry";
 constexpr char kNotALogText[] = " is not a packet log: the current log is kept.";
 constexpr char kSaveFailedText[] = "The log could not be saved as ";
-constexpr char kSaveFailedCaption[] = "Save Log";
+constexpr char kSaveCaption[] = "Save Log";
+constexpr char kLoadCaption[] = "Load Log";
+constexpr char kOtherMonitorText[] = " is the log of another link monitor: the current log is kept.";
+constexpr char kReadOnlyText[] = " is read-only: the current log is kept.";
 constexpr char kNoRowText[] = "\n\nYou must select an item to load from...\n\n";
 constexpr char kNoRowCaption[] = "Load From Item";
 constexpr char kRangeNote[] =
@@ -361,6 +364,8 @@ std::string DlgIpMon::AskForLinkLog(bool open) {
   request.open = open;
   request.filter = std::string(LinkLogFiles::kFilterName) + "|" + LinkLogFiles::kFilterPattern + "||";
   request.fileName = LinkLogFiles::DefaultName(GetWindowText());
+  // Two monitors of one link would propose one name: a save skips the files other monitors hold.
+  if (!open) request.fileName = LinkLogFiles::UnheldName(m_folder, request.fileName, GetThread()->LogGet());
   request.initialDir = m_folder;
   request.defaultExt = "cnl";
   std::string chosen;
@@ -376,11 +381,20 @@ void DlgIpMon::OnSaveLog() {
   std::string chosen = AskForLinkLog(false);
   if (chosen.empty()) return;
   chosen = LinkLogFiles::MakeCnlFileName(chosen);
-  if (!m_list->LogSave(chosen)) {
-    MessageBox(this, kSaveFailedText + chosen + ".", kSaveFailedCaption, MB_OK);
-    return;
+  switch (m_list->LogSave(chosen)) {
+    case IpMon::LogResult::Ok:
+      ShowLogPath();
+      return;
+    case IpMon::LogResult::OtherMonitor:
+      MessageBox(this, chosen + kOtherMonitorText, kSaveCaption, MB_OK);
+      return;
+    case IpMon::LogResult::ReadOnly:
+      MessageBox(this, chosen + kReadOnlyText, kSaveCaption, MB_OK);
+      return;
+    default:
+      MessageBox(this, kSaveFailedText + chosen + ".", kSaveCaption, MB_OK);
+      return;
   }
-  ShowLogPath();
 }
 
 void DlgIpMon::OnLoadLog() {
@@ -393,13 +407,24 @@ void DlgIpMon::OnLoadLog() {
     MessageBox(this, kInvalidFileText, kInvalidFileCaption, MB_OK);
     return;
   }
+  IpMon::LogResult result;
   {
     WaitCursor wait;
-    if (!m_list->LogLoad(chosen)) {
+    result = m_list->LogLoad(chosen);
+  }
+  switch (result) {
+    case IpMon::LogResult::Ok:
+      break;
+    case IpMon::LogResult::OtherMonitor:
+      MessageBox(this, chosen + kOtherMonitorText, kLoadCaption, MB_OK);
+      return;
+    case IpMon::LogResult::ReadOnly:
+      MessageBox(this, chosen + kReadOnlyText, kLoadCaption, MB_OK);
+      return;
+    default:
       // A name with ".cnl" in it is not enough: the file must be a packet log.
       MessageBox(this, std::string(kInvalidFileText) + "\n\n" + chosen + kNotALogText, kInvalidFileCaption, MB_OK);
       return;
-    }
   }
   m_loadedPosition = -1;
   TakeLinkFromRows();

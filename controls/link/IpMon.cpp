@@ -1,13 +1,26 @@
 #include "controls/link/IpMon.h"
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "common/ResultCodes.h"
 #include "controls/link/LinkLogFiles.h"
 #include "controls/link/PelorinCThreadIpMon.h"
 #include "controls/packets/PacketLogLock.h"
+#include "platform/FileLock.h"
+
+namespace {
+
+// The lock refused, as a result.
+IpMon::LogResult Refusal(const FileLock& lock, IpMon::LogResult otherwise) {
+  if (lock.IsBusy()) return IpMon::LogResult::OtherMonitor;
+  return lock.IsReadOnly() ? IpMon::LogResult::ReadOnly : otherwise;
+}
+
+}  // namespace
 
 IpMon::IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath)
     : MonListIpMon(app, std::move(registryPath), std::string()), m_link(link), m_protocol(std::move(protocol)) {}
@@ -40,27 +53,48 @@ void IpMon::Reload(LONG position) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-bool IpMon::LogSave(const std::string& path) {
+IpMon::LogResult IpMon::LogSave(const std::string& path) {
   PelorinCThreadIpMon* thread = GetLinkThread();
-  if (thread == nullptr || path.empty()) return false;
-  bool copied = false;
-  {
-    // Taking the log lock writes out every record gathered so far.
-    std::lock_guard<PacketLogLock> lock(thread->GetLogLock());
-    copied = LinkLogFiles::Copy(thread->LogGet(), path);
+  if (thread == nullptr || path.empty()) return LogResult::NotWritten;
+  const std::string current = thread->LogGet();
+  std::unique_ptr<FileLock> lock;
+  if (LinkLogFiles::IsSameFile(current, path)) {
+    // Saving onto the log itself: taking the log lock writes out what is gathered, and the lock
+    // on the file stays.
+    std::lock_guard<PacketLogLock> written(thread->GetLogLock());
+  } else {
+    // The name is held while the copy is made, then the copy itself, which takes the name.
+    std::error_code error;
+    const bool existed = std::filesystem::exists(path, error);
+    FileLock name(path, FileLock::Mode::TryExclusive);
+    if (!name.IsHeld()) return Refusal(name, LogResult::NotWritten);
+    {
+      // Taking the log lock writes out every record gathered so far.
+      std::lock_guard<PacketLogLock> written(thread->GetLogLock());
+      lock = LinkLogFiles::Copy(current, path);
+    }
+    if (!lock) {
+      if (!existed) std::filesystem::remove(path, error);  // the lock made it
+      return LogResult::NotWritten;
+    }
   }
-  if (!copied) return false;
-  thread->LogSetFile(path);
+  thread->LogSetFile(path, std::move(lock));
   thread->SetUsingLoad(1);
   Reload(-1);
-  return true;
+  return LogResult::Ok;
 }
 
-bool IpMon::LogLoad(const std::string& path) {
+IpMon::LogResult IpMon::LogLoad(const std::string& path) {
   PelorinCThreadIpMon* thread = GetLinkThread();
-  if (thread == nullptr || !LinkLogFiles::IsPacketLog(path)) return false;
-  thread->LogSetFile(path);
+  if (thread == nullptr || !LinkLogFiles::IsPacketLog(path)) return LogResult::NotALog;
+  std::unique_ptr<FileLock> lock;
+  if (!LinkLogFiles::IsSameFile(thread->LogGet(), path)) {
+    // Taking the lock opens the file as the log is opened, for reading and writing.
+    lock = std::make_unique<FileLock>(path, FileLock::Mode::TryExclusive);
+    if (!lock->IsHeld()) return Refusal(*lock, LogResult::ReadOnly);
+  }
+  thread->LogSetFile(path, std::move(lock));
   thread->SetUsingLoad(1);
   Reload(-1);
-  return true;
+  return LogResult::Ok;
 }

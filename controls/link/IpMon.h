@@ -13,6 +13,15 @@ class IpMon : public MonListIpMon {
  public:
   static constexpr int kReloadWaitMs = 10000;  // a page reload of the log
 
+  // What a save or a load did. Anything but Ok leaves the log as it was.
+  enum class LogResult {
+    Ok,
+    NotALog,       // the file is not a whole packet log (load)
+    OtherMonitor,  // another link monitor logs to the file
+    ReadOnly,      // the file cannot be written
+    NotWritten,    // the copy could not be made (save)
+  };
+
   IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath = "");
   ~IpMon() override;
 
@@ -23,12 +32,10 @@ class IpMon : public MonListIpMon {
   void ProcessClose() override;
 
   // Copies the current log to path (replacing it), makes path the log, reloads the rows from it
-  // and marks the thread as using a loaded file. False, with the log unchanged, when the copy
-  // failed.
-  bool LogSave(const std::string& path);
+  // and marks the thread as using a loaded file. Saving onto the current log keeps it.
+  LogResult LogSave(const std::string& path);
   // Makes path the log, reloads the rows from it and marks the thread as using a loaded file.
-  // False, with the log unchanged, when path is not a packet log.
-  bool LogLoad(const std::string& path);
+  LogResult LogLoad(const std::string& path);
   // Reloads one page from position (-1: the first record) and waits until the rows are in.
   void Reload(LONG position);
 

@@ -3,6 +3,7 @@
 #include "common/Messages.h"
 #include "controls/link/IpMon.h"
 #include "platform/AppProfile.h"
+#include "platform/FileLock.h"
 
 PelorinCThreadIpMon::PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _MonListMonItemDataIp& link,
                                          const std::string& protocol)
@@ -17,7 +18,7 @@ PelorinCThreadIpMon::PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _M
 }
 
 PelorinCThreadIpMon::~PelorinCThreadIpMon() {
-  EndThread();  // the thread closes the log as it ends
+  EndThread();  // the thread closes the log as it ends; the lock on it goes after
   if (!IsUsingLoad()) m_tempLog.Remove();
 }
 
@@ -81,14 +82,16 @@ std::string PelorinCThreadIpMon::LogGet() {
   return m_logPath;
 }
 
-void PelorinCThreadIpMon::LogSetFile(const std::string& path) {
+void PelorinCThreadIpMon::LogSetFile(const std::string& path, std::unique_ptr<FileLock> lock) {
   std::string previous;
   {
-    CriticalSectionLock lock(m_linkLock);
+    CriticalSectionLock pathLock(m_linkLock);
     previous = m_logPath;
     m_logPath = path;
   }
   LogUseCurrent(1);
+  // The file left is given up only once the thread writes to the new one.
+  if (lock) m_fileLock = std::move(lock);
   if (!previous.empty() && previous == m_tempLog.Path() && previous != path) m_tempLog.Remove();
 }
 
