@@ -30,12 +30,20 @@ IpMon::~IpMon() { ProcessClose(); }
 PelorinCThreadIpMon* IpMon::GetLinkThread() const { return static_cast<PelorinCThreadIpMon*>(GetThread()); }
 
 LONG IpMon::MonListCreate(Window* parent, UINT id, const Rect& rect) {
+  m_createFailure.clear();
   if (!GetThread()) {
     auto thread = std::make_unique<PelorinCThreadIpMon>(this, GetApp(), m_link, m_protocol);
-    if (!thread->IsCreated()) return E_FAIL;
+    if (!thread->IsCreated()) {
+      m_createFailure = thread->IsFolderUnusable()
+                            ? "the connection logs folder " + thread->GetFolder() + " cannot be made or written"
+                            : "its capture thread could not be started";
+      return E_FAIL;
+    }
     SetThread(std::move(thread));
   }
-  return MonListIpMon::MonListCreate(parent, id, rect);
+  const LONG created = MonListIpMon::MonListCreate(parent, id, rect);
+  if (created != 0) m_createFailure = "its packet list could not be created";
+  return created;
 }
 
 void IpMon::ProcessClose() {

@@ -25,8 +25,10 @@ class IpMon : public MonListIpMon {
   IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath = "");
   ~IpMon() override;
 
-  // Creates the list and its link capture thread. 0, or E_FAIL.
+  // Creates the list and its link capture thread. 0, or E_FAIL with the cause in CreateFailure.
   LONG MonListCreate(Window* parent, UINT id, const Rect& rect) override;
+  // Why MonListCreate failed, as a phrase for the user; empty when it did not.
+  const std::string& CreateFailure() const { return m_createFailure; }
   // Closes the windows opened from the list, stops capture, ends the thread (which deletes its
   // temporary log unless a saved file is in use) and clears the rows.
   void ProcessClose() override;
@@ -44,4 +46,5 @@ class IpMon : public MonListIpMon {
  private:
   _MonListMonItemDataIp m_link;
   std::string m_protocol;
+  std::string m_createFailure;
 };

@@ -10,11 +10,13 @@ PelorinCThreadIpMon::PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _M
     : MonListIpMonCWinThread(owner, app, Deferred{}) {
   const AppProfile fallback;
   m_folder = (app ? *app : fallback).GetProfileString("", kFolderKey, kFolderDefault);
-  // No folder, no log: the monitor then captures without writing anything.
+  // No folder, no log: the monitor then captures without writing anything. A folder named but
+  // unusable would leave it logging nothing unnoticed: the thread does not start at all.
   m_logPath = m_tempLog.Create(m_folder);
+  m_folderUnusable = !m_folder.empty() && m_logPath.empty();
   m_filter.SetLink(link);
   m_filter.InitMonFlags(protocol);
-  Launch();
+  if (!m_folderUnusable) Launch();
 }
 
 PelorinCThreadIpMon::~PelorinCThreadIpMon() {

@@ -24,6 +24,9 @@ class IpMon;
 // later captures append to it. The temporary log is deleted as soon as another file becomes the
 // log, and when the thread goes while still on it. While a ".cnl" file is the log the thread
 // holds an exclusive lock on it, so that no other monitor takes it as its log.
+//
+// A folder that is named but cannot be made or written gives no log: the thread is then not
+// started (IsCreated is false) and IsFolderUnusable says why.
 class PelorinCThreadIpMon : public MonListIpMonCWinThread {
  public:
   static constexpr char kFolderKey[] = "ConnectionsLinkLogs";
@@ -55,6 +58,7 @@ class PelorinCThreadIpMon : public MonListIpMonCWinThread {
   // The temporary log made at construction; empty once it is gone.
   const std::string& GetTempLog() const { return m_tempLog.Path(); }
   const std::string& GetFolder() const { return m_folder; }
+  bool IsFolderUnusable() const { return m_folderUnusable; }
 
   using MonListIpMonCWinThread::ApplyFilters;
   // The link rule on the current packet.
@@ -73,6 +77,7 @@ class PelorinCThreadIpMon : public MonListIpMonCWinThread {
 
  private:
   std::string m_folder;
+  bool m_folderUnusable = false;
   LinkTempLog m_tempLog;
   // The lock on the ".cnl" file that is the log; the user-interface thread alone changes it.
   std::unique_ptr<FileLock> m_fileLock;

@@ -382,3 +382,23 @@ TEST_F(LinkWindow, ALinkLogIsTheLogOfOneMonitorAndARefusedFileKeepsTheCurrentLog
   EXPECT_EQ(second->GetThread()->LogGet(), held);
   EXPECT_EQ(second->GetList()->GetItemCount(), 20);
 }
+
+TEST_F(LinkWindow, AMonitorWhoseLogFolderCannotBeMadeSaysSoAndOnlyDoneWorks) {
+  std::ofstream(m_env.File("plain")) << "a file where the folder would go";
+  const std::string folder = m_env.File("plain/ConnLogs/");
+  m_env.App().WriteProfileString("", PelorinCThreadIpMon::kFolderKey, folder);
+  auto window = Open(kUdpLink, &kUdpRecord);
+  ASSERT_EQ(m_script.Messages().size(), 1u);
+  EXPECT_NE(m_script.Messages()[0].text.find(folder), std::string::npos);
+  for (const DialogItem& item : D::MakeTemplate().items)
+    EXPECT_TRUE(item.kind != WindowKind::Button || Enabled(*window, item.id) == (item.id == D::IDC_BUTTON_DONE))
+        << item.text;
+  // Each command, reached however, finds no list and does nothing.
+  for (void (DlgIpMon::*command)() :
+       {&D::OnStartMonitor, &D::OnStopMonitor, &D::OnClear, &D::OnSaveLog, &D::OnLoadLog, &D::OnLoadPage,
+        &D::OnLoadFrom, &D::OnFind, &D::OnSetLink, &D::OnFeed, &D::OnExportLog, &D::OnApplyRange, &D::OnCompareAdd,
+        &D::OnTrace, &D::OnAllowBlock, &D::OnDone})
+    (window.get()->*command)();
+  EXPECT_EQ(m_script.Messages().size() + m_script.FileDialogs().size() + m_script.ModalCaptions().size(), 1u);
+  EXPECT_TRUE(window->IsClosed());
+}
