@@ -348,10 +348,11 @@ void DlgIpMon::OnApplySizes() {
 void DlgIpMon::OnClear() {
   PelorinCThreadIpMon* thread = GetThread();
   if (thread == nullptr) return;
+  // Either way the capture thread clears, so a page reload it is running cannot race the clear.
   if (thread->GetIdleMessage())
     m_list->SetDeleteAll(1, 1);
   else
-    thread->ListDeleteAll(0);
+    m_list->ClearRows();
 }
 
 void DlgIpMon::OnFeed() {

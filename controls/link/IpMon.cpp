@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/Messages.h"
 #include "common/ResultCodes.h"
 #include "controls/link/LinkLogFiles.h"
 #include "controls/link/PelorinCThreadIpMon.h"
@@ -13,6 +14,14 @@
 #include "platform/FileLock.h"
 
 namespace {
+
+// Waits up to timeoutMs until condition holds, looking every millisecond.
+template <typename Condition>
+void WaitUntil(Condition condition, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 // The lock refused, as a result.
 IpMon::LogResult Refusal(const FileLock& lock, IpMon::LogResult otherwise) {
@@ -56,9 +65,17 @@ void IpMon::Reload(LONG position) {
   if (thread == nullptr) return;
   LoadLastLog(position);
   // The thread clears the flag once the page is in the rows.
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReloadWaitMs);
-  while (thread->IsLogLast() && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  WaitUntil([thread] { return !thread->IsLogLast(); }, kReloadWaitMs);
+}
+
+void IpMon::ClearRows() {
+  PelorinCThreadIpMon* thread = GetLinkThread();
+  if (thread == nullptr) return;
+  // Queued behind a reload the thread may still be running, which would otherwise refill the rows
+  // after them; the thread drops the flag once they are gone.
+  thread->SetDeleteAll(1, 0);
+  thread->PostThreadMessage(WM_PELORIN_DELETE_ALL, PelorinCThreadIpMon::kDeleteRowsOnly);
+  WaitUntil([thread] { return !thread->IsDeleteAll(); }, kReloadWaitMs);
 }
 
 IpMon::LogResult IpMon::LogSave(const std::string& path) {

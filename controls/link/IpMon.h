@@ -11,7 +11,7 @@ class PelorinCThreadIpMon;
 // ".cnl" file or replace by one.
 class IpMon : public MonListIpMon {
  public:
-  static constexpr int kReloadWaitMs = 10000;  // a page reload of the log
+  static constexpr int kReloadWaitMs = 10000;  // a page reload of the log, or a clear behind one
 
   // What a save or a load did. Anything but Ok leaves the log as it was.
   enum class LogResult {
@@ -40,6 +40,9 @@ class IpMon : public MonListIpMon {
   LogResult LogLoad(const std::string& path);
   // Reloads one page from position (-1: the first record) and waits until the rows are in.
   void Reload(LONG position);
+  // With capture stopped: the capture thread clears the rows, after any reload it was asked for
+  // before, and keeps the log as it is; waits until the rows are gone.
+  void ClearRows();
 
   PelorinCThreadIpMon* GetLinkThread() const;
 

@@ -34,9 +34,9 @@ bool PelorinCThreadIpMon::InitInstance() {
 
 bool PelorinCThreadIpMon::PreTranslateMessage(const ThreadMessage& message) {
   // A clear while capturing empties the temporary log as the packet pane empties its own, but
-  // never a saved file the user loaded.
+  // never a saved file the user loaded; a clear while stopped takes the rows only.
   if (message.message == WM_PELORIN_DELETE_ALL) {
-    ListDeleteAll(IsUsingLoad() ? 0 : 1);
+    ListDeleteAll(message.wParam == kDeleteRowsOnly || IsUsingLoad() ? 0 : 1);
     return true;
   }
   return MonListIpMonCWinThread::PreTranslateMessage(message);

@@ -31,6 +31,8 @@ class PelorinCThreadIpMon : public MonListIpMonCWinThread {
  public:
   static constexpr char kFolderKey[] = "ConnectionsLinkLogs";
   static constexpr char kFolderDefault[] = "./ConnLogs";
+  // wParam of message 1384 with capture stopped: clear the rows only, keep the log.
+  static constexpr std::uintptr_t kDeleteRowsOnly = 1;
 
   PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _MonListMonItemDataIp& link,
                       const std::string& protocol);

@@ -402,3 +402,30 @@ TEST_F(LinkWindow, AMonitorWhoseLogFolderCannotBeMadeSaysSoAndOnlyDoneWorks) {
   EXPECT_EQ(m_script.Messages().size() + m_script.FileDialogs().size() + m_script.ModalCaptions().size(), 1u);
   EXPECT_TRUE(window->IsClosed());
 }
+
+TEST_F(LinkWindow, ClearWithCaptureStoppedComesAfterAPendingReloadAndKeepsTheLog) {
+  UseReplay(30);
+  auto window = Open(kUdpLink, &kUdpRecord);
+  StopAfterReplay(*window);
+  IpMon* list = window->GetList();
+  PelorinCThreadIpMon* thread = window->GetThread();
+  const auto logSize = fs::file_size(thread->LogGet());
+  m_script.OnNextModal([](Dialog& d) {
+    auto& pages = dynamic_cast<DlgPelorinLogPages&>(d);
+    ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return !pages.IsListing(); }, 5000));
+    d.DoubleClickListItem(DlgPelorinLogPages::IDC_LIST_PAGES, 0);
+  });
+  window->ClickButton(D::IDC_BUTTON_LOAD_PAGE);
+  ASSERT_EQ(list->GetItemCount(), 30);
+  window->ClickButton(D::IDC_BUTTON_CLEAR);
+  EXPECT_EQ(list->GetItemCount(), 0);
+
+  // A reload asked for just before: the clear takes the rows it brings.
+  list->LoadLastLog(-1);
+  window->ClickButton(D::IDC_BUTTON_CLEAR);
+  ASSERT_TRUE(capture_test::WaitUntil([&] { return !thread->IsLogLast(); }, 5000));
+  EXPECT_EQ(list->GetItemCount(), 0);
+  EXPECT_EQ(fs::file_size(thread->LogGet()), logSize);
+  list->Reload(-1);
+  EXPECT_EQ(list->GetItemCount(), 30);
+}
