@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = fuzz::WriteFile("link.cnl", data, size);
   const std::string before = thread->LogGet();
 
-  const bool loaded = monitor.LogLoad(path);
+  const bool loaded = monitor.LogLoad(path) == IpMon::LogResult::Ok;
   if (!loaded) {
     fuzz::Check(thread->LogGet() == before, "a refused file leaves the log as it was");
     return 0;

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <system_error>
 
 WorkerThread::WorkerThread(std::string name) : m_name(std::move(name)) {}
 
@@ -17,7 +18,13 @@ bool WorkerThread::CreateThread(bool suspended) {
     UpdateAttention();
   }
   m_quiet = false;
-  m_thread = std::thread([this] { Run(); });
+  try {
+    m_thread = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // The system has no thread to give (a limit reached): the caller is told, nothing runs.
+    m_quiet = true;
+    return false;
+  }
   pthread_setname_np(m_thread.native_handle(), m_name.substr(0, 15).c_str());
   return true;
 }

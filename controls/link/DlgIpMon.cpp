@@ -34,7 +34,12 @@ constexpr char kInvalidFileText[] = "Invalid Connection Monitor File ( .cnl ).";
 constexpr char kInvalidFileCaption[] = "Invalid entry";
 constexpr char kNotALogText[] = " is not a packet log: the current log is kept.";
 constexpr char kSaveFailedText[] = "The log could not be saved as ";
-constexpr char kSaveFailedCaption[] = "Save Log";
+constexpr char kSaveCaption[] = "Save Log";
+constexpr char kLoadCaption[] = "Load Log";
+constexpr char kOtherMonitorText[] = " is the log of another link monitor: the current log is kept.";
+constexpr char kReadOnlyText[] = " is read-only: the current log is kept.";
+constexpr char kNotCreatedText[] = "The link monitor could not be created: ";
+constexpr char kNotCreatedEnd[] = ".\n\nOnly Done works in this window.";
 constexpr char kNoRowText[] = "\n\nYou must select an item to load from...\n\n";
 constexpr char kNoRowCaption[] = "Load From Item";
 constexpr char kRangeNote[] =
@@ -60,6 +65,17 @@ constexpr FlagBox kFlagBoxes[] = {{DlgIpMon::IDC_CHECK_TYPE, LinkFilter::kType},
                                   {DlgIpMon::IDC_CHECK_FROM_PORT, LinkFilter::kFromPort},
                                   {DlgIpMon::IDC_CHECK_TO_ADDR, LinkFilter::kToAddr},
                                   {DlgIpMon::IDC_CHECK_TO_PORT, LinkFilter::kToPort}};
+
+// Every control a user can change but Done: a monitor without its list disables them all.
+constexpr int kListControls[] = {
+    DlgIpMon::IDC_BUTTON_START,    DlgIpMon::IDC_BUTTON_STOP,        DlgIpMon::IDC_BUTTON_SAVE_LOG,
+    DlgIpMon::IDC_BUTTON_LOAD_LOG, DlgIpMon::IDC_BUTTON_CLEAR,       DlgIpMon::IDC_EDIT_RANGE_START,
+    DlgIpMon::IDC_EDIT_RANGE_END,  DlgIpMon::IDC_BUTTON_APPLY_RANGE, DlgIpMon::IDC_CHECK_FROM_ADDR,
+    DlgIpMon::IDC_CHECK_FROM_PORT, DlgIpMon::IDC_CHECK_TO_ADDR,      DlgIpMon::IDC_CHECK_TO_PORT,
+    DlgIpMon::IDC_CHECK_TYPE,      DlgIpMon::IDC_BUTTON_FROM,        DlgIpMon::IDC_BUTTON_LOAD_PAGE,
+    DlgIpMon::IDC_EDIT_PAGE_SIZE,  DlgIpMon::IDC_BUTTON_FIND,        DlgIpMon::IDC_EDIT_MIN_SIZE,
+    DlgIpMon::IDC_EDIT_MAX_SIZE,   DlgIpMon::IDC_BUTTON_APPLY_SIZES, DlgIpMon::IDC_BUTTON_SET_LINK,
+    DlgIpMon::IDC_BUTTON_FEED,     DlgIpMon::IDC_BUTTON_EXPORT};
 
 // The buttons a running capture disables, and that stopping enables again.
 constexpr int kIdleOnly[] = {DlgIpMon::IDC_BUTTON_START,     DlgIpMon::IDC_BUTTON_SAVE_LOG,
@@ -213,7 +229,15 @@ bool DlgIpMon::OnInitDialog() {
   const Rect listRect{area.left + kListInset, area.top + kListInset, area.right - kListInset,
                       area.bottom - kListInset};
   m_list = std::make_unique<IpMon>(m_app, m_link, m_protocol, m_nameText);
-  if (m_list->MonListCreate(this, IDC_LIST, listRect) != 0) return true;
+  if (m_list->MonListCreate(this, IDC_LIST, listRect) != 0) {
+    // Without its list and thread the window can only be closed; every handler finds no list.
+    MessageBox(this, kNotCreatedText + m_list->CreateFailure() + kNotCreatedEnd, kCaption, MB_OK);
+    m_list.reset();
+    for (int id : kListControls) EnableItems({id}, false);
+    ShowOpeningTitle();
+    PlaceWindow();
+    return true;
+  }
   m_list->ListCreateFont(10, "Courier New");
   m_list->ListSetFont();
   PelorinCThreadIpMon* thread = GetThread();
@@ -238,8 +262,7 @@ bool DlgIpMon::OnInitDialog() {
   thread->LogGetRange(&start, &end);
   SetDlgItemInt(IDC_EDIT_RANGE_START, static_cast<int>(start));
   SetDlgItemInt(IDC_EDIT_RANGE_END, static_cast<int>(end));
-  if (m_linkSet) SetTitle(m_description);
-  else SetWindowText(m_description.empty() ? kCaption : m_description);
+  ShowOpeningTitle();
   ShowFlags();
 
   SetDlgItemInt(IDC_EDIT_PAGE_SIZE, profile.GetProfileInt("", "LogPageSize", 256));
@@ -248,7 +271,18 @@ bool DlgIpMon::OnInitDialog() {
   SetDlgItemText(IDC_EDIT_MIN_SIZE, minimum ? std::to_string(minimum) : "");
   SetDlgItemText(IDC_EDIT_MAX_SIZE, maximum ? std::to_string(maximum) : "");
   thread->SetPacketSize(minimum, maximum);
+  PlaceWindow();
+  return true;
+}
 
+void DlgIpMon::ShowOpeningTitle() {
+  if (m_linkSet)
+    SetTitle(m_description);
+  else
+    SetWindowText(m_description.empty() ? kCaption : m_description);
+}
+
+void DlgIpMon::PlaceWindow() {
   const Rect own = GetWindowRect();
   Point corner = kUnownedCorner;
   if (Window* list = OpeningList()) {
@@ -258,7 +292,6 @@ bool DlgIpMon::OnInitDialog() {
     corner = m_clickPoint;  // the frame passes where the window goes
   }
   SetWindowPos(HWND_TOP, corner.x, corner.y, own.Width(), own.Height(), SWP_NOSIZE | SWP_NOZORDER);
-  return true;
 }
 
 void DlgIpMon::SetTitle(const std::string& description) {
@@ -276,10 +309,11 @@ void DlgIpMon::ShowLogPath() { SetDlgItemText(IDC_EDIT_LOG_PATH, GetThread() ? G
 // --- capture ---
 
 void DlgIpMon::OnStartMonitor() {
-  if (!m_list) return;
+  PelorinCThreadIpMon* thread = GetThread();
+  if (thread == nullptr) return;
   m_list->ListStart();
   // An interface that does not open leaves the monitor stopped, and its buttons say so.
-  if (!GetThread()->GetIdleMessage()) return;
+  if (!thread->GetIdleMessage()) return;
   m_list->EnableNextPrev(0);
   SetDlgItemText(IDC_STATIC_LOG_PAGE, "");
   for (int id : kIdleOnly) EnableItems({id}, false);
@@ -287,7 +321,7 @@ void DlgIpMon::OnStartMonitor() {
 }
 
 void DlgIpMon::OnStopMonitor() {
-  if (!m_list) return;
+  if (GetThread() == nullptr) return;
   m_list->ListStop();
   SetDlgItemText(IDC_STATIC_LOG_PAGE, "");
   for (int id : kIdleOnly) EnableItems({id}, true);
@@ -314,10 +348,11 @@ void DlgIpMon::OnApplySizes() {
 void DlgIpMon::OnClear() {
   PelorinCThreadIpMon* thread = GetThread();
   if (thread == nullptr) return;
+  // Either way the capture thread clears, so a page reload it is running cannot race the clear.
   if (thread->GetIdleMessage())
     m_list->SetDeleteAll(1, 1);
   else
-    thread->ListDeleteAll(0);
+    m_list->ClearRows();
 }
 
 void DlgIpMon::OnFeed() {
@@ -335,6 +370,8 @@ void DlgIpMon::OnExportLog() {
 }
 
 void DlgIpMon::OnSetLink() {
+  PelorinCThreadIpMon* thread = GetThread();
+  if (thread == nullptr) return;
   DlgIpMonSetLink dialog(this, m_app);
   if (dialog.DoModal() != IDOK) return;
   m_link.localAddr = AddressOf(dialog.From());
@@ -344,10 +381,8 @@ void DlgIpMon::OnSetLink() {
   SetTitle(EndPoint(dialog.From(), dialog.FromPort()) + " -> " + EndPoint(dialog.To(), dialog.ToPort()));
   m_linkSet = true;
   m_protocol.clear();  // no "Type" filtering for a link typed in
-  if (PelorinCThreadIpMon* thread = GetThread()) {
-    thread->SetLink(m_link);
-    thread->InitMonFlags(m_protocol);
-  }
+  thread->SetLink(m_link);
+  thread->InitMonFlags(m_protocol);
   ShowFlags();
   EnableItems({IDC_BUTTON_SAVE_LOG, IDC_BUTTON_FROM, IDC_BUTTON_LOAD_PAGE, IDC_EDIT_PAGE_SIZE, IDC_BUTTON_FIND,
                IDC_BUTTON_START},
@@ -361,6 +396,8 @@ std::string DlgIpMon::AskForLinkLog(bool open) {
   request.open = open;
   request.filter = std::string(LinkLogFiles::kFilterName) + "|" + LinkLogFiles::kFilterPattern + "||";
   request.fileName = LinkLogFiles::DefaultName(GetWindowText());
+  // Two monitors of one link would propose one name: a save skips the files other monitors hold.
+  if (!open) request.fileName = LinkLogFiles::UnheldName(m_folder, request.fileName, GetThread()->LogGet());
   request.initialDir = m_folder;
   request.defaultExt = "cnl";
   std::string chosen;
@@ -376,11 +413,20 @@ void DlgIpMon::OnSaveLog() {
   std::string chosen = AskForLinkLog(false);
   if (chosen.empty()) return;
   chosen = LinkLogFiles::MakeCnlFileName(chosen);
-  if (!m_list->LogSave(chosen)) {
-    MessageBox(this, kSaveFailedText + chosen + ".", kSaveFailedCaption, MB_OK);
-    return;
+  switch (m_list->LogSave(chosen)) {
+    case IpMon::LogResult::Ok:
+      ShowLogPath();
+      return;
+    case IpMon::LogResult::OtherMonitor:
+      MessageBox(this, chosen + kOtherMonitorText, kSaveCaption, MB_OK);
+      return;
+    case IpMon::LogResult::ReadOnly:
+      MessageBox(this, chosen + kReadOnlyText, kSaveCaption, MB_OK);
+      return;
+    default:
+      MessageBox(this, kSaveFailedText + chosen + ".", kSaveCaption, MB_OK);
+      return;
   }
-  ShowLogPath();
 }
 
 void DlgIpMon::OnLoadLog() {
@@ -393,13 +439,24 @@ void DlgIpMon::OnLoadLog() {
     MessageBox(this, kInvalidFileText, kInvalidFileCaption, MB_OK);
     return;
   }
+  IpMon::LogResult result;
   {
     WaitCursor wait;
-    if (!m_list->LogLoad(chosen)) {
+    result = m_list->LogLoad(chosen);
+  }
+  switch (result) {
+    case IpMon::LogResult::Ok:
+      break;
+    case IpMon::LogResult::OtherMonitor:
+      MessageBox(this, chosen + kOtherMonitorText, kLoadCaption, MB_OK);
+      return;
+    case IpMon::LogResult::ReadOnly:
+      MessageBox(this, chosen + kReadOnlyText, kLoadCaption, MB_OK);
+      return;
+    default:
       // A name with ".cnl" in it is not enough: the file must be a packet log.
       MessageBox(this, std::string(kInvalidFileText) + "\n\n" + chosen + kNotALogText, kInvalidFileCaption, MB_OK);
       return;
-    }
   }
   m_loadedPosition = -1;
   TakeLinkFromRows();

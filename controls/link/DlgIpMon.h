@@ -118,6 +118,8 @@ class DlgIpMon : public Dialog {
   void ShowFlags();
   void ShowLogPath();
   void SetTitle(const std::string& description);
+  void ShowOpeningTitle();  // the title from what the opener gave
+  void PlaceWindow();       // on the opening list's corner, or where the frame asked
   // After a load: the link, the flags and the title from the first row; the log buttons on.
   void TakeLinkFromRows();
   void ShowContextMenu(Point screenPoint);

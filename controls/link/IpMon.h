@@ -11,30 +11,43 @@ class PelorinCThreadIpMon;
 // ".cnl" file or replace by one.
 class IpMon : public MonListIpMon {
  public:
-  static constexpr int kReloadWaitMs = 10000;  // a page reload of the log
+  static constexpr int kReloadWaitMs = 10000;  // a page reload of the log, or a clear behind one
+
+  // What a save or a load did. Anything but Ok leaves the log as it was.
+  enum class LogResult {
+    Ok,
+    NotALog,       // the file is not a whole packet log (load)
+    OtherMonitor,  // another link monitor logs to the file
+    ReadOnly,      // the file cannot be written
+    NotWritten,    // the copy could not be made (save)
+  };
 
   IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath = "");
   ~IpMon() override;
 
-  // Creates the list and its link capture thread. 0, or E_FAIL.
+  // Creates the list and its link capture thread. 0, or E_FAIL with the cause in CreateFailure.
   LONG MonListCreate(Window* parent, UINT id, const Rect& rect) override;
+  // Why MonListCreate failed, as a phrase for the user; empty when it did not.
+  const std::string& CreateFailure() const { return m_createFailure; }
   // Closes the windows opened from the list, stops capture, ends the thread (which deletes its
   // temporary log unless a saved file is in use) and clears the rows.
   void ProcessClose() override;
 
   // Copies the current log to path (replacing it), makes path the log, reloads the rows from it
-  // and marks the thread as using a loaded file. False, with the log unchanged, when the copy
-  // failed.
-  bool LogSave(const std::string& path);
+  // and marks the thread as using a loaded file. Saving onto the current log keeps it.
+  LogResult LogSave(const std::string& path);
   // Makes path the log, reloads the rows from it and marks the thread as using a loaded file.
-  // False, with the log unchanged, when path is not a packet log.
-  bool LogLoad(const std::string& path);
+  LogResult LogLoad(const std::string& path);
   // Reloads one page from position (-1: the first record) and waits until the rows are in.
   void Reload(LONG position);
+  // With capture stopped: the capture thread clears the rows, after any reload it was asked for
+  // before, and keeps the log as it is; waits until the rows are gone.
+  void ClearRows();
 
   PelorinCThreadIpMon* GetLinkThread() const;
 
  private:
   _MonListMonItemDataIp m_link;
   std::string m_protocol;
+  std::string m_createFailure;
 };

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "common/LogRecMarker.h"
+#include "platform/FileLock.h"
 #include "wincap/PacketLogFile.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +29,16 @@ std::string LinkLogFiles::DefaultName(const std::string& title) {
   return name + kExtension;
 }
 
+std::string LinkLogFiles::UnheldName(const std::string& folder, const std::string& name, const std::string& ownLog) {
+  const std::string stem = name.ends_with(kExtension) ? name.substr(0, name.size() - (sizeof kExtension - 1)) : name;
+  for (int number = 1; number <= kMaxNameNumber; ++number) {
+    const std::string candidate = number == 1 ? name : stem + "-" + std::to_string(number) + kExtension;
+    const std::string path = folder.empty() ? candidate : (fs::path(folder) / candidate).string();
+    if (IsSameFile(path, ownLog) || !FileLock::IsLockedExclusive(path)) return candidate;
+  }
+  return name;
+}
+
 std::string LinkLogFiles::MakeCnlFileName(const std::string& name) {
   return IsCnlName(name) ? name : name + kExtension;
 }
@@ -43,19 +54,23 @@ bool LinkLogFiles::IsPacketLog(const std::string& path) {
   return file.Tell() == file.Length();
 }
 
-bool LinkLogFiles::Copy(const std::string& from, const std::string& to) {
+bool LinkLogFiles::IsSameFile(const std::string& a, const std::string& b) {
   std::error_code error;
-  if (fs::equivalent(from, to, error)) return true;  // saving a file onto itself
+  return !a.empty() && !b.empty() && fs::equivalent(a, b, error);
+}
+
+std::unique_ptr<FileLock> LinkLogFiles::Copy(const std::string& from, const std::string& to) {
+  std::error_code error;
   const std::string part = to + ".part";
-  if (!fs::copy_file(from, part, fs::copy_options::overwrite_existing, error)) {
-    fs::remove(part, error);
-    return false;
+  std::unique_ptr<FileLock> lock;
+  if (fs::copy_file(from, part, fs::copy_options::overwrite_existing, error)) {
+    lock = std::make_unique<FileLock>(part, FileLock::Mode::TryExclusive);
+    if (lock->IsHeld()) fs::rename(part, to, error);
   }
-  fs::rename(part, to, error);
-  if (error) {
+  if (error || !lock || !lock->IsHeld()) {
     std::error_code ignored;
     fs::remove(part, ignored);
-    return false;
+    return nullptr;
   }
-  return true;
+  return lock;
 }

@@ -3,21 +3,24 @@
 #include "common/Messages.h"
 #include "controls/link/IpMon.h"
 #include "platform/AppProfile.h"
+#include "platform/FileLock.h"
 
 PelorinCThreadIpMon::PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _MonListMonItemDataIp& link,
                                          const std::string& protocol)
     : MonListIpMonCWinThread(owner, app, Deferred{}) {
   const AppProfile fallback;
   m_folder = (app ? *app : fallback).GetProfileString("", kFolderKey, kFolderDefault);
-  // No folder, no log: the monitor then captures without writing anything.
+  // No folder, no log: the monitor then captures without writing anything. A folder named but
+  // unusable would leave it logging nothing unnoticed: the thread does not start at all.
   m_logPath = m_tempLog.Create(m_folder);
+  m_folderUnusable = !m_folder.empty() && m_logPath.empty();
   m_filter.SetLink(link);
   m_filter.InitMonFlags(protocol);
-  Launch();
+  if (!m_folderUnusable) Launch();
 }
 
 PelorinCThreadIpMon::~PelorinCThreadIpMon() {
-  EndThread();  // the thread closes the log as it ends
+  EndThread();  // the thread closes the log as it ends; the lock on it goes after
   if (!IsUsingLoad()) m_tempLog.Remove();
 }
 
@@ -31,9 +34,9 @@ bool PelorinCThreadIpMon::InitInstance() {
 
 bool PelorinCThreadIpMon::PreTranslateMessage(const ThreadMessage& message) {
   // A clear while capturing empties the temporary log as the packet pane empties its own, but
-  // never a saved file the user loaded.
+  // never a saved file the user loaded; a clear while stopped takes the rows only.
   if (message.message == WM_PELORIN_DELETE_ALL) {
-    ListDeleteAll(IsUsingLoad() ? 0 : 1);
+    ListDeleteAll(message.wParam == kDeleteRowsOnly || IsUsingLoad() ? 0 : 1);
     return true;
   }
   return MonListIpMonCWinThread::PreTranslateMessage(message);
@@ -81,14 +84,16 @@ std::string PelorinCThreadIpMon::LogGet() {
   return m_logPath;
 }
 
-void PelorinCThreadIpMon::LogSetFile(const std::string& path) {
+void PelorinCThreadIpMon::LogSetFile(const std::string& path, std::unique_ptr<FileLock> lock) {
   std::string previous;
   {
-    CriticalSectionLock lock(m_linkLock);
+    CriticalSectionLock pathLock(m_linkLock);
     previous = m_logPath;
     m_logPath = path;
   }
   LogUseCurrent(1);
+  // The file left is given up only once the thread writes to the new one.
+  if (lock) m_fileLock = std::move(lock);
   if (!previous.empty() && previous == m_tempLog.Path() && previous != path) m_tempLog.Remove();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/MonListMonItemDataIp.h"
@@ -11,6 +12,7 @@
 #include "platform/CriticalSection.h"
 
 class AppProfile;
+class FileLock;
 class IpMon;
 
 // The capture thread of a link monitor: the packet pane's capture thread with the link filter in
@@ -20,11 +22,17 @@ class IpMon;
 // Its log starts as a temporary file in the connection-logs folder ("ConnectionsLinkLogs"). Once
 // the user saves or loads a ".cnl" file, that file is the log (the thread uses a loaded file) and
 // later captures append to it. The temporary log is deleted as soon as another file becomes the
-// log, and when the thread goes while still on it.
+// log, and when the thread goes while still on it. While a ".cnl" file is the log the thread
+// holds an exclusive lock on it, so that no other monitor takes it as its log.
+//
+// A folder that is named but cannot be made or written gives no log: the thread is then not
+// started (IsCreated is false) and IsFolderUnusable says why.
 class PelorinCThreadIpMon : public MonListIpMonCWinThread {
  public:
   static constexpr char kFolderKey[] = "ConnectionsLinkLogs";
   static constexpr char kFolderDefault[] = "./ConnLogs";
+  // wParam of message 1384 with capture stopped: clear the rows only, keep the log.
+  static constexpr std::uintptr_t kDeleteRowsOnly = 1;
 
   PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _MonListMonItemDataIp& link,
                       const std::string& protocol);
@@ -45,11 +53,14 @@ class PelorinCThreadIpMon : public MonListIpMonCWinThread {
   // The link log's path (empty when the folder gave none).
   std::string LogGet() override;
   // Makes path the link log and opens it for reading and writing; the temporary log, when that
-  // was the log, is deleted. Capture must be stopped.
-  void LogSetFile(const std::string& path);
+  // was the log, is deleted. lock is the exclusive lock taken on path, which the thread holds from
+  // now on in place of the one on the file it leaves; null when path is the file already held.
+  // Capture must be stopped.
+  void LogSetFile(const std::string& path, std::unique_ptr<FileLock> lock);
   // The temporary log made at construction; empty once it is gone.
   const std::string& GetTempLog() const { return m_tempLog.Path(); }
   const std::string& GetFolder() const { return m_folder; }
+  bool IsFolderUnusable() const { return m_folderUnusable; }
 
   using MonListIpMonCWinThread::ApplyFilters;
   // The link rule on the current packet.
@@ -68,7 +79,10 @@ class PelorinCThreadIpMon : public MonListIpMonCWinThread {
 
  private:
   std::string m_folder;
+  bool m_folderUnusable = false;
   LinkTempLog m_tempLog;
+  // The lock on the ".cnl" file that is the log; the user-interface thread alone changes it.
+  std::unique_ptr<FileLock> m_fileLock;
 
   CriticalSection m_linkLock;  // the filter and the log path
   LinkFilter m_filter;

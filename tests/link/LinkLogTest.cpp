@@ -100,7 +100,7 @@ TEST_F(LinkLog, KeepsOnlyItsLinkAndSavesAndLoadsByteExact) {
   // Saving copies the log as it is, makes the copy the log and drops the temporary file.
   const std::string logged = Bytes(temp);
   const std::string first_save = m_env.File("first.cnl");
-  ASSERT_TRUE(monitor->LogSave(first_save));
+  ASSERT_EQ(monitor->LogSave(first_save), IpMon::LogResult::Ok);
   EXPECT_EQ(Bytes(first_save), logged);
   EXPECT_EQ(thread->LogGet(), first_save);
   EXPECT_TRUE(thread->IsUsingLoad());
@@ -108,7 +108,7 @@ TEST_F(LinkLog, KeepsOnlyItsLinkAndSavesAndLoadsByteExact) {
   EXPECT_EQ(monitor->GetItemCount(), static_cast<int>(expected.size()));
   // A second save copies the first saved file.
   const std::string second_save = m_env.File("second.cnl");
-  ASSERT_TRUE(monitor->LogSave(second_save));
+  ASSERT_EQ(monitor->LogSave(second_save), IpMon::LogResult::Ok);
   EXPECT_EQ(Bytes(second_save), logged);
   EXPECT_TRUE(LinkLogFiles::IsPacketLog(second_save));
   EXPECT_TRUE(TempLogs(m_folder).empty());
@@ -116,12 +116,12 @@ TEST_F(LinkLog, KeepsOnlyItsLinkAndSavesAndLoadsByteExact) {
   // A cut-off log is refused; a save that cannot be written keeps the log as well.
   const std::string cut = m_env.File("cut.cnl");
   WriteFileContents(cut, logged.substr(0, logged.size() - 3));
-  EXPECT_FALSE(monitor->LogLoad(cut));
-  EXPECT_FALSE(monitor->LogSave(m_env.File("missing-folder/x.cnl")));
+  EXPECT_EQ(monitor->LogLoad(cut), IpMon::LogResult::NotALog);
+  EXPECT_EQ(monitor->LogSave(m_env.File("missing-folder/x.cnl")), IpMon::LogResult::NotWritten);
   EXPECT_EQ(thread->LogGet(), second_save);
 
   monitor->ListDeleteAll();
-  ASSERT_TRUE(monitor->LogLoad(first_save));
+  ASSERT_EQ(monitor->LogLoad(first_save), IpMon::LogResult::Ok);
   EXPECT_EQ(thread->LogGet(), first_save);
   EXPECT_EQ(monitor->GetItemCount(), static_cast<int>(expected.size()));
 

@@ -1,8 +1,12 @@
 // The link monitor window: its buttons and their enabling, Set Link, the log files, the page
 // size, the context menu, and real captures on lo of a TCP connection and a UDP exchange with a
 // link monitor on each beside the packet pane.
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -57,6 +61,29 @@ int BoundPort(int fd) {
   return ntohs(address.sin_port);
 }
 
+// Keeps a file from being written while it lives, by root too: the mode binds others, the
+// immutable flag binds root.
+struct ReadOnlyFile {
+  explicit ReadOnlyFile(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {
+    chmod(path.c_str(), 0444);
+    SetImmutable(true);
+  }
+  ~ReadOnlyFile() {
+    SetImmutable(false);
+    close(fd);
+  }
+  void SetImmutable(bool on) const {
+    int flags = 0;
+    if (!capture_test::IsRoot() || ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  }
+  const int fd;
+};
+
+const char kUdpLink[] = "UDP - 10.0.0.1:1025 -> 10.0.0.2:80";
+const _MonListMonItemDataIp kUdpRecord = LinkOf({17, 0, "10.0.0.1", "10.0.0.2", 1025, 80});
+
 class LinkWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -66,6 +93,16 @@ class LinkWindow : public ::testing::Test {
   std::unique_ptr<DlgIpMon> Open(const std::string& description, const _MonListMonItemDataIp* link) {
     return std::make_unique<DlgIpMon>(nullptr, &m_env.App(), capture_test::kRegistryPath, Point{}, description,
                                       link, nullptr, nullptr);
+  }
+  // The interface replays count packets of kUdpLink, whenever capture starts.
+  void UseReplay(int count) {
+    const auto frame = capture_test::BuildFrame(capture_test::FrameParts{.payload = "on the link"});
+    ASSERT_TRUE(capture_test::WriteCapture(m_env.File("link.pcap"), std::vector(count, frame)));
+    m_env.UseCaptureFile(m_env.File("link.pcap"));
+  }
+  static void StopAfterReplay(DlgIpMon& window) {
+    ASSERT_TRUE(capture_test::WaitUntil([&] { return window.GetThread()->IsReplayDone(); }, 10000));
+    window.ClickButton(D::IDC_BUTTON_STOP);
   }
   CaptureEnv m_env;
   ScriptedServices m_script;
@@ -289,4 +326,106 @@ TEST_F(LinkWindow, LiveTcpAndUdpOnLoopbackEachMonitorKeepsItsOwnLink) {
   EXPECT_FALSE(fs::exists(udpTemp));
   EXPECT_TRUE(fs::is_empty(m_folder));
   for (int fd : {listener, client, server, udpA, udpB, udpOther}) close(fd);
+}
+
+TEST_F(LinkWindow, ALinkLogIsTheLogOfOneMonitorAndARefusedFileKeepsTheCurrentLog) {
+  UseReplay(10);
+  auto first = Open(kUdpLink, &kUdpRecord);
+  auto second = Open(kUdpLink, &kUdpRecord);
+  StopAfterReplay(*first);
+  StopAfterReplay(*second);
+  const std::string name = "UDP-10-0-0-1p1025-To-10-0-0-2p80";
+  const std::string held = m_folder + "/" + name + ".cnl";
+  m_script.AnswerFileDialog(held);
+  first->ClickButton(D::IDC_BUTTON_SAVE_LOG);
+  const auto heldSize = fs::file_size(held);
+  const std::string temp = second->GetThread()->LogGet();
+  const auto tempSize = fs::file_size(temp);
+  ASSERT_GT(heldSize, 0u);
+
+  // The second monitor is offered the next free name; the first one's file is refused for a save
+  // and a load alike, and so is a file nobody may write.
+  const std::string readOnly = m_env.File("kept.cnl");
+  WriteLinkLog(readOnly, 3);
+  ReadOnlyFile guard(readOnly);
+  const int writable = open(readOnly.c_str(), O_RDWR);
+  if (writable >= 0) close(writable);
+  if (writable >= 0) GTEST_SKIP() << "a file cannot be made read-only here";
+  for (const std::string& chosen : {held, held, readOnly}) m_script.AnswerFileDialog(chosen);
+  second->ClickButton(D::IDC_BUTTON_SAVE_LOG);
+  EXPECT_EQ(m_script.FileDialogs().back().fileName, name + "-2.cnl");
+  second->ClickButton(D::IDC_BUTTON_LOAD_LOG);
+  second->ClickButton(D::IDC_BUTTON_LOAD_LOG);
+  ASSERT_EQ(m_script.Messages().size(), 3u);
+  EXPECT_EQ(m_script.Messages()[0].text, held + " is the log of another link monitor: the current log is kept.");
+  EXPECT_EQ(m_script.Messages()[1].text, m_script.Messages()[0].text);
+  EXPECT_EQ(m_script.Messages()[2].text, readOnly + " is read-only: the current log is kept.");
+  EXPECT_EQ(m_script.Messages()[0].caption, "Save Log");
+  EXPECT_EQ(m_script.Messages()[1].caption, "Load Log");
+  EXPECT_EQ(second->GetThread()->LogGet(), temp);
+
+  // Each goes on logging to its own file, the first after saving onto it again.
+  m_script.AnswerFileDialog(held);
+  first->ClickButton(D::IDC_BUTTON_SAVE_LOG);
+  EXPECT_EQ(m_script.Messages().size(), 3u);
+  for (auto* window : {first.get(), second.get()}) {
+    window->ClickButton(D::IDC_BUTTON_START);
+    StopAfterReplay(*window);
+  }
+  EXPECT_EQ(fs::file_size(held), 2 * heldSize);
+  EXPECT_EQ(fs::file_size(temp), 2 * tempSize);
+
+  // Once the first monitor is gone its file is free.
+  first.reset();
+  m_script.AnswerFileDialog(held);
+  second->ClickButton(D::IDC_BUTTON_LOAD_LOG);
+  EXPECT_EQ(second->GetThread()->LogGet(), held);
+  EXPECT_EQ(second->GetList()->GetItemCount(), 20);
+}
+
+TEST_F(LinkWindow, AMonitorWhoseLogFolderCannotBeMadeSaysSoAndOnlyDoneWorks) {
+  std::ofstream(m_env.File("plain")) << "a file where the folder would go";
+  const std::string folder = m_env.File("plain/ConnLogs/");
+  m_env.App().WriteProfileString("", PelorinCThreadIpMon::kFolderKey, folder);
+  auto window = Open(kUdpLink, &kUdpRecord);
+  ASSERT_EQ(m_script.Messages().size(), 1u);
+  EXPECT_NE(m_script.Messages()[0].text.find(folder), std::string::npos);
+  for (const DialogItem& item : D::MakeTemplate().items)
+    EXPECT_TRUE(item.kind != WindowKind::Button || Enabled(*window, item.id) == (item.id == D::IDC_BUTTON_DONE))
+        << item.text;
+  // Each command, reached however, finds no list and does nothing.
+  for (void (DlgIpMon::*command)() :
+       {&D::OnStartMonitor, &D::OnStopMonitor, &D::OnClear, &D::OnSaveLog, &D::OnLoadLog, &D::OnLoadPage,
+        &D::OnLoadFrom, &D::OnFind, &D::OnSetLink, &D::OnFeed, &D::OnExportLog, &D::OnApplyRange, &D::OnCompareAdd,
+        &D::OnTrace, &D::OnAllowBlock, &D::OnDone})
+    (window.get()->*command)();
+  EXPECT_EQ(m_script.Messages().size() + m_script.FileDialogs().size() + m_script.ModalCaptions().size(), 1u);
+  EXPECT_TRUE(window->IsClosed());
+}
+
+TEST_F(LinkWindow, ClearWithCaptureStoppedComesAfterAPendingReloadAndKeepsTheLog) {
+  UseReplay(30);
+  auto window = Open(kUdpLink, &kUdpRecord);
+  StopAfterReplay(*window);
+  IpMon* list = window->GetList();
+  PelorinCThreadIpMon* thread = window->GetThread();
+  const auto logSize = fs::file_size(thread->LogGet());
+  m_script.OnNextModal([](Dialog& d) {
+    auto& pages = dynamic_cast<DlgPelorinLogPages&>(d);
+    ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return !pages.IsListing(); }, 5000));
+    d.DoubleClickListItem(DlgPelorinLogPages::IDC_LIST_PAGES, 0);
+  });
+  window->ClickButton(D::IDC_BUTTON_LOAD_PAGE);
+  ASSERT_EQ(list->GetItemCount(), 30);
+  window->ClickButton(D::IDC_BUTTON_CLEAR);
+  EXPECT_EQ(list->GetItemCount(), 0);
+
+  // A reload asked for just before: the clear takes the rows it brings.
+  list->LoadLastLog(-1);
+  window->ClickButton(D::IDC_BUTTON_CLEAR);
+  ASSERT_TRUE(capture_test::WaitUntil([&] { return !thread->IsLogLast(); }, 5000));
+  EXPECT_EQ(list->GetItemCount(), 0);
+  EXPECT_EQ(fs::file_size(thread->LogGet()), logSize);
+  list->Reload(-1);
+  EXPECT_EQ(list->GetItemCount(), 30);
 }
