@@ -1,6 +1,5 @@
 #include "controls/trace/CTraceCallback.h"
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -8,11 +7,12 @@
 
 #include "common/AddressText.h"
 #include "controls/trace/TraceRouteList.h"
+#include "platform/NameLookup.h"
 
 BOOL CTraceCallback::OnEcho(int, const TraceEchoResult&) { return 1; }
 
 BOOL CTraceCallback::OnHop(int hop, const _TraceHopResult& result) {
-  const std::string hostName = result.status == 0 ? ReverseLookup(result.address) : std::string();
+  const std::string hostName = result.status == 0 ? ReverseLookup(result.address, &m_cancel) : std::string();
   if (m_routeList) m_routeList->AddPoint(HopLine(hop, result, hostName), hop, InetNtoa(result.address), hostName);
   return 1;
 }
@@ -35,12 +35,9 @@ std::string CTraceCallback::HopLine(int hop, const _TraceHopResult& result, cons
   return line;
 }
 
-std::string CTraceCallback::ReverseLookup(DWORD address) {
+std::string CTraceCallback::ReverseLookup(DWORD address, const EventSignal* cancel) {
   sockaddr_in from{};
   from.sin_family = AF_INET;
   from.sin_addr.s_addr = address;
-  char name[NI_MAXHOST];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&from), sizeof from, name, sizeof name, nullptr, 0, NI_NAMEREQD) != 0)
-    return {};
-  return name;
+  return NameLookup(cancel).HostName(reinterpret_cast<const sockaddr*>(&from), sizeof from);
 }

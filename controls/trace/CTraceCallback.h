@@ -4,6 +4,7 @@
 #include "common/TraceHopResult.h"
 #include "common/WinTypes.h"
 #include "controls/trace/TraceEchoResult.h"
+#include "platform/EventSignal.h"
 
 class TraceRouteList;
 
@@ -14,6 +15,14 @@ class CTraceCallback {
   // Lines go to routeList; with none (tests of the tracer alone) the hops are only counted.
   explicit CTraceCallback(TraceRouteList* routeList = nullptr) : m_routeList(routeList) {}
   virtual ~CTraceCallback() = default;
+  CTraceCallback(const CTraceCallback&) = delete;
+  CTraceCallback& operator=(const CTraceCallback&) = delete;
+
+  // The route list exists only once its window has its controls.
+  void SetRouteList(TraceRouteList* routeList) { m_routeList = routeList; }
+  // From any thread: a host-name lookup in progress ends at once without a name, as does every
+  // later one (the window is closing).
+  void Cancel() { m_cancel.Set(); }
 
   // Does nothing: the hop's line carries its figures.
   virtual BOOL OnEcho(int echo, const TraceEchoResult& result);
@@ -26,11 +35,13 @@ class CTraceCallback {
   // "%d - %d ms %s [%d.%d.%d.%d]" (with a host name) or "%d - %d ms %d.%d.%d.%d" for an
   // answered hop, "**  %d - **Host unreachable or blocked :%d" otherwise.
   static std::string HopLine(int hop, const _TraceHopResult& result, const std::string& hostName);
-  // The host name of an address (network byte order) by reverse lookup; empty when there is none.
-  static std::string ReverseLookup(DWORD address);
+  // The host name of an address (network byte order) by reverse lookup; empty when there is none,
+  // or when cancel ends the wait for it.
+  static std::string ReverseLookup(DWORD address, const EventSignal* cancel = nullptr);
 
   static constexpr char kMaxHopsLine[] = "Max hops exceeded";
 
  private:
   TraceRouteList* m_routeList;
+  EventSignal m_cancel;
 };

@@ -1,6 +1,5 @@
 #include "controls/trace/CTraceRoute.h"
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -11,6 +10,7 @@
 #include "common/AddressText.h"
 #include "controls/trace/CTraceCallback.h"
 #include "platform/IcmpApi.h"
+#include "platform/NameLookup.h"
 
 namespace {
 
@@ -100,16 +100,12 @@ BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD ti
   return 1;
 }
 
-DWORD CTraceRoute::ResolveTarget(const std::string& target) {
+DWORD CTraceRoute::ResolveTarget(const std::string& target, const EventSignal* cancel) {
   const DWORD dotted = InetAddr(target.c_str());
   if (dotted != kNoAddress) return dotted;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  addrinfo* found = nullptr;
-  if (target.empty() || getaddrinfo(target.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return kNoAddress;
-  const DWORD address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-  freeaddrinfo(found);
-  return address;
+  const std::vector<sockaddr_storage> found = NameLookup(cancel).Addresses(target, AF_INET);
+  if (found.empty()) return kNoAddress;
+  return reinterpret_cast<const sockaddr_in*>(&found.front())->sin_addr.s_addr;
 }
 
 CTraceRoute::HopEchoes CTraceRoute::SendHop(DWORD address, int hop, DWORD timeout, int echoes) {
@@ -137,7 +133,7 @@ void CTraceRoute::EndEchoes(bool over) {
 BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>* results, int maxHops, DWORD timeout,
                         int echoes, CTraceCallback* callback) {
   if (!IcmpInit()) return 0;
-  const DWORD address = ResolveTarget(target);
+  const DWORD address = ResolveTarget(target, &m_cancelSignal);
   if (address == kNoAddress) return 0;
   // Later hops are asked while earlier ones are still answering; their answers are taken in hop
   // order, and what is still on its way when the trace ends is cut short.
@@ -219,6 +215,7 @@ void CTraceRoute::Cancel() {
     std::lock_guard<std::mutex> lock(m_echoLock);
     m_cancelled = true;
   }
+  m_cancelSignal.Set();
   EndEchoes(true);
 }
 

@@ -9,6 +9,7 @@
 #include "common/WinTypes.h"
 #include "controls/trace/TraceEchoResult.h"
 #include "platform/CriticalSection.h"
+#include "platform/EventSignal.h"
 #include "platform/Handle.h"
 
 class CTraceCallback;
@@ -49,13 +50,14 @@ class CTraceRoute {
   void SetStop(BOOL stop);
   BOOL IsStop();
 
-  // From any thread: ends the echo in progress at once and every later trace of this tracer.
+  // From any thread: ends the echo or target lookup in progress at once, and every later trace of
+  // this tracer.
   void Cancel();
   bool IsCancelled();
 
   // The target as an address (network byte order): dotted decimal, else the first IPv4 address
-  // of a host-name lookup; 0xFFFFFFFF when neither gives one.
-  static DWORD ResolveTarget(const std::string& target);
+  // of a host-name lookup; 0xFFFFFFFF when neither gives one, or when cancel ends the lookup's wait.
+  static DWORD ResolveTarget(const std::string& target, const EventSignal* cancel = nullptr);
 
  private:
   CriticalSection m_stopLock;
@@ -76,4 +78,5 @@ class CTraceRoute {
   std::set<HANDLE> m_openEchoes;
   bool m_cancelled = false;
   bool m_echoesOver = false;
+  EventSignal m_cancelSignal;  // set by Cancel: ends the wait for the target's lookup
 };

@@ -17,6 +17,7 @@ void CTraceThread::Stop() {
   SetBusy(0);
   m_tracer.Cancel();
   m_whois.Cancel();
+  m_window->Callback().Cancel();  // the host names of the hops
   EndThread();
 }
 

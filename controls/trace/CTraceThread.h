@@ -15,8 +15,8 @@ class DlgPelorinTrace;
 // the window posts them (1027 trace, 1028 host vitals of every point, 1029 of one point, 1030
 // whois query). It writes its results straight into the window's controls.
 //
-// Stop() ends it within a bounded time: it cancels the echo or whois wait in progress, so the
-// handler returns at once, and joins the thread; nothing is suspended or killed.
+// Stop() ends it within a bounded time: it cancels the echo, whois or name lookup wait in progress,
+// so the handler returns at once, and joins the thread; nothing is suspended or killed.
 class CTraceThread : public WorkerThread {
  public:
   static constexpr int kMaxHops = 128;

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,6 +10,7 @@
 #include <cstdlib>
 
 #include "common/AddressText.h"
+#include "platform/NameLookup.h"
 
 namespace {
 
@@ -44,13 +44,9 @@ BOOL CWhoIsQuery::SetServer(const std::string& server) {
       m_port = static_cast<unsigned short>(port);
     }
   }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return 0;
-  m_address = InetNtoa(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-  freeaddrinfo(found);
+  const std::vector<sockaddr_storage> found = NameLookup(&m_cancel).Addresses(host, AF_INET, SOCK_STREAM);
+  if (found.empty()) return 0;
+  m_address = InetNtoa(reinterpret_cast<const sockaddr_in*>(&found.front())->sin_addr.s_addr);
   return 1;
 }
 

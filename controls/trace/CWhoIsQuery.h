@@ -24,7 +24,7 @@ class CWhoIsQuery {
   CWhoIsQuery& operator=(const CWhoIsQuery&) = delete;
 
   // The server by name, resolved now; "name:port" picks another port than 43. FALSE (and no
-  // address) when the name does not resolve.
+  // address) when the name does not resolve, or when Cancel ends the wait for its lookup.
   BOOL SetServer(const std::string& server);
   const std::string& GetServer() const { return m_server; }
   const std::string& GetAddress() const { return m_address; }
@@ -38,7 +38,7 @@ class CWhoIsQuery {
   // Every bare LF becomes CR LF (a CR LF stays as it is), the result cut to kMaxText characters (a line break is never split).
   static std::string ToCrLf(const std::string& answer);
 
-  // From any thread: ends the query in progress now, and every later one.
+  // From any thread: ends the server lookup or query in progress now, and every later one.
   void Cancel() { m_cancel.Set(); }
 
  private:

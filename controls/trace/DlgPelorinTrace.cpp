@@ -81,7 +81,7 @@ void DlgPelorinTrace::MapHandlers() {
 
 bool DlgPelorinTrace::OnInitDialog() {
   m_routeList = std::make_unique<TraceRouteList>(GetDlgItemAs<ListBox>(IDC_LIST_ROUTE));
-  m_callback = CTraceCallback(m_routeList.get());
+  m_callback.SetRouteList(m_routeList.get());
   m_thread = std::make_unique<CTraceThread>(this);
   m_thread->Tracer().SetStop(1);  // ready
 

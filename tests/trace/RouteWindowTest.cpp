@@ -1,8 +1,15 @@
 // The route window on the user-interface thread: its first contents and settings, the server
 // list, a trace of the machine's own loopback address, host vitals and free queries against a
-// whois server of ours, and closing while a whois wait is pending.
+// whois server of ours, and closing while a whois wait is pending or a name server stays silent.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 
+#include <cstring>
+#include <fstream>
+
+#include "../firewall/PrivateNetwork.h"
 #include "TraceTestSupport.h"
 #include "common/TraceRoutePoint.h"
 #include "controls/trace/CTraceThread.h"
@@ -30,6 +37,75 @@ std::vector<std::string> Lines(DlgPelorinTrace& window) { return window.GetDlgIt
 bool HasLine(DlgPelorinTrace& window, const std::string& line) {
   const std::vector<std::string> lines = Lines(window);
   return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// What a child process saw when it traced a name against a name server of its own.
+struct SilentResolverReport {
+  char skipped[128] = "";  // why the private namespaces could not be had
+  bool refusedFails = false;
+  int queries = 0;  // that the silent server read before Done
+  long doneMs = -1;
+  bool closed = false;
+  bool lookupLeftRunning = false;
+  bool lookupEnded = false;
+};
+
+bool LookupThreadRuns() {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string name;
+    std::getline(std::ifstream(task.path() / "comm"), name);
+    if (name == "name lookup") return true;
+  }
+  return false;
+}
+
+// Runs in a forked child, the only thread of its process, so that it may take a mount and a
+// network namespace of its own: the resolver asks 127.0.0.1, first refused (nothing listens), then
+// a server that reads every query and answers only after Done.
+SilentResolverReport TraceAgainstSilentResolver(const std::string& resolvConf) {
+  SilentResolverReport report;
+  const auto skip = [&](const char* step) {
+    std::snprintf(report.skipped, sizeof report.skipped, "%s: %s", step, std::strerror(errno));
+    return report;
+  };
+  if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) return skip("unshare");
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return skip("private mounts");
+  if (!BringLoopbackUp()) return skip("loopback up");
+  if (mount(resolvConf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) return skip("resolv.conf");
+  const int server = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+
+  DlgPelorinTrace window(nullptr, nullptr, nullptr, 1);
+  window.TypeInto(IDC_EDIT_TRACE_HOST, "silent.pelorin.test");
+  window.ClickButton(IDC_BUTTON_TRACE);
+  report.refusedFails = PumpUntil([&] { return HasLine(window, CTraceThread::kTraceFailed); }, 5000) &&
+                        PumpUntil([&] { return window.GetDlgItem(IDC_BUTTON_TRACE)->IsWindowEnabled(); }, 2000);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(53);
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(server, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) return skip("name server");
+  window.ClickButton(IDC_BUTTON_TRACE);
+  char query[512];
+  ssize_t size = 0;
+  socklen_t atSize = sizeof at;
+  PumpUntil([&] {
+    for (ssize_t n; (n = recvfrom(server, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&at), &atSize)) > 12;
+         ++report.queries)
+      size = n;
+    return report.queries > 0;
+  }, 3000);
+  const auto start = std::chrono::steady_clock::now();
+  window.ClickButton(IDC_BUTTON_DONE);
+  report.doneMs = MillisecondsSince(start);
+  report.closed = window.GetThread() == nullptr && !window.IsWindowVisible();
+  // The lookup nobody waits for any more gets its answer now, "no such name", and ends by itself.
+  report.lookupLeftRunning = LookupThreadRuns();
+  query[2] = static_cast<char>(query[2] | 0x80);
+  query[3] = static_cast<char>(0x83);
+  sendto(server, query, static_cast<std::size_t>(size), 0, reinterpret_cast<sockaddr*>(&at), atSize);
+  report.lookupEnded = PumpUntil([] { return !LookupThreadRuns(); }, 3000);
+  close(server);
+  return report;
 }
 
 }  // namespace
@@ -150,4 +226,37 @@ TEST(RouteWindow, DoneCutsAPendingWhoisWaitShort) {
   EXPECT_LT(MillisecondsSince(start), 500);
   EXPECT_EQ(window.GetThread(), nullptr);
   EXPECT_FALSE(window.IsWindowVisible());
+}
+
+TEST(RouteWindow, DoneDoesNotWaitForASilentNameServer) {
+  if (!IsRoot()) GTEST_SKIP() << "a mount and network namespace of the test's own need root";
+  TraceEnv env;
+  const std::string resolvConf = (std::filesystem::current_path() / "resolv.conf").string();
+  std::ofstream(resolvConf) << "nameserver 127.0.0.1\noptions timeout:5 attempts:2\n";  // 10 s to give up
+  int report[2];
+  ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
+  std::fflush(nullptr);  // else the child's exit writes out what is buffered once more
+  const pid_t child = fork();
+  if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const SilentResolverReport seen = TraceAgainstSilentResolver(resolvConf);
+    // exit, not _exit: the sanitizers' leak check runs in the child too.
+    std::exit(write(report[1], &seen, sizeof seen) == sizeof seen ? 0 : 1);
+  }
+  close(report[1]);
+  SilentResolverReport seen;
+  const bool reported = child > 0 && read(report[0], &seen, sizeof seen) == sizeof seen;
+  close(report[0]);
+  int status = -1;
+  if (child > 0) waitpid(child, &status, 0);
+  ASSERT_TRUE(reported) << "child status " << status;
+  if (seen.skipped[0] != 0) GTEST_SKIP() << seen.skipped;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;  // a sanitizer report
+  EXPECT_TRUE(seen.refusedFails);
+  EXPECT_GT(seen.queries, 0);  // Done came while the lookup waited on the server
+  RecordProperty("DoneMs", static_cast<int>(seen.doneMs));
+  EXPECT_LT(seen.doneMs, 2000);
+  EXPECT_TRUE(seen.closed);
+  EXPECT_TRUE(seen.lookupLeftRunning);
+  EXPECT_TRUE(seen.lookupEnded);
 }
