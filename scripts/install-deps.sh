@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libpcap-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  tcpdump tshark iproute2 iputils-ping procps
+  tcpdump tshark iproute2 iputils-ping procps ripgrep
   nftables libnftables-dev libnetfilter-log-dev traceroute mtr-tiny
   libcap2-bin patchelf desktop-file-utils dpkg-dev
   clang libclang-rt-14-dev ccache

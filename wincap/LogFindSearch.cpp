@@ -1,11 +1,22 @@
 #include "wincap/LogFindSearch.h"
 
+#include <pthread.h>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
+
 #include "wincap/LogPageSize.h"
 #include "wincap/PacketBytes.h"
 
 namespace {
 
 constexpr std::size_t kIpHeader = 14;  // the Ethernet header comes first
+constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kProgressStep = std::int64_t{1} << 20;  // bytes
 
 std::string RowKey(const std::string& matched, std::int32_t size) {
   std::string key = matched;
@@ -17,7 +28,9 @@ std::string RowKey(const std::string& matched, std::int32_t size) {
 }  // namespace
 
 LogFindSearch::LogFindSearch(LogFindCriteria criteria, LONG pageSize)
-    : m_criteria(std::move(criteria)), m_pageSize(ClampLogPageSize(pageSize)) {}
+    : m_criteria(std::move(criteria)),
+      m_pageSize(ClampLogPageSize(pageSize)),
+      m_workers(static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u))) {}
 
 const char* LogFindSearch::TypeText(std::int32_t protocol) {
   switch (protocol) {
@@ -43,46 +56,170 @@ bool LogFindSearch::IsDistinctIp(const std::string& matched, std::int32_t size) 
   return m_rows.find(RowKey(matched, size)) == m_rows.end();
 }
 
-void LogFindSearch::NoteRow(const LogFindHit& hit) { m_rows.insert(RowKey(hit.matched, hit.find.size)); }
-
-bool LogFindSearch::Match(const PacketLogBlockReader::Record& record, LogFindHit& hit) {
+bool LogFindSearch::Evaluate(const PacketLogBlockReader::Record& record, Candidate& candidate) const {
   const auto length = static_cast<std::size_t>(record.header.dataLength);
   const PacketBytes bytes(record.data, length);
   std::uint16_t size = 0;
   std::uint8_t protocol = 0;
   bytes.Be16(kIpHeader + 2, size);  // a record too short for them has size 0 and type "IP"
   bytes.U8(kIpHeader + 9, protocol);
-  hit.find.size = size;
-  hit.find.protocol = protocol == 6 || protocol == 17 || protocol == 1 ? protocol : 0;
-  hit.find.position = static_cast<std::int32_t>(record.position);
+  candidate.find.size = size;
+  candidate.find.protocol = protocol == 6 || protocol == 17 || protocol == 1 ? protocol : 0;
+  candidate.find.position = static_cast<std::int32_t>(record.position);
 
-  if (m_criteria.IsIpSet() && m_criteria.FindIp(record.header, &hit.matched) &&
-      (!m_distinct.load(std::memory_order_relaxed) || IsDistinctIp(hit.matched, hit.find.size)))
+  candidate.ip = m_criteria.IsIpSet() && m_criteria.FindIp(record.header, &candidate.ipMatched);
+  // The other criteria name the row only when the IP one does not, or when "distinct" may set
+  // the IP match aside.
+  if (!candidate.ip || m_distinct.load(std::memory_order_relaxed)) {
+    std::string& matched = candidate.otherMatched;
+    candidate.other = (m_criteria.IsTextSet() && m_criteria.FindTextA(record.data, length, &matched)) ||
+                      (m_criteria.IsHexSet() && m_criteria.FindHex(record.data, length, &matched)) ||
+                      (m_criteria.IsSizeSet() && m_criteria.FindPktSize(candidate.find.size, &matched));
+  }
+  return candidate.ip || candidate.other;
+}
+
+bool LogFindSearch::Emit(Candidate&& candidate, std::int64_t base, const std::function<void(LogFindHit&&)>& onHit) {
+  LogFindHit hit;
+  hit.find = candidate.find;
+  if (candidate.ip && (!m_distinct.load(std::memory_order_relaxed) || IsDistinctIp(candidate.ipMatched, hit.find.size)))
+    hit.matched = std::move(candidate.ipMatched);
+  else if (candidate.other)
+    hit.matched = std::move(candidate.otherMatched);
+  else
+    return false;
+  const std::int64_t index = base + candidate.index;
+  hit.find.page = static_cast<std::int32_t>(index / m_pageSize);
+  hit.find.packet = static_cast<std::int32_t>(index % m_pageSize);
+  m_rows.insert(RowKey(hit.matched, hit.find.size));
+  onHit(std::move(hit));
+  return true;
+}
+
+LogFindSearch::Walked LogFindSearch::Walk(PacketLogBlockReader& reader, std::int64_t until, const Sink& sink,
+                                          const Halt& halt, std::atomic<std::int64_t>* walked) const {
+  Walked done;
+  const std::int64_t start = reader.Position();
+  std::int64_t counted = start;  // bytes already added to walked
+  PacketLogBlockReader::Record record;
+  for (;;) {
+    if (reader.Position() >= until) {
+      done.arrived = true;
+      break;
+    }
+    if (halt.IsSet() || !reader.Next(record)) break;
+    Candidate candidate;
+    if (Evaluate(record, candidate)) {
+      candidate.index = done.records;
+      sink(std::move(candidate));
+    }
+    ++done.records;
+    // The progress is shared by the parts: added to in steps, not for every record.
+    if (reader.Position() - counted >= kProgressStep) {
+      walked->fetch_add(reader.Position() - counted, std::memory_order_relaxed);
+      counted = reader.Position();
+    }
+  }
+  walked->fetch_add(reader.Position() - counted, std::memory_order_relaxed);
+  done.end = reader.Position();
+  return done;
+}
+
+// One later part of the log, walked on a thread of its own while the parts before it are walked.
+class LogFindSearch::Part {
+ public:
+  Part(const LogFindSearch& search, const PacketLogBlockReader& log, std::int64_t start, std::int64_t until,
+       const std::atomic<bool>* stop, std::atomic<std::int64_t>* walked)
+      : m_start(start), m_halt{stop, &m_abort} {
+    if (!m_reader.OpenLike(log)) return;
+    m_reader.SeekTo(start);
+    try {
+      m_thread = std::thread([this, &search, until, walked] {
+        pthread_setname_np(pthread_self(), "log search");
+        m_walked = search.Walk(m_reader, until, [this](Candidate&& found) { m_found.push_back(std::move(found)); },
+                               m_halt, walked);
+      });
+    } catch (const std::system_error&) {
+      // No thread: the walk before it goes on over this part.
+    }
+  }
+  ~Part() {
+    m_abort.store(true, std::memory_order_relaxed);
+    Join();
+  }
+  Part(const Part&) = delete;
+  Part& operator=(const Part&) = delete;
+
+  // Waits for the walk; false when there was none.
+  bool Join() {
+    if (!m_thread.joinable()) return m_joined;
+    m_thread.join();
+    m_joined = true;
     return true;
-  if (m_criteria.IsTextSet() && m_criteria.FindTextA(record.data, length, &hit.matched)) return true;
-  if (m_criteria.IsHexSet() && m_criteria.FindHex(record.data, length, &hit.matched)) return true;
-  if (m_criteria.IsSizeSet() && m_criteria.FindPktSize(hit.find.size, &hit.matched)) return true;
-  return false;
+  }
+  std::int64_t Start() const { return m_start; }
+  const Walked& Result() const { return m_walked; }
+  std::vector<Candidate>& Found() { return m_found; }
+
+ private:
+  std::int64_t m_start;
+  std::atomic<bool> m_abort{false};
+  Halt m_halt;
+  PacketLogBlockReader m_reader;
+  std::vector<Candidate> m_found;
+  Walked m_walked;
+  bool m_joined = false;
+  std::thread m_thread;
+};
+
+int LogFindSearch::PartsFor(std::int64_t length) const {
+  if (length <= 0) return 1;
+  return static_cast<int>(std::clamp<std::int64_t>(length / kMinPartBytes, 1, m_workers));
 }
 
 long LogFindSearch::Run(PacketLogBlockReader& reader, const std::function<void(LogFindHit&&)>& onHit,
                         const std::atomic<bool>* stop, std::atomic<std::int64_t>* progress) {
   m_rows.clear();
+  std::atomic<std::int64_t> own{0};
+  std::atomic<std::int64_t>* walked = progress != nullptr ? progress : &own;
+  walked->store(reader.Position(), std::memory_order_relaxed);
   long rows = 0;
-  std::int64_t index = 0;  // records walked
-  PacketLogBlockReader::Record record;
-  while ((stop == nullptr || !stop->load(std::memory_order_relaxed)) && reader.Next(record)) {
-    LogFindHit hit;
-    if (Match(record, hit)) {
-      hit.find.page = static_cast<std::int32_t>(index / m_pageSize);
-      hit.find.packet = static_cast<std::int32_t>(index % m_pageSize);
-      NoteRow(hit);
-      onHit(std::move(hit));
-      ++rows;
+  std::int64_t base = 0;  // records before the part whose rows are given next
+  const auto rowsFrom = [&](std::int64_t first) {
+    return [&, first](Candidate&& found) { rows += Emit(std::move(found), first, onHit) ? 1 : 0; };
+  };
+
+  // The later parts start at the first header in their share of the file.
+  std::vector<std::int64_t> starts;
+  const std::int64_t length = reader.Length();
+  const int parts = PartsFor(length);
+  PacketLogBlockReader probe;
+  if (parts > 1 && probe.OpenLike(reader)) {
+    for (int k = 1; k < parts; ++k) {
+      const std::int64_t from = std::max(length / parts * k, starts.empty() ? reader.Position() + 1 : starts.back() + 1);
+      const std::int64_t at = probe.FindHeaderFrom(from, length / parts * (k + 1));
+      if (at > 0) starts.push_back(at);
     }
-    ++index;
-    if (progress) progress->store(reader.Position(), std::memory_order_relaxed);
   }
-  if (progress) progress->store(reader.Position(), std::memory_order_relaxed);
+  const auto untilAfter = [&](std::size_t k) { return k < starts.size() ? starts[k] : kNoEnd; };
+  std::vector<std::unique_ptr<Part>> later;
+  for (std::size_t k = 0; k < starts.size(); ++k)
+    later.push_back(std::make_unique<Part>(*this, reader, starts[k], untilAfter(k + 1), stop, walked));
+
+  const Halt halt{stop, nullptr};
+  Walked at = Walk(reader, untilAfter(0), rowsFrom(base), halt, walked);
+  for (std::size_t k = 0; k < later.size() && at.arrived; ++k) {
+    base += at.records;
+    Part& part = *later[k];
+    if (part.Join() && at.end == part.Start()) {
+      for (Candidate& found : part.Found()) rows += Emit(std::move(found), base, onHit) ? 1 : 0;
+      at = part.Result();
+    } else {
+      // The part began inside a packet, or could not be walked: the walk goes on over it.
+      reader.SeekTo(at.end);
+      at = Walk(reader, untilAfter(k + 1), rowsFrom(base), halt, walked);
+    }
+  }
+  walked->store(at.end, std::memory_order_relaxed);
   return rows;
 }

@@ -33,6 +33,42 @@ bool PacketLogBlockReader::Open(const std::string& path) {
   return true;
 }
 
+bool PacketLogBlockReader::OpenLike(const PacketLogBlockReader& other) {
+  Close();
+  if (other.m_fd < 0) return false;
+  m_fd = ::fcntl(other.m_fd, F_DUPFD_CLOEXEC, 0);
+  if (m_fd < 0) return false;
+  m_capacity = kBlockBytes + kLargestRecord;
+  if (!m_buffer) m_buffer = std::make_unique<std::uint8_t[]>(m_capacity);
+  return true;
+}
+
+void PacketLogBlockReader::SeekTo(std::int64_t position) {
+  m_bufferOffset = position;
+  m_at = m_end = 0;
+}
+
+std::int64_t PacketLogBlockReader::FindHeaderFrom(std::int64_t from, std::int64_t before) {
+  constexpr std::size_t kMarker = sizeof kLogRecordMarker;  // the text and its zero
+  for (SeekTo(from); Position() < before && Ensure(PacketLogFile::kHeaderLength);) {
+    const std::uint8_t* at = m_buffer.get() + m_at;
+    const std::size_t span = m_end - m_at - PacketLogFile::kHeaderLength + 1;  // starts with a whole header
+    const void* hit = ::memmem(at, span + kMarker - 1, kLogRecordMarker, kMarker);
+    if (hit == nullptr) {
+      m_at += span;
+      continue;
+    }
+    m_at += static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - at);
+    if (Position() >= before) break;
+    _LogRecMarker header;
+    std::memcpy(&header, m_buffer.get() + m_at, sizeof header);
+    if (PacketLogFile::IsRecordHeader(header) && static_cast<std::int64_t>(header.position) == Position())
+      return Position();
+    ++m_at;
+  }
+  return -1;
+}
+
 void PacketLogBlockReader::Close() {
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;

@@ -32,8 +32,17 @@ class PacketLogBlockReader {
   PacketLogBlockReader& operator=(const PacketLogBlockReader&) = delete;
 
   bool Open(const std::string& path);
+  // Opens the file other has open, on a descriptor of its own, for a walk of another part of it.
+  bool OpenLike(const PacketLogBlockReader& other);
   void Close();
   bool IsOpen() const { return m_fd >= 0; }
+
+  // The walk goes on from position, which must be the start of a record for it to find any.
+  void SeekTo(std::int64_t position);
+  // The first offset in [from, before) where a record header stands that names its own
+  // position, or -1. Packet bytes may hold such a header too, so a walk from the start must
+  // confirm it by arriving there.
+  std::int64_t FindHeaderFrom(std::int64_t from, std::int64_t before);
 
   // The next valid record; false when the walk has ended (see above).
   bool Next(Record& record);

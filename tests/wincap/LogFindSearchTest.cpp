@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
+#include <tuple>
 #include <thread>
 
 #include "TempFolder.h"
@@ -17,11 +20,12 @@ namespace {
 using log_test::Packet;
 
 std::vector<LogFindHit> Search(const std::string& path, const LogFindTexts& texts, bool distinct = false,
-                               LONG pageSize = 256) {
+                               LONG pageSize = 256, int workers = 1) {
   PacketLogBlockReader reader;
   EXPECT_TRUE(reader.Open(path));
   LogFindSearch search(LogFindCriteria(texts), pageSize);
   search.SetDistinct(distinct);
+  search.SetWorkers(workers);
   std::vector<LogFindHit> hits;
   search.Run(reader, [&](LogFindHit&& hit) { hits.push_back(std::move(hit)); });
   return hits;
@@ -234,5 +238,54 @@ TEST_F(LogFindSearchTest, ALogThatGrowsWhileItIsSearchedGivesWholeRecordsInOrder
       ASSERT_GT(hits[i].find.position, hits[i - 1].find.position);
     }
     ASSERT_GT(file.Read(hits[i].find.position, data.data(), 100, nullptr, nullptr, nullptr), 0) << i;
+  }
+}
+
+TEST_F(LogFindSearchTest, WorkersOverPartsOfALargeLogGiveTheRowsOfOneWalk) {
+  // 30,000 records of 1,534 bytes: four parts of more than 8 MiB each.
+  constexpr int kCount = 30000;
+  constexpr std::size_t kPayload = 1400, kRecord = 100 + 34 + kPayload;
+  auto packets = log_test::Numbered(kCount);
+  for (auto& packet : packets) {
+    packet.source = "10.0.0." + std::to_string(packet.payload.size() % 7);  // repeats for "distinct"
+    packet.payload.resize(kPayload, 'x');
+  }
+  // A header in the packet bytes that names its own position, as a part may meet first.
+  const auto withFakeHeaders = [&] {
+    auto faked = packets;
+    for (std::size_t i = 0; i < faked.size(); ++i) {
+      _LogRecMarker fake{};
+      std::memcpy(fake.marker, kLogRecordMarker, sizeof kLogRecordMarker);
+      fake.position = static_cast<std::uint32_t>(i * kRecord + 134 + 16);
+      fake.dataLength = 60;
+      std::memcpy(faked[i].payload.data() + 16, &fake, sizeof fake);
+    }
+    return faked;
+  };
+  const auto rows = [](const std::vector<LogFindHit>& hits) {
+    std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t, std::string>> shown;
+    for (const auto& hit : hits) shown.emplace_back(hit.find.position, hit.find.page, hit.find.packet, hit.matched);
+    return shown;
+  };
+  for (int variant = 0; variant < 3; ++variant) {
+    std::filesystem::remove(m_log);
+    const auto positions = log_test::Append(m_log, variant == 1 ? withFakeHeaders() : packets);
+    ASSERT_EQ(positions.size(), static_cast<std::size_t>(kCount));
+    ASSERT_EQ(positions[1], static_cast<LONG>(kRecord));
+    if (variant == 2) {  // a damaged record in the third part ends the walk there
+      FILE* f = std::fopen(m_log.c_str(), "r+b");
+      std::fseek(f, positions[20000] + 2, SEEK_SET);
+      std::fputc('X', f);
+      std::fclose(f);
+    }
+    for (const LogFindTexts& texts : std::vector<LogFindTexts>{
+             {.text = "PACKET 12"}, {.ipFrom = "10.0.0.0", .ipTo = "10.0.0.255", .sizeMin = "1400"}, {.sizeMin = "0"}}) {
+      const auto one = Search(m_log, texts, true, 256, 1);
+      EXPECT_EQ(rows(Search(m_log, texts, true, 256, 4)), rows(one)) << "variant " << variant << " " << texts.text;
+      EXPECT_EQ(one.empty(), false);
+      if (!texts.sizeMin.empty() && texts.ipFrom.empty()) {
+        EXPECT_EQ(one.size(), variant == 2 ? 20000u : static_cast<std::size_t>(kCount));
+      }
+    }
   }
 }
