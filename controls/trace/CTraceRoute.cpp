@@ -64,17 +64,18 @@ BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD ti
   if (icmp.create == nullptr) return 0;
   HANDLE handle = icmp.create();
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return 0;
+  const int hop = std::clamp(ttl, 1, 255);
   {
     std::lock_guard<std::mutex> lock(m_echoLock);
-    m_openEchoes.insert(handle);
-    if ((m_cancelled || m_echoesOver) && icmp.cancel) icmp.cancel(handle);
+    m_openEchoes.emplace(handle, hop);
+    if ((m_cancelled || m_echoesOver || m_hopsGivenUp.count(hop) != 0) && icmp.cancel) icmp.cancel(handle);
   }
   dataSize = std::clamp(dataSize, 0, 0xFFFF);
   std::vector<unsigned char> data(static_cast<std::size_t>(dataSize), kDataByte);
   // Room for the answer record and the echoed data (an error answer quotes at least 8 bytes).
   std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + static_cast<std::size_t>(std::max(dataSize, 8)));
   IP_OPTION_INFORMATION options{};
-  options.Ttl = static_cast<unsigned char>(std::clamp(ttl, 1, 255));
+  options.Ttl = static_cast<unsigned char>(hop);
   *result = TraceEchoResult{};
   const DWORD answers = icmp.send(handle, address, data.data(), static_cast<unsigned short>(dataSize), &options,
                                   reply.data(), static_cast<DWORD>(reply.size()), timeout);
@@ -95,7 +96,14 @@ BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD ti
   {
     std::lock_guard<std::mutex> lock(m_echoLock);
     m_openEchoes.erase(handle);
+    if (result->status == 0) {
+      DWORD& slowest = m_answeredRtt[hop];
+      slowest = std::max(slowest, result->rtt);
+    } else if (result->status == ERROR_CANCELLED && m_hopsGivenUp.count(hop) != 0 && !m_cancelled) {
+      result->status = IP_REQ_TIMED_OUT;  // given up: as silent as an echo that waited it out
+    }
   }
+  m_echoEnded.notify_all();
   icmp.close(handle);
   return 1;
 }
@@ -110,8 +118,9 @@ DWORD CTraceRoute::ResolveTarget(const std::string& target, const EventSignal* c
 
 CTraceRoute::HopEchoes CTraceRoute::SendHop(DWORD address, int hop, DWORD timeout, int echoes) {
   HopEchoes sent;
+  sent.sentAt = Clock::now();
   for (int echo = 0; echo < echoes; ++echo) {
-    sent.push_back(std::async(std::launch::async, [=, this] {
+    sent.echoes.push_back(std::async(std::launch::async, [=, this] {
       EchoOutcome outcome;
       outcome.sent = Ping(address, &outcome.result, hop, timeout, kDataSize);
       return outcome;
@@ -123,11 +132,44 @@ CTraceRoute::HopEchoes CTraceRoute::SendHop(DWORD address, int hop, DWORD timeou
 void CTraceRoute::EndEchoes(bool over) {
   std::lock_guard<std::mutex> lock(m_echoLock);
   m_echoesOver = over;
-  if (!over) return;
+  if (!over) {
+    m_answeredRtt.clear();
+    m_hopsGivenUp.clear();
+    return;
+  }
   const IcmpCalls icmp = Icmp();
   // Each handle stays open while the lock is held: an echo closes it only after dropping it here.
   if (icmp.cancel)
-    for (HANDLE handle : m_openEchoes) icmp.cancel(handle);
+    for (const auto& [handle, hop] : m_openEchoes) icmp.cancel(handle);
+}
+
+void CTraceRoute::GiveUpHopLocked(int hop) {
+  m_hopsGivenUp.insert(hop);
+  const IcmpCalls icmp = Icmp();
+  if (icmp.cancel)
+    for (const auto& [handle, of] : m_openEchoes)
+      if (of == hop) icmp.cancel(handle);
+}
+
+CTraceRoute::EchoOutcome CTraceRoute::AwaitEcho(std::future<EchoOutcome>& echo, int hop, Clock::time_point sentAt) {
+  // An echo that ends wakes the wait; the slice covers an answer that lands just after the look.
+  constexpr auto kSlice = std::chrono::milliseconds(5);
+  while (echo.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    std::unique_lock<std::mutex> lock(m_echoLock);
+    const auto later = m_answeredRtt.upper_bound(hop);
+    auto wakeAt = Clock::now() + kSlice;
+    if (later != m_answeredRtt.end() && m_hopsGivenUp.count(hop) == 0) {
+      const auto bound = std::chrono::milliseconds(
+          std::max<DWORD>(kSilentWaitMinMs, static_cast<DWORD>(kSilentWaitFactor) * later->second));
+      if (Clock::now() >= sentAt + bound) {
+        GiveUpHopLocked(hop);
+        continue;
+      }
+      wakeAt = std::min(wakeAt, sentAt + bound);
+    }
+    m_echoEnded.wait_until(lock, wakeAt);
+  }
+  return echo.get();
 }
 
 BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>* results, int maxHops, DWORD timeout,
@@ -164,7 +206,7 @@ BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>*
     for (int echo = 1; echo <= echoes; ++echo) {
       EchoOutcome outcome;
       if (m_hopsInFlight > 1)
-        outcome = sent[static_cast<std::size_t>(echo - 1)].get();
+        outcome = AwaitEcho(sent.echoes[static_cast<std::size_t>(echo - 1)], hop, sent.sentAt);
       else
         outcome.sent = Ping(address, &outcome.result, hop, timeout, kDataSize);
       if (!outcome.sent) return fail(GetLastError());

@@ -1,5 +1,8 @@
 #pragma once
+#include <chrono>
+#include <condition_variable>
 #include <future>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -24,6 +27,11 @@ class CTraceRoute {
   static constexpr unsigned char kDataByte = 'E';
   static constexpr int kSilentHopLimit = 3;           // more silent hops in a row than this end a trace
   static constexpr int kHopsInFlight = 5;             // hops asked at once (15 echoes, as many as a peer's default)
+  // Once a later hop has answered, a hop still silent is given up when this many times the round
+  // trip of the nearest later hop that answered has passed since its echoes went out, and never
+  // before kSilentWaitMinMs; it reads as timed out, as if its echoes had waited their whole timeout.
+  static constexpr int kSilentWaitFactor = 10;
+  static constexpr int kSilentWaitMinMs = 25;
 
   // Loads "ICMP.DLL" (once for the process) and looks up its calls; FALSE when any is missing.
   static BOOL IcmpInit();
@@ -67,15 +75,27 @@ class CTraceRoute {
     BOOL sent = 0;
     TraceEchoResult result;
   };
-  using HopEchoes = std::vector<std::future<EchoOutcome>>;
-  // The hop's echoes, each on its way on a thread of its own.
+  using Clock = std::chrono::steady_clock;
+  struct HopEchoes {
+    std::vector<std::future<EchoOutcome>> echoes;  // each on its way on a thread of its own
+    Clock::time_point sentAt;
+  };
   HopEchoes SendHop(DWORD address, int hop, DWORD timeout, int echoes);
-  // With over, cuts short every echo on its way and every one about to start; else lets them run.
+  // With over, cuts short every echo on its way and every one about to start; else lets them run
+  // and forgets the answers and the hops given up of the trace before.
   void EndEchoes(bool over);
+  // The answer to one echo of hop; the hop is given up once later hops have answered long enough
+  // before (see kSilentWaitFactor).
+  EchoOutcome AwaitEcho(std::future<EchoOutcome>& echo, int hop, Clock::time_point sentAt);
+  // Cuts short the echoes of hop on their way and those about to start. Under m_echoLock.
+  void GiveUpHopLocked(int hop);
 
   int m_hopsInFlight = kHopsInFlight;
-  std::mutex m_echoLock;  // the open ICMP handles and the flags that cut echoes short
-  std::set<HANDLE> m_openEchoes;
+  std::mutex m_echoLock;  // the open ICMP handles, the answers so far and the flags that cut echoes short
+  std::condition_variable m_echoEnded;  // an echo has ended
+  std::map<HANDLE, int> m_openEchoes;    // and the hop of each
+  std::map<int, DWORD> m_answeredRtt;    // the slowest answer of each hop answered, ms
+  std::set<int> m_hopsGivenUp;
   bool m_cancelled = false;
   bool m_echoesOver = false;
   EventSignal m_cancelSignal;  // set by Cancel: ends the wait for the target's lookup
