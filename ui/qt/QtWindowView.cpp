@@ -14,6 +14,13 @@ QtWindowView::QtWindowView(Window& window, QWidget* widget) : m_hwnd(window.GetS
 
 QtWindowView::~QtWindowView() {
   if (m_widget) {
+    // Windows this one owns are drawn as its children but may outlive it: they are let go first.
+    for (QWidget* owned : m_widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (!owned->isWindow() || !owned->property(kHandleProperty).isValid()) continue;
+      const bool shown = owned->isVisible();
+      owned->setParent(nullptr, owned->windowFlags());
+      owned->setVisible(shown);
+    }
     // The widget may be inside one of its own event handlers: it goes once they are done.
     m_widget->setProperty(kHandleProperty, QVariant());
     m_widget->hide();
