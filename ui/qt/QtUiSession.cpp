@@ -17,6 +17,7 @@
 #include "ui/qt/QtControlViews.h"
 #include "ui/qt/QtListView.h"
 #include "ui/qt/QtServices.h"
+#include "ui/qt/QtSplitterView.h"
 #include "ui/qt/QtTopLevelViews.h"
 #include "ui/qt/QtWindowView.h"
 
@@ -53,6 +54,8 @@ class QtRenderer : public WindowRenderer {
       if (parentView == nullptr) return nullptr;
       if (window.Kind() == WindowKind::StatusBar && parent->Kind() == WindowKind::Frame) {
         view = MakeStatusBarView(static_cast<StatusBar&>(window), static_cast<QMainWindow*>(parentView->Widget()));
+      } else if (auto* splitter = dynamic_cast<Splitter*>(&window)) {
+        view = MakeSplitterView(*splitter, parentView->ClientWidget());
       } else if (window.Kind() == WindowKind::ListControl) {
         view = std::make_unique<QtListView>(static_cast<ListControl&>(window), parentView->ClientWidget());
       } else {
