@@ -15,6 +15,7 @@
 #include "ui/UiPump.h"
 #include "ui/WindowView.h"
 #include "ui/qt/QtControlViews.h"
+#include "ui/qt/QtFocusFrame.h"
 #include "ui/qt/QtListView.h"
 #include "ui/qt/QtServices.h"
 #include "ui/qt/QtSplitterView.h"
@@ -121,6 +122,7 @@ struct QtUiSession::Parts {
   QObject driver;
   QTimer timers;
   EventWatcher watcher;
+  QtFocusFrame focusFrame;
 
   void Pump() {
     UiPump::Instance().PumpPending();

@@ -56,6 +56,10 @@ void QtWindowView::Sync(unsigned changes) {
   SyncKind(changes);
   if (changes & Window::kChangeStyle) {
     m_widget->setEnabled(window->IsWindowEnabled());
+    // Tab visits a dialog's tab stops only, in the order they were made: the template's.
+    const Window* parent = window->GetParent();
+    if (parent != nullptr && parent->Kind() == WindowKind::Dialog && m_widget->focusPolicy() != Qt::NoFocus)
+      m_widget->setFocusPolicy((window->GetStyle() & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
     if (m_widget->isVisibleTo(m_widget->parentWidget()) != window->IsShown() || m_widget->isWindow()) {
       m_widget->setVisible(window->IsShown());
     }
