@@ -83,7 +83,6 @@ class CMainFrame : public FrameWindow {
   void OnSplitterMoved(std::size_t index);
   static constexpr UINT kSplitterIds[kPaneCount - 1] = {1040, 1041, 1042};
   Splitter* GetSplitter(std::size_t index) const { return m_splitters[index].get(); }
-  const PaneShares& GetPaneShares() const { return m_shares; }
 
   // State.
   PelorinCListView* GetPane(Pane pane) const { return m_panes[Index(pane)].get(); }
