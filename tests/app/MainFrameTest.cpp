@@ -110,6 +110,8 @@ TEST_F(MainFrameTest, SplittersOnThePaneBoundariesResizeThePanesAndSaveLayoutKee
   EXPECT_EQ(bar->GetRectInParent(), (Rect{0, client.Height() / 2 - kSplitterHalf, client.Width(), client.Height() / 2 + kSplitterHalf}));
   EXPECT_EQ(frame->GetSplitter(1), nullptr);
 
+  bar->UserDrag(-50);  // no pane shrinks below the least height
+  EXPECT_EQ(frame->Connections()->GetRectInParent().Height(), kMinPaneHeight);
   bar->UserDrag(150 - kSplitterHalf);
   EXPECT_EQ(frame->Connections()->GetRectInParent(), (Rect{0, 0, client.Width(), 150}));
   EXPECT_EQ(frame->ProtocolStats()->GetRectInParent(), (Rect{0, 150, client.Width(), client.Height() - status}));

@@ -42,29 +42,8 @@ TEST(PaneLayout, StackingTruncatesAndShortensTheLastPane) {
   for (const Rect& r : StackPanes(client, status, {false, false, false, false})) EXPECT_EQ(r, Rect{});
 }
 
-TEST(PaneLayout, SplitterSharesAreReadStrictlyAndShareTheClientHeight) {
-  EXPECT_EQ(SharesOfText("150,0,300,0"), (PaneShares{150, 0, 300, 0}));
-  EXPECT_EQ(TextOfShares({150, 0, 300, 0}), "150,0,300,0");
+TEST(PaneLayout, SplitterHeightsAreReadStrictly) {
+  EXPECT_EQ(SharesOfText(TextOfShares({150, 0, 300, 0})), (PaneShares{150, 0, 300, 0}));
   for (const char* bad : {"", "1,2,3", "1,2,3,4,5", "-1,0,0,0", "100001,0,0,0", "1,,2,3", "1,2,3,4x"})
     EXPECT_FALSE(HasShares(SharesOfText(bad))) << bad;
-
-  const Rect client{0, 0, 800, 600};
-  // Without shares: the even stacking; with them, heights in proportion, the last one ending
-  // above the status bar, and a visible pane without a share taking the mean of the others.
-  EXPECT_EQ(StackPanes(client, 20, {true, true, false, false}, PaneShares{}),
-            StackPanes(client, 20, {true, true, false, false}));
-  auto rects = StackPanes(client, 20, {true, false, true, false}, {150, 999, 450, 0});
-  EXPECT_EQ(rects[0], (Rect{0, 0, 800, 150}));
-  EXPECT_EQ(rects[1], Rect{});
-  EXPECT_EQ(rects[2], (Rect{0, 150, 800, 580}));
-  rects = StackPanes(client, 20, {true, false, true, true}, {100, 0, 200, 0});
-  EXPECT_EQ(rects[2], (Rect{0, 133, 800, 400}));
-  EXPECT_EQ(rects[3], (Rect{0, 400, 800, 580}));
-
-  // A drag moves one boundary, no closer than the least height to either pane's far edge, and
-  // keeps the share of a hidden pane.
-  const std::array<bool, kPaneCount> visible{true, false, true, true};
-  const auto even = StackPanes(client, 20, visible);
-  EXPECT_EQ(DragBoundary({0, 77, 0, 0}, even, visible, 20, Pane::IpStats, 300), (PaneShares{200, 77, 100, 300}));
-  EXPECT_EQ(DragBoundary({}, even, visible, 20, Pane::ProtocolStats, 5)[0], kMinPaneHeight);
 }
