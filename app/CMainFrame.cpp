@@ -115,12 +115,16 @@ void CMainFrame::SetStartStopText(const std::string& text) {
 void CMainFrame::ShowNoAdapter() { ::MessageBox(this, kNoAdapterText, kNoAdapterCaption, MB_OK); }
 
 void CMainFrame::StackPanes() {
+  for (Pane pane : kScreenOrder)
+    if (IsPaneVisible(pane)) GetPane(pane)->ShowWindow(SW_HIDE);
+  PlacePanes();
+}
+
+void CMainFrame::PlacePanes() {
   std::array<bool, kPaneCount> visible{};
   for (Pane pane : kScreenOrder) visible[Index(pane)] = IsPaneVisible(pane);
   const int statusHeight = GetStatusBar() != nullptr ? GetStatusBar()->GetClientRect().Height() : 0;
   const std::array<Rect, kPaneCount> places = ::StackPanes(GetClientRect(), statusHeight, visible, m_shares);
-  for (Pane pane : kScreenOrder)
-    if (visible[Index(pane)]) GetPane(pane)->ShowWindow(SW_HIDE);
   std::size_t placed = 0;
   for (Pane pane : kScreenOrder) {
     if (!visible[Index(pane)]) continue;
@@ -155,7 +159,8 @@ void CMainFrame::OnSplitterMoved(std::size_t index) {
   const int statusHeight = GetStatusBar() != nullptr ? GetStatusBar()->GetClientRect().Height() : 0;
   const int boundary = m_splitters[index]->GetDragTop() + kSplitterHalf;
   m_shares = DragBoundary(m_shares, places, visible, statusHeight, below, boundary);
-  StackPanes();
+  // Moved, not hidden and shown again: the focus stays in its pane while the user drags.
+  PlacePanes();
 }
 
 void CMainFrame::OnSize(UINT type, int cx, int cy) {

@@ -130,6 +130,8 @@ class CMainFrame : public FrameWindow {
   void HidePane(Pane pane);
   void ReshowPane(Pane pane);
   void CloseFiltersWindow();
+  // Places the visible panes and the splitters on their boundaries as they are shown.
+  void PlacePanes();
   // Hides, closes and deletes the link-log window, if one is open.
   void CloseLinkLogWindow();
   bool IsPacketThreadIdle() const;

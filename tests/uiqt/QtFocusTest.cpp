@@ -61,13 +61,13 @@ TEST(QtFocus, TabFollowsTheTemplatesTabStopsAndTheFocusIsAlwaysFramed) {
     Window* focused = Focused();
     ASSERT_NE(focused, nullptr);
     visited.push_back(focused->GetDlgCtrlID());
-    // The frame is drawn round the control, above it, and in the highlight colour.
+    // The frame is drawn round the control (inside the dialog), above it, in the highlight colour.
     QWidget* control = QtUiSession::WidgetOf(focused);
     auto* frame = widget->findChild<QWidget*>(QStringLiteral("pelorinFocusFrame"));
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->isVisible());
-    EXPECT_EQ(frame->geometry(), control->geometry().adjusted(-QtFocusFrame::kWidth, -QtFocusFrame::kWidth,
-                                                              QtFocusFrame::kWidth, QtFocusFrame::kWidth));
+    constexpr int k = QtFocusFrame::kWidth;
+    EXPECT_EQ(frame->geometry(), control->geometry().adjusted(-k, -k, k, k) & widget->rect());
     const QImage shot = widget->grab().toImage();
     EXPECT_EQ(shot.pixelColor(frame->geometry().topLeft() * shot.devicePixelRatio()), widget->palette().color(QPalette::Highlight))
         << focused->GetDlgCtrlID();

@@ -69,7 +69,8 @@ void QtFocusFrame::Place() {
     m_frame->hide();
     return;
   }
-  m_frame->setGeometry(m_target->geometry().adjusted(-kWidth, -kWidth, kWidth, kWidth));
+  // Kept inside the parent: a control that fills it (a pane) is framed over its own edges.
+  m_frame->setGeometry(m_target->geometry().adjusted(-kWidth, -kWidth, kWidth, kWidth) & m_frame->parentWidget()->rect());
   m_frame->raise();
   m_frame->show();
 }

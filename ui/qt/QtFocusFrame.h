@@ -4,8 +4,8 @@
 #include <QWidget>
 
 // Keeps the keyboard focus in sight whatever the style draws: a frame in the palette's highlight
-// colour around the control that has the focus, drawn over the control's siblings and letting
-// the mouse through. The frame follows the control as it moves, and goes when it hides.
+// colour around the control that has the focus (inside its parent), drawn over the control's
+// siblings and letting the mouse through. The frame follows the control as it moves, and goes when it hides.
 class QtFocusFrame : public QObject {
  public:
   static constexpr int kWidth = 2;  // px of the frame outside the control
