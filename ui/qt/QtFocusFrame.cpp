@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QPainter>
 
-#include "ui/qt/QtWindowView.h"
 
 namespace {
 
@@ -27,7 +26,8 @@ class FrameWidget : public QWidget {
   }
 };
 
-// The widget that draws a window: the focus may be on a part of it (a combo box's edit field).
+// The widget that draws a window (it carries the window's handle, see QtWindowView): the focus may
+// be on a part of it, such as a combo box's edit field.
 QWidget* ControlOf(QWidget* widget) {
   for (; widget != nullptr && !widget->isWindow(); widget = widget->parentWidget())
     if (widget->property("pelorinHwnd").isValid()) return widget;
