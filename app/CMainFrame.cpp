@@ -76,6 +76,7 @@ void CMainFrame::FrameInit() {
   m_currentAdapter = app.GetProfileInt("", "AdapterCurr", 0);
   if (m_currentAdapter < 0) ShowNoAdapter();
 
+  m_shares = SharesOfText(app.GetProfileString("", kLayoutSizesValue, ""));
   // The panes are made when the message loop reaches these commands, after start-up.
   for (Pane pane : PanesOfLayout(app.GetProfileString("", "Layout", kDefaultLayout))) {
     static constexpr std::array<UINT, kPaneCount> kCommands{ID_VIEW_CONNECTIONS, ID_VIEW_PACKETS,
@@ -114,17 +115,52 @@ void CMainFrame::SetStartStopText(const std::string& text) {
 void CMainFrame::ShowNoAdapter() { ::MessageBox(this, kNoAdapterText, kNoAdapterCaption, MB_OK); }
 
 void CMainFrame::StackPanes() {
+  for (Pane pane : kScreenOrder)
+    if (IsPaneVisible(pane)) GetPane(pane)->ShowWindow(SW_HIDE);
+  PlacePanes();
+}
+
+void CMainFrame::PlacePanes() {
   std::array<bool, kPaneCount> visible{};
   for (Pane pane : kScreenOrder) visible[Index(pane)] = IsPaneVisible(pane);
   const int statusHeight = GetStatusBar() != nullptr ? GetStatusBar()->GetClientRect().Height() : 0;
-  const std::array<Rect, kPaneCount> places = ::StackPanes(GetClientRect(), statusHeight, visible);
-  for (Pane pane : kScreenOrder)
-    if (visible[Index(pane)]) GetPane(pane)->ShowWindow(SW_HIDE);
+  const std::array<Rect, kPaneCount> places = ::StackPanes(GetClientRect(), statusHeight, visible, m_shares);
+  std::size_t placed = 0;
   for (Pane pane : kScreenOrder) {
     if (!visible[Index(pane)]) continue;
     const Rect& place = places[Index(pane)];
     GetPane(pane)->SetWindowPos(HWND_TOP, place.left, place.top, place.Width(), place.Height(), SWP_SHOWWINDOW);
+    if (placed++ == 0) continue;
+    // A bar over the boundary above every pane but the first.
+    const std::size_t boundary = placed - 2;
+    std::unique_ptr<Splitter>& bar = m_splitters[boundary];
+    if (!bar) {
+      bar = std::make_unique<Splitter>();
+      bar->Create(Rect{}, this, kSplitterIds[boundary]);
+    }
+    bar->SetWindowPos(HWND_TOP, 0, place.top - kSplitterHalf, place.Width(), 2 * kSplitterHalf, SWP_SHOWWINDOW);
   }
+  for (std::size_t i = placed > 0 ? placed - 1 : 0; i < m_splitters.size(); ++i)
+    if (m_splitters[i]) m_splitters[i]->ShowWindow(SW_HIDE);
+}
+
+void CMainFrame::OnSplitterMoved(std::size_t index) {
+  std::array<bool, kPaneCount> visible{};
+  std::array<Rect, kPaneCount> places{};
+  std::size_t seen = 0;
+  Pane below = Pane::Connections;
+  for (Pane pane : kScreenOrder) {
+    visible[Index(pane)] = IsPaneVisible(pane);
+    if (!visible[Index(pane)]) continue;
+    places[Index(pane)] = GetPane(pane)->GetRectInParent();
+    if (seen++ == index + 1) below = pane;
+  }
+  if (seen < index + 2) return;
+  const int statusHeight = GetStatusBar() != nullptr ? GetStatusBar()->GetClientRect().Height() : 0;
+  const int boundary = m_splitters[index]->GetDragTop() + kSplitterHalf;
+  m_shares = DragBoundary(m_shares, places, visible, statusHeight, below, boundary);
+  // Moved, not hidden and shown again: the focus stays in its pane while the user drags.
+  PlacePanes();
 }
 
 void CMainFrame::OnSize(UINT type, int cx, int cy) {

@@ -10,6 +10,7 @@
 #include "controls/framework/PelorinCListView.h"
 #include "platform/AppProfile.h"
 #include "ui/FrameWindow.h"
+#include "ui/Splitter.h"
 
 class MonListMon;
 class MonListIpMon;
@@ -76,8 +77,12 @@ class CMainFrame : public FrameWindow {
   // the pane reloaded from the first of them.
   void OnFileImportCaptureFile();
 
-  // Places the visible panes one above the other.
+  // Places the visible panes one above the other, with a splitter bar on each boundary.
   void StackPanes();
+  // The user dragged the splitter on the boundary above the (index + 1)th visible pane.
+  void OnSplitterMoved(std::size_t index);
+  static constexpr UINT kSplitterIds[kPaneCount - 1] = {1040, 1041, 1042};
+  Splitter* GetSplitter(std::size_t index) const { return m_splitters[index].get(); }
 
   // State.
   PelorinCListView* GetPane(Pane pane) const { return m_panes[Index(pane)].get(); }
@@ -125,6 +130,8 @@ class CMainFrame : public FrameWindow {
   void HidePane(Pane pane);
   void ReshowPane(Pane pane);
   void CloseFiltersWindow();
+  // Places the visible panes and the splitters on their boundaries as they are shown.
+  void PlacePanes();
   // Hides, closes and deletes the link-log window, if one is open.
   void CloseLinkLogWindow();
   bool IsPacketThreadIdle() const;
@@ -142,6 +149,8 @@ class CMainFrame : public FrameWindow {
   std::unique_ptr<SessionMenu> m_sessionMenu;    // the session and rule-folder commands
   std::array<std::unique_ptr<PelorinCListView>, kPaneCount> m_panes;
   std::array<bool, kPaneCount> m_hidden{};
+  std::array<std::unique_ptr<Splitter>, kPaneCount - 1> m_splitters;
+  PaneShares m_shares{};  // the heights the splitters gave the panes; none until dragged
   std::unique_ptr<DlgPelorinFilters> m_filtersWindow;  // the packet pane's filters window
   std::unique_ptr<DlgIpMon> m_linkLogWindow;           // File > Load Connections Link Log
   int m_currentAdapter = -1;

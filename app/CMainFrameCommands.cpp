@@ -36,6 +36,7 @@ void CMainFrame::MapCommands() {
   MapCommand(ID_VIEW_PROTOCOL_STATS, [this] { OnViewPane(Pane::ProtocolStats); });
   MapCommand(ID_VIEW_IP_STATS, [this] { OnViewPane(Pane::IpStats); });
   MapCommand(ID_SCAN_START_STOP, [this] { OnScanStartStop(); });
+  for (std::size_t i = 0; i < m_splitters.size(); ++i) MapCommand(kSplitterIds[i], [this, i] { OnSplitterMoved(i); }, Splitter::kMoved);
   MapCommand(ID_VIEW_CLEAR, [this] { OnViewClear(); });
   MapCommand(ID_VIEW_SHOW_CURRENT_ONLY, [this] { OnViewShowCurrentOnly(); });
   MapCommand(ID_VIEW_MONITOR_EXCLUSIVE, [this] { OnViewMonitorExclusive(); });
@@ -219,6 +220,8 @@ void CMainFrame::OnFileSaveLayout() {
   std::array<bool, kPaneCount> visible{};
   for (Pane pane : kScreenOrder) visible[Index(pane)] = IsPaneVisible(pane);
   m_application->WriteProfileString("", "Layout", LayoutOfVisible(visible));
+  // The pane heights only once the user has set some with the splitters.
+  if (HasShares(m_shares)) m_application->WriteProfileString("", kLayoutSizesValue, TextOfShares(m_shares));
 }
 
 void CMainFrame::OnFileProperties() {

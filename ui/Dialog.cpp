@@ -99,10 +99,12 @@ bool Dialog::CreateFromTemplate(Window* parent) {
   if (m_parentWindow != nullptr && m_parentWindow->IsCreated()) around = m_parentWindow->GetWindowRect();
   const int left = around.left + (around.Width() - size.Width()) / 2;
   const int top = around.top + (around.Height() - size.Height()) / 2;
+  // The owner is known before the window is drawn: a window opened from a modal one must be
+  // drawn as its child to take input while that one runs.
+  SetOwner(m_parentWindow);
   if (!CreateKind(WindowKind::Dialog, m_template.caption, 0, Rect{left, top, left + size.Width(), top + size.Height()}, nullptr, 0)) {
     return false;
   }
-  SetOwner(m_parentWindow);
   Window::SetFont(Font(m_template.fontFace, m_template.fontPoints * 10));
   for (const DialogItem& item : m_template.items) {
     std::unique_ptr<Window> control = CreateControl(item);

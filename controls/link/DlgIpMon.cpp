@@ -238,6 +238,8 @@ bool DlgIpMon::OnInitDialog() {
     PlaceWindow();
     return true;
   }
+  // The list is made hidden, like every pane; it is shown here, over the group that frames it.
+  m_list->SetWindowPos(HWND_TOP, listRect.left, listRect.top, listRect.Width(), listRect.Height(), SWP_SHOWWINDOW);
   m_list->ListCreateFont(10, "Courier New");
   m_list->ListSetFont();
   PelorinCThreadIpMon* thread = GetThread();

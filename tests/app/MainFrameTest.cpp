@@ -100,6 +100,37 @@ TEST_F(MainFrameTest, PanesShareTheClientHeightAndTheLastIsShortenedByTheStatusB
   EXPECT_EQ(frame->IpStats()->GetRectInParent().Height(), third - status);
 }
 
+TEST_F(MainFrameTest, SplittersOnThePaneBoundariesResizeThePanesAndSaveLayoutKeepsTheirHeights) {
+  CMainFrame* frame = Start("6");  // connections above protocol statistics
+  const Rect client = frame->GetClientRect();
+  const int status = frame->GetStatusBar()->GetClientRect().Height();
+  Splitter* bar = frame->GetSplitter(0);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(bar->IsShown());
+  EXPECT_EQ(bar->GetRectInParent(), (Rect{0, client.Height() / 2 - kSplitterHalf, client.Width(), client.Height() / 2 + kSplitterHalf}));
+  EXPECT_EQ(frame->GetSplitter(1), nullptr);
+
+  bar->UserDrag(-50);  // no pane shrinks below the least height
+  EXPECT_EQ(frame->Connections()->GetRectInParent().Height(), kMinPaneHeight);
+  bar->UserDrag(150 - kSplitterHalf);
+  EXPECT_EQ(frame->Connections()->GetRectInParent(), (Rect{0, 0, client.Width(), 150}));
+  EXPECT_EQ(frame->ProtocolStats()->GetRectInParent(), (Rect{0, 150, client.Width(), client.Height() - status}));
+  EXPECT_EQ(bar->GetRectInParent().top, 150 - kSplitterHalf);
+  Choose(frame, ID_FILE_SAVE_LAYOUT);
+  EXPECT_EQ(m_profile.GetProfileString("", "LayoutSizes"), "150,0," + std::to_string(client.Height() - 150) + ",0");
+
+  // The next start restores the heights; a pane shown later takes a mean share and a bar of its own.
+  m_app.reset();
+  frame = Start("6");
+  EXPECT_EQ(frame->Connections()->GetRectInParent().Height(), 150);
+  Choose(frame, ID_VIEW_IP_STATS);
+  ASSERT_NE(frame->GetSplitter(1), nullptr);
+  EXPECT_TRUE(frame->GetSplitter(1)->IsShown());
+  EXPECT_EQ(frame->IpStats()->GetRectInParent().bottom, client.Height() - status);
+  Choose(frame, ID_VIEW_IP_STATS);  // hidden again: its bar goes with it
+  EXPECT_FALSE(frame->GetSplitter(1)->IsShown());
+}
+
 TEST_F(MainFrameTest, TheLastVisiblePaneCannotBeHiddenAndHiddenPanesComeBack) {
   CMainFrame* frame = Start("6");
   Choose(frame, ID_VIEW_CONNECTIONS);  // hide

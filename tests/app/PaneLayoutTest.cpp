@@ -41,3 +41,9 @@ TEST(PaneLayout, StackingTruncatesAndShortensTheLastPane) {
   // Nothing visible places nothing.
   for (const Rect& r : StackPanes(client, status, {false, false, false, false})) EXPECT_EQ(r, Rect{});
 }
+
+TEST(PaneLayout, SplitterHeightsAreReadStrictly) {
+  EXPECT_EQ(SharesOfText(TextOfShares({150, 0, 300, 0})), (PaneShares{150, 0, 300, 0}));
+  for (const char* bad : {"", "1,2,3", "1,2,3,4,5", "-1,0,0,0", "100001,0,0,0", "1,,2,3", "1,2,3,4x"})
+    EXPECT_FALSE(HasShares(SharesOfText(bad))) << bad;
+}

@@ -2,13 +2,16 @@
 // traffic replayed through the real capture thread: what the widgets show matches the panes,
 // colours and underlines included, and each window is saved as a screenshot under
 // build-test/screenshots/ for people to look at.
+#include <QApplication>
 #include <QDialog>
+#include <QPalette>
 
 #include "../capture/CaptureTestSupport.h"
 #include "../uiqt/QtTestSupport.h"
 #include "controls/inspect/DlgPelorinCompare.h"
 #include "controls/inspect/DlgPelorinIpView.h"
 #include "controls/inspect/DlgPelorinView.h"
+#include "ui/qt/QtColours.h"
 #include "ui/qt/QtRichTextView.h"
 #include "ui/qt/QtUiSession.h"
 
@@ -114,4 +117,50 @@ TEST(InspectScreenshots, CompareOfFivePings) {
   Screenshot(*compare, {compare->HeaderPane(), compare->DataPane()}, "inspect-compare.png");
   EXPECT_TRUE(ShowsInColour(compare->DataPane(), QColor(255, 0, 0), QString()));
   pane->ListDlgCloseAll();
+}
+
+// Under a dark desktop palette every colour the panes fix is drawn readable on the pane's base:
+// kept where it already reads (the red runs), made lighter in its own hue where it would not (the
+// blue separators, the black compare separators).
+TEST(InspectScreenshots, UnderADarkPaletteEveryFixedColourReads) {
+  const QPalette light = QApplication::palette();
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(53, 53, 53));
+  dark.setColor(QPalette::Base, QColor(30, 30, 30));
+  dark.setColor(QPalette::Text, Qt::white);
+  dark.setColor(QPalette::WindowText, Qt::white);
+  dark.setColor(QPalette::Button, QColor(53, 53, 53));
+  dark.setColor(QPalette::ButtonText, Qt::white);
+  QApplication::setPalette(dark);
+  CaptureEnv env;
+  env.App().WriteProfileString("ViewData", "FormatCompare", "1");
+  auto pane = PaneOn(env, "zeek-icmp-5-pings.pcap");
+  ASSERT_NE(pane, nullptr);
+  pane->MonListView();
+  ASSERT_TRUE(WaitUntil([&] { return pane->GetCaptureThread()->IsFeedActive() != 0; }, 2000));
+  ASSERT_TRUE(Replay(*pane));
+  pane->MonListCompare();
+  auto* compare = dynamic_cast<DlgPelorinCompare*>(pane->GetCompareWindow());
+  auto* feed = dynamic_cast<DlgPelorinView*>(pane->GetFeedWindow());
+  ASSERT_TRUE(compare != nullptr && feed != nullptr);
+  for (int row = 0; row < pane->GetItemCount(); ++row) {
+    pane->UserClick(row, 0);
+    pane->MonListCompareAdd();
+  }
+  ASSERT_TRUE(RunEventsUntil([&] { return feed->GetPacketCounter() == pane->GetItemCount(); }, 5000));
+  Screenshot(*compare, {compare->HeaderPane(), compare->DataPane()}, "inspect-compare-dark.png");
+  Screenshot(*feed, {feed->HeaderPane(), feed->DataPane()}, "inspect-feed-dark.png");
+  bool blueSeparator = false;
+  for (RichEdit* text : {compare->HeaderPane(), compare->DataPane(), feed->HeaderPane(), feed->DataPane()}) {
+    const QColor base = QtUiSession::WidgetOf(text)->palette().color(QPalette::Base);
+    for (const auto& row : ViewOf(text)->VisibleRows())
+      for (const auto& segment : row) {
+        EXPECT_GE(ContrastRatio(segment.colour, base), kReadableContrast) << segment.text.toStdString();
+        if (segment.text.contains(QStringLiteral("<>-< ICMP("))) blueSeparator |= std::abs(segment.colour.hslHue() - 240) <= 2;  // its own hue
+      }
+  }
+  EXPECT_TRUE(blueSeparator);
+  EXPECT_TRUE(ShowsInColour(compare->DataPane(), QColor(255, 0, 0), QString()));
+  pane->ListDlgCloseAll();
+  QApplication::setPalette(light);
 }

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "ui/qt/QtColours.h"
 #include "ui/qt/QtText.h"
 
 class QtRichTextView::Area : public QAbstractScrollArea {
@@ -183,7 +184,8 @@ std::vector<QtRichTextView::Segment> QtRichTextView::SegmentsOf(const RichEdit::
     if (from >= to) continue;
     Segment segment;
     segment.text = QString::fromLatin1(line.text.data() + from, static_cast<qsizetype>(to - from)).remove(QLatin1Char('\r'));
-    segment.colour = run.format.AutoColor() ? m_area->palette().color(QPalette::Text) : ToQColor(run.format.crTextColor);
+    segment.colour = run.format.AutoColor() ? m_area->palette().color(QPalette::Text)
+                                            : ReadableOn(ToQColor(run.format.crTextColor), m_area->palette().color(QPalette::Base));
     segment.font = FontOf(run.format);
     segments.push_back(segment);
   }

@@ -15,8 +15,10 @@
 #include "ui/UiPump.h"
 #include "ui/WindowView.h"
 #include "ui/qt/QtControlViews.h"
+#include "ui/qt/QtFocusFrame.h"
 #include "ui/qt/QtListView.h"
 #include "ui/qt/QtServices.h"
+#include "ui/qt/QtSplitterView.h"
 #include "ui/qt/QtTopLevelViews.h"
 #include "ui/qt/QtWindowView.h"
 
@@ -53,6 +55,8 @@ class QtRenderer : public WindowRenderer {
       if (parentView == nullptr) return nullptr;
       if (window.Kind() == WindowKind::StatusBar && parent->Kind() == WindowKind::Frame) {
         view = MakeStatusBarView(static_cast<StatusBar&>(window), static_cast<QMainWindow*>(parentView->Widget()));
+      } else if (auto* splitter = dynamic_cast<Splitter*>(&window)) {
+        view = MakeSplitterView(*splitter, parentView->ClientWidget());
       } else if (window.Kind() == WindowKind::ListControl) {
         view = std::make_unique<QtListView>(static_cast<ListControl&>(window), parentView->ClientWidget());
       } else {
@@ -118,6 +122,7 @@ struct QtUiSession::Parts {
   QObject driver;
   QTimer timers;
   EventWatcher watcher;
+  QtFocusFrame focusFrame;
 
   void Pump() {
     UiPump::Instance().PumpPending();

@@ -14,6 +14,13 @@ QtWindowView::QtWindowView(Window& window, QWidget* widget) : m_hwnd(window.GetS
 
 QtWindowView::~QtWindowView() {
   if (m_widget) {
+    // Windows this one owns are drawn as its children but may outlive it: they are let go first.
+    for (QWidget* owned : m_widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (!owned->isWindow() || !owned->property(kHandleProperty).isValid()) continue;
+      const bool shown = owned->isVisible();
+      owned->setParent(nullptr, owned->windowFlags());
+      owned->setVisible(shown);
+    }
     // The widget may be inside one of its own event handlers: it goes once they are done.
     m_widget->setProperty(kHandleProperty, QVariant());
     m_widget->hide();
@@ -49,6 +56,10 @@ void QtWindowView::Sync(unsigned changes) {
   SyncKind(changes);
   if (changes & Window::kChangeStyle) {
     m_widget->setEnabled(window->IsWindowEnabled());
+    // Tab visits a dialog's tab stops only, in the order they were made: the template's.
+    const Window* parent = window->GetParent();
+    if (parent != nullptr && parent->Kind() == WindowKind::Dialog && m_widget->focusPolicy() != Qt::NoFocus)
+      m_widget->setFocusPolicy((window->GetStyle() & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
     if (m_widget->isVisibleTo(m_widget->parentWidget()) != window->IsShown() || m_widget->isWindow()) {
       m_widget->setVisible(window->IsShown());
     }
