@@ -29,7 +29,6 @@
 #include "controls/packets/DlgPacketLogExport.h"
 #include "controls/packets/DlgPelorinFilters.h"
 #include "controls/trace/DlgPelorinTrace.h"
-#include "ui/ComboBox.h"
 #include "ui/qt/QtUiSession.h"
 #include "wincap/DlgPelorinAdapters.h"
 #include "wincap/DlgPelorinFind.h"
