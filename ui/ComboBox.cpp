@@ -1,9 +1,18 @@
 #include "ui/ComboBox.h"
 
+#include <algorithm>
+
 #include "ui/TextCompare.h"
 
-bool ComboBox::Create(DWORD style, const Rect& rect, Window* parent, UINT id) {
+bool ComboBox::Create(DWORD style, const Rect& rect, Window* parent, UINT id, int droppedHeight) {
+  m_droppedHeight = droppedHeight;
   return CreateKind(WindowKind::ComboBox, "", style, rect, parent, id);
+}
+
+Rect ComboBox::GetDroppedControlRect() const {
+  Rect rect = GetRectInParent();
+  rect.bottom = rect.top + std::max(rect.Height(), m_droppedHeight);
+  return rect;
 }
 
 int ComboBox::AddString(const std::string& text) { return InsertString(-1, text); }

@@ -5,9 +5,14 @@
 #include "ui/Window.h"
 
 // A combo box with an edit field: a list of entries and the field's text (the window text).
+// The window is the closed box, at its edit's height; the list drops below it on demand.
 class ComboBox : public Window {
  public:
-  bool Create(DWORD style, const Rect& rect, Window* parent, UINT id);
+  // droppedHeight: the height of box and list together when the list is down (as a template
+  // gives it); 0 for a list as tall as the box.
+  bool Create(DWORD style, const Rect& rect, Window* parent, UINT id, int droppedHeight = 0);
+  // Box and list together while the list is down, in the parent's client coordinates.
+  Rect GetDroppedControlRect() const;
 
   int AddString(const std::string& text);
   int InsertString(int index, const std::string& text);  // -1 appends
@@ -27,4 +32,5 @@ class ComboBox : public Window {
  private:
   std::vector<std::string> m_entries;
   int m_curSel = -1;
+  int m_droppedHeight = 0;
 };

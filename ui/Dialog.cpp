@@ -1,5 +1,6 @@
 #include "ui/Dialog.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 
@@ -19,9 +20,13 @@
 namespace {
 // A modal dialog run by hand (no toolkit loop) waits at most this long for someone to end it.
 constexpr DWORD kHeadlessModalLimit = 10000;  // ms
-// Screen assumed for placing a top-level dialog without an owner.
-constexpr int kScreenWidth = 1024;
-constexpr int kScreenHeight = 768;
+// What the desktop adds around a dialog's client area.
+constexpr int kTitleBar = 32;  // pixels
+constexpr int kBorder = 8;     // pixels
+// The smallest font a large template is shrunk to, in tenths of a point.
+constexpr int kSmallestFontTenths = 50;
+// The height of a one-line edit in dialog units, which a closed combo box shares.
+constexpr int kEditHeight = 12;
 }  // namespace
 
 Dialog::Dialog(DialogTemplate dialogTemplate, Window* parent) : m_template(std::move(dialogTemplate)), m_parentWindow(parent) {}
@@ -29,7 +34,7 @@ Dialog::Dialog(DialogTemplate dialogTemplate, Window* parent) : m_template(std::
 Dialog::~Dialog() { DestroyWindow(); }
 
 Size Dialog::GetDialogBaseUnits() const {
-  return UiServices::Current().DialogBaseUnits(Font(m_template.fontFace, m_template.fontPoints * 10));
+  return UiServices::Current().DialogBaseUnits(Font(m_template.fontFace, FontTenths()));
 }
 
 Rect Dialog::MapDialogRect(const Rect& units) const {
@@ -61,8 +66,11 @@ std::unique_ptr<Window> Dialog::CreateControl(const DialogItem& item) {
       return control->Create(item.text, item.style, rect, this, item.id) ? std::move(control) : nullptr;
     }
     case WindowKind::ComboBox: {
+      // The template's height includes the dropped list; the box itself is an edit's height.
+      Rect closed = rect;
+      closed.bottom = std::min(rect.bottom, rect.top + MapDialogRect(Rect{0, 0, 0, kEditHeight}).bottom);
       auto control = std::make_unique<ComboBox>();
-      return control->Create(item.style, rect, this, item.id) ? std::move(control) : nullptr;
+      return control->Create(item.style, closed, this, item.id, rect.Height()) ? std::move(control) : nullptr;
     }
     case WindowKind::ListBox: {
       auto control = std::make_unique<ListBox>();
@@ -93,19 +101,22 @@ std::unique_ptr<Window> Dialog::CreateControl(const DialogItem& item) {
 
 bool Dialog::CreateFromTemplate(Window* parent) {
   if (parent != nullptr) m_parentWindow = parent;
+  const Rect work = UiServices::Current().WorkArea();
+  FitFont(work);
   const Rect size = MapDialogRect(Rect{0, 0, m_template.cx, m_template.cy});
-  // Centred on the owner, or on the screen.
-  Rect around{0, 0, kScreenWidth, kScreenHeight};
+  // Centred on the owner, or on the screen, and kept on the screen with its title bar.
+  Rect around = work;
   if (m_parentWindow != nullptr && m_parentWindow->IsCreated()) around = m_parentWindow->GetWindowRect();
-  const int left = around.left + (around.Width() - size.Width()) / 2;
-  const int top = around.top + (around.Height() - size.Height()) / 2;
+  const auto keep = [](int at, int low, int high) { return std::max(low, std::min(at, high)); };
+  const int left = keep(around.left + (around.Width() - size.Width()) / 2, work.left + kBorder, work.right - size.Width() - kBorder);
+  const int top = keep(around.top + (around.Height() - size.Height()) / 2, work.top + kTitleBar, work.bottom - size.Height() - kBorder);
   // The owner is known before the window is drawn: a window opened from a modal one must be
   // drawn as its child to take input while that one runs.
   SetOwner(m_parentWindow);
   if (!CreateKind(WindowKind::Dialog, m_template.caption, 0, Rect{left, top, left + size.Width(), top + size.Height()}, nullptr, 0)) {
     return false;
   }
-  Window::SetFont(Font(m_template.fontFace, m_template.fontPoints * 10));
+  Window::SetFont(Font(m_template.fontFace, FontTenths()));
   for (const DialogItem& item : m_template.items) {
     std::unique_ptr<Window> control = CreateControl(item);
     if (control) {
@@ -116,13 +127,26 @@ bool Dialog::CreateFromTemplate(Window* parent) {
   return true;
 }
 
+void Dialog::FitFont(const Rect& work) {
+  m_fontTenths = 0;
+  for (int tenths = FontTenths(); tenths >= kSmallestFontTenths; tenths -= 5) {
+    m_fontTenths = tenths;
+    const Rect size = MapDialogRect(Rect{0, 0, m_template.cx, m_template.cy});
+    if (size.Width() + 2 * kBorder <= work.Width() && size.Height() + kTitleBar + kBorder <= work.Height()) return;
+  }
+}
+
+void Dialog::OnSize(UINT, int cx, int cy) { m_layout.Apply(cx, cy); }
+
 int Dialog::DoModal() {
   m_modal = true;
   m_ended.store(false);
   m_result.store(0);
   if (!CreateFromTemplate(m_parentWindow)) return -1;
   const HWND self = GetSafeHwnd();
-  if (OnInitDialog()) {
+  const bool focusFirst = OnInitDialog();
+  m_layout.Capture(*this);
+  if (focusFirst) {
     for (Window* child : Children()) {
       if ((child->GetStyle() & WS_TABSTOP) && child->IsShown() && child->IsWindowEnabled()) {
         GotoDlgCtrl(child);
@@ -148,6 +172,7 @@ bool Dialog::CreateModeless(Window* parent) {
   if (!CreateFromTemplate(parent)) return false;
   const HWND self = GetSafeHwnd();
   OnInitDialog();
+  m_layout.Capture(*this);
   if (m_template.visible && IsWindow(self) && !m_ended.load()) ShowWindow(SW_SHOW);
   return IsWindow(self);
 }

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "ui/DialogLayout.h"
 #include "ui/DialogTemplate.h"
 #include "ui/Window.h"
 
@@ -33,9 +34,14 @@ class Dialog : public Window {
   bool IsEnded() const { return m_ended.load(); }
   int GetResult() const { return m_result.load(); }
 
-  // Dialog units to pixels with the template's font.
+  // Dialog units to pixels with the dialog's font: the template's, or a smaller one when the
+  // template would not fit on the screen at its own.
   Rect MapDialogRect(const Rect& dialogUnits) const;
   Size GetDialogBaseUnits() const;
+  // A dialog with a list or a text pane may be resized: its controls follow its size (see
+  // DialogLayout), and it is never made smaller than MinimumClientSize.
+  bool IsResizable() const { return !m_layout.Empty(); }
+  Size MinimumClientSize() const { return m_layout.BaseSize(); }
 
   // Control helpers, as the platform names them.
   void SetDlgItemText(int id, const std::string& text);
@@ -72,9 +78,13 @@ class Dialog : public Window {
   virtual std::unique_ptr<Window> CreateControl(const DialogItem& item);
   bool OnCommand(UINT id, UINT code, HWND control) override;
   void OnClose() override { OnCancel(); }
+  void OnSize(UINT type, int cx, int cy) override;
 
  private:
   bool CreateFromTemplate(Window* parent);
+  int FontTenths() const { return m_fontTenths != 0 ? m_fontTenths : m_template.fontPoints * 10; }
+  // Picks the font the template fits the screen in.
+  void FitFont(const Rect& workArea);
 
   DialogTemplate m_template;
   Window* m_parentWindow = nullptr;
@@ -82,4 +92,6 @@ class Dialog : public Window {
   std::atomic<bool> m_ended{false};
   std::atomic<int> m_result{0};
   UINT m_defId = 0;
+  int m_fontTenths = 0;  // 0: the template's
+  DialogLayout m_layout;
 };

@@ -47,6 +47,8 @@ class UiServices {
   // Average character width and height of a dialog's font, from which dialog units are scaled.
   virtual Size DialogBaseUnits(const Font& font);
   virtual int ScreenDpi() { return 96; }
+  // The part of the screen windows may take (without the desktop's panels), in pixels.
+  virtual Rect WorkArea() { return Rect{0, 0, 1024, 768}; }
   virtual Point GetCursorPos() { return Point{}; }
 
   // The desktop's clipboard, as text; the defaults keep it within the process.

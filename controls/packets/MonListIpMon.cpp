@@ -454,8 +454,10 @@ void MonListIpMon::MonListIpTrace(int fromScanMenu) {
   if (Window* frame = FrameOf()) {
     const Rect corner = frame->GetWindowRect();
     const Rect client = route->GetClientRect();
-    route->SetWindowPos(HWND_TOP, corner.left + kRouteOffset, corner.top + kRouteOffset, client.Width(),
-                        client.Height() + kRouteExtraHeight, 0);
+    // The extra height for the route list, as far as the screen has room for it.
+    const int room = UiServices::Current().WorkArea().bottom - (corner.top + kRouteOffset) - kRouteOffset;
+    const int height = std::max(client.Height(), std::min(client.Height() + kRouteExtraHeight, room));
+    route->SetWindowPos(HWND_TOP, corner.left + kRouteOffset, corner.top + kRouteOffset, client.Width(), height, 0);
   }
   m_route = route;
   m_packetWindows.push_back(route);

@@ -22,6 +22,7 @@
 #include "app/MainMenu.h"
 #include "ui/qt/QtMenus.h"
 #include "ui/qt/QtUiSession.h"
+#include "../uiqt/QtTestSupport.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ bool HasContent(const QImage& image) {
 ShownMenu OpenAndGrab(QMenu* menu, const std::string& name, std::set<std::string>* badImages) {
   menu->popup(QPoint(10, 10));
   QCoreApplication::processEvents();
-  const std::string path = std::string(PELORIN_SCREENSHOT_DIR) + "/menu-" + name + ".png";
+  const std::string path = qt_test::ScreenshotPath(PELORIN_SCREENSHOT_DIR, "menu-" + name + ".png");
   const QImage image = menu->grab().toImage();
   if (!HasContent(image) || !image.save(QString::fromStdString(path), "PNG")) badImages->insert(name);
   ShownMenu shown;
@@ -108,7 +109,7 @@ TEST(MenuScreenshots, EveryMenuOpensWithItsItemsAndTheAboutBoxShowsTheIcon) {
         QCoreApplication::processEvents();
         const auto* label = qobject_cast<QLabel*>(QtUiSession::WidgetOf(about.GetDlgItem(AboutDialog::kProgramIcon)));
         aboutIcon = label != nullptr && !label->pixmap().isNull();
-        if (QWidget* box = QtUiSession::WidgetOf(&about)) box->grab().save(QString(PELORIN_SCREENSHOT_DIR) + "/about.png", "PNG");
+        if (QWidget* box = QtUiSession::WidgetOf(&about)) box->grab().save(QString::fromStdString(qt_test::ScreenshotPath(PELORIN_SCREENSHOT_DIR, "about.png")), "PNG");
         about.DestroyWindow();
       }
       frame->PostMessage(WM_CLOSE);

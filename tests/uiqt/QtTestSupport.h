@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <string>
 
 #include "ui/qt/QtUiSession.h"
 
@@ -37,6 +39,14 @@ inline void RunEvents(int milliseconds) {
   QEventLoop loop;
   QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+// Where a screenshot goes: folder/name, marked "-2x" before the extension when the test runs at
+// twice the scale, so both runs keep their pictures side by side.
+inline std::string ScreenshotPath(const std::string& folder, const std::string& name) {
+  std::string file = name;
+  if (qgetenv("QT_SCALE_FACTOR") == "2") file.insert(std::min(file.rfind('.'), file.size()), "-2x");
+  return folder + "/" + file;
 }
 
 inline bool RunEventsUntil(const std::function<bool()>& condition, int limitMs) {

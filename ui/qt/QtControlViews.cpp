@@ -173,6 +173,13 @@ class ComboView : public QtWindowView {
     auto* box = static_cast<QComboBox*>(Widget());
     ComboBox* combo = ModelAs<ComboBox>(*this);
     QSignalBlocker block(box);
+    if (changes & (Window::kChangeRect | Window::kChangeFont)) {
+      // The box is drawn closed at the window's height; what the template gave the dropped list
+      // sets how many entries the list shows at once.
+      const int listHeight = combo->GetDroppedControlRect().Height() - combo->GetRectInParent().Height();
+      const int rowHeight = std::max(box->fontMetrics().height() + 4, 1);
+      box->setMaxVisibleItems(std::max(listHeight / rowHeight, 1));
+    }
     if (changes & (Window::kChangeContent | Window::kChangeSelection)) {
       box->clear();
       for (const std::string& entry : combo->Entries()) box->addItem(ToQString(entry));

@@ -162,6 +162,13 @@ int QtServices::ScreenDpi() {
   return screen != nullptr ? static_cast<int>(screen->logicalDotsPerInchX()) : 96;
 }
 
+Rect QtServices::WorkArea() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return UiServices::WorkArea();
+  const QRect area = screen->availableGeometry();
+  return Rect{area.left(), area.top(), area.left() + area.width(), area.top() + area.height()};
+}
+
 Point QtServices::GetCursorPos() {
   const QPoint pos = QCursor::pos();
   return Point{pos.x(), pos.y()};

@@ -16,6 +16,7 @@ class QtServices : public UiServices {
   int LineHeight(const Font& font) override;
   Size DialogBaseUnits(const Font& font) override;
   int ScreenDpi() override;
+  Rect WorkArea() override;
   Point GetCursorPos() override;
   void SetClipboardText(const std::string& text) override;
   std::string GetClipboardText() const override;

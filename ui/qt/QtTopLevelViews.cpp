@@ -169,6 +169,27 @@ class DialogView : public QtWindowView {
     widget->setSizeGripEnabled(false);
   }
 
+  // A dialog without a list or a pane to grow keeps its size; one with them may grow but not
+  // shrink below the size it was laid out at. The limits are lifted while the window itself
+  // places the widget.
+  void Sync(unsigned changes) override {
+    QWidget* widget = Widget();
+    const bool placing = (changes & (Window::kChangeRect | Window::kChangeStyle)) != 0 && widget != nullptr;
+    if (placing) {
+      widget->setMinimumSize(0, 0);
+      widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
+    QtWindowView::Sync(changes);
+    auto* dialog = dynamic_cast<Dialog*>(Model());
+    if (!placing || dialog == nullptr) return;
+    if (dialog->IsResizable()) {
+      const Size least = dialog->MinimumClientSize();
+      widget->setMinimumSize(std::min(least.cx, widget->width()), std::min(least.cy, widget->height()));
+    } else {
+      widget->setFixedSize(widget->size());
+    }
+  }
+
  protected:
   void SyncKind(unsigned changes) override {
     if (changes & Window::kChangeText) Widget()->setWindowTitle(ToQString(Model()->GetWindowText()));
