@@ -252,7 +252,12 @@ void QtListView::Refresh() {
     }
     ReportMetrics();
   }
-  if (changes & (Window::kChangeScroll | Window::kChangeContent)) {
+  if (list->IsFollowingNewest()) {
+    m_applyingScroll = true;
+    m_table->scrollToBottom();
+    m_applyingScroll = false;
+    ReportScroll();
+  } else if (changes & (Window::kChangeScroll | Window::kChangeContent)) {
     m_applyingScroll = true;
     m_table->verticalScrollBar()->setValue(list->GetTopIndex());
     m_table->horizontalScrollBar()->setValue(list->GetScrollX());
@@ -264,7 +269,8 @@ void QtListView::Refresh() {
 void QtListView::ReportScroll() {
   if (m_applyingScroll) return;
   if (auto* list = dynamic_cast<ListControl*>(Model())) {
-    list->SetScrollFromView(m_table->verticalScrollBar()->value(), m_table->horizontalScrollBar()->value());
+    const QScrollBar* rows = m_table->verticalScrollBar();
+    list->SetScrollFromView(rows->value(), m_table->horizontalScrollBar()->value(), rows->value() >= rows->maximum());
   }
 }
 
