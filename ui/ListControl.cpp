@@ -458,10 +458,14 @@ void ListControl::SetViewMetrics(int rowHeight, int headerHeight) {
   m_headerHeight = headerHeight;
 }
 
-void ListControl::SetScrollFromView(int topIndex, int xOffset, bool atEnd) {
+void ListControl::SetScrollFromView(int topIndex, int xOffset) {
   std::lock_guard<std::mutex> lock(m_rowsLock);
   m_topIndex = std::max(topIndex, 0);
   m_scrollX = std::max(xOffset, 0);
+}
+
+void ListControl::SetScrolledToEnd(bool atEnd) {
+  std::lock_guard<std::mutex> lock(m_rowsLock);
   m_leftEnd = !atEnd;
 }
 

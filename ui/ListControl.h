@@ -136,10 +136,11 @@ class ListControl : public Window {
   // Clicks at a point of the client area, hit-testing it first.
   void UserClickAt(Point point, bool right = false, bool ctrl = false);
 
-  // Toolkit side: the drawn rows' height, the heading's height, and where the view is scrolled
-  // (atEnd: its last row is in sight).
+  // Toolkit side: the drawn rows' height, the heading's height, where the view is scrolled, and
+  // whether the user's own scrolling left the last row in sight.
   void SetViewMetrics(int rowHeight, int headerHeight);
-  void SetScrollFromView(int topIndex, int xOffset, bool atEnd);
+  void SetScrollFromView(int topIndex, int xOffset);
+  void SetScrolledToEnd(bool atEnd);
   int GetScrollX() const;
   // Read by the view when it refreshes: rows appended at the end since a given structure
   // generation keep it; any other change of order or number of rows makes a new generation.
