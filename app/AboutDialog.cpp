@@ -1,6 +1,7 @@
 #include "app/AboutDialog.h"
 
 #include "app/ProgramIcon.h"
+#include "ui/HelpFile.h"
 #include "ui/StaticText.h"
 
 AboutDialog::AboutDialog(Window* parent) : Dialog(MakeTemplate(), parent) {}
@@ -24,6 +25,6 @@ bool AboutDialog::OnInitDialog() {
                  "Dunmere Inc. Products\r\n"
                  "Network traffic monitor: connections, packets, protocol statistics and the Ramparo firewall "
                  "console.\r\n"
-                 "Help: Pelorin.hlp (F1)");
+                 "Manual (F1, Help > Help Topics): " + HelpFilePath());
   return true;
 }

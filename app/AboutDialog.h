@@ -2,7 +2,7 @@
 #include "ui/Dialog.h"
 
 // The About box (dialog 100): the program's icon, name and version, its release years and the maker's
-// contact lines in a read-only text block.
+// contact lines in a read-only text block, which also names the manual.
 class AboutDialog : public Dialog {
  public:
   static constexpr UINT kIdd = 100;

@@ -13,6 +13,7 @@
 #include "controls/link/DlgIpMon.h"
 #include "controls/packets/DlgPelorinFilters.h"
 #include "controls/packets/MonListIpMon.h"
+#include "ui/HelpFile.h"
 #include "ui/UiServices.h"
 
 namespace {
@@ -233,6 +234,6 @@ void CMainFrame::OnEditCopy() {
 }
 
 bool CMainFrame::OnHelpInfo() {
-  UiServices::Current().OpenHelpFile(kHelpFile, 3);  // the contents
+  ShowHelp(this, 3);  // the contents
   return true;
 }

@@ -34,7 +34,6 @@ class CMainFrame : public FrameWindow {
       "network Interface from\nthe available network cards.\n\nRead detail information on the Network "
       "Interface\nin Help...( F1 ).\n\n";
   static constexpr char kNoAdapterCaption[] = "Network Card Interface";
-  static constexpr char kHelpFile[] = "Pelorin.hlp";
   static constexpr int kWidth = 800;   // px
   static constexpr int kHeight = 600;  // px
 

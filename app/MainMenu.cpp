@@ -58,6 +58,8 @@ std::unique_ptr<Menu> BuildMainMenu() {
   firewall->AppendMenu(MF_STRING, ID_RAMPARO_PROCESSES, "Processes...");
 
   Menu* help = bar->AppendPopup("&Help");
+  help->AppendMenu(MF_STRING, ID_HELP, "&Help Topics");  // the manual, as F1
+  help->AppendMenu(MF_SEPARATOR);
   help->AppendMenu(MF_STRING, ID_APP_ABOUT, "&About Pelorin...");
   return bar;
 }

@@ -150,8 +150,7 @@ void ListControl::KeepSpareTextsLocked(ListRow& row) {
   if (m_spareTexts.size() < kSpareRows && row.texts.capacity() > 0) m_spareTexts.push_back(std::move(row.texts));
 }
 
-int ListControl::InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image,
-                           int scrollDown) {
+int ListControl::InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image) {
   if (index < 0 || !IsCreated()) return -1;
   const DWORD style = GetStyle();
   {
@@ -183,7 +182,6 @@ int ListControl::InsertRow(int index, std::span<const std::string_view> texts, D
       if (m_topIndex > index) ++m_topIndex;
     }
     CountChangedLocked();
-    if (scrollDown != 0) ScrollLocked(Size{0, scrollDown});
     // The spare storage the next row takes has not been touched for a whole page of rows: have
     // it on its way to the cache meanwhile.
     if (!m_spareTexts.empty()) {
@@ -192,7 +190,7 @@ int ListControl::InsertRow(int index, std::span<const std::string_view> texts, D
       for (std::size_t at = 0; at < next.size() * sizeof(std::string); at += 64) __builtin_prefetch(bytes + at, 1);
     }
   }
-  Changed(scrollDown != 0 ? kChangeContent | kChangeScroll : kChangeContent);
+  Changed(kChangeContent);
   return index;
 }
 
@@ -464,6 +462,23 @@ void ListControl::SetScrollFromView(int topIndex, int xOffset) {
   std::lock_guard<std::mutex> lock(m_rowsLock);
   m_topIndex = std::max(topIndex, 0);
   m_scrollX = std::max(xOffset, 0);
+}
+
+void ListControl::SetScrolledToEnd(bool atEnd) {
+  std::lock_guard<std::mutex> lock(m_rowsLock);
+  m_leftEnd = !atEnd;
+}
+
+void ListControl::SetFollowNewest(bool on) {
+  std::lock_guard<std::mutex> lock(m_rowsLock);
+  m_followNewest = on;
+}
+
+bool ListControl::IsFollowingNewest() const {
+  std::lock_guard<std::mutex> lock(m_rowsLock);
+  // A selected row stays where the user found it.
+  return m_followNewest && !m_leftEnd &&
+         std::none_of(m_rows.begin(), m_rows.end(), [](const ListRow& row) { return (row.state & LVIS_SELECTED) != 0; });
 }
 
 int ListControl::GetScrollX() const {

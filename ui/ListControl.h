@@ -66,10 +66,8 @@ class ListControl : public Window {
   int InsertItem(int index, const std::string& text, int image, DWORD_PTR data);
   // The whole row at once: texts[i] is sub-item i's text and texts[0] places the row in a sorted
   // list, as InsertItem with texts[0] followed by SetItemText for the others and SetItemData
-  // would do, then Scroll by scrollDown pixels when that is not 0, in one locked step. Returns
-  // the row's actual index, or -1.
-  int InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image = -1,
-                int scrollDown = 0);
+  // would do, in one locked step. Returns the row's actual index, or -1.
+  int InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image = -1);
   bool DeleteItem(int item);
   bool DeleteAllItems();
   // Deletes every row and hands back, in the same atomic step, the non-zero item data they held,
@@ -107,6 +105,12 @@ class ListControl : public Window {
 
   // Scrolling and geometry, in the list's client coordinates.
   bool EnsureVisible(int item, bool partialOK);
+  // A live list follows its newest rows: the view keeps the last row in sight at each refresh
+  // (not per row: rows may arrive by the hundred thousand a second) while the user has neither
+  // scrolled up from the end nor selected a row. Back at the end with no row selected, it
+  // follows again.
+  void SetFollowNewest(bool on);
+  bool IsFollowingNewest() const;
   bool Scroll(Size size);
   int GetTopIndex() const;
   int GetCountPerPage() const;
@@ -132,9 +136,11 @@ class ListControl : public Window {
   // Clicks at a point of the client area, hit-testing it first.
   void UserClickAt(Point point, bool right = false, bool ctrl = false);
 
-  // Toolkit side: the drawn rows' height, the heading's height, and where the view is scrolled.
+  // Toolkit side: the drawn rows' height, the heading's height, where the view is scrolled, and
+  // whether the user's own scrolling left the last row in sight.
   void SetViewMetrics(int rowHeight, int headerHeight);
   void SetScrollFromView(int topIndex, int xOffset);
+  void SetScrolledToEnd(bool atEnd);
   int GetScrollX() const;
   // Read by the view when it refreshes: rows appended at the end since a given structure
   // generation keep it; any other change of order or number of rows makes a new generation.
@@ -193,6 +199,8 @@ class ListControl : public Window {
   ImageList* m_normalImages = nullptr;
   int m_topIndex = 0;
   int m_scrollX = 0;
+  bool m_followNewest = false;
+  bool m_leftEnd = false;  // the user scrolled up from the last row
   int m_rowHeight = 0;     // px; 0 until the view tells, then the font's estimate is not used
   int m_headerHeight = 0;  // px
   mutable int m_estimatedRowHeight = 0;  // px from the font when there is no view; 0: not yet

@@ -3,6 +3,7 @@
 #include <pcap/pcap.h>
 
 #include "common/FieldText.h"
+#include "wincap/AdapterDescription.h"
 
 // The error text buffer is the capture library's own size.
 static_assert(PCAP_ERRBUF_SIZE == 256);
@@ -19,7 +20,7 @@ void PelorinWinCapAdapters::FreeList() {
 
 _PelorinWinCapAdapter* PelorinWinCapAdapters::TakeCurrent(int usableOnly) {
   SetFieldText(m_adapter.name, m_current->name ? m_current->name : "");
-  SetFieldText(m_adapter.description, m_current->description ? m_current->description : "");
+  SetFieldText(m_adapter.description, AdapterDescription(*m_current));
   if (usableOnly && m_current->addresses == nullptr) return AdapterSkipMarker();
   return &m_adapter;
 }
@@ -47,6 +48,13 @@ _PelorinWinCapAdapter* PelorinWinCapAdapters::AdaptersGet(LONG index) {
   for (_PelorinWinCapAdapter* adapter = AdaptersGetFirst(0); adapter != nullptr;
        adapter = AdaptersGetNext(0)) {
     if (adapter->index == index) return adapter;
+  }
+  return nullptr;
+}
+
+_PelorinWinCapAdapter* PelorinWinCapAdapters::AdaptersGetByName(const std::string& name) {
+  for (_PelorinWinCapAdapter* adapter = AdaptersGetFirst(0); adapter != nullptr; adapter = AdaptersGetNext(0)) {
+    if (GetFieldText(adapter->name) == name) return adapter;
   }
   return nullptr;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <string>
+
 #include "common/PelorinWinCapAdapter.h"
 #include "common/WinTypes.h"
 
@@ -13,7 +15,8 @@ inline bool IsAdapterSkip(const _PelorinWinCapAdapter* adapter) { return adapter
 
 // Cursor over the capture library's devices. It owns the device list, so it is not copied.
 // A record's index is the device's position in the enumeration counted over all devices,
-// skipped ones included. A device is usable when it has at least one address.
+// skipped ones included. A device is usable when it has at least one address. Its description
+// is the one AdapterDescription gives ("Ethernet 192.168.1.20").
 class PelorinWinCapAdapters {
  public:
   PelorinWinCapAdapters();
@@ -30,6 +33,8 @@ class PelorinWinCapAdapters {
   // Enumerates afresh and returns the record whose index equals index, usable or not; null when
   // there is none.
   _PelorinWinCapAdapter* AdaptersGet(LONG index);
+  // The same by device name.
+  _PelorinWinCapAdapter* AdaptersGetByName(const std::string& name);
 
   const char* ErrorText() const { return m_error; }
 

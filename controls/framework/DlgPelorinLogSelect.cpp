@@ -10,6 +10,7 @@
 #include "platform/AppProfile.h"
 #include "ui/UiServices.h"
 #include "wincap/DlgPelorinAdapters.h"
+#include "wincap/PelorinWinCapAdapters.h"
 
 namespace {
 
@@ -76,7 +77,13 @@ void DlgPelorinLogSelect::ReadSettings() {
   const std::string name = profile.GetProfileString(kSection, "AdapterCurrName");
   if (!name.empty()) {
     SetFieldText(m_adapter.name, name);
-    SetFieldText(m_adapter.description, profile.GetProfileString(kSection, "AdapterCurrDesc"));
+    std::string description = profile.GetProfileString(kSection, "AdapterCurrDesc");
+    if (description.empty()) {
+      // A choice stored before interfaces were described: shown as the chooser names it now.
+      PelorinWinCapAdapters adapters;
+      if (const _PelorinWinCapAdapter* found = adapters.AdaptersGetByName(name)) description = GetFieldText(found->description);
+    }
+    SetFieldText(m_adapter.description, description);
   }
 }
 

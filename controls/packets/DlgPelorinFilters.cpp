@@ -14,6 +14,7 @@
 #include "ui/FileDialogRequest.h"
 #include "ui/IpAddressControl.h"
 #include "ui/ListBox.h"
+#include "ui/HelpFile.h"
 #include "ui/UiServices.h"
 
 using namespace FiltersIds;
@@ -23,7 +24,6 @@ namespace {
 constexpr char kCaption[] = "Pelorin Filters";
 constexpr char kFileFilter[] = "Filter Files|*.flt||";
 constexpr char kFiltersFolder[] = "Filters";
-constexpr char kHelpFile[] = "Pelorin.hlp";
 
 constexpr FilterList kAllLists[] = {
     FilterList::SourceIpMustBe, FilterList::SourceIpMustNotBe, FilterList::SourcePortMustBe,
@@ -417,6 +417,6 @@ void DlgPelorinFilters::Close(int result) {
 }
 
 bool DlgPelorinFilters::OnHelpInfo() {
-  UiServices::Current().OpenHelpFile(kHelpFile, kHelpCommand);
+  ShowHelp(this, kHelpCommand);
   return true;
 }

@@ -18,6 +18,7 @@
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/trace/RouteWindow.h"
 #include "platform/AppProfile.h"
+#include "ui/FrameWindow.h"
 #include "ui/UiServices.h"
 
 namespace {
@@ -104,6 +105,7 @@ bool MonListIpMon::WaitFor(Condition condition, int timeoutMs) {
 LONG MonListIpMon::MonListCreate(Window* parent, UINT id, const Rect& rect) {
   const LONG created = ListCreate(parent, id, rect, 1);
   if (created != S_OK) return created;
+  SetFollowNewest(true);
   if (!GetThread()) {
     auto thread = std::make_unique<MonListIpMonCWinThread>(this, m_app);
     if (!thread->IsCreated()) return E_FAIL;
@@ -316,6 +318,15 @@ MonListIpMon::SelectedRow MonListIpMon::Selected() const {
   return selected;
 }
 
+MonListIpMon::SelectedRow MonListIpMon::RowForCommand() {
+  const SelectedRow selected = Selected();
+  if (selected.row >= 0) return selected;
+  // The last row the user picked is still the current one unless the capture thread cleared
+  // the page under it, which drops the selection and leaves the current row alone.
+  if (auto* frame = dynamic_cast<FrameWindow*>(FrameOf())) frame->SetMessageText(GetCurrentItem() >= 0 ? kRowGoneText : kNoRowText);
+  return selected;
+}
+
 PacketWindowRequest MonListIpMon::BaseRequest(PacketWindowKind kind, int row) {
   PacketWindowRequest request;
   request.kind = kind;
@@ -371,7 +382,7 @@ Window* MonListIpMon::Request(const PacketWindowRequest& request) {
 }
 
 void MonListIpMon::MonListIpView() {
-  const SelectedRow selected = Selected();
+  const SelectedRow selected = RowForCommand();
   if (selected.row < 0 || selected.status == kStatusNoLog) return;
   Window* view = Request(BaseRequest(PacketWindowKind::PacketView, selected.row));
   if (view == nullptr) return;
@@ -405,7 +416,7 @@ void MonListIpMon::MonListCompare() {
 
 void MonListIpMon::MonListCompareAdd() {
   if (m_compare == nullptr) return;
-  const SelectedRow selected = Selected();
+  const SelectedRow selected = RowForCommand();
   if (selected.row < 0 || selected.status == kStatusNoLog) return;
   PacketWindowRequest request = BaseRequest(PacketWindowKind::CompareAdd, selected.row);
   request.compare = m_compare;
@@ -413,7 +424,7 @@ void MonListIpMon::MonListCompareAdd() {
 }
 
 void MonListIpMon::MonListIpViewMon() {
-  const SelectedRow selected = Selected();
+  const SelectedRow selected = RowForCommand();
   if (selected.row < 0) return;
   PacketWindowRequest request = BaseRequest(PacketWindowKind::LinkMonitor, selected.row);
   const std::string type = GetItemText(selected.row, kColumnType);
@@ -442,7 +453,7 @@ void MonListIpMon::MonListIpTrace(int fromScanMenu) {
   if (fromScanMenu) {
     request = BaseRequest(PacketWindowKind::Route, -1);
   } else {
-    const SelectedRow selected = Selected();
+    const SelectedRow selected = RowForCommand();
     if (selected.row < 0 || selected.status == kStatusNoLog) return;
     request = BaseRequest(PacketWindowKind::Route, selected.row);
     const int column = GetCurrentColumn();
@@ -464,7 +475,7 @@ void MonListIpMon::MonListIpTrace(int fromScanMenu) {
 }
 
 void MonListIpMon::IpSetProperties() {
-  const SelectedRow selected = Selected();
+  const SelectedRow selected = RowForCommand();
   if (selected.row < 0 || selected.status == kStatusNoLog) return;
   const int column = GetCurrentColumn() == kColumnTo ? kColumnTo : kColumnFrom;
   const std::string text = GetItemText(selected.row, column);

@@ -27,7 +27,10 @@ class MonListIpMonCWinThread;
 // monitor, route, firewall address). Opening goes through the virtual OpenPacketWindow, which the
 // window classes' code overrides; the pane builds the request, remembers the window returned in
 // its window arrays and owns it until it closes. A row whose status is "NoLog" opens no window
-// except the link monitor.
+// except the link monitor. A command that needs a row and finds none says so in the frame's
+// status bar: the capture thread clears the rows at each page, and the selection with them.
+//
+// The pane follows its newest rows while the user has not scrolled up or selected a row.
 //
 // Sorting by a column works while capture is stopped and does nothing while it runs, so that
 // new rows are always appended in arrival order.
@@ -38,6 +41,10 @@ class MonListIpMon : public PelorinCListView {
   static constexpr int kNextButton = 2084;
   static constexpr int kPrevButton = 2085;
   static constexpr char kCaptionSuffix[] = " - Pelorin Monitor";
+  // The status bar's word when a row command finds no selected row.
+  static constexpr char kRowGoneText[] =
+      "The packet you selected is no longer in the list (its page was cleared): select a packet again";
+  static constexpr char kNoRowText[] = "No packet is selected: click a packet first";
 
   // app is the application's profile; registryPath the monitor's registry path (the filters key
   // lies below it); title the pane's title for the frame caption.
@@ -147,6 +154,8 @@ class MonListIpMon : public PelorinCListView {
     std::string status;
   };
   SelectedRow Selected() const;
+  // The selected row of a command that needs one; without one the frame's status bar says why.
+  SelectedRow RowForCommand();
   PacketWindowRequest BaseRequest(PacketWindowKind kind, int row);
   Window* Request(const PacketWindowRequest& request);
   Window* FrameOf();

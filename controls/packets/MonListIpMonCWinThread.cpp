@@ -25,7 +25,6 @@ constexpr std::string_view kStatusLogged = "Ok";
 constexpr std::string_view kStatusNoLog = "NoLog";
 constexpr std::string_view kStatusFromLog = "Log";
 constexpr int kStatusColumn = 7;
-constexpr int kRowScroll = 10;  // px the list scrolls down for each new row
 
 // A counter only this thread writes (others read it): no locked add needed.
 void CountUp(std::atomic<std::uint64_t>& counter) {
@@ -350,8 +349,8 @@ void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPa
       m_packet.sourceText,      m_packet.sourcePortText,
       m_packet.destinationText, m_packet.destinationPortText,
       m_time,                   fromLog ? kStatusFromLog : (m_rowLogged ? kStatusLogged : kStatusNoLog)};
-  // Then the list scrolls down a little, which keeps the newest rows coming into view.
-  const int index = list->InsertRow(row, texts, reinterpret_cast<DWORD_PTR>(item), -1, kRowScroll);
+  // The pane follows the newest rows by itself (it scrolls once per refresh, not per row).
+  const int index = list->InsertRow(row, texts, reinterpret_cast<DWORD_PTR>(item));
   if (index < 0) {
     list->RowItems().Give(item);
     return;

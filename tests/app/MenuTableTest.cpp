@@ -7,6 +7,8 @@
 #include <map>
 
 #include "MainFrameTestSupport.h"
+#include "platform/FileContents.h"
+#include "ui/HelpFile.h"
 #include "app/MainMenu.h"
 #include "controls/firewall/RampaSharedBlock.h"
 #include "controls/trace/DlgPelorinTraceIds.h"
@@ -72,6 +74,7 @@ const std::map<UINT, Rule>& Table() {
       {ID_RAMPARO_VIEW_LOG, Open},
       {ID_RAMPARO_STATISTICS, Never},
       {ID_RAMPARO_PROCESSES, Open},
+      {ID_HELP, Always},
       {ID_APP_ABOUT, Always},
       {ID_CONN_BLOCK_ALLOW, Never},
       {ID_CONN_LINK_MONITOR, Packets},  // the connections pane exists; the rule reads the adapter
@@ -211,9 +214,15 @@ TEST_F(MenuTableTest, F6AndShiftF6MoveTheFocusRoundTheVisiblePanesAndF1OpensHelp
   ASSERT_TRUE(frame->TranslateAccelerator(VK_F6, FSHIFT));
   EXPECT_EQ(focused(), frame->IpStats());
 
+  // F1 and Help > Help Topics open the manual that sits beside the program, as installed.
+  const std::size_t messages = m_script.Messages().size();
   EXPECT_TRUE(frame->TranslateAccelerator(VK_F1, 0));
-  ASSERT_FALSE(m_script.HelpFiles().empty());
-  EXPECT_EQ(m_script.HelpFiles().back(), "Pelorin.hlp");
+  EXPECT_TRUE(Choose(frame, ID_HELP));
+  const std::string manual = HelpFilePath();
+  EXPECT_EQ(m_script.HelpFiles(), (std::vector<std::string>{manual, manual}));
+  EXPECT_TRUE(manual.ends_with("/share/PelorinPro/Pelorin.html")) << manual;
+  EXPECT_NE(ReadFileContents(manual).value_or("").find("<title>Pelorin Pro v3.1"), std::string::npos) << manual;
+  EXPECT_EQ(m_script.Messages().size(), messages);  // no word that it could not be opened
   EXPECT_FALSE(frame->TranslateAccelerator('Q', FCONTROL));  // not in the table
   EXPECT_EQ(BuildMainAccelerators().size(), 12u);
 }

@@ -18,6 +18,7 @@
 #include <set>
 
 #include "app/AboutDialog.h"
+#include "ui/HelpFile.h"
 #include "app/CPelorinProApp.h"
 #include "app/MainMenu.h"
 #include "ui/qt/QtMenus.h"
@@ -78,6 +79,7 @@ TEST(MenuScreenshots, EveryMenuOpensWithItsItemsAndTheAboutBoxShowsTheIcon) {
   std::map<std::string, ShownMenu> menus;
   std::set<std::string> badImages;
   bool aboutIcon = false;
+  std::string aboutText;
   bool timedOut = false;
   CPelorinProApp program;
   std::unique_ptr<QTimer> driver;
@@ -109,6 +111,7 @@ TEST(MenuScreenshots, EveryMenuOpensWithItsItemsAndTheAboutBoxShowsTheIcon) {
         QCoreApplication::processEvents();
         const auto* label = qobject_cast<QLabel*>(QtUiSession::WidgetOf(about.GetDlgItem(AboutDialog::kProgramIcon)));
         aboutIcon = label != nullptr && !label->pixmap().isNull();
+        aboutText = about.GetDlgItemText(AboutDialog::kContactText);
         if (QWidget* box = QtUiSession::WidgetOf(&about)) box->grab().save(QString::fromStdString(qt_test::ScreenshotPath(PELORIN_SCREENSHOT_DIR, "about.png")), "PNG");
         about.DestroyWindow();
       }
@@ -138,11 +141,13 @@ TEST(MenuScreenshots, EveryMenuOpensWithItsItemsAndTheAboutBoxShowsTheIcon) {
   EXPECT_FALSE(item("View", "< Ip Statistics Monitor >").checked);
   EXPECT_TRUE(item("Scan", "Start Scanning").enabled);
   EXPECT_FALSE(item("Ramparo", "Attach...").enabled);
+  EXPECT_TRUE(item("Help", "Help Topics").enabled);
   EXPECT_TRUE(item("Help", "About Pelorin...").enabled);
   EXPECT_TRUE(item("134", "Connections Link Monitor").enabled);
   EXPECT_FALSE(item("135", "Compare Add").enabled);
   EXPECT_EQ(menus["135"].size(), 9u);
   EXPECT_TRUE(aboutIcon);
+  EXPECT_NE(aboutText.find(HelpFilePath()), std::string::npos) << aboutText;  // where the manual is
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/FileContents.h"
 #include "ui/IpAddressControl.h"
 #include "ui/ListBox.h"
+#include "ui/HelpFile.h"
 #include "ui/ScriptedServices.h"
 #include "ui/UiPump.h"
 
@@ -168,7 +169,7 @@ TEST_F(FiltersDialog, OpeningAndReLoadShowTheRegistryAndDamageIsReported) {
   EXPECT_FALSE(dialog.TypeInto(IDC_EDIT_SPMB, "8o8o1234567890"));  // digits only, 10 at most
   EXPECT_EQ(dialog.GetDlgItemText(IDC_EDIT_SPMB), "8812345678");
   EXPECT_TRUE(dialog.PressHelp());
-  EXPECT_EQ(m_services.HelpFiles(), std::vector<std::string>{"Pelorin.hlp"});
+  EXPECT_EQ(m_services.HelpFiles(), std::vector<std::string>{HelpFilePath()});
 }
 
 TEST_F(FiltersDialog, ListsStopAtFiftyDelGivesTheEntryBackAndResetAllKeepsTheFields) {

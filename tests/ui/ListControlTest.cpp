@@ -97,7 +97,7 @@ TEST_F(ListControlTest, WholeRowsAreNeverSeenHalfFilledAndReuseNoOldTexts) {
     for (int i = 0; i < kRows; ++i) {
       const std::string n = std::to_string(i);
       const std::string_view texts[] = {n, "UDP", "10.0.0.1", n, "10.0.0.2", "53", "12/07/26 06:22:48:007", "Ok"};
-      list.InsertRow(i, texts, static_cast<DWORD_PTR>(i + 1), -1, 10);
+      list.InsertRow(i, texts, static_cast<DWORD_PTR>(i + 1));
       if (i == kRows / 2) list.DeleteAllItems();  // the rest reuse the deleted rows' texts
     }
     done = true;

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "wincap/AdapterDescription.h"
 #include "wincap/DecodedPacket.h"
 #include "wincap/PelorinAdapter.h"
 #include "wincap/PelorinWinCapAdapters.h"
@@ -78,7 +79,7 @@ TEST(Adapters, EnumerationCountsEveryDeviceAndSkipsThoseWithoutAddresses) {
       ASSERT_FALSE(IsAdapterSkip(adapter));
       EXPECT_EQ(adapter->index, index);
       EXPECT_STREQ(adapter->name, device->name);
-      EXPECT_STREQ(adapter->description, device->description ? device->description : "");
+      EXPECT_EQ(adapter->description, AdapterDescription(*device));
     }
     if (std::string(device->name) == "lo") loIndex = index;
     adapter = adapters.AdaptersGetNext(1);

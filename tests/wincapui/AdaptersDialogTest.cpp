@@ -8,6 +8,7 @@
 #include "common/FieldText.h"
 #include "ui/ListControl.h"
 #include "ui/ScriptedServices.h"
+#include "wincap/AdapterDescription.h"
 #include "wincap/DlgPelorinAdapters.h"
 
 namespace {
@@ -25,7 +26,7 @@ std::vector<Row> ExpectedRows() {
   if (pcap_findalldevs(&devices, error) == 0) {
     int index = 0;
     for (pcap_if_t* d = devices; d != nullptr; d = d->next, ++index)
-      if (d->addresses != nullptr) rows.push_back({std::to_string(index), d->description ? d->description : "", d->name});
+      if (d->addresses != nullptr) rows.push_back({std::to_string(index), AdapterDescription(*d), d->name});
     pcap_freealldevs(devices);
   }
   rows.push_back(kClose);

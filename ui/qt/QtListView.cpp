@@ -208,6 +208,12 @@ QtListView::QtListView(ListControl& list, QWidget* parent) : QtWindowView(list, 
   }));
   m_connections.push_back(QObject::connect(m_table->verticalScrollBar(), &QScrollBar::valueChanged, m_table, [this](int) { ReportScroll(); }));
   m_connections.push_back(QObject::connect(m_table->horizontalScrollBar(), &QScrollBar::valueChanged, m_table, [this](int) { ReportScroll(); }));
+  // Only the user's own scrolling (wheel, arrows, drag) decides whether the list follows its
+  // newest rows; the position is already the new one when the action is reported.
+  m_connections.push_back(QObject::connect(m_table->verticalScrollBar(), &QScrollBar::actionTriggered, m_table, [handle, this](int) {
+    const QScrollBar* rows = m_table->verticalScrollBar();
+    if (auto* model = dynamic_cast<ListControl*>(Window::FromHandle(handle))) model->SetScrolledToEnd(rows->sliderPosition() >= rows->maximum());
+  }));
   QObject::connect(&m_timer, &QTimer::timeout, m_table, [this] { Refresh(); });
   m_timer.setSingleShot(true);
   m_sinceRefresh.start();
@@ -252,7 +258,12 @@ void QtListView::Refresh() {
     }
     ReportMetrics();
   }
-  if (changes & (Window::kChangeScroll | Window::kChangeContent)) {
+  if (list->IsFollowingNewest()) {
+    m_applyingScroll = true;
+    m_table->scrollToBottom();
+    m_applyingScroll = false;
+    ReportScroll();  // the top row, for hit tests
+  } else if (changes & (Window::kChangeScroll | Window::kChangeContent)) {
     m_applyingScroll = true;
     m_table->verticalScrollBar()->setValue(list->GetTopIndex());
     m_table->horizontalScrollBar()->setValue(list->GetScrollX());
