@@ -68,7 +68,7 @@ bool CaptureRing::Open(int socket, std::size_t bufferBytes, std::uint32_t snapLe
     Close();
     return false;
   }
-  m_ifindex = bound.sll_ifindex;
+  const int ifindex = bound.sll_ifindex;
   m_loopback = bound.sll_hatype == ARPHRD_LOOPBACK;
 
   int version = TPACKET_V3;
@@ -105,11 +105,11 @@ bool CaptureRing::Open(int socket, std::size_t bufferBytes, std::uint32_t snapLe
   sockaddr_ll every{};
   every.sll_family = AF_PACKET;
   every.sll_protocol = htons(ETH_P_ALL);
-  every.sll_ifindex = m_ifindex;
+  every.sll_ifindex = ifindex;
   if (bind(m_socket, reinterpret_cast<sockaddr*>(&every), sizeof every) != 0) return Fail(error, "binding the interface");
   // Promiscuous mode is a wish: without it capture goes on with what the interface receives.
   packet_mreq promiscuous{};
-  promiscuous.mr_ifindex = m_ifindex;
+  promiscuous.mr_ifindex = ifindex;
   promiscuous.mr_type = PACKET_MR_PROMISC;
   setsockopt(m_socket, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promiscuous, sizeof promiscuous);
   return true;

@@ -53,7 +53,6 @@ class CaptureRing {
   std::uint8_t* m_frame = nullptr;  // the next frame header in the current block
   bool m_inBlock = false;         // the current block is ours until released
   std::uint32_t m_snapLength = 0;
-  int m_ifindex = 0;
   bool m_loopback = false;
   std::uint64_t m_received = 0;
   std::uint64_t m_dropped = 0;
