@@ -114,8 +114,10 @@ int main() {
   }
 
   char request[kCaptureHelperRequestMax + 1]{};
-  const ssize_t got = recv(kRequestSocket, request, kCaptureHelperRequestMax, 0);
+  // MSG_TRUNC gives the request's whole length: a longer one is refused, never cut.
+  const ssize_t got = recv(kRequestSocket, request, kCaptureHelperRequestMax, MSG_TRUNC);
   if (got <= 0) return 1;
+  if (static_cast<std::size_t>(got) > kCaptureHelperRequestMax) return Fail(EINVAL, "request too long"), 1;
   const std::string_view asked(request, static_cast<std::size_t>(got));
   const std::string_view packet = kCaptureHelperPacket;
   int s;
