@@ -11,7 +11,8 @@ namespace {
 constexpr char kUsage[] =
     "Usage: PelorinPro [--start-scanning]\n"
     "  --start-scanning  start scanning in the panes of the saved layout once they are shown\n"
-    "Capturing packets needs root or the capabilities cap_net_raw,cap_net_admin on the program.\n";
+    "The program holds no capability: it captures and traces through PelorinCaptureHelper beside it,\n"
+    "which members of the group pelorinpro may run (sudo adduser USER pelorinpro, then log in again).\n";
 
 }  // namespace
 

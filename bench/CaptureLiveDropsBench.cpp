@@ -3,6 +3,8 @@
 // the packet pane captures the receiving end, logging every packet to disk, and `tcpdump -w`
 // captures the same interface in the same run. Both namespaces are made here under names with
 // this process's id and removed at the end; nothing of the machine's own network is touched.
+// The pane captures as an installed window does: without CAP_NET_RAW of its own, through the
+// packet socket PelorinCaptureHelper (beside this program) opens for it.
 //
 // For each payload size and rate (packets/s; 0 = as fast as the sender can): packets sent, and
 // for the pane and for tcpdump what the kernel delivered, what it dropped and what was written
@@ -37,6 +39,7 @@
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "platform/AppProfile.h"
+#include "tests/RawCapabilityScope.h"
 #include "ui/UiPump.h"
 #include "wincap/PacketLogFile.h"
 
@@ -328,7 +331,10 @@ int main(int argc, char** argv) {
       address.sin_port = htons(kSinkPort);
       inet_pton(AF_INET, kCaptureAddress, &address.sin_addr);
       bind(sink, reinterpret_cast<sockaddr*>(&address), sizeof address);
-      std::printf("%d s per run; pane: packet pane logging to disk; tcpdump: tcpdump -w (its defaults)\n", seconds);
+      // The pane's thread is born without CAP_NET_RAW; tcpdump and the helper, started by root, have it.
+      RawCapabilityScope unprivileged;
+      std::printf("%d s per run; pane: packet pane logging to disk, %s; tcpdump: tcpdump -w (its defaults)\n",
+                  seconds, unprivileged.Lowered() ? "capturing through PelorinCaptureHelper" : "own socket");
       std::printf("%7s %8s %10s %9s | %10s %9s %10s | %10s %9s %10s | %5s\n", "payload", "rate/s", "sent",
                   "sent/s", "pane recv", "drops", "logged", "tcpd recv", "drops", "captured", "load");
       for (const long size : sizes) {

@@ -4,6 +4,7 @@
 #include <linux/capability.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/auxv.h>
 #include <sys/signalfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "RamparoEngine.h"
 #include "RamparoRuleSet.h"
@@ -51,6 +54,18 @@ void PrintHelp() {
       RamparoRuleSet::kLogGroup, RamparoRuleSet::kLogPerSecond, kDefaultPollMs);
 }
 
+// Started with its file capability, the engine keeps of its environment only what locates the
+// user's registry: the libraries it loads read variables (libnftables' XTABLES_LIBDIR, for one)
+// that would load code of the caller's choosing with CAP_NET_ADMIN.
+void ClearEnvironmentWhenSecure() {
+  if (getauxval(AT_SECURE) == 0) return;
+  std::vector<std::pair<const char*, std::string>> kept;
+  for (const char* name : {"PELORIN_REGISTRY", "XDG_CONFIG_HOME", "HOME"})
+    if (const char* value = std::getenv(name)) kept.emplace_back(name, value);
+  clearenv();
+  for (const auto& [name, value] : kept) setenv(name, value.c_str(), 1);
+}
+
 bool HasNetAdmin() {
   __user_cap_header_struct header{};
   header.version = _LINUX_CAPABILITY_VERSION_3;
@@ -62,6 +77,7 @@ bool HasNetAdmin() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ClearEnvironmentWhenSecure();
   int pollMs = kDefaultPollMs;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];

@@ -11,18 +11,9 @@
 extern char** environ;
 
 std::optional<std::string> ExternalTool::Find(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string folders = path ? path : "";
-  std::size_t start = 0;
-  while (start <= folders.size()) {
-    std::size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    const std::string folder = folders.substr(start, end - start);
-    if (!folder.empty() && folder.front() == '/') {
-      const std::string candidate = folder + "/" + name;
-      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    start = end + 1;
+  for (const char* folder : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
+    const std::string candidate = std::string(folder) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return std::nullopt;
 }

@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
-// A helper program Setup runs (setcap, patchelf): found on PATH, run to its end, its output kept
-// for the message when it fails.
+// A system program Setup runs (setcap, patchelf, groupadd, usermod): found in the system's own
+// folders, never through PATH, which the caller of sudo may have chosen; run to its end, its
+// output kept for the message when it fails.
 class ExternalTool {
  public:
   struct Result {
@@ -12,7 +13,7 @@ class ExternalTool {
     std::string output;  // standard output and standard error together
   };
 
-  // The full path of the program on PATH, or nothing.
+  // The full path of the program in /usr/sbin, /sbin, /usr/bin or /bin, or nothing.
   static std::optional<std::string> Find(const std::string& name);
   static Result Run(const std::string& program, const std::vector<std::string>& arguments);
 };

@@ -1,5 +1,6 @@
 #include "setup/InstallCommand.h"
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -76,13 +77,13 @@ bool InstallCommand::Check() {
                 " is missing): run the Setup of an installed tree");
   m_desktopTemplate = *desktopTemplate;
   const auto setcap = ExternalTool::Find("setcap");
-  if (!setcap) return Fail("setcap was not found on PATH; it grants the capture rights (Debian package libcap2-bin)");
+  if (!setcap) return Fail("setcap was not found in /usr/sbin or /sbin; it grants the capture rights (Debian package libcap2-bin)");
   m_setcap = *setcap;
   if (m_prefix != PELORIN_DEFAULT_PREFIX) {
     const auto patchelf = ExternalTool::Find("patchelf");
     if (!patchelf)
-      return Fail("patchelf was not found on PATH; a prefix other than " PELORIN_DEFAULT_PREFIX
-                  " needs it to point the programs at " +
+      return Fail("patchelf was not found in /usr/bin; a prefix other than " PELORIN_DEFAULT_PREFIX
+                  " needs it to point the engine at " +
                   m_prefix + "/lib (Debian package patchelf)");
     m_patchelf = *patchelf;
   }
@@ -96,10 +97,10 @@ bool InstallCommand::Check() {
 bool InstallCommand::StagePrefixFiles() {
   if (!m_files.MakeFolder(Parent(InstallRecord::PathIn(m_prefix)), 0755)) return Fail(m_files.Error());
   if (SameFolder(m_root, m_prefix)) {
-    // Setup of an installed tree: the files are there; only the capture programs are redone.
-    for (const std::string& name : SetupLayout::kCapturePrograms) {
-      const std::string program = m_prefix + "/bin/" + name;
-      if (!m_files.StageCopy(program, program, 0755)) return Fail(m_files.Error());
+    // Setup of an installed tree: the files are there; only the privileged programs are redone.
+    for (const SetupLayout::PrivilegedProgram& privileged : SetupLayout::kPrivilegedPrograms) {
+      const std::string program = m_prefix + "/bin/" + privileged.name;
+      if (!m_files.StageCopy(program, program, 0700)) return Fail(m_files.Error());
     }
     return true;
   }
@@ -115,20 +116,48 @@ bool InstallCommand::StagePrefixFiles() {
   return true;
 }
 
-bool InstallCommand::PrepareCapturePrograms() {
-  for (const std::string& name : SetupLayout::kCapturePrograms) {
-    const std::string program = m_prefix + "/bin/" + name;
+bool InstallCommand::PrepareGroup() {
+  const std::string groupName = SetupLayout::kGroup;
+  if (::getgrnam(groupName.c_str()) == nullptr) {
+    const auto groupadd = ExternalTool::Find("groupadd");
+    const auto result = groupadd ? ExternalTool::Run(*groupadd, {"--system", groupName}) : ExternalTool::Result{};
+    if (result.status != 0) return Fail("could not make the system group " + groupName + ": " + result.output);
+    m_report.push_back("made the system group " + groupName + ", whose members may capture and run the firewall engine");
+  }
+  const struct group* entry = ::getgrnam(groupName.c_str());
+  if (entry == nullptr) return Fail("the group " + groupName + " cannot be found");
+  m_gid = entry->gr_gid;
+  bool member = m_user.uid == 0 || m_user.gid == m_gid;  // root runs them anyway
+  for (char** name = entry->gr_mem; !member && name && *name; ++name) member = m_user.name == *name;
+  if (!member) {
+    const auto usermod = ExternalTool::Find("usermod");
+    const auto result =
+        usermod ? ExternalTool::Run(*usermod, {"--append", "--groups", groupName, m_user.name}) : ExternalTool::Result{};
+    if (result.status != 0) return Fail("could not add " + m_user.name + " to the group " + groupName + ": " + result.output);
+    m_report.push_back("added " + m_user.name + " to the group " + groupName + " (it takes effect at the next log-in)");
+  }
+  return true;
+}
+
+bool InstallCommand::PreparePrivilegedPrograms() {
+  // Owner and mode first: changing the owner takes a file's capabilities away.
+  for (const SetupLayout::PrivilegedProgram& privileged : SetupLayout::kPrivilegedPrograms) {
+    const std::string program = m_prefix + "/bin/" + privileged.name;
     const std::string staged = FileTransaction::StagedName(program);
-    if (!m_patchelf.empty()) {
+    if (privileged.ownLibraries && !m_patchelf.empty()) {
       const auto result = ExternalTool::Run(m_patchelf, {"--set-rpath", m_prefix + "/lib", staged});
       if (result.status != 0)
         return Fail("patchelf could not set the library path of " + program + ": " + result.output);
     }
-    const auto result = ExternalTool::Run(m_setcap, {SetupLayout::kCapabilities, staged});
+    if (::chown(staged.c_str(), 0, m_gid) != 0 || ::chmod(staged.c_str(), SetupLayout::kPrivilegedMode) != 0)
+      return Fail("cannot give " + program + " to root:" + SetupLayout::kGroup);
+    const auto result = ExternalTool::Run(m_setcap, {privileged.capabilities, staged});
     if (result.status != 0) return Fail("setcap could not grant " + program + " its capabilities: " + result.output);
-    m_report.push_back("capabilities " + std::string(SetupLayout::kCapabilities) + " on " + program);
+    m_report.push_back("capabilities " + privileged.capabilities + " on " + program + " (root:" + SetupLayout::kGroup +
+                       ", mode 0750)");
   }
-  if (!m_patchelf.empty()) m_report.push_back("the capture programs load their libraries from " + m_prefix + "/lib");
+  m_report.push_back(m_prefix + "/bin/PelorinPro holds no capability");
+  if (!m_patchelf.empty()) m_report.push_back("the engine loads its libraries from " + m_prefix + "/lib");
   if (OnNosuidMount(m_prefix))
     m_report.push_back("warning: " + m_prefix +
                        " is on a file system mounted nosuid, where file capabilities "
@@ -173,7 +202,7 @@ int InstallCommand::Run() {
   if (!Check()) return 1;
   const std::string recordPath = InstallRecord::PathIn(m_prefix);
   const InstallRecord earlier = InstallRecord::Load(recordPath).value_or(InstallRecord{});
-  if (!StagePrefixFiles() || !PrepareCapturePrograms() || !StageUserFiles()) {
+  if (!StagePrefixFiles() || !PrepareGroup() || !PreparePrivilegedPrograms() || !StageUserFiles()) {
     std::fprintf(stderr, "Setup: nothing was installed\n");
     return 1;
   }

@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -6,10 +8,11 @@
 #include "setup/InstallRecord.h"
 #include "setup/InstallUser.h"
 
-// "Setup install": copies the tree Setup comes from into the prefix, points the capture programs
-// at the prefix's libraries and grants them their capabilities, adds the user's menu entry,
-// icons and working folder, writes the user's registry values and records all of it. Either
-// everything is in place afterwards or nothing is.
+// "Setup install": copies the tree Setup comes from into the prefix, gives the capture helper and
+// the engine their capabilities (root:pelorinpro, mode 0750; the engine pointed at the prefix's
+// libraries), makes the system group pelorinpro and puts the user in it, adds the user's menu
+// entry, icons and working folder, writes the user's registry values and records all of it.
+// Either every file is in place afterwards or none is; the group and the membership stay.
 class InstallCommand {
  public:
   InstallCommand(std::string payloadRoot, std::string prefix);
@@ -18,14 +21,16 @@ class InstallCommand {
  private:
   bool Check();
   bool StagePrefixFiles();
-  bool PrepareCapturePrograms();
+  bool PrepareGroup();
+  bool PreparePrivilegedPrograms();
   bool StageUserFiles();
   bool Fail(const std::string& message);
 
   std::string m_root;
   std::string m_prefix;
   std::string m_setcap;
-  std::string m_patchelf;  // empty when the programs already name this prefix's libraries
+  std::string m_patchelf;  // empty when the engine already names this prefix's libraries
+  gid_t m_gid = 0;          // of the group that may run the privileged programs
   std::string m_desktopTemplate;
   InstallUser m_user;
   FileTransaction m_files;

@@ -8,9 +8,20 @@
 // working folder.
 namespace SetupLayout {
 
-// The programs that capture and filter: they get the capabilities and an absolute library path.
-inline const std::vector<std::string> kCapturePrograms = {"PelorinPro", "RamparoThreadApp"};
-inline constexpr char kCapabilities[] = "cap_net_raw,cap_net_admin+eip";
+// The programs that hold a capability, each only the one it needs; they are installed
+// root:kGroup with mode kPrivilegedMode, so only members of the group may run them. The window
+// program PelorinPro holds none: the capture helper opens its capture and ICMP sockets.
+struct PrivilegedProgram {
+  std::string name;
+  std::string capabilities;  // as setcap takes them
+  bool ownLibraries;         // loads the prefix's libraries: needs their folder named absolutely
+};
+inline const std::vector<PrivilegedProgram> kPrivilegedPrograms = {
+    {"PelorinCaptureHelper", "cap_net_raw+ep", false},
+    {"RamparoThreadApp", "cap_net_admin+ep", true},
+};
+inline constexpr char kGroup[] = "pelorinpro";
+inline constexpr unsigned kPrivilegedMode = 0750;
 inline constexpr char kDesktopTemplate[] = "share/PelorinPro/pelorinpro.desktop.in";
 inline constexpr char kDesktopFile[] = "applications/pelorinpro.desktop";  // under the data folder
 inline constexpr char kIcons[] = "share/icons";                            // copied to the data folder's icons/

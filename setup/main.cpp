@@ -14,12 +14,14 @@ constexpr char kUsage[] =
     "Usage: Setup install [--prefix DIR]\n"
     "       Setup uninstall [--prefix DIR] [--purge]\n"
     "\n"
-    "install    copies the program, the engine and their libraries and data from the tree this\n"
-    "           Setup belongs to into DIR (default " PELORIN_DEFAULT_PREFIX
-    "), grants the program and the\n"
-    "           engine the capabilities cap_net_raw,cap_net_admin, and adds for the user who runs\n"
-    "           it (through sudo: the user who called sudo) a menu entry, the icon, the working\n"
-    "           folder ~/.local/share/PelorinPro and the registry values that locate the engine.\n"
+    "install    copies the program, the capture helper, the engine and their libraries and data\n"
+    "           from the tree this Setup belongs to into DIR (default " PELORIN_DEFAULT_PREFIX
+    "), grants the\n"
+    "           capture helper cap_net_raw and the engine cap_net_admin (both root:pelorinpro,\n"
+    "           mode 0750; the program itself holds no capability), makes the system group\n"
+    "           pelorinpro and adds for the user who runs it (through sudo: the user who called\n"
+    "           sudo) the membership of that group, a menu entry, the icon, the working folder\n"
+    "           ~/.local/share/PelorinPro and the registry values that locate the engine.\n"
     "uninstall  removes exactly what install added (default DIR: the installation this Setup\n"
     "           belongs to, else " PELORIN_DEFAULT_PREFIX
     "); the logs and settings stay unless --purge\n"

@@ -5,12 +5,15 @@
 #include "common/PelorinAdapterPacket.h"
 #include "common/PelorinWinCapAdapter.h"
 #include "common/WinTypes.h"
+#include "wincap/CaptureRing.h"
 
 struct pcap;
 
 // One capture interface, opened live (snapshot 65536 bytes, promiscuous, 20 ms read timeout) or,
 // for a name written "file://PATH", a recorded capture file replayed frame by frame. Only
-// Ethernet link layers are accepted. It owns its capture handle, so it is not copied; one thread
+// Ethernet link layers are accepted. A live interface is read through a kernel ring on a packet
+// socket that PelorinCaptureHelper opens (the window holds no capability), or that it opens
+// itself when it may (root in a build tree). It owns its capture, so it is not copied; one thread
 // uses it.
 class PelorinAdapter {
  public:
@@ -49,21 +52,20 @@ class PelorinAdapter {
   // kernel dropped since it was opened. false (nothing set) for a capture file or when closed.
   bool GetStats(std::uint32_t* received, std::uint32_t* dropped);
 
-  bool IsOpen() const { return m_handle != nullptr; }
+  bool IsOpen() const { return m_handle != nullptr || m_ring.IsOpen(); }
   const _PelorinWinCapAdapter& Adapter() const { return m_adapter; }
   const char* ErrorText() const { return m_error; }
 
  private:
-  bool OpenLive();
-  pcap* ActivateLive(const std::string& name, bool sizeRing);
+  bool OpenLive(const std::string& name);
   bool OpenFile(const char* path);
-  bool WaitReadable();
+  DWORD ReadFile(_PelorinAdapterPacket* packet);
 
   int m_readTimeout = kReadTimeout;  // ms
   int m_bufferKB = kDefaultBufferKB;
   std::unique_ptr<char[]> m_fileBuffer;  // the replayed file's read buffer, freed after the handle
   _PelorinWinCapAdapter m_adapter{};
-  pcap* m_handle = nullptr;
-  bool m_live = false;
+  pcap* m_handle = nullptr;  // a capture file
+  CaptureRing m_ring;        // a live interface
   char m_error[256]{};
 };

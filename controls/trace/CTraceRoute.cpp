@@ -59,6 +59,17 @@ BOOL CTraceRoute::IcmpInit() {
   return calls.create != nullptr ? 1 : 0;
 }
 
+bool CTraceRoute::IcmpDenied() {
+  const IcmpCalls icmp = Icmp();
+  if (icmp.create == nullptr) return false;
+  HANDLE handle = icmp.create();
+  if (handle != INVALID_HANDLE_VALUE && handle != nullptr) {
+    icmp.close(handle);
+    return false;
+  }
+  return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize) {
   const IcmpCalls icmp = Icmp();
   if (icmp.create == nullptr) return 0;
@@ -68,6 +79,9 @@ BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD ti
   {
     std::lock_guard<std::mutex> lock(m_echoLock);
     m_openEchoes.emplace(handle, hop);
+    auto& opened = m_hopOpened[hop];
+    ++opened.first;
+    opened.second = Clock::now();
     if ((m_cancelled || m_echoesOver || m_hopsGivenUp.count(hop) != 0) && icmp.cancel) icmp.cancel(handle);
   }
   dataSize = std::clamp(dataSize, 0, 0xFFFF);
@@ -135,6 +149,7 @@ void CTraceRoute::EndEchoes(bool over) {
   if (!over) {
     m_answeredRtt.clear();
     m_hopsGivenUp.clear();
+    m_hopOpened.clear();
     return;
   }
   const IcmpCalls icmp = Icmp();
@@ -151,21 +166,24 @@ void CTraceRoute::GiveUpHopLocked(int hop) {
       if (of == hop) icmp.cancel(handle);
 }
 
-CTraceRoute::EchoOutcome CTraceRoute::AwaitEcho(std::future<EchoOutcome>& echo, int hop, Clock::time_point sentAt) {
+CTraceRoute::EchoOutcome CTraceRoute::AwaitEcho(std::future<EchoOutcome>& echo, int hop, const HopEchoes& sent) {
   // An echo that ends wakes the wait; the slice covers an answer that lands just after the look.
   constexpr auto kSlice = std::chrono::milliseconds(5);
   while (echo.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
     std::unique_lock<std::mutex> lock(m_echoLock);
     const auto later = m_answeredRtt.upper_bound(hop);
+    const auto opened = m_hopOpened.find(hop);
     auto wakeAt = Clock::now() + kSlice;
-    if (later != m_answeredRtt.end() && m_hopsGivenUp.count(hop) == 0) {
+    if (later != m_answeredRtt.end() && m_hopsGivenUp.count(hop) == 0 && opened != m_hopOpened.end() &&
+        opened->second.first >= sent.echoes.size()) {
       const auto bound = std::chrono::milliseconds(
           std::max<DWORD>(kSilentWaitMinMs, static_cast<DWORD>(kSilentWaitFactor) * later->second));
-      if (Clock::now() >= sentAt + bound) {
+      const auto from = std::max(sent.sentAt, opened->second.second);
+      if (Clock::now() >= from + bound) {
         GiveUpHopLocked(hop);
         continue;
       }
-      wakeAt = std::min(wakeAt, sentAt + bound);
+      wakeAt = std::min(wakeAt, from + bound);
     }
     m_echoEnded.wait_until(lock, wakeAt);
   }
@@ -206,7 +224,7 @@ BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>*
     for (int echo = 1; echo <= echoes; ++echo) {
       EchoOutcome outcome;
       if (m_hopsInFlight > 1)
-        outcome = AwaitEcho(sent.echoes[static_cast<std::size_t>(echo - 1)], hop, sent.sentAt);
+        outcome = AwaitEcho(sent.echoes[static_cast<std::size_t>(echo - 1)], hop, sent);
       else
         outcome.sent = Ping(address, &outcome.result, hop, timeout, kDataSize);
       if (!outcome.sent) return fail(GetLastError());

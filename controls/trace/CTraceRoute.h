@@ -35,6 +35,10 @@ class CTraceRoute {
 
   // Loads "ICMP.DLL" (once for the process) and looks up its calls; FALSE when any is missing.
   static BOOL IcmpInit();
+  // true when no ICMP handle can be had for want of privilege: the window holds no capability,
+  // the capture helper refused (the user is not in the group pelorinpro) and the system allows no
+  // ping socket.
+  static bool IcmpDenied();
 
   // One echo with the given time-to-live and timeout (ms) and dataSize bytes of 'E'. FALSE only
   // when no ICMP handle can be had; otherwise result holds the answer (a router's time-exceeded
@@ -85,8 +89,8 @@ class CTraceRoute {
   // and forgets the answers and the hops given up of the trace before.
   void EndEchoes(bool over);
   // The answer to one echo of hop; the hop is given up once later hops have answered long enough
-  // before (see kSilentWaitFactor).
-  EchoOutcome AwaitEcho(std::future<EchoOutcome>& echo, int hop, Clock::time_point sentAt);
+  // before (see kSilentWaitFactor), counted from when the last of its echoes had its handle.
+  EchoOutcome AwaitEcho(std::future<EchoOutcome>& echo, int hop, const HopEchoes& sent);
   // Cuts short the echoes of hop on their way and those about to start. Under m_echoLock.
   void GiveUpHopLocked(int hop);
 
@@ -96,6 +100,9 @@ class CTraceRoute {
   std::map<HANDLE, int> m_openEchoes;    // and the hop of each
   std::map<int, DWORD> m_answeredRtt;    // the slowest answer of each hop answered, ms
   std::set<int> m_hopsGivenUp;
+  // For each hop, how many of its echoes have had their handle and when the last one got it: a
+  // handle can be slow to come (from the capture helper), and an echo not yet sent is not silent.
+  std::map<int, std::pair<std::size_t, Clock::time_point>> m_hopOpened;
   bool m_cancelled = false;
   bool m_echoesOver = false;
   EventSignal m_cancelSignal;  // set by Cancel: ends the wait for the target's lookup

@@ -24,6 +24,8 @@ class CTraceThread : public WorkerThread {
   static constexpr int kEchoesPerHop = 3;
   static constexpr char kTraceComplete[] = "Trace Complete.";
   static constexpr char kTraceFailed[] = "Trace Failed.";
+  static constexpr char kNoIcmp[] =
+      "Trace Failed: no ICMP socket. Join the group pelorinpro, or allow ping sockets (net.ipv4.ping_group_range).";
   static constexpr char kNotSpecified[] = "Ip/Host not specified.";
   static constexpr char kVitalsComplete[] = "Host Vitals Complete.";
 

@@ -44,21 +44,26 @@ TEST_F(SetupInstall, InstallReinstallAndUninstallOfAnIncompleteInstallation) {
   const CommandResult installed = Install();
   ASSERT_EQ(installed.status, 0) << installed.output;
   const std::string bin = m_box.Prefix() + "/bin";
-  EXPECT_NE(installed.output.find("capabilities cap_net_raw,cap_net_admin+eip on " + bin + "/PelorinPro"),
+  EXPECT_NE(installed.output.find("capabilities cap_net_raw+ep on " + bin + "/PelorinCaptureHelper"),
             std::string::npos)
       << installed.output;
 
-  // The prefix holds the stage's tree plus the record; the capture programs find their libraries
-  // by an absolute path and carry their capabilities.
+  // The prefix holds the stage's tree plus the record. The window program holds no capability;
+  // the capture helper and the engine hold one each, and only root and the group may run them.
+  // The engine, started with its capability, finds its libraries by an absolute path.
   std::set<std::string> expected = TreeOf(m_box.Stage());
   EXPECT_TRUE(expected.count("share/PelorinPro/Pelorin.html"));  // the manual, where the program looks
   expected.insert("share/PelorinPro/setup-record.txt");
   EXPECT_EQ(TreeOf(m_box.Prefix()), expected);
-  for (const char* program : {"PelorinPro", "RamparoThreadApp"}) {
-    EXPECT_EQ(Shell("patchelf --print-rpath " + bin + "/" + program).output, m_box.Prefix() + "/lib\n");
-    EXPECT_EQ(Shell("getcap " + bin + "/" + program).output, bin + "/" + program + " cap_net_admin,cap_net_raw=eip\n");
+  for (const char* program : {"PelorinPro", "Setup"}) EXPECT_EQ(Shell("getcap " + bin + "/" + program).output, "");
+  EXPECT_EQ(OwnerAndMode(bin + "/PelorinPro"), "root:root 755");
+  EXPECT_EQ(Shell("patchelf --print-rpath " + bin + "/PelorinPro").output, "$ORIGIN/../lib\n");
+  EXPECT_EQ(Shell("patchelf --print-rpath " + bin + "/RamparoThreadApp").output, m_box.Prefix() + "/lib\n");
+  for (const auto& [program, capabilities] : {std::pair{"PelorinCaptureHelper", "cap_net_raw=ep"},
+                                              std::pair{"RamparoThreadApp", "cap_net_admin=ep"}}) {
+    EXPECT_EQ(Shell("getcap " + bin + "/" + program).output, bin + "/" + program + " " + capabilities + "\n");
+    EXPECT_EQ(OwnerAndMode(bin + "/" + program), "root:pelorinpro 750");
   }
-  EXPECT_EQ(Shell("getcap " + bin + "/Setup").output, "");
 
   // The user's menu entry is valid, runs the installed program in the working folder.
   const std::string desktop = m_box.Home() + "/.local/share/applications/pelorinpro.desktop";
@@ -88,7 +93,7 @@ TEST_F(SetupInstall, InstallReinstallAndUninstallOfAnIncompleteInstallation) {
   ASSERT_EQ(again.status, 0) << again.output;
   EXPECT_EQ(TreeOf(m_box.Root()), installedTree);
   EXPECT_EQ(Text(store, kEngineKey, "CfgFile"), "/srv/rules/mine.cfg");
-  EXPECT_EQ(Shell("getcap " + bin + "/PelorinPro").output, bin + "/PelorinPro cap_net_admin,cap_net_raw=eip\n");
+  EXPECT_EQ(Shell("getcap " + bin + "/PelorinCaptureHelper").output, bin + "/PelorinCaptureHelper cap_net_raw=ep\n");
 
   // Parts gone by hand, and a log of the user's: uninstall removes the rest and keeps the log
   // and the settings.
@@ -125,10 +130,6 @@ TEST_F(SetupInstall, RefusalsAndFailuresLeaveNothingBehind) {
                                    "/bin/Setup install --prefix " + m_box.Prefix());
   EXPECT_EQ(user.status, 1);
   EXPECT_NE(user.output.find("installing needs root"), std::string::npos) << user.output;
-  // Without setcap on PATH.
-  const CommandResult noSetcap = m_box.Setup("install --prefix " + m_box.Prefix(), "PATH=" + m_box.Home());
-  EXPECT_EQ(noSetcap.status, 1);
-  EXPECT_NE(noSetcap.output.find("setcap was not found on PATH"), std::string::npos) << noSetcap.output;
   // Into a read-only file system.
   fs::create_directories(m_box.Prefix());
   const CommandResult readOnly = Shell("unshare --mount sh -c 'mount -t tmpfs -o ro tmpfs " + m_box.Prefix() +
@@ -144,20 +145,28 @@ TEST_F(SetupInstall, RefusalsAndFailuresLeaveNothingBehind) {
   const std::set<std::string> installed = TreeOf(m_box.Root());
   const std::string record = ReadFileContents(m_box.Prefix() + "/share/PelorinPro/setup-record.txt").value_or("");
   const std::string registry = ReadFileContents(m_box.Registry()).value_or("");
+  // The registry cannot be written (its folder made immutable), and a PATH that names tools of
+  // the caller's making, which Setup never runs.
   const std::string stubs = m_box.Root() + "/stubs";
   fs::create_directories(stubs);
-  // A setcap that refuses, as on a file system without extended attributes.
-  ASSERT_TRUE(ReplaceFileContents(stubs + "/setcap", "#!/bin/sh\necho 'Operation not supported' >&2\nexit 1\n"));
-  fs::permissions(stubs + "/setcap", fs::perms::owner_all);
+  const std::string marker = stubs + "/ran";
+  for (const char* tool : {"setcap", "patchelf", "groupadd", "usermod"}) {
+    ASSERT_TRUE(ReplaceFileContents(stubs + "/" + tool, "#!/bin/sh\ntouch " + marker + "\nexit 0\n"));
+    fs::permissions(stubs + "/" + tool, fs::perms::owner_all);
+  }
+  const std::string registryFolder = fs::path(m_box.Registry()).parent_path();
+  ASSERT_EQ(Shell("chattr +i " + registryFolder).status, 0);
   const CommandResult refused = Install("PATH=" + stubs + ":/usr/bin:/bin");
+  Shell("chattr -i " + registryFolder);
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.output.find("Operation not supported"), std::string::npos) << refused.output;
+  EXPECT_NE(refused.output.find("cannot write the registry file"), std::string::npos) << refused.output;
+  EXPECT_FALSE(fs::exists(marker));
   fs::remove_all(stubs);
   EXPECT_EQ(TreeOf(m_box.Root()), installed);
   EXPECT_EQ(ReadFileContents(m_box.Prefix() + "/share/PelorinPro/setup-record.txt").value_or(""), record);
   EXPECT_EQ(ReadFileContents(m_box.Registry()).value_or(""), registry);
-  EXPECT_EQ(Shell("getcap " + m_box.Prefix() + "/bin/PelorinPro").output,
-            m_box.Prefix() + "/bin/PelorinPro cap_net_admin,cap_net_raw=eip\n");
+  EXPECT_EQ(Shell("getcap " + m_box.Prefix() + "/bin/PelorinCaptureHelper").output,
+            m_box.Prefix() + "/bin/PelorinCaptureHelper cap_net_raw=ep\n");
   ASSERT_EQ(Uninstall().status, 0);
   EXPECT_EQ(Added(), std::set<std::string>{});
 }

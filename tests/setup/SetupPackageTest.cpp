@@ -38,14 +38,16 @@ TEST(SetupPackage, TheDebianPackageHoldsWhatInstallPlacesAndTheSystemMenuEntry) 
   EXPECT_EQ(PackageFiles(Shell("dpkg-deb -c " + deb).output), expected);
 
   const std::string info = Shell("dpkg-deb -I " + deb).output;
-  for (const char* wanted : {"Package: pelorinpro", "libcap2-bin", "libqt6widgets6", "libpcap0.8", "libstdc++6"})
+  for (const char* wanted : {"Package: pelorinpro", "libcap2-bin", "adduser", "libqt6widgets6", "libpcap0.8", "libstdc++6"})
     EXPECT_NE(info.find(wanted), std::string::npos) << wanted << " in\n" << info;
   EXPECT_EQ(info.find("libasan"), std::string::npos) << info;
   const std::string postinst = Shell("dpkg-deb -I " + deb + " postinst").output;
-  EXPECT_NE(postinst.find("setcap cap_net_raw,cap_net_admin+eip"), std::string::npos) << postinst;
-  EXPECT_NE(postinst.find("/opt/pelorinpro/bin/RamparoThreadApp"), std::string::npos) << postinst;
+  for (const char* wanted : {"addgroup --system pelorinpro", "PelorinCaptureHelper cap_net_raw+ep",
+                             "RamparoThreadApp cap_net_admin+ep", "chown root:pelorinpro", "chmod 0750",
+                             "/sbin/setcap", "/opt/pelorinpro/bin/"})
+    EXPECT_NE(postinst.find(wanted), std::string::npos) << wanted << " in\n" << postinst;
 
-  // Unpacked: a valid menu entry for the program, which names its libraries absolutely and
+  // Unpacked: a valid menu entry for the program, which finds its libraries beside it and
   // starts with what it ships and the Debian libraries.
   const std::string root = box.Root() + "/unpacked";
   ASSERT_EQ(Shell("dpkg-deb -x " + deb + " " + root).status, 0);
@@ -54,7 +56,9 @@ TEST(SetupPackage, TheDebianPackageHoldsWhatInstallPlacesAndTheSystemMenuEntry) 
   EXPECT_EQ(valid.status, 0) << valid.output;
   EXPECT_NE(ReadFileContents(desktop).value_or("").find("\nExec=/opt/pelorinpro/bin/PelorinPro\n"), std::string::npos);
   const std::string program = root + "/opt/pelorinpro/bin/PelorinPro";
-  EXPECT_EQ(Shell("patchelf --print-rpath " + program).output, "/opt/pelorinpro/lib\n");
+  EXPECT_EQ(Shell("patchelf --print-rpath " + program).output, "$ORIGIN/../lib\n");
+  EXPECT_EQ(Shell("patchelf --print-rpath " + root + "/opt/pelorinpro/bin/RamparoThreadApp").output,
+            "/opt/pelorinpro/lib\n");
   const CommandResult help =
       Shell("/lib64/ld-linux-x86-64.so.2 --library-path " + root + "/opt/pelorinpro/lib " + program + " --help");
   EXPECT_EQ(help.status, 0) << help.output;

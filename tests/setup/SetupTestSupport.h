@@ -1,4 +1,6 @@
 #pragma once
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -30,6 +32,17 @@ inline CommandResult Shell(const std::string& command) {
   return result;
 }
 
+// "OWNER:GROUP MODE" of a file, as "root:pelorinpro 750".
+inline std::string OwnerAndMode(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "<missing>";
+  const passwd* owner = ::getpwuid(info.st_uid);
+  const group* members = ::getgrgid(info.st_gid);
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(info.st_mode & 07777));
+  return std::string(owner ? owner->pw_name : "?") + ":" + (members ? members->gr_name : "?") + " " + mode;
+}
+
 // Every path below root, relative to it; "" when root itself exists.
 inline std::set<std::string> TreeOf(const std::string& root) {
   std::set<std::string> paths;
@@ -43,10 +56,11 @@ inline std::set<std::string> TreeOf(const std::string& root) {
 
 // A private folder in the build tree, which (unlike a /tmp mounted nosuid) lets file capabilities
 // work: the stage (the tree "cmake --install" makes, which Setup installs from), a prefix and a
-// home. Everything in it goes at the end, whatever the test left.
+// home. Everything in it goes at the end, whatever the test left, and so does the group
+// pelorinpro when Setup made it.
 class SetupSandbox {
  public:
-  SetupSandbox() {
+  SetupSandbox() : m_groupExisted(::getgrnam("pelorinpro") != nullptr) {
     m_root = std::string(PELORIN_SETUP_SCRATCH) + "/sandbox-" + std::to_string(::getpid());
     fs::remove_all(m_root);
     fs::create_directories(Home());
@@ -55,7 +69,10 @@ class SetupSandbox {
     Shell("chmod 0755 " + std::string(PELORIN_SETUP_SCRATCH));
     m_staged = Shell(std::string(PELORIN_CMAKE) + " --install " + PELORIN_BUILD_DIR + " --prefix " + Stage());
   }
-  ~SetupSandbox() { fs::remove_all(m_root); }
+  ~SetupSandbox() {
+    fs::remove_all(m_root);
+    if (!m_groupExisted) Shell("groupdel pelorinpro");
+  }
 
   const std::string& Root() const { return m_root; }
   std::string Stage() const { return m_root + "/stage"; }
@@ -78,6 +95,7 @@ class SetupSandbox {
   }
 
  private:
+  bool m_groupExisted;
   std::string m_root;
   CommandResult m_staged;
 };

@@ -15,6 +15,8 @@
 #include "controls/trace/CTraceThread.h"
 #include "controls/trace/DlgPelorinTrace.h"
 #include "controls/trace/DlgPelorinTraceIds.h"
+#include "platform/CaptureHelperClient.h"
+#include "tests/RawCapabilityScope.h"
 #include "ui/ListBox.h"
 
 using namespace trace_test;
@@ -140,6 +142,39 @@ TEST_F(RoutedTrace, HopsInOrderWithTheDelayAndTheSilentRouterAsThePeersSeeThem) 
     EXPECT_NEAR(hops[3].rttMs, results[3].avgRtt, 10.0) << peer;
     EXPECT_NEAR(hops[0].rttMs, results[0].avgRtt, 10.0) << peer;
   }
+}
+
+// A window without CAP_NET_RAW traces through a ping socket where the namespace allows them, else
+// through the capture helper's raw socket, with the same lines; with neither it says why.
+TEST_F(RoutedTrace, WithoutCapabilityAPingSocketOrTheHelperTracesTheSameRouteAndNeitherSaysWhy) {
+  const std::string helper = CaptureHelperClient::ProgramPath();
+  struct Way {
+    const char* pingGroups;
+    std::string helper;
+  };
+  for (const Way& way : {Way{"0 2147483647", "/nonexistent/helper"}, Way{"1 0", helper}, Way{"1 0", "/nonexistent/helper"}}) {
+    SCOPED_TRACE(std::string(way.pingGroups) + ", " + way.helper);
+    ASSERT_TRUE(RoutedTopology::Run(m_topology->InClient(std::string("sysctl -qw net.ipv4.ping_group_range='") +
+                                                         way.pingGroups + "'")));
+    CaptureHelperClient::SetProgramPath(way.helper);
+    RawCapabilityScope unprivileged;  // the window's worker and its echo threads are born without it
+    ASSERT_TRUE(unprivileged.Lowered());
+    auto window = OpenInClient(RoutedTopology::kTarget, CTraceThread::kEchoTimeout);
+    const std::vector<std::string> lines = Trace(*window, 15000);
+    if (way.helper != helper && way.pingGroups[0] == '1') {
+      EXPECT_EQ(lines, std::vector<std::string>{CTraceThread::kNoIcmp});
+      continue;
+    }
+    ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
+    for (int hop : {1, 3, 4})
+      EXPECT_TRUE(lines[hop - 1].ends_with(" ms " + RoutedTopology::HopAddress(hop))) << lines[hop - 1];
+    EXPECT_EQ(lines[1], "**  2 - **Host unreachable or blocked :11010");
+    EXPECT_EQ(lines[4], CTraceThread::kTraceComplete);
+    const std::vector<_TraceHopResult>& results = window->GetThread()->Results();
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_GE(results[3].minRtt, 45u);  // the delay is measured the same way
+  }
+  CaptureHelperClient::SetProgramPath("");
 }
 
 TEST_F(RoutedTrace, TheOwnAddressEndsAfterOneHopSilentHopsEndTheTraceAndDoneCutsAnEcho) {
