@@ -56,7 +56,10 @@ PaneShares SharesOfText(const std::string& text) {
 
 std::string TextOfShares(const PaneShares& shares) {
   std::string text;
-  for (int share : shares) text += (text.empty() ? "" : ",") + std::to_string(share);
+  for (int share : shares) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(share);
+  }
   return text;
 }
 
