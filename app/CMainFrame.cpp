@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "app/MainMenu.h"
@@ -45,7 +46,11 @@ CMainFrame::~CMainFrame() {
 }
 
 bool CMainFrame::LoadFrame() {
-  if (!FrameWindow::Create(kTitle, Rect{0, 0, kWidth, kHeight})) return false;
+  // On a small or scaled screen the frame is held to the work area, its title bar included.
+  constexpr int kTitleBar = 32;
+  const Rect work = UiServices::Current().WorkArea();
+  const int width = std::min(kWidth, work.Width()), height = std::min(kHeight, work.Height() - kTitleBar);
+  if (!FrameWindow::Create(kTitle, Rect{work.left, work.top, work.left + width, work.top + height})) return false;
   SetMenu(BuildMainMenu());
   SetAccelerators(BuildMainAccelerators());
   CreateStatusBar({ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL});
