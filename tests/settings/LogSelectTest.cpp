@@ -9,6 +9,7 @@
 #include "controls/framework/DlgPelorinLogSelect.h"
 #include "ui/ListControl.h"
 #include "ui/ScriptedServices.h"
+#include "wincap/AdapterDescription.h"
 #include "wincap/DlgPelorinAdapters.h"
 
 namespace settings_test {
@@ -36,7 +37,7 @@ Device Loopback() {
   if (pcap_findalldevs(&devices, error) != 0) return found;
   int index = 0;
   for (pcap_if_t* d = devices; d != nullptr; d = d->next, ++index)
-    if (std::string(d->name) == "lo" && d->addresses != nullptr) found = {index, d->name, d->description ? d->description : ""};
+    if (std::string(d->name) == "lo" && d->addresses != nullptr) found = {index, d->name, AdapterDescription(*d)};
   pcap_freealldevs(devices);
   return found;
 }
