@@ -6,7 +6,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,21 +73,6 @@ bool RamparoEngine::TakeEngineLock() {
   return false;
 }
 
-bool RamparoEngine::TakeNamespaceLock() {
-  // One engine per network namespace, as there is one table: an abstract socket name belongs
-  // to the namespace and is let go by the system when its holder dies.
-  m_namespaceLock = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_un name{};
-  name.sun_family = AF_UNIX;
-  const char kName[] = "ramparo-engine";
-  std::memcpy(name.sun_path + 1, kName, sizeof kName - 1);
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + sizeof kName - 1);
-  if (m_namespaceLock >= 0 && ::bind(m_namespaceLock, reinterpret_cast<const sockaddr*>(&name), size) == 0) return true;
-  if (m_namespaceLock >= 0) ::close(m_namespaceLock);
-  m_namespaceLock = -1;
-  return false;
-}
-
 bool RamparoEngine::Start(std::string& error) {
   m_interfaceFile = m_config.InterfaceFile();
   m_ruleFile = m_config.RuleFile();
@@ -105,21 +89,17 @@ bool RamparoEngine::Start(std::string& error) {
     m_view = nullptr;
     return false;
   }
-  if (!TakeNamespaceLock()) {
-    error = "another engine already filters this network namespace";
-    m_mem.MemDetach();
-    m_view = nullptr;
-    return false;
-  }
-  // A table left by an engine that was killed blocks by rules nobody serves: away with it. The
-  // ruleset is only read when there is none, so an engine that never filters changes nothing.
+  // The table is made now, empty, and owned (see RamparoNftTable): one engine per network
+  // namespace, as there is one table, and the kernel lets no other process take it over.
   std::string nftError;
-  if (m_table.Exists() && !m_table.Run(RamparoRuleSet::Remove(), &nftError)) {
-    error = "cannot remove the table left by an earlier engine: " + nftError;
+  if (!m_table.Run(RamparoRuleSet::Claim(), &nftError)) {
+    error = m_table.IsOwned() ? "another engine holds the table inet ramparo of this network namespace"
+                              : "cannot make the table inet ramparo: " + nftError;
     m_mem.MemDetach();
     m_view = nullptr;
     return false;
   }
+  m_tableMade = true;
   m_address = MachineAddress();
   LoadSettings();
   RampaBlockSet(m_view, kRampaOffConsoleLock, 0);
@@ -142,10 +122,6 @@ void RamparoEngine::Stop() {
   if (m_engineLock >= 0) {
     ::close(m_engineLock);
     m_engineLock = -1;
-  }
-  if (m_namespaceLock >= 0) {
-    ::close(m_namespaceLock);
-    m_namespaceLock = -1;
   }
 }
 
@@ -256,12 +232,9 @@ std::uint32_t RamparoEngine::LoadSettings() {
 }
 
 std::uint32_t RamparoEngine::Apply() {
-  // Nothing to change in the kernel before the first start.
-  if (!m_filtering && !m_tableMade) return 0;
   std::string error;
   if (!m_filtering) {
     if (!m_table.Run(RamparoRuleSet::Empty(), &error)) return static_cast<std::uint32_t>(E_FAIL);
-    m_tableMade = true;
     m_reported.clear();
     m_log.Close();
     m_group.Close();
@@ -274,7 +247,6 @@ std::uint32_t RamparoEngine::Apply() {
   if (m_settings.logBlocks != 0 && m_log.Fd() < 0) m_log.Open(RamparoRuleSet::kLogGroup, &error);
   const std::string batch = RamparoRuleSet::Build(m_rules, m_settings, m_group.IsOpen() ? &m_group.Nft() : nullptr);
   if (!m_table.Run(batch, &error)) return static_cast<std::uint32_t>(E_FAIL);
-  m_tableMade = true;
   m_reported.clear();  // the new table counts from 0
   if (blocked.empty()) m_group.Close();
   return 0;

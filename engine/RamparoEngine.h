@@ -26,9 +26,9 @@ class RamparoEngine {
   RamparoEngine(const RamparoEngine&) = delete;
   RamparoEngine& operator=(const RamparoEngine&) = delete;
 
-  // Resolves the files, attaches to the block, removes a table left by a killed engine and
-  // announces the engine. False with a reason when the block cannot be attached, or another
-  // engine already serves it or filters this network namespace.
+  // Resolves the files, attaches to the block, makes the engine's (empty) table and announces
+  // the engine. False with a reason when the block cannot be attached, or another engine
+  // already serves it or holds the table of this network namespace.
   bool Start(std::string& error);
   // Removes the table, lowers "engine present" and "filtering" and lets go of the block.
   void Stop();
@@ -58,7 +58,6 @@ class RamparoEngine {
   void WriteReply(std::uint32_t code, std::uint32_t result, std::uint32_t count);
   void Publish();  // the engine's own fields of the block
   bool TakeEngineLock();
-  bool TakeNamespaceLock();
   std::uint32_t Apply();  // the table for the current rules and settings; the reply's result
   void WriteStatistics();
   std::vector<std::string> BlockedProcessNames() const;
@@ -68,8 +67,7 @@ class RamparoEngine {
   std::string m_ruleFile;
   CRamparointerfaceMem m_mem;
   void* m_view = nullptr;
-  int m_engineLock = -1;     // descriptor holding the one-engine-per-block lock
-  int m_namespaceLock = -1;  // socket holding the one-engine-per-namespace name
+  int m_engineLock = -1;  // descriptor holding the one-engine-per-block lock
   int m_created = 0;
   bool m_filtering = false;
   bool m_shutdown = false;
@@ -83,6 +81,6 @@ class RamparoEngine {
   RamparoNftTable m_table;
   RamparoBlockLog m_log;
   RamparoProcessGroup m_group;
-  bool m_tableMade = false;                          // the table exists, made by this engine
+  bool m_tableMade = false;                         // the table exists, made by this engine at its start
   std::map<std::string, std::uint64_t> m_reported;  // counter packets already reported
 };

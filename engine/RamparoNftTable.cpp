@@ -3,6 +3,7 @@
 #include <nftables/libnftables.h>
 
 #include <cstdlib>
+#include <cstring>
 
 RamparoNftTable::RamparoNftTable() : m_ctx(nft_ctx_new(NFT_CTX_DEFAULT)) {
   if (!m_ctx) return;
@@ -24,7 +25,9 @@ bool RamparoNftTable::Run(const std::string& batch, std::string* error) {
   return done;
 }
 
-bool RamparoNftTable::Exists() { return Run("list table inet ramparo"); }
+bool RamparoNftTable::IsOwned() {
+  return Run("list table inet ramparo") && std::strstr(nft_ctx_get_output_buffer(m_ctx), "\tflags owner") != nullptr;
+}
 
 bool RamparoNftTable::Counters(std::map<std::string, std::uint64_t>* packets) {
   if (!m_ctx) return false;

@@ -51,6 +51,22 @@ std::string GroupOf(const std::string& pid) {
   return {};
 }
 
+// The real uid of a process, from the "Uid:" line of its status (real, effective, saved, file
+// system); false when the process is gone.
+bool RealUid(const std::string& pid, uid_t* uid) {
+  std::ifstream file("/proc/" + pid + "/status");
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.rfind("Uid:", 0) != 0) continue;
+    std::istringstream fields(line.substr(4));
+    unsigned long value = 0;
+    if (!(fields >> value)) return false;
+    *uid = static_cast<uid_t>(value);
+    return true;
+  }
+  return false;
+}
+
 // The executable's file name, as the processes window names a process.
 std::string ExecutableName(const std::string& pid) {
   char target[4096];
@@ -152,6 +168,8 @@ std::size_t RamparoProcessGroup::Update(const std::vector<std::string>& blocked)
     if (InodeOf("/proc/" + pid + "/ns/net") != ownNet) continue;
     const std::string name = ExecutableName(pid);
     if (name.empty() || std::find(blocked.begin(), blocked.end(), name) == blocked.end()) continue;
+    uid_t uid = 0;
+    if (!RealUid(pid, &uid) || uid != m_user) continue;
     const std::string group = GroupOf(pid);
     if (group.empty() || group == inside) continue;
     const pid_t id = static_cast<pid_t>(std::stol(pid));

@@ -1,5 +1,6 @@
 #pragma once
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -10,7 +11,10 @@
 
 // Blocked processes are moved into a cgroup v2 group of the engine's own, whose sockets the
 // rule set drops ("socket cgroupv2"). Only processes of the engine's network namespace are
-// moved, since its table filters only that namespace; each goes back to the group it came from
+// moved, since its table filters only that namespace, and only those of the user who asked for
+// the block: the user who runs the engine (its real uid; the window of that user starts it, and
+// it may hold its privilege through a file capability), matched against each process's real
+// uid, so no user blocks the programs of another. Each goes back to the group it came from
 // when its name is allowed again or the engine ends.
 //
 // A socket belongs to the group its process was in when the socket was made, so the TCP
@@ -47,5 +51,6 @@ class RamparoProcessGroup {
   std::string m_mount;   // the cgroup v2 mount point
   std::string m_folder;  // the group's folder
   RamparoRuleSet::ProcessGroup m_nft;
+  uid_t m_user = ::getuid();              // whose processes are moved
   std::map<pid_t, std::string> m_origin;  // group folder each moved process came from
 };

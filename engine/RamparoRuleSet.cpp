@@ -56,7 +56,10 @@ bool Incoming(const RamparoEngineSettings& settings) { return settings.blockDire
 // No direction chosen blocks both ways: a rule the user made should block something.
 bool Outgoing(const RamparoEngineSettings& settings) { return settings.blockDirections != 1; }
 
-const char* kReplaceTable = "add table inet ramparo\ndelete table inet ramparo\n";
+// The table is the engine's own (the owner flag, see RamparoNftTable). Adding it first makes the
+// delete good when it is missing; the add must name the flag, as the kernel refuses to change it.
+const char* kReplaceTable = "add table inet ramparo { flags owner; }\ndelete table inet ramparo\n";
+const char* kOwnedTable = "add table inet ramparo { flags owner; }\n";
 
 }  // namespace
 
@@ -206,7 +209,7 @@ std::string RamparoRuleSet::Build(const std::vector<_FirewallRule>& rules, const
   const std::string out = Outgoing(settings) ? direction(false, "daddr") : std::string();
 
   std::string text = kReplaceTable;
-  text += "table inet ramparo {\n";
+  text += "table inet ramparo {\n\tflags owner;\n";
   text += "\tlimit lograte { rate " + std::to_string(kLogPerSecond) + "/second burst " + std::to_string(kLogBurst) +
           " packets }\n";
   text += "\tcounter proc_in { }\n\tcounter proc_out { }\n";
@@ -234,6 +237,12 @@ std::string RamparoRuleSet::Build(const std::vector<_FirewallRule>& rules, const
   return text;
 }
 
-std::string RamparoRuleSet::Empty() { return std::string(kReplaceTable) + "add table inet ramparo\n"; }
+std::string RamparoRuleSet::Claim() {
+  // A table without the flag (made by hand, or left by an engine older than the flag) is
+  // replaced; one owned by another socket refuses the whole batch.
+  return std::string("add table inet ramparo\ndelete table inet ramparo\n") + kOwnedTable;
+}
+
+std::string RamparoRuleSet::Empty() { return std::string(kReplaceTable) + kOwnedTable; }
 
 std::string RamparoRuleSet::Remove() { return kReplaceTable; }

@@ -10,7 +10,8 @@
 // file and the console's settings. Nothing taken from a file reaches the batch as text: rules
 // are named by their index and addresses are printed from their numbers, so no file can change
 // the batch's syntax. Every batch starts by replacing the whole table, so the kernel applies it
-// in one transaction or not at all.
+// in one transaction or not at all. The table carries the owner flag throughout: it belongs to
+// the engine that made it and goes with it.
 class RamparoRuleSet {
  public:
   static constexpr std::uint16_t kLogGroup = 27;  // nflog group of the logged blocks
@@ -44,6 +45,8 @@ class RamparoRuleSet {
   // An address several rules name is blocked and counted by the first of them.
   static std::string Build(const std::vector<_FirewallRule>& rules, const RamparoEngineSettings& settings,
                            const ProcessGroup* processes);
+  // The engine's empty table, made at its start, replacing one that nobody owns.
+  static std::string Claim();
   // The table without chains: the firewall stopped, the table kept.
   static std::string Empty();
   // Removes the table (an absent one is no error).

@@ -36,8 +36,11 @@ TEST(RuleSetTest, OnlyActiveBlockingRulesWithAnAddressBecomeKernelRules) {
   RamparoEngineSettings settings;  // defaults: icmp only, no direction chosen, logged
   const std::string batch = RamparoRuleSet::Build(
       {Rule("10.0.0.1"), Rule("10.0.0.2", nullptr, 0), allow, none, Rule("10.0.9.9", "10.0.0.3")}, settings, nullptr);
-  EXPECT_EQ(batch.rfind("add table inet ramparo\ndelete table inet ramparo\ntable inet ramparo {", 0), 0u)
-      << "the whole table is replaced in one transaction";
+  EXPECT_EQ(batch.rfind("add table inet ramparo { flags owner; }\ndelete table inet ramparo\ntable inet ramparo "
+                        "{\n\tflags owner;\n",
+                        0),
+            0u)
+      << "the whole table is replaced in one transaction, and stays the engine's own";
   EXPECT_EQ(batch.find("quote"), std::string::npos);
   EXPECT_EQ(Count(batch, " drop\n"), 4u) << "rules 0 and 4, both ways";
   EXPECT_NE(batch.find("\tchain r0_out {\n\t\tmeta l4proto != { icmp } return\n\t\tlimit name \"lograte\" log prefix "

@@ -5,9 +5,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <fstream>
@@ -98,13 +100,26 @@ std::vector<_FirewallRuleLogRecord> LogRecords(const std::string& path) {
   return records;
 }
 
-std::string Tables() {
-  FILE* pipe = ::popen("nft list tables", "r");
+// What a command of the test's own prints, and its wait status.
+std::string Output(const std::string& command, int* status = nullptr) {
+  FILE* pipe = ::popen(command.c_str(), "r");
   std::string text;
   char buffer[256];
   while (pipe && std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
-  if (pipe) ::pclose(pipe);
+  const int ended = pipe ? ::pclose(pipe) : -1;
+  if (status) *status = ended;
   return text;
+}
+
+std::string Tables() { return Output("nft list tables"); }
+
+// The cgroup v2 group of a process ("0::/PATH"); "" when there is none.
+std::string GroupOf(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/cgroup");
+  std::string line;
+  while (std::getline(file, line))
+    if (line.rfind("0::", 0) == 0) return line;
+  return {};
 }
 
 class EngineFilterTest : public ::testing::Test {
@@ -131,6 +146,15 @@ class EngineFilterTest : public ::testing::Test {
 
   void Setting(const char* name, std::uint32_t value) {
     ASSERT_TRUE(Registry(m_registry).SetValue(kConsoleKey, name, RegistryValue::Dword(value)));
+  }
+  // The process file, named in the settings, blocks processes of this name.
+  void BlockProcess(const std::string& name) {
+    _FirewallProcessRecord record{};
+    SetFieldText(record.processName, name);
+    record.blocked = 1;
+    ASSERT_TRUE(FirewallProcessFile::Write(m_folder.File("procs.prc"), {record}));
+    ASSERT_TRUE(Registry(m_registry)
+                    .SetValue(kConsoleKey, "IpRamparoProcesses", RegistryValue::String(m_folder.File("procs.prc"))));
   }
   void Rules(const std::vector<_FirewallRule>& rules) { ASSERT_TRUE(FirewallRuleFile::Write(m_rules, rules)); }
   // The engine started and attached, the firewall started.
@@ -240,22 +264,38 @@ TEST_F(EngineFilterTest, RangesDirectionsAndProtocolsChooseWhatIsBlocked) {
   ::close(there);
 }
 
-TEST_F(EngineFilterTest, AKilledEnginesTableIsReplacedOnRestartAndSignalsEndCleanly) {
+TEST_F(EngineFilterTest, AKilledEnginesTableGoesWithItAndNoSecondEngineTakesATableOver) {
   Rules({Rule("peer", PeerNamespace::kPeer)});
   StartFiltering();
+  ASSERT_FALSE(Pings(PeerNamespace::kPeer));
   ASSERT_TRUE(m_engine.Signal(SIGKILL));
   ASSERT_TRUE(m_engine.WaitForExit(10000));
-  EXPECT_FALSE(Pings(PeerNamespace::kPeer)) << "the killed engine's table still blocks";
+  EXPECT_EQ(Tables(), "") << "the kernel removed the table with the engine's netlink socket";
+  EXPECT_TRUE(Pings(PeerNamespace::kPeer)) << "nothing is filtered until an engine starts again";
 
   void* view = m_console.MemGetView();
   RampaBlockSet(view, kRampaOffEnginePresent, 0);
   RampaBlockSet(view, kRampaOffRequestPending, 0);
   ASSERT_TRUE(m_engine.Start(PELORIN_ENGINE_DIR, m_folder.Path()));
   ASSERT_TRUE(WaitFor([&] { return RampaBlockGet(view, kRampaOffEnginePresent) != 0; }, std::chrono::seconds(10)));
-  EXPECT_EQ(Tables(), "") << "the stale table is gone before the firewall starts";
-  EXPECT_TRUE(Pings(PeerNamespace::kPeer));
+  EXPECT_EQ(Tables(), "table inet ramparo\n") << "the engine holds its table from its start";
+  EXPECT_TRUE(Pings(PeerNamespace::kPeer)) << "an empty table blocks nothing";
   Request(kRampaMsgStart);
-  EXPECT_EQ(Tables(), "table inet ramparo\n");
+  EXPECT_FALSE(Pings(PeerNamespace::kPeer));
+
+  // A second engine, on a block and registry of its own, is refused at start; the table stays the
+  // first one's, open to read and closed to change.
+  TempFolder other;
+  int status = -1;
+  const std::string said = Output("cd " + other.Path() + " && PELORIN_REGISTRY=" + other.File("registry.reg") +
+                                      " timeout 10 " + RampaEngineProcess::ProgramPath(PELORIN_ENGINE_DIR) + " 2>&1",
+                                  &status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_NE(said.find("another engine holds the table inet ramparo"), std::string::npos) << said;
+  EXPECT_FALSE(PeerNamespace::Run("nft delete table inet ramparo 2>/dev/null"));
+  const std::string table = Output("nft list table inet ramparo");
+  EXPECT_NE(table.find("flags owner"), std::string::npos) << table;
+  EXPECT_NE(table.find("chain r0_out"), std::string::npos) << table;
   EXPECT_FALSE(Pings(PeerNamespace::kPeer));
 
   ASSERT_TRUE(m_engine.Signal(SIGHUP));
@@ -270,12 +310,7 @@ TEST_F(EngineFilterTest, ABlockedProcessCannotConnectWhileOthersCan) {
   const std::string name = "rampablock" + std::to_string(::getpid());
   const std::string program = m_folder.File(name);
   std::filesystem::copy_file("/bin/bash", program);
-  _FirewallProcessRecord record{};
-  SetFieldText(record.processName, name);
-  record.blocked = 1;
-  ASSERT_TRUE(FirewallProcessFile::Write(m_folder.File("procs.prc"), {record}));
-  ASSERT_TRUE(Registry(m_registry).SetValue(kConsoleKey, "IpRamparoProcesses",
-                                            RegistryValue::String(m_folder.File("procs.prc"))));
+  BlockProcess(name);
   Rules({});
   StartFiltering();
   // The process has a connection before the engine takes it up, as the processes window lists it.
@@ -325,4 +360,40 @@ TEST_F(EngineFilterTest, ABlockedProcessCannotConnectWhileOthersCan) {
   EXPECT_NE(first.localPort, 0u);
   EXPECT_GE(first.time.year, 2024u);
   EXPECT_EQ(std::filesystem::file_size(log) % 200, 0u);
+}
+
+TEST_F(EngineFilterTest, OnlyProcessesOfTheEnginesUserAreBlocked) {
+  // Two processes of one blocked name in the engine's namespace: one of ours (the engine's user),
+  // one of 'nobody'.
+  const std::string name = "rampauser" + std::to_string(::getpid());
+  const std::string program = m_folder.File(name);
+  std::filesystem::copy_file("/bin/sleep", program);
+  ASSERT_EQ(::chmod(m_folder.Path().c_str(), 0755), 0);  // so that 'nobody' may run it
+  const uid_t users[2] = {::getuid(), 65534};
+  pid_t children[2] = {-1, -1};
+  for (int i = 0; i < 2; ++i) {
+    children[i] = ::fork();
+    if (children[i] == 0) {
+      // The death signal is set after the change of user, which clears it.
+      if (::setresuid(users[i], users[i], users[i]) == 0 && ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0)
+        ::execl(program.c_str(), name.c_str(), "30", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  for (const pid_t child : children) {
+    std::error_code failed;
+    ASSERT_TRUE(WaitFor(
+        [&] { return std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/exe", failed) == program; },
+        std::chrono::seconds(5)));
+  }
+  BlockProcess(name);
+  Rules({});
+  StartFiltering();
+  EXPECT_NE(GroupOf(children[0]).find("/ramparo-net"), std::string::npos) << GroupOf(children[0]);
+  EXPECT_EQ(GroupOf(children[1]).rfind("0::/", 0), 0u);
+  EXPECT_EQ(GroupOf(children[1]).find("/ramparo-net"), std::string::npos) << GroupOf(children[1]);
+  for (const pid_t child : children) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  }
 }
