@@ -254,9 +254,10 @@ int InstallCommand::Run() {
   std::printf("Installed PelorinPro in %s for user %s:\n", m_prefix.c_str(), m_user.name.c_str());
   for (const std::string& line : m_report) std::printf("  %s\n", line.c_str());
   if (!forUser)
-    std::printf("  no menu entry, working folder or registry values for root: \"sudo %s/bin/Setup install\" from "
-                "a user's account adds them for that user\n",
-                m_prefix.c_str());
+    std::printf(
+        "  no menu entry, working folder or registry values for root: \"sudo %s/bin/Setup install\" from "
+        "a user's account adds them for that user\n",
+        m_prefix.c_str());
   if (forUser) std::printf("  registry %s:\n", m_user.registry.c_str());
   for (const auto& value : m_userPart.values)
     std::printf("    %s \"%s\" = \"%s\"\n", value.key.c_str(), value.name.c_str(), value.text.c_str());

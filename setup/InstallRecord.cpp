@@ -159,9 +159,7 @@ void InstallRecord::Merge(const InstallRecord& earlier) {
   }
 }
 
-std::string InstallRecord::UserPart::DataFolder() const {
-  return workFolder.substr(0, workFolder.rfind('/'));
-}
+std::string InstallRecord::UserPart::DataFolder() const { return workFolder.substr(0, workFolder.rfind('/')); }
 
 bool InstallRecord::UserPart::HoldsFile(const std::string& path) const {
   const std::string data = DataFolder();
@@ -203,7 +201,7 @@ bool InstallRecord::Check(const std::string& prefix, std::string& error) const {
     struct stat info {};
     if (::lstat(user.workFolder.c_str(), &info) == 0 && (!S_ISDIR(info.st_mode) || info.st_uid != user.uid)) {
       error = who + " names the working folder " + user.workFolder + ", which is " +
-              (S_ISLNK(info.st_mode)  ? std::string("a symbolic link")
+              (S_ISLNK(info.st_mode)    ? std::string("a symbolic link")
                : !S_ISDIR(info.st_mode) ? std::string("not a folder")
                                         : "owned by uid " + std::to_string(info.st_uid));
       return false;

@@ -146,9 +146,9 @@ TEST_F(SetupInstall, RefusalsAndFailuresLeaveNothingBehind) {
   EXPECT_NE(user.output.find("installing needs root"), std::string::npos) << user.output;
   // Into a read-only file system.
   fs::create_directories(m_box.Prefix());
-  const CommandResult readOnly = Shell("unshare --mount sh -c 'mount -t tmpfs -o ro,mode=0755 tmpfs " + m_box.Prefix() +
-                                       " && " + m_box.SetupEnvironment() + " " + m_box.Stage() +
-                                       "/bin/Setup install --prefix " + m_box.Prefix() + "'");
+  const CommandResult readOnly =
+      Shell("unshare --mount sh -c 'mount -t tmpfs -o ro,mode=0755 tmpfs " + m_box.Prefix() + " && " +
+            m_box.SetupEnvironment() + " " + m_box.Stage() + "/bin/Setup install --prefix " + m_box.Prefix() + "'");
   EXPECT_EQ(readOnly.status, 1);
   EXPECT_NE(readOnly.output.find("Read-only file system"), std::string::npos) << readOnly.output;
   fs::remove(m_box.Prefix());
@@ -189,19 +189,19 @@ TEST_F(SetupInstall, RefusalsAndFailuresLeaveNothingBehind) {
   ASSERT_TRUE(ReplaceFileContents(outside, "root's"));
   fs::create_directory(m_box.Root() + "/PelorinPro");
   const std::string recordPath = m_box.Prefix() + "/share/PelorinPro/setup-record.txt";
-  const std::string userLine = "\nuser\t" + std::to_string(m_box.User().Uid()) + "\t";
-  const std::size_t work = record.rfind("\t" + m_box.Work() + "\n");  // the user line, after the folders
-  ASSERT_NE(work, std::string::npos) << record;
-  const std::string rootsWork =
-      record.substr(0, work) + "\t" + m_box.Root() + "/PelorinPro" + record.substr(work + 1 + m_box.Work().size());
+  // The record with the last "from" in it put as "to": the user line follows the folders.
+  const auto swapped = [&](const std::string& from, const std::string& to) {
+    std::string text = record;
+    return text.replace(text.rfind(from), from.size(), to);
+  };
   const std::set<std::string> before = TreeOf(m_box.Root());
   for (const auto& [crafted, reason] : std::vector<std::pair<std::string, std::string>>{
-           {record.substr(0, record.find(userLine)) + "\nuser\t0\t" + record.substr(record.find(userLine) + userLine.size()),
-            "is root's"},
+           {swapped("\nuser\t" + std::to_string(m_box.User().Uid()) + "\t", "\nuser\t0\t"), "is root's"},
            {record + "file\t" + outside + "\n", "the file " + outside + " lies outside " + m_box.Prefix()},
            {record + "folder\t/\n", "the folder \"/\" is not an absolute plain path"},
            {record + "file\t" + m_box.Prefix() + "/../outside\n", "is not an absolute plain path"},
-           {rootsWork, m_box.Root() + "/PelorinPro, which is owned by uid 0"},
+           {swapped("\t" + m_box.Work() + "\n", "\t" + m_box.Root() + "/PelorinPro\n"),
+            m_box.Root() + "/PelorinPro, which is owned by uid 0"},
            {record.substr(0, record.size() - 1), "is damaged at line"}}) {
     ASSERT_TRUE(ReplaceFileContents(recordPath, crafted));
     const CommandResult refused = Uninstall();

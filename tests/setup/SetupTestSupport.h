@@ -112,7 +112,7 @@ class SetupSandbox {
   std::string Stage() const { return m_root + "/stage"; }
   std::string Prefix() const { return m_root + "/prefix"; }
   const ThrowawayUser& User() const { return *m_user; }
-  std::string Home() const { return m_root + "/home"; }  // the user's
+  std::string Home() const { return m_root + "/home"; }          // the user's
   std::string CallerHome() const { return m_root + "/caller"; }  // the HOME Setup is started with
   std::string Work() const { return Home() + "/.local/share/PelorinPro"; }
   std::string Registry() const { return Home() + "/.config/PelorinPro/registry.reg"; }
