@@ -74,6 +74,7 @@ std::optional<InstallRecord> InstallRecord::Load(const std::string& path, std::s
 }
 
 std::optional<InstallRecord> InstallRecord::Parse(std::string_view text, std::string& error) {
+  error.clear();
   InstallRecord record;
   UserPart* user = nullptr;
   std::size_t start = 0;
