@@ -13,6 +13,7 @@
 #include "setup/ExternalTool.h"
 #include "setup/RegistryEntries.h"
 #include "setup/SetupLayout.h"
+#include "setup/UserProcess.h"
 
 namespace fs = std::filesystem;
 
@@ -201,8 +202,14 @@ int InstallCommand::Run() {
   m_prefix = prefix;
   if (!Check()) return 1;
   const std::string recordPath = InstallRecord::PathIn(m_prefix);
-  const InstallRecord earlier = InstallRecord::Load(recordPath).value_or(InstallRecord{});
-  if (!StagePrefixFiles() || !PrepareGroup() || !PreparePrivilegedPrograms() || !StageUserFiles()) {
+  // An earlier record that uninstall would refuse is not built on: its parts would be lost.
+  std::string refused;
+  const InstallRecord earlier = InstallRecord::Load(recordPath, refused).value_or(InstallRecord{});
+  if (refused.empty() && !earlier.Check(m_prefix, refused)) refused = recordPath + " cannot be used: " + refused;
+  if (!refused.empty()) return Fail("the installation record " + refused + "; nothing was installed"), 1;
+  // Root's own files are not taken on: uninstall removes a user's files as that user.
+  const bool forUser = m_user.uid != 0;
+  if (!StagePrefixFiles() || !PrepareGroup() || !PreparePrivilegedPrograms() || (forUser && !StageUserFiles())) {
     std::fprintf(stderr, "Setup: nothing was installed\n");
     return 1;
   }
@@ -213,7 +220,7 @@ int InstallCommand::Run() {
   m_userPart.gid = m_user.gid;
   m_userPart.registry = m_user.registry;
   m_userPart.workFolder = m_user.WorkFolder();
-  if (!RegistryEntries::Write(m_prefix + "/bin", m_userPart)) {
+  if (forUser && !RegistryEntries::Write(m_prefix + "/bin", m_userPart)) {
     Fail("cannot write the registry file " + m_user.registry + "; nothing was installed");
     return 1;
   }
@@ -228,12 +235,16 @@ int InstallCommand::Run() {
   std::erase_if(kept.files,
                 [&](const std::string& f) { return std::find(stale.begin(), stale.end(), f) != stale.end(); });
   m_record.folders = m_files.CreatedFolders();
-  m_record.users.push_back(m_userPart);
+  if (forUser) m_record.users.push_back(m_userPart);
   m_record.Merge(kept);
   if (!m_files.StageBytes(recordPath, m_record.Serialize(), 0644) || !m_files.Commit()) {
     const std::string failure = m_files.Error();
     m_files.Rollback();
-    RegistryEntries::Remove(m_userPart, false);
+    if (forUser)
+      UserProcess::Run(m_user.uid, m_user.gid, [&] {
+        RegistryEntries::Remove(m_userPart, false);
+        return std::string();
+      });
     Fail(failure + "; nothing was installed");
     return 1;
   }
@@ -242,7 +253,12 @@ int InstallCommand::Run() {
 
   std::printf("Installed PelorinPro in %s for user %s:\n", m_prefix.c_str(), m_user.name.c_str());
   for (const std::string& line : m_report) std::printf("  %s\n", line.c_str());
-  std::printf("  registry %s:\n", m_user.registry.c_str());
+  if (!forUser)
+    std::printf(
+        "  no menu entry, working folder or registry values for root: \"sudo %s/bin/Setup install\" from "
+        "a user's account adds them for that user\n",
+        m_prefix.c_str());
+  if (forUser) std::printf("  registry %s:\n", m_user.registry.c_str());
   for (const auto& value : m_userPart.values)
     std::printf("    %s \"%s\" = \"%s\"\n", value.key.c_str(), value.name.c_str(), value.text.c_str());
   std::printf("  record of the installation %s (\"%s/bin/Setup uninstall\" removes it all)\n", recordPath.c_str(),

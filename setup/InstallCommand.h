@@ -11,7 +11,8 @@
 // "Setup install": copies the tree Setup comes from into the prefix, gives the capture helper and
 // the engine their capabilities (root:pelorinpro, mode 0750; the engine pointed at the prefix's
 // libraries), makes the system group pelorinpro and puts the user in it, adds the user's menu
-// entry, icons and working folder, writes the user's registry values and records all of it.
+// entry, icons and working folder, writes the user's registry values and records all of it. For
+// root itself only the prefix's part is done: uninstall removes a user's files as that user.
 // Either every file is in place afterwards or none is; the group and the membership stay.
 class InstallCommand {
  public:

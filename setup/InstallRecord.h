@@ -29,6 +29,12 @@ struct InstallRecord {
     bool storeCreated = false;
     std::vector<std::string> keys;
     std::vector<RegistryValueEntry> values;
+
+    // The folder the working folder lies in: the menu entry and the icons are below it.
+    std::string DataFolder() const;
+    // Whether the path is one of the files or folders install writes for this user.
+    bool HoldsFile(const std::string& path) const;
+    bool HoldsFolder(const std::string& path) const;
   };
 
   std::vector<std::string> files;
@@ -39,11 +45,19 @@ struct InstallRecord {
   // PREFIX/share/PelorinPro/setup-record.txt
   static std::string PathIn(const std::string& prefix);
 
-  // Nothing when there is no record; lines that cannot be read are skipped, and so is a last
-  // line without its line end.
-  static std::optional<InstallRecord> Load(const std::string& path);
-  static InstallRecord Parse(std::string_view text);
+  // Nothing when there is no record (error left empty) or when it cannot be read whole (error
+  // says why). A line that cannot be read, a last line without its line end included, refuses
+  // the whole record: uninstall removes what was recorded, and part of a record is not that.
+  static std::optional<InstallRecord> Load(const std::string& path, std::string& error);
+  static std::optional<InstallRecord> Parse(std::string_view text, std::string& error);
   std::string Serialize() const;
+
+  // Whether uninstall may act on it, for an installation in prefix: no part of root, every path
+  // absolute and plain, each file and folder within the prefix (or a folder above it) or one of
+  // a recorded user's, and every working folder, where it still exists, its user's own folder.
+  bool Check(const std::string& prefix, std::string& error) const;
+  // The recorded user whose file or folder the path is; nothing for the prefix's own.
+  const UserPart* UserOf(const std::string& path, bool folder, const std::string& prefix) const;
 
   // Takes in what an earlier installation recorded that this one does not, so that a
   // re-install still removes everything on uninstall. This record's values win.

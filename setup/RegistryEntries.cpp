@@ -73,20 +73,16 @@ bool RegistryEntries::Write(const std::string& programFolder, InstallRecord::Use
 bool RegistryEntries::Remove(const InstallRecord::UserPart& part, bool purge) {
   if (!Exists(part.registry)) return true;  // nothing left to take from
   Registry store(part.registry);
-  bool removed = false;
-  {
-    UserIdentity identity(part.uid, part.gid);
-    removed = identity.IsTaken() && store.Update([&](RegistryTree& tree) {
-      for (const InstallRecord::RegistryValueEntry& v : part.values) {
-        const RegistryValue* now = tree.GetValue(v.key, v.name);
-        if (now && now->type == RegistryValue::Type::String && now->text == v.text) tree.DeleteValue(v.key, v.name);
-      }
-      if (purge)
-        for (const char* key : {kApplicationKey, kEngineKey, kConsoleKey}) tree.DeleteKey(key);
-      RemoveEmptyKeys(tree, part.keys);
-      return true;
-    });
-  }
+  const bool removed = store.Update([&](RegistryTree& tree) {
+    for (const InstallRecord::RegistryValueEntry& v : part.values) {
+      const RegistryValue* now = tree.GetValue(v.key, v.name);
+      if (now && now->type == RegistryValue::Type::String && now->text == v.text) tree.DeleteValue(v.key, v.name);
+    }
+    if (purge)
+      for (const char* key : {kApplicationKey, kEngineKey, kConsoleKey}) tree.DeleteKey(key);
+    RemoveEmptyKeys(tree, part.keys);
+    return true;
+  });
   if (removed && part.storeCreated && store.SubKeyNames("").empty()) {
     ::unlink(part.registry.c_str());
     ::unlink((part.registry + ".lock").c_str());

@@ -5,7 +5,8 @@
 
 // The registry values an installation writes for its user: the engine program's folder, whose
 // presence in the console key marks the engine as installed, and the engine's files in the
-// user's working folder. Both directions act as the user, so the registry file stays theirs.
+// user's working folder. Both directions act as the user, so the registry file stays theirs:
+// Write takes the user's identity itself, Remove runs in a process of the user (UserProcess).
 class RegistryEntries {
  public:
   static constexpr char kApplicationKey[] = "Software\\DunmereIncProducts\\Setup\\PelorinPro";

@@ -1,9 +1,34 @@
 #include "setup/SetupLayout.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+
+namespace {
+
+// Empty when the folder is root's alone, "missing" when it is not there, else what is wrong.
+std::string RootOnlyFolder(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0)
+    return errno == ENOENT ? "missing" : std::string("cannot be examined: ") + std::strerror(errno);
+  if (S_ISLNK(info.st_mode)) return "is a symbolic link";
+  if (!S_ISDIR(info.st_mode)) return "is not a folder";
+  if (info.st_uid != 0) return "is owned by uid " + std::to_string(info.st_uid);
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return std::string("is writable by ") + ((info.st_mode & S_IWOTH) != 0 ? "others" : "its group") + " (mode " +
+           mode + ")";
+  }
+  return std::string();
+}
+
+}  // namespace
 
 std::string SetupLayout::PayloadRoot() {
   char buffer[PATH_MAX];
@@ -30,6 +55,17 @@ std::string SetupLayout::CheckPrefix(const std::string& prefix, std::string& err
   if (path.find("/../") != std::string::npos || path.ends_with("/..")) {
     error = "the prefix \"" + prefix + "\" must not climb with \"..\"";
     return std::string();
+  }
+  for (std::size_t end = 0;; end = path.find('/', end + 1)) {
+    const std::string part = end == 0 ? "/" : path.substr(0, end);  // the whole path last
+    const std::string reason = RootOnlyFolder(part);
+    if (reason == "missing") break;  // nor is anything below it there
+    if (!reason.empty()) {
+      error = "the prefix " + path + " cannot be used: " + part + " " + reason +
+              "; every folder of the prefix must be owned by root, not a symbolic link, and writable by root alone";
+      return std::string();
+    }
+    if (end == std::string::npos) break;
   }
   return path;
 }

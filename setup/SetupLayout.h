@@ -30,7 +30,9 @@ inline const std::vector<std::string> kWorkSubfolders = {"SessionLogs", "Cfg", "
 // The tree Setup runs from: the folder above its own.
 std::string PayloadRoot();
 // The prefix made absolute, without a trailing "/"; empty, with the reason, when it cannot be
-// used. Only characters that a menu entry's command line takes unquoted are accepted.
+// used. Only characters that a menu entry's command line takes unquoted are accepted, and every
+// folder of it that exists, from / down, must be root's alone: owned by root, no symbolic link
+// and writable by neither group nor others, so no one else can move what Setup acts on.
 std::string CheckPrefix(const std::string& prefix, std::string& error);
 // The menu entry's text: the template with the program, started in the working folder.
 std::string DesktopEntry(std::string_view desktopTemplate, const std::string& program, const std::string& workFolder);

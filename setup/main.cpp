@@ -19,14 +19,14 @@ constexpr char kUsage[] =
     "), grants the\n"
     "           capture helper cap_net_raw and the engine cap_net_admin (both root:pelorinpro,\n"
     "           mode 0750; the program itself holds no capability), makes the system group\n"
-    "           pelorinpro and adds for the user who runs it (through sudo: the user who called\n"
-    "           sudo) the membership of that group, a menu entry, the icon, the working folder\n"
-    "           ~/.local/share/PelorinPro and the registry values that locate the engine.\n"
+    "           pelorinpro and adds for the user who called sudo the membership of that group,\n"
+    "           a menu entry, the icon, the working folder ~/.local/share/PelorinPro and the\n"
+    "           registry values that locate the engine (run by root itself: none of these).\n"
     "uninstall  removes exactly what install added (default DIR: the installation this Setup\n"
     "           belongs to, else " PELORIN_DEFAULT_PREFIX
     "); the logs and settings stay unless --purge\n"
-    "           is given.\n"
-    "Both need root.\n";
+    "           is given. The user's files are removed by a process of that user.\n"
+    "Both need root, and a prefix whose every existing folder is root's alone.\n";
 
 }  // namespace
 

@@ -95,12 +95,28 @@ TEST_F(SetupInstall, InstallReinstallAndUninstallOfAnIncompleteInstallation) {
   EXPECT_EQ(Text(store, kEngineKey, "CfgFile"), "/srv/rules/mine.cfg");
   EXPECT_EQ(Shell("getcap " + bin + "/PelorinCaptureHelper").output, bin + "/PelorinCaptureHelper cap_net_raw=ep\n");
 
-  // Parts gone by hand, and a log of the user's: uninstall removes the rest and keeps the log
+  // The user's menu folder replaced by a link to a folder of root's holding a file of the entry's
+  // name: uninstall, acting as the user, cannot remove root's file through it and keeps the
+  // entry in the record for another try.
+  const std::string menu = fs::path(desktop).parent_path();
+  const std::string rootOnly = m_box.Root() + "/rootonly";
+  fs::create_directories(rootOnly);
+  ASSERT_TRUE(ReplaceFileContents(rootOnly + "/pelorinpro.desktop", "root's"));
+  fs::remove_all(menu);
+  fs::create_directory_symlink(rootOnly, menu);
+  const CommandResult blocked = Uninstall();
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_NE(blocked.output.find("cannot remove " + desktop + ": Permission denied"), std::string::npos)
+      << blocked.output;
+  EXPECT_EQ(ReadFileContents(rootOnly + "/pelorinpro.desktop").value_or(""), "root's");
+  fs::remove(menu);
+  fs::remove_all(rootOnly);
+
+  // Parts gone by hand, and a log of the user's: another try removes the rest and keeps the log
   // and the settings.
-  fs::remove(desktop);
   fs::remove(m_box.Prefix() + "/lib/libPelorinUi.so");
   ASSERT_TRUE(ReplaceFileContents(m_box.Work() + "/PelorinProLogPkt.rec", "log"));
-  const CommandResult removed = Uninstall();
+  const CommandResult removed = m_box.Setup("uninstall --prefix " + m_box.Prefix());
   ASSERT_EQ(removed.status, 0) << removed.output;
   EXPECT_EQ(Added(), (std::set<std::string>{"home/.local", "home/.local/share", "home/.local/share/PelorinPro",
                                             "home/.local/share/PelorinPro/PelorinProLogPkt.rec", "home/.config",
@@ -110,8 +126,6 @@ TEST_F(SetupInstall, InstallReinstallAndUninstallOfAnIncompleteInstallation) {
   EXPECT_EQ(Text(store, kApplicationKey, "Layout"), "30");
   EXPECT_EQ(Text(store, kConsoleKey, "RamparoThreadAppLoc"), "<missing>");
   EXPECT_EQ(store.ValueNames(kEngineKey), std::vector<std::string>{"CfgFile"});
-  const CommandResult twice = Uninstall();
-  EXPECT_NE(twice.status, 0);  // no Setup left to run
 }
 
 TEST_F(SetupInstall, PurgeTakesTheLogsAndSettingsToo) {
@@ -132,9 +146,9 @@ TEST_F(SetupInstall, RefusalsAndFailuresLeaveNothingBehind) {
   EXPECT_NE(user.output.find("installing needs root"), std::string::npos) << user.output;
   // Into a read-only file system.
   fs::create_directories(m_box.Prefix());
-  const CommandResult readOnly = Shell("unshare --mount sh -c 'mount -t tmpfs -o ro tmpfs " + m_box.Prefix() +
-                                       " && env -u SUDO_USER HOME=" + m_box.Home() + " " + m_box.Stage() +
-                                       "/bin/Setup install --prefix " + m_box.Prefix() + "'");
+  const CommandResult readOnly =
+      Shell("unshare --mount sh -c 'mount -t tmpfs -o ro,mode=0755 tmpfs " + m_box.Prefix() + " && " +
+            m_box.SetupEnvironment() + " " + m_box.Stage() + "/bin/Setup install --prefix " + m_box.Prefix() + "'");
   EXPECT_EQ(readOnly.status, 1);
   EXPECT_NE(readOnly.output.find("Read-only file system"), std::string::npos) << readOnly.output;
   fs::remove(m_box.Prefix());
@@ -167,13 +181,65 @@ TEST_F(SetupInstall, RefusalsAndFailuresLeaveNothingBehind) {
   EXPECT_EQ(ReadFileContents(m_box.Registry()).value_or(""), registry);
   EXPECT_EQ(Shell("getcap " + m_box.Prefix() + "/bin/PelorinCaptureHelper").output,
             m_box.Prefix() + "/bin/PelorinCaptureHelper cap_net_raw=ep\n");
+
+  // Records that uninstall must not act on: a part of root's, a file of root's outside the
+  // prefix, "/", a path that climbs out, a working folder that is root's, a line cut short.
+  // Each is refused with its reason and nothing is removed.
+  const std::string outside = m_box.Root() + "/outside";
+  ASSERT_TRUE(ReplaceFileContents(outside, "root's"));
+  fs::create_directory(m_box.Root() + "/PelorinPro");
+  const std::string recordPath = m_box.Prefix() + "/share/PelorinPro/setup-record.txt";
+  // The record with the last "from" in it put as "to": the user line follows the folders.
+  const auto swapped = [&](const std::string& from, const std::string& to) {
+    std::string text = record;
+    return text.replace(text.rfind(from), from.size(), to);
+  };
+  const std::set<std::string> before = TreeOf(m_box.Root());
+  for (const auto& [crafted, reason] : std::vector<std::pair<std::string, std::string>>{
+           {swapped("\nuser\t" + std::to_string(m_box.User().Uid()) + "\t", "\nuser\t0\t"), "is root's"},
+           {record + "file\t" + outside + "\n", "the file " + outside + " lies outside " + m_box.Prefix()},
+           {record + "folder\t/\n", "the folder \"/\" is not an absolute plain path"},
+           {record + "file\t" + m_box.Prefix() + "/../outside\n", "is not an absolute plain path"},
+           {swapped("\t" + m_box.Work() + "\n", "\t" + m_box.Root() + "/PelorinPro\n"),
+            m_box.Root() + "/PelorinPro, which is owned by uid 0"},
+           {record.substr(0, record.size() - 1), "is damaged at line"}}) {
+    ASSERT_TRUE(ReplaceFileContents(recordPath, crafted));
+    const CommandResult refused = Uninstall();
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find(reason), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("; nothing was removed"), std::string::npos) << refused.output;
+    EXPECT_EQ(TreeOf(m_box.Root()), before);
+  }
+  ASSERT_TRUE(ReplaceFileContents(recordPath, record));
+  EXPECT_EQ(ReadFileContents(m_box.Registry()).value_or(""), registry);
+
+  // Prefixes that others could change under Setup: a folder of it that its group may write, a
+  // symbolic link on the way to it. Neither install nor uninstall acts on them.
+  fs::permissions(m_box.Root(), fs::perms::group_write, fs::perm_options::add);
+  const CommandResult writable = Uninstall();
+  fs::permissions(m_box.Root(), fs::perms::group_write, fs::perm_options::remove);
+  EXPECT_EQ(writable.status, 2);
+  EXPECT_NE(writable.output.find(m_box.Root() + " is writable by its group (mode 0775)"), std::string::npos)
+      << writable.output;
+  const std::string link = m_box.Root() + "/link";
+  fs::create_directory_symlink(m_box.Prefix(), link);
+  for (const std::string& command : {"uninstall --prefix " + link, "install --prefix " + link + "/sub"}) {
+    const CommandResult linked = m_box.Setup(command);
+    EXPECT_EQ(linked.status, 2);
+    EXPECT_NE(linked.output.find(link + " is a symbolic link"), std::string::npos) << linked.output;
+  }
+  fs::remove(link);
+  EXPECT_EQ(TreeOf(m_box.Root()), before);
+  fs::remove(outside);
+  fs::remove(m_box.Root() + "/PelorinPro");
+
   ASSERT_EQ(Uninstall().status, 0);
   EXPECT_EQ(Added(), std::set<std::string>{});
 }
 
 }  // namespace
 
-TEST(InstallRecordText, ACutLastLineIsDroppedSoNoShortenedPathIsRemoved) {
+TEST(InstallRecordText, ARecordWithALineThatCannotBeReadIsRefusedWhole) {
   InstallRecord record;
   record.files = {"/opt/p/bin/PelorinPro"};
   InstallRecord::UserPart user;
@@ -182,9 +248,16 @@ TEST(InstallRecordText, ACutLastLineIsDroppedSoNoShortenedPathIsRemoved) {
   user.workFolder = "/home/u/PelorinPro";
   record.User(user);
   const std::string text = record.Serialize();
-  EXPECT_EQ(InstallRecord::Parse(text).Serialize(), text);
-  const std::string cut = text.substr(0, text.find("/home/u/PelorinPro") + 7);  // ".../home/u"
-  const InstallRecord read = InstallRecord::Parse(cut);
-  EXPECT_EQ(read.files, record.files);
-  EXPECT_TRUE(read.users.empty());
+  std::string error;
+  const auto read = InstallRecord::Parse(text, error);
+  ASSERT_TRUE(read) << error;
+  EXPECT_EQ(read->Serialize(), text);
+  // Cut short in the working folder, which would then name the home; a user number out of range;
+  // a field too many; no header.
+  const std::string cut = text.substr(0, text.find("/home/u/PelorinPro") + 7);
+  for (const std::string& damaged : {cut, text + "user\t4294967295\t0\t/r\t/w/PelorinPro\n",
+                                     text + "file\t/opt/p/a\t/opt/p/b\n", text.substr(text.find('\n') + 1)}) {
+    EXPECT_FALSE(InstallRecord::Parse(damaged, error)) << damaged;
+    EXPECT_NE(error.find("is damaged at line"), std::string::npos) << error;
+  }
 }

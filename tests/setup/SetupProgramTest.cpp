@@ -35,27 +35,6 @@ int LoopbackIndex() {
   return -1;
 }
 
-// A user made for the test, with a home in the sandbox; deleted at the end.
-class ThrowawayUser {
- public:
-  explicit ThrowawayUser(const std::string& home) : m_name("pelsetup" + std::to_string(::getpid())) {
-    fs::create_directories(home);
-    m_made = Shell("useradd --no-create-home --user-group --shell /usr/sbin/nologin --home-dir " + home + " " + m_name)
-                 .status == 0;
-    Shell("chown " + m_name + ": " + home);
-  }
-  ~ThrowawayUser() {
-    if (m_made) Shell("userdel " + m_name);
-  }
-  bool Made() const { return m_made; }
-  const std::string& Name() const { return m_name; }
-  uid_t Uid() const { return static_cast<uid_t>(std::stoul(Shell("id -u " + m_name).output)); }
-
- private:
-  std::string m_name;
-  bool m_made = false;
-};
-
 TEST(SetupProgram, TheMenuEntryStartsTheUnprivilegedProgramCapturingThroughTheHelperAsTheUserWhoRanSudo) {
   if (::geteuid() != 0) GTEST_SKIP() << "Setup installs as root";
   SetupSandbox box;
@@ -63,11 +42,10 @@ TEST(SetupProgram, TheMenuEntryStartsTheUnprivilegedProgramCapturingThroughTheHe
   if (!box.CapabilitiesWork()) GTEST_SKIP() << box.Root() << " is mounted nosuid: file capabilities cannot work there";
   const int loopback = LoopbackIndex();
   ASSERT_GE(loopback, 0);
-  const std::string home = box.Root() + "/user";
-  ThrowawayUser user(home);
-  ASSERT_TRUE(user.Made());
+  const std::string home = box.Home();
+  const ThrowawayUser& user = box.User();
 
-  const CommandResult installed = box.Setup("install --prefix " + box.Prefix(), "SUDO_USER=" + user.Name());
+  const CommandResult installed = box.Setup("install --prefix " + box.Prefix());
   ASSERT_EQ(installed.status, 0) << installed.output;
   // Everything made in the user's home is theirs; nothing landed in the caller's.
   const std::string registry = home + "/.config/PelorinPro/registry.reg";
@@ -77,7 +55,7 @@ TEST(SetupProgram, TheMenuEntryStartsTheUnprivilegedProgramCapturingThroughTheHe
   EXPECT_EQ(info.st_uid, user.Uid());
   ASSERT_EQ(::stat(desktop.c_str(), &info), 0);
   EXPECT_EQ(info.st_uid, user.Uid());
-  EXPECT_EQ(TreeOf(box.Home()), std::set<std::string>{""});
+  EXPECT_EQ(TreeOf(box.CallerHome()), std::set<std::string>{""});
   // The user is in the group now; anyone else cannot even start the privileged programs (the
   // shell runs them: setpriv itself still holds root's capabilities when it starts its command).
   EXPECT_NE(Shell("id -nG " + user.Name()).output.find("pelorinpro"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -54,30 +55,65 @@ inline std::set<std::string> TreeOf(const std::string& root) {
   return paths;
 }
 
+// A user made for the test, with its home; deleted at the end.
+class ThrowawayUser {
+ public:
+  explicit ThrowawayUser(const std::string& home) : m_name("pelsetup" + std::to_string(::getpid())) {
+    fs::create_directories(home);
+    m_made = Shell("useradd --no-create-home --user-group --shell /usr/sbin/nologin --home-dir " + home + " " + m_name)
+                 .status == 0;
+    Shell("chown " + m_name + ": " + home);
+  }
+  ~ThrowawayUser() {
+    if (m_made) Shell("userdel " + m_name);
+  }
+  ThrowawayUser(const ThrowawayUser&) = delete;
+  ThrowawayUser& operator=(const ThrowawayUser&) = delete;
+  bool Made() const { return m_made; }
+  const std::string& Name() const { return m_name; }
+  uid_t Uid() const {
+    const passwd* entry = ::getpwnam(m_name.c_str());
+    return entry ? entry->pw_uid : 0;
+  }
+
+ private:
+  std::string m_name;
+  bool m_made = false;
+};
+
 // A private folder in the build tree, which (unlike a /tmp mounted nosuid) lets file capabilities
-// work: the stage (the tree "cmake --install" makes, which Setup installs from), a prefix and a
-// home. Everything in it goes at the end, whatever the test left, and so does the group
-// pelorinpro when Setup made it.
+// work, with every level root's alone as Setup wants a prefix's: the stage (the tree
+// "cmake --install" makes, which Setup installs from), a prefix, and a user of the test's own
+// whose home it holds, for whom Setup installs as through sudo. Everything in it goes at the end,
+// whatever the test left, and so do the user and the group pelorinpro when Setup made it.
 class SetupSandbox {
  public:
   SetupSandbox() : m_groupExisted(::getgrnam("pelorinpro") != nullptr) {
     m_root = std::string(PELORIN_SETUP_SCRATCH) + "/sandbox-" + std::to_string(::getpid());
     fs::remove_all(m_root);
-    fs::create_directories(Home());
-    // Users other than root run the installed program: every level must be open to them.
-    for (fs::path p = m_root; p.has_relative_path(); p = p.parent_path()) ::chmod(p.c_str(), 0755);
-    Shell("chmod 0755 " + std::string(PELORIN_SETUP_SCRATCH));
+    fs::create_directories(CallerHome());
+    // Users other than root run the installed program: every level of the build tree down to the
+    // sandbox must be open to them, and writable by root alone.
+    for (fs::path p = m_root; p.has_relative_path(); p = p.parent_path()) {
+      ::chmod(p.c_str(), 0755);
+      if (p == PELORIN_BUILD_DIR) break;
+    }
+    m_user.emplace(Home());
     m_staged = Shell(std::string(PELORIN_CMAKE) + " --install " + PELORIN_BUILD_DIR + " --prefix " + Stage());
+    if (!m_user->Made()) m_staged = {1, "cannot make a user for the test"};
   }
   ~SetupSandbox() {
     fs::remove_all(m_root);
+    m_user.reset();
     if (!m_groupExisted) Shell("groupdel pelorinpro");
   }
 
   const std::string& Root() const { return m_root; }
   std::string Stage() const { return m_root + "/stage"; }
   std::string Prefix() const { return m_root + "/prefix"; }
-  std::string Home() const { return m_root + "/home"; }
+  const ThrowawayUser& User() const { return *m_user; }
+  std::string Home() const { return m_root + "/home"; }          // the user's
+  std::string CallerHome() const { return m_root + "/caller"; }  // the HOME Setup is started with
   std::string Work() const { return Home() + "/.local/share/PelorinPro"; }
   std::string Registry() const { return Home() + "/.config/PelorinPro/registry.reg"; }
   const CommandResult& Staged() const { return m_staged; }
@@ -86,16 +122,21 @@ class SetupSandbox {
     struct statvfs info {};
     return ::statvfs(m_root.c_str(), &info) == 0 && (info.f_flag & ST_NOSUID) == 0;
   }
-  // Setup as root for the caller, with the sandbox's home and registry; extra goes before it
-  // (environment settings) and arguments after.
+  // Setup as root for the user, as sudo starts it; extra goes before it (environment settings)
+  // and arguments after.
   CommandResult Setup(const std::string& arguments, const std::string& extra = "",
                       const std::string& setup = "") const {
-    return Shell("env -u SUDO_USER -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u PELORIN_REGISTRY HOME=" + Home() + " " +
-                 extra + " " + (setup.empty() ? Stage() + "/bin/Setup" : setup) + " " + arguments);
+    return Shell(SetupEnvironment() + " " + extra + " " + (setup.empty() ? Stage() + "/bin/Setup" : setup) + " " +
+                 arguments);
+  }
+  std::string SetupEnvironment() const {
+    return "env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u PELORIN_REGISTRY SUDO_USER=" + m_user->Name() +
+           " HOME=" + CallerHome();
   }
 
  private:
   bool m_groupExisted;
   std::string m_root;
+  std::optional<ThrowawayUser> m_user;
   CommandResult m_staged;
 };
