@@ -27,7 +27,7 @@ constexpr std::string_view kStatusFromLog = "Log";
 constexpr int kStatusColumn = 7;
 constexpr std::int64_t kKernelCountsMs = 200;  // how old the kernel's counts may grow, ms
 
-// A counter only this thread writes (others read it): no locked add needed.
+// A counter one writer at a time changes (others read it): no locked add needed.
 void CountUp(std::atomic<std::uint64_t>& counter) {
   counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
@@ -617,7 +617,7 @@ LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::strin
   DWORD at = 0;
   const LONG written = m_logBuffer.Write(data, length, source, destination, time, &at);
   if (written > 0) {
-    m_recordsLogged.fetch_add(1, std::memory_order_relaxed);
+    CountUp(m_recordsLogged);  // written under the log lock only
     m_logEnd.store(std::int64_t{at} + PacketLogFile::kHeaderLength + written, std::memory_order_relaxed);
     if (position) *position = at;
   }
