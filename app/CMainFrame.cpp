@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 #include "app/MainMenu.h"
@@ -14,6 +15,7 @@
 #include "controls/link/DlgIpMon.h"
 #include "controls/packets/DlgPelorinFilters.h"
 #include "controls/packets/MonListIpMon.h"
+#include "controls/packets/MonListIpMonCWinThread.h"
 #include "ui/HelpFile.h"
 #include "ui/UiServices.h"
 
@@ -53,8 +55,9 @@ bool CMainFrame::LoadFrame() {
   if (!FrameWindow::Create(kTitle, Rect{work.left, work.top, work.left + width, work.top + height})) return false;
   SetMenu(BuildMainMenu());
   SetAccelerators(BuildMainAccelerators());
-  CreateStatusBar({ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL});
+  CreateStatusBar({ID_SEPARATOR, ID_INDICATOR_CAPTURE, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL});
   SetMessageText(kReadyText);
+  SetTimer(kCaptureStatusTimer, kCaptureStatusMs);
   SetIcon(ProgramIcon128());
   SetTitle(kTitle);
   MapCommands();
@@ -107,6 +110,25 @@ void CMainFrame::FrameInit() {
   if (!m_firewall->LocalInterfaceFile().empty())
     m_firewall->AttachChannel(m_firewall->LocalInterfaceFile(), FirewallMenu::kApplicationName);
   m_firewall->ResolveProcessFile(work);
+}
+
+void CMainFrame::OnTimer(UINT id) {
+  if (id == kCaptureStatusTimer) {
+    ShowCaptureStatus();
+    return;
+  }
+  FrameWindow::OnTimer(id);
+}
+
+void CMainFrame::ShowCaptureStatus() {
+  StatusBar* bar = GetStatusBar();
+  if (bar == nullptr) return;
+  const MonListIpMon* packets = Packets();
+  const MonListIpMonCWinThread* thread = packets != nullptr ? packets->GetCaptureThread() : nullptr;
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+  const std::string text = thread != nullptr ? m_captureStatus.Update(thread->GetCaptureCounts(), now.count()) : std::string();
+  for (int i = 0; i < bar->GetCount(); ++i)
+    if (bar->GetItemID(i) == ID_INDICATOR_CAPTURE && bar->GetPaneText(i) != text) bar->SetPaneText(i, text);
 }
 
 std::string CMainFrame::GetStartStopText() const {

@@ -8,6 +8,7 @@
 #include "app/PaneLayout.h"
 #include "app/SessionMenu.h"
 #include "controls/framework/PelorinCListView.h"
+#include "controls/packets/CaptureStatusLine.h"
 #include "platform/AppProfile.h"
 #include "ui/FrameWindow.h"
 #include "ui/Splitter.h"
@@ -36,6 +37,8 @@ class CMainFrame : public FrameWindow {
   static constexpr char kNoAdapterCaption[] = "Network Card Interface";
   static constexpr int kWidth = 800;   // px
   static constexpr int kHeight = 600;  // px
+  static constexpr UINT kCaptureStatusTimer = 1;
+  static constexpr UINT kCaptureStatusMs = 250;  // how often the capture's figures are shown
 
   CMainFrame();
   ~CMainFrame() override;
@@ -114,6 +117,7 @@ class CMainFrame : public FrameWindow {
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnClose() override;
   void OnSize(UINT type, int cx, int cy) override;
+  void OnTimer(UINT id) override;
   bool OnHelpInfo() override;
 
  private:
@@ -138,6 +142,8 @@ class CMainFrame : public FrameWindow {
   // Shows where the chosen page starts and reloads the packet pane from there.
   void LoadPacketPage(LONG page, LONG position);
   void OnPaneContextMenu(HWND pane, Point screenPoint);
+  // The packet capture's figures in their status bar pane.
+  void ShowCaptureStatus();
   void Shutdown();
 
   AppProfile* m_application = nullptr;
@@ -159,4 +165,5 @@ class CMainFrame : public FrameWindow {
   bool m_showCurrentOnly = false;
   bool m_firstStartPending = true;
   bool m_monitorExclusive = false;
+  CaptureStatusLine m_captureStatus;
 };

@@ -56,3 +56,6 @@ constexpr UINT ID_PKT_FEED = 32803;
 constexpr UINT ID_PKT_COMPARE = 32814;
 constexpr UINT ID_PKT_COMPARE_ADD = 32815;
 constexpr UINT ID_PKT_TRACE = 32817;
+
+// The status bar's pane for the packet capture's figures, after the message pane.
+constexpr UINT ID_INDICATOR_CAPTURE = 0xE050;

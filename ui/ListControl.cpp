@@ -435,6 +435,22 @@ bool ListControl::SortRows(const std::function<int(const ListRow&, const ListRow
   return true;
 }
 
+void ListControl::SetSortIndicator(int subItem, bool descending) {
+  {
+    std::lock_guard<std::mutex> lock(m_rowsLock);
+    if (m_sortSubItem == subItem && m_sortDescending == descending) return;
+    m_sortSubItem = subItem;
+    m_sortDescending = descending;
+  }
+  Changed(kChangeContent);
+}
+
+int ListControl::GetSortIndicator(bool* descending) const {
+  std::lock_guard<std::mutex> lock(m_rowsLock);
+  if (descending) *descending = m_sortDescending;
+  return m_sortSubItem;
+}
+
 // --- Scrolling and geometry ----------------------------------------------------------------
 
 int ListControl::RowHeightLocked() const {

@@ -102,6 +102,10 @@ class ListControl : public Window {
   bool SortItems(PFNLVCOMPARE compare, DWORD_PTR context);
   bool SortItems(const std::function<int(DWORD_PTR, DWORD_PTR)>& compare);
   bool SortRows(const std::function<int(const ListRow&, const ListRow&)>& compare);
+  // The arrow the heading of the sorted column shows; subItem -1: none. Sorting leaves it to
+  // whoever sorts, since only they know by what.
+  void SetSortIndicator(int subItem, bool descending);
+  int GetSortIndicator(bool* descending) const;  // the sub-item, or -1
 
   // Scrolling and geometry, in the list's client coordinates.
   bool EnsureVisible(int item, bool partialOK);
@@ -198,6 +202,8 @@ class ListControl : public Window {
   ImageList* m_smallImages = nullptr;
   ImageList* m_normalImages = nullptr;
   int m_topIndex = 0;
+  int m_sortSubItem = -1;  // the sort indicator, under the rows lock
+  bool m_sortDescending = false;
   int m_scrollX = 0;
   bool m_followNewest = false;
   bool m_leftEnd = false;  // the user scrolled up from the last row

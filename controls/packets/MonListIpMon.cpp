@@ -18,6 +18,7 @@
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/trace/RouteWindow.h"
 #include "platform/AppProfile.h"
+#include "ui/CellOrder.h"
 #include "ui/FrameWindow.h"
 #include "ui/UiServices.h"
 
@@ -25,17 +26,17 @@ namespace {
 
 struct PacketColumn {
   const char* heading;
-  int margin;    // px beyond the heading's run of "X"
-  bool numeric;  // sorted as a decimal number
+  int margin;     // px beyond the heading's run of "X"
+  CellKind kind;  // how its cells sort
 };
 
 constexpr PacketColumn kColumns[MonListIpMon::kColumnCount] = {
-    {"Type", 25, false},  {"Size", 13, true}, {"From", 80, false},
-    {"Port", 13, true},   {"To", 85, false},  {"Port", 13, true},
-    {"Date        Time", 19, false}, {"Status", 15, false},
+    {"Type", 25, CellKind::Text},     {"Size", 13, CellKind::Number},  {"From", 80, CellKind::Address},
+    {"Port", 13, CellKind::Number},   {"To", 85, CellKind::Address},   {"Port", 13, CellKind::Number},
+    {"Date        Time", 19, CellKind::DateTime}, {"Status", 15, CellKind::Text},
 };
 
-constexpr PacketColumn kProcess = {"Process", 60, false};
+constexpr PacketColumn kProcess = {"Process", 60, CellKind::Text};
 
 constexpr int kColumnType = 0;
 constexpr int kColumnSize = 1;
@@ -67,6 +68,9 @@ int RowNumberOf(const ListRow& row) {
 }
 
 long DecimalOf(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
+
+constexpr char kSortWhileCapturingText[] =
+    "Stop scanning to sort the packets: while scanning they keep their arrival order";
 
 template <typename T>
 int Order(const T& a, const T& b) {
@@ -208,6 +212,7 @@ void MonListIpMon::ListDeleteAll() {
   PelorinCListView::ListDeleteAll();
   m_sortAscending.store(false);
   m_sortDescending.store(false);
+  SetSortIndicator(-1, false);
 }
 
 void MonListIpMon::ListDeleteRows() {
@@ -220,6 +225,7 @@ void MonListIpMon::ListDeleteRows() {
   SetRowCounter(0);
   m_sortAscending.store(false);
   m_sortDescending.store(false);
+  SetSortIndicator(-1, false);
 }
 
 void MonListIpMon::SetDeleteAll(int, int) {
@@ -240,21 +246,28 @@ void MonListIpMon::SortByRow() {
   });
   m_sortAscending.store(false);
   m_sortDescending.store(false);
+  SetSortIndicator(-1, false);
 }
 
 void MonListIpMon::SortByColumn(int column, bool descending) {
-  if (column < 0 || column >= kColumnCount) return;
-  const bool numeric = kColumns[column].numeric;
-  SortRows([column, numeric, descending](const ListRow& a, const ListRow& b) {
-    // Text columns compare character by character, case and all.
-    int order = numeric ? Order(DecimalOf(a.Text(column)), DecimalOf(b.Text(column)))
-                        : Order(std::strcmp(a.Text(column).c_str(), b.Text(column).c_str()), 0);
+  if (column < 0 || column > kProcessColumn) return;
+  const CellKind kind = column == kProcessColumn ? kProcess.kind : kColumns[column].kind;
+  std::string processA, processB;
+  SortRows([&](const ListRow& a, const ListRow& b) {
+    // The process is made as it is drawn, from the socket table.
+    if (column == kProcessColumn) {
+      CallbackText(a, column, &processA);
+      CallbackText(b, column, &processB);
+    }
+    int order = column == kProcessColumn ? CompareCells(kind, processA, processB)
+                                         : CompareCells(kind, a.Text(column), b.Text(column));
     if (descending) order = -order;
     // Equal rows keep arrival order in both directions.
     return order != 0 ? order : Order(RowNumberOf(a), RowNumberOf(b));
   });
   m_sortDescending.store(descending);
   m_sortAscending.store(!descending);
+  SetSortIndicator(column, descending);
 }
 
 bool MonListIpMon::CallbackText(const ListRow& row, int subItem, std::string* text) const {
@@ -277,8 +290,11 @@ void MonListIpMon::OnColumnclick(const ListNotify& notify, LRESULT* result) {
   PelorinCListView::OnColumnclick(notify, result);
   // New rows are appended in arrival order: no sorting while capture runs.
   MonListIpMonCWinThread* thread = GetCaptureThread();
-  if (thread && thread->GetIdleMessage()) return;
-  if (notify.iSubItem < 0 || notify.iSubItem >= kColumnCount) return;
+  if (thread && thread->GetIdleMessage()) {
+    if (auto* frame = dynamic_cast<FrameWindow*>(FrameOf())) frame->SetMessageText(kSortWhileCapturingText);
+    return;
+  }
+  if (notify.iSubItem < 0 || notify.iSubItem > kProcessColumn) return;
   if (IsSorted()) SortByRow();
   const bool descending = g_nextDescending.load();
   g_nextDescending.store(!descending);

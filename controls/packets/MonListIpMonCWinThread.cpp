@@ -25,8 +25,9 @@ constexpr std::string_view kStatusLogged = "Ok";
 constexpr std::string_view kStatusNoLog = "NoLog";
 constexpr std::string_view kStatusFromLog = "Log";
 constexpr int kStatusColumn = 7;
+constexpr std::int64_t kKernelCountsMs = 200;  // how old the kernel's counts may grow, ms
 
-// A counter only this thread writes (others read it): no locked add needed.
+// A counter one writer at a time changes (others read it): no locked add needed.
 void CountUp(std::atomic<std::uint64_t>& counter) {
   counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
@@ -129,6 +130,7 @@ bool MonListIpMonCWinThread::OnIdle(long) {
     // Nothing arrived within the read timeout: what is gathered goes to the file.
     IncreCount();
     SubmitLog();
+    TakeKernelCountsIfDue(m_clock.NowMs());
     if (m_sourceIsFile) {
       // A capture file at its end answers at once; pace the turns as a quiet interface would.
       m_replayDone.store(true);
@@ -146,6 +148,7 @@ bool MonListIpMonCWinThread::OnIdle(long) {
   }
   ShowPacketReceive(m_frame.data, static_cast<LONG>(length), m_time.c_str(), 0, -1, kEthernetHeader);
   FlushLogIfDue(nowMs);
+  TakeKernelCountsIfDue(nowMs);
   IncreCount();
   return true;
 }
@@ -170,6 +173,8 @@ LONG MonListIpMonCWinThread::Start(const char*) {
   if (!m_exclusive) AllocateExclusive();
   ClearExclusive();
   m_replayDone.store(false);
+  m_framesAtStart.store(m_framesRead.load());
+  m_loggedAtStart.store(m_recordsLogged.load());
   SetIdleMessage(1);
   return 0;
 }
@@ -214,6 +219,9 @@ int MonListIpMonCWinThread::AdapterOpen(const _PelorinWinCapAdapter* adapter) {
     return 0;
   }
   m_sourceIsFile = GetFieldText(m_adapterRecord.name).starts_with(PelorinAdapter::kFilePrefix);
+  m_statsReceived.store(0);
+  m_statsDropped.store(0);
+  m_kernelCounts.store(!m_sourceIsFile);
   return opened;
 }
 
@@ -234,6 +242,32 @@ int MonListIpMonCWinThread::AdapterClose() {
 void MonListIpMonCWinThread::GetCaptureStats(std::uint32_t* received, std::uint32_t* dropped) const {
   if (received) *received = m_statsReceived.load();
   if (dropped) *dropped = m_statsDropped.load();
+}
+
+void MonListIpMonCWinThread::TakeKernelCountsIfDue(std::int64_t nowMs) {
+  // A step of the wall clock only moves the next question.
+  if (nowMs >= m_statsTakenMs && nowMs - m_statsTakenMs < kKernelCountsMs) return;
+  m_statsTakenMs = nowMs;
+  std::uint32_t received = 0, dropped = 0;
+  if (m_adapter && m_adapter->GetStats(&received, &dropped)) {
+    m_statsReceived.store(received);
+    m_statsDropped.store(dropped);
+  }
+}
+
+CaptureCounts MonListIpMonCWinThread::GetCaptureCounts() const {
+  CaptureCounts counts;
+  counts.capturing = m_capturing.load();
+  counts.captured = m_framesRead.load() - m_framesAtStart.load();
+  counts.logged = m_recordsLogged.load() - m_loggedAtStart.load();
+  counts.kernelCounts = m_kernelCounts.load();
+  counts.kernelReceived = m_statsReceived.load();
+  counts.kernelDropped = m_statsDropped.load();
+  counts.logging = GetLog() != 0;
+  counts.logBytes = m_logEnd.load();
+  counts.logBound = PacketLogFile::kMaxRecordPosition;
+  counts.filterOn = m_applyFiltersOn.load();
+  return counts;
 }
 
 // --- one packet ---
@@ -532,6 +566,7 @@ bool MonListIpMonCWinThread::OpenLogLocked(const std::string& name) {
   m_logName = name;
   m_logOpen = m_logFile.OpenShared(name) && m_logBuffer.Open(name);
   if (!m_logOpen) CloseLogLocked();
+  m_logEnd.store(m_logOpen ? m_logFile.Length() : 0);
   return m_logOpen;
 }
 
@@ -579,7 +614,14 @@ LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::strin
   // every record still named by a row.
   if (m_logBuffer.IsStopped() && !m_logBuffer.LossPending()) m_logBuffer.Resume();
   // The batch goes to the writer by its age from the idle turns (FlushLogIfDue, SubmitLog).
-  return m_logBuffer.Write(data, length, source, destination, time, position);
+  DWORD at = 0;
+  const LONG written = m_logBuffer.Write(data, length, source, destination, time, &at);
+  if (written > 0) {
+    CountUp(m_recordsLogged);  // written under the log lock only
+    m_logEnd.store(std::int64_t{at} + PacketLogFile::kHeaderLength + written, std::memory_order_relaxed);
+    if (position) *position = at;
+  }
+  return written;
 }
 
 void MonListIpMonCWinThread::FlushLog() {

@@ -12,6 +12,7 @@
 #include "common/ShowPacketReceivePackIp.h"
 #include "common/WinTypes.h"
 #include "controls/framework/PelorinCThread.h"
+#include "controls/packets/CaptureCounts.h"
 #include "controls/packets/PacketFilter.h"
 #include "controls/packets/PacketFilterSet.h"
 #include "controls/packets/PacketLogBuffer.h"
@@ -208,8 +209,11 @@ class MonListIpMonCWinThread : public PelorinCThread {
   std::uint64_t GetFramesRead() const { return m_framesRead.load(); }
   std::uint64_t GetRowsAdded() const { return m_rowsAdded.load(); }
   bool IsReplayDone() const { return m_replayDone.load(); }
-  // The adapter's own counts, taken when capture stops: frames the kernel delivered and dropped.
+  // The adapter's own counts: frames the kernel delivered and dropped, taken a few times a
+  // second while capture runs and once more when it stops.
   void GetCaptureStats(std::uint32_t* received, std::uint32_t* dropped) const;
+  // What the status bar shows (any thread): the figures since capture last started.
+  CaptureCounts GetCaptureCounts() const;
 
  protected:
   // For a derived thread: the owner and profile as above, but no platform thread yet; the
@@ -235,6 +239,8 @@ class MonListIpMonCWinThread : public PelorinCThread {
   void FlushLog();   // every record in the file
   void SubmitLog();  // what is gathered to the log's writer thread, without waiting
   void FlushLogIfDue(std::int64_t wallMs);
+  // Asks the kernel for its counts when the last answer is older than a status bar look.
+  void TakeKernelCountsIfDue(std::int64_t nowMs);
   // After a batch of the log could not be written (a full disk): logging goes off, the rows whose
   // records were lost show "NoLog", and the pane is told once. True when a loss was taken.
   bool StopLoggingAfterLoss();
@@ -312,4 +318,12 @@ class MonListIpMonCWinThread : public PelorinCThread {
   std::atomic<bool> m_replayDone{false};
   std::atomic<std::uint32_t> m_statsReceived{0};
   std::atomic<std::uint32_t> m_statsDropped{0};
+  std::atomic<bool> m_kernelCounts{false};  // the adapter is a live interface
+  std::int64_t m_statsTakenMs = 0;          // capture thread, when the kernel was last asked
+  // Figures for the status bar: the counts when capture last started, records gathered into
+  // the log and where its next record goes.
+  std::atomic<std::uint64_t> m_framesAtStart{0};
+  std::atomic<std::uint64_t> m_recordsLogged{0};
+  std::atomic<std::uint64_t> m_loggedAtStart{0};
+  std::atomic<std::int64_t> m_logEnd{0};
 };

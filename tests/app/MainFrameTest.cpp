@@ -21,8 +21,9 @@ TEST_F(MainFrameTest, StartUpRewritesTheDefaultsAndShowsTheDefaultLayout) {
   EXPECT_TRUE(frame->IsShown());
   EXPECT_FALSE(frame->GetIcon().IsNull());
   ASSERT_NE(frame->GetStatusBar(), nullptr);
-  EXPECT_EQ(frame->GetStatusBar()->GetCount(), 4);
-  EXPECT_EQ(frame->GetStatusBar()->GetItemID(1), ID_INDICATOR_CAPS);
+  EXPECT_EQ(frame->GetStatusBar()->GetCount(), 5);
+  EXPECT_EQ(frame->GetStatusBar()->GetItemID(1), ID_INDICATOR_CAPTURE);
+  EXPECT_EQ(frame->GetStatusBar()->GetItemID(2), ID_INDICATOR_CAPS);
 
   EXPECT_EQ(m_profile.GetProfileString("", "IpMonLog"), m_folder + "PelorinProLogPkt.rec");
   EXPECT_EQ(m_profile.GetProfileString("", "IpMonLogCurrent"), m_folder + "PelorinProLogPkt.rec");

@@ -329,10 +329,19 @@ TEST(LiveLoopback, ABurstWhileTheReaderIsHeldWaitsInTheKernelRingOfTheProfilesSi
         seen = thread->GetRowsAdded();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
       }
+      // The status bar learns of the drops while capture still runs.
+      EXPECT_TRUE(WaitUntil([&] { return thread->GetCaptureCounts().kernelDropped > 0; }, 5000));
     }
     pane->ListStop();
     std::uint32_t received = 0, dropped = 0;
     thread->GetCaptureStats(&received, &dropped);
+    // Stopped, the status bar's figures are the kernel's last counts and the log's records.
+    const CaptureCounts counts = thread->GetCaptureCounts();
+    EXPECT_FALSE(counts.capturing);
+    EXPECT_EQ(counts.kernelDropped, dropped);
+    EXPECT_EQ(counts.kernelReceived, received);
+    EXPECT_EQ(counts.captured, thread->GetFramesRead());
+    EXPECT_EQ(counts.logged, counts.captured);
     if (bufferKB == 0) {
       EXPECT_EQ(dropped, 0u);
       EXPECT_GE(received, sent);

@@ -85,7 +85,7 @@ std::vector<int> Order(MonListIpMon& pane) {
 
 }  // namespace
 
-TEST(PaneSort, NumericAndTextColumnsWithASharedDirectionToggleWhileCaptureIsOff) {
+TEST(PaneSort, NumberAndAddressColumnsWithASharedDirectionToggleWhileCaptureIsOff) {
   CaptureEnv env;
   ASSERT_TRUE(WriteCapture(env.File("sort.pcap"), SortFrames()));
   env.UseCaptureFile(env.File("sort.pcap"));
@@ -111,17 +111,26 @@ TEST(PaneSort, NumericAndTextColumnsWithASharedDirectionToggleWhileCaptureIsOff)
   EXPECT_EQ(Order(*pane), first ? sizeUp : sizeDown);
   EXPECT_EQ(pane->IsSortAscending(), first);
 
-  // "From" as text: 10.0.0.10 before 10.0.0.9. The toggle is shared by every column.
-  const std::vector<int> fromUp{0, 3, 2, 1}, fromDown{1, 2, 0, 3};
+  // "From" as addresses: 10.0.0.9 before 10.0.0.10. The toggle is shared by every column, and
+  // the heading of the sorted column shows its direction.
+  const std::vector<int> fromUp{0, 3, 1, 2}, fromDown{2, 1, 0, 3};
   pane->UserColumnClick(2);
   EXPECT_EQ(Order(*pane), first ? fromDown : fromUp);
+  bool descending = !first;
+  EXPECT_EQ(pane->GetSortIndicator(&descending), 2);
+  EXPECT_EQ(descending, first);
   // The source port: ICMP's empty text counts as 0.
   pane->UserColumnClick(3);
   EXPECT_EQ(Order(*pane), first ? (std::vector<int>{2, 3, 1, 0}) : (std::vector<int>{0, 1, 3, 2}));
 
+  // The process column, made as it is drawn: no process owns these packets, so arrival order.
+  pane->UserColumnClick(MonListIpMon::kProcessColumn);
+  EXPECT_EQ(Order(*pane), (std::vector<int>{0, 1, 2, 3}));
+
   pane->SortByRow();
   EXPECT_EQ(Order(*pane), (std::vector<int>{0, 1, 2, 3}));
   EXPECT_FALSE(pane->IsSorted());
+  EXPECT_EQ(pane->GetSortIndicator(nullptr), -1);
 }
 
 TEST(PaneCommands, WindowsGetTheRowsPositionLinkTitleTraceTargetAndAddress) {

@@ -70,6 +70,12 @@ TEST(PaneReplay, RecordedCapturesGiveTheDecodersRowsAndByteExactLogRecords) {
     const auto rows = Rows(*pane);
     ASSERT_EQ(rows.size(), frames.size());
     EXPECT_EQ(pane->GetCaptureThread()->GetFramesRead(), frames.size());
+    // The status bar's figures: every frame captured and logged, the log's size, no kernel.
+    const CaptureCounts counts = pane->GetCaptureThread()->GetCaptureCounts();
+    EXPECT_EQ(counts.captured, frames.size());
+    EXPECT_EQ(counts.logged, frames.size());
+    EXPECT_EQ(counts.logBytes, static_cast<std::int64_t>(std::filesystem::file_size(env.LogPath())));
+    EXPECT_FALSE(counts.kernelCounts);
     const auto fields = ReadFields(capture.substr(0, capture.size() - 5) + ".fields.tsv");
 
     PacketLogFile log;

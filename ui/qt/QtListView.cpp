@@ -258,6 +258,7 @@ void QtListView::Refresh() {
     }
     ReportMetrics();
   }
+  ShowSortIndicator(*list);
   if (list->IsFollowingNewest()) {
     m_applyingScroll = true;
     m_table->scrollToBottom();
@@ -270,6 +271,19 @@ void QtListView::Refresh() {
     m_applyingScroll = false;
   }
   m_table->viewport()->update();
+}
+
+void QtListView::ShowSortIndicator(const ListControl& list) {
+  bool descending = false;
+  const int subItem = list.GetSortIndicator(&descending);
+  int section = -1;
+  for (int i = 0; i < m_model->columnCount() && subItem >= 0; ++i)
+    if (m_model->SubItemOfColumn(i) == subItem) section = i;
+  auto* header = m_table->horizontalHeader();
+  header->setSortIndicatorShown(section >= 0);
+  const Qt::SortOrder order = descending ? Qt::DescendingOrder : Qt::AscendingOrder;
+  if (section >= 0 && (header->sortIndicatorSection() != section || header->sortIndicatorOrder() != order))
+    header->setSortIndicator(section, order);
 }
 
 void QtListView::ReportScroll() {

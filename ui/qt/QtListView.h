@@ -57,6 +57,7 @@ class QtListView : public QtWindowView {
  private:
   void Refresh();
   void ReportScroll();
+  void ShowSortIndicator(const ListControl& list);
   void ReportMetrics();
 
   QTableView* m_table;

@@ -215,10 +215,14 @@ class StatusBarView : public QtWindowView {
       m_labels.clear();
       for (int i = 0; i < count; ++i) {
         auto* label = new QLabel(widget);
+        // A long message or figure line is cut rather than widening the frame.
+        label->setMinimumWidth(1);
         if (i == 0) {
           widget->addWidget(label, 1);
         } else {
-          label->setEnabled(false);  // the keyboard indicators are shown, not tracked
+          // The keyboard indicators are shown, not tracked; a pane of the program's own is live.
+          const UINT id = bar->GetItemID(i);
+          label->setEnabled(id != ID_INDICATOR_CAPS && id != ID_INDICATOR_NUM && id != ID_INDICATOR_SCRL);
           widget->addPermanentWidget(label);
         }
         m_labels.push_back(label);
