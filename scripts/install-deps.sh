@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   tcpdump tshark iproute2 iputils-ping procps ripgrep
   nftables libnftables-dev libnetfilter-log-dev traceroute mtr-tiny
-  libcap2-bin patchelf desktop-file-utils dpkg-dev
+  libcap2-bin patchelf desktop-file-utils dpkg-dev lintian
   clang libclang-rt-14-dev ccache
 )
 

@@ -5,10 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-# The Debian package is made from a Release tree of the program alone; the package test runs
-# cpack in it.
+# The Debian package is made from a Release tree of the program alone, for /usr; the package
+# test runs cpack in it.
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELORIN_SANITIZE=OFF \
-  -DPELORIN_TESTS=OFF -DPELORIN_BENCH=OFF >/dev/null
+  -DPELORIN_TESTS=OFF -DPELORIN_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build-package
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIN_SANITIZE=ON \
   -DPELORIN_TESTS=ON -DPELORIN_BENCH=OFF -DPELORIN_PACKAGE_TREE="$PWD/build-package" >/dev/null

@@ -8,7 +8,7 @@ std::string HelpFilePath() {
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return kHelpFileName;  // the working folder, as a last resort
-  return (program.parent_path().parent_path() / "share" / "PelorinPro" / kHelpFileName).string();
+  return (program.parent_path().parent_path() / PELORIN_DATA_DIR / kHelpFileName).string();
 }
 
 void ShowHelp(Window* owner, UINT command) {

@@ -5,9 +5,9 @@
 
 class Window;
 
-// The program's manual, an HTML file in share/PelorinPro beside the program's bin folder: where
-// the package installs it and where the build puts it next to the built program, so both find
-// it the same way.
+// The program's manual, an HTML file in the data folder beside the program's bin folder
+// (share/PelorinPro under Setup's prefix, share/pelorinpro under /usr): where the installation
+// puts it and where the build puts it next to the built program, so both find it the same way.
 inline constexpr char kHelpFileName[] = "Pelorin.html";
 std::string HelpFilePath();
 

@@ -1,12 +1,12 @@
 #include "wincap/PcapngWriter.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/CreateTempFileBeside.h"
 #include "wincap/PcapngFormat.h"
 
 namespace {
@@ -37,9 +37,8 @@ bool PcapngWriter::Open(const std::string& path, std::uint16_t linkType, std::ui
   m_failed = false;
   m_error.clear();
   m_path = path;
-  m_partPath = path + kPartSuffix;
-  m_fd = ::open(m_partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
-  if (m_fd < 0) return Fail("Cannot create " + m_partPath);
+  m_fd = CreateTempFileBeside(path, kPartSuffix, kFileMode, m_partPath);
+  if (m_fd < 0) return Fail("Cannot create a file beside " + path);
   m_buffer.reserve(kBufferSize);
   const std::uint16_t version[2] = {1, 0};
   const std::int64_t unknownLength = -1;

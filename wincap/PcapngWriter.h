@@ -6,9 +6,10 @@
 #include "wincap/PcapngFormat.h"
 
 // Writes a pcapng file as a stream: one section header, one Ethernet interface, then one enhanced
-// packet block per frame (times in microseconds). The blocks go to PATH.part through a small
-// buffer; Commit renames that file to PATH once everything is on disk, so a failed or abandoned
-// export never leaves a partial file under the chosen name (nor harms a file already there).
+// packet block per frame (times in microseconds). The blocks go through a small buffer to a new
+// file PATH.<random>.part (CreateTempFileBeside); Commit renames that file to PATH once
+// everything is on disk, so a failed or abandoned export never leaves a partial file under the
+// chosen name (nor harms a file already there).
 class PcapngWriter {
  public:
   static constexpr std::uint16_t kLinkTypeEthernet = pcapng::kLinkTypeEthernet;
@@ -19,7 +20,7 @@ class PcapngWriter {
   PcapngWriter(const PcapngWriter&) = delete;
   PcapngWriter& operator=(const PcapngWriter&) = delete;
 
-  // Creates PATH.part and writes the section header and the interface block.
+  // Creates the part file and writes the section header and the interface block.
   bool Open(const std::string& path, std::uint16_t linkType, std::uint32_t snapLength);
   // One frame with its time in microseconds since 1970 (UTC).
   bool WritePacket(std::int64_t micros, const std::uint8_t* data, std::uint32_t length);

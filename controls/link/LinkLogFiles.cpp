@@ -1,9 +1,16 @@
 #include "controls/link/LinkLogFiles.h"
 
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #include "common/LogRecMarker.h"
+#include "platform/CreateTempFileBeside.h"
 #include "platform/FileLock.h"
 #include "wincap/PacketLogFile.h"
 
@@ -60,16 +67,26 @@ bool LinkLogFiles::IsSameFile(const std::string& a, const std::string& b) {
 }
 
 std::unique_ptr<FileLock> LinkLogFiles::Copy(const std::string& from, const std::string& to) {
-  std::error_code error;
-  const std::string part = to + ".part";
-  std::unique_ptr<FileLock> lock;
-  if (fs::copy_file(from, part, fs::copy_options::overwrite_existing, error)) {
-    lock = std::make_unique<FileLock>(part, FileLock::Mode::TryExclusive);
-    if (lock->IsHeld()) fs::rename(part, to, error);
+  const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0) return nullptr;
+  struct stat info {};
+  std::string part;
+  const int fd = ::fstat(source, &info) == 0 ? CreateTempFileBeside(to, ".part", 0600, part) : -1;
+  bool copied = fd >= 0 && ::fchmod(fd, info.st_mode & 07777) == 0;  // the source's permissions, as a copy has
+  for (ssize_t n = 1; copied && n != 0;) {
+    n = ::sendfile(fd, source, nullptr, 1 << 30);
+    copied = n >= 0 || errno == EINTR;
   }
-  if (error || !lock || !lock->IsHeld()) {
-    std::error_code ignored;
-    fs::remove(part, ignored);
+  copied = copied && ::fsync(fd) == 0;
+  if (fd >= 0) copied = ::close(fd) == 0 && copied;
+  ::close(source);
+  std::unique_ptr<FileLock> lock;
+  if (copied) {
+    lock = std::make_unique<FileLock>(part, FileLock::Mode::TryExclusive);
+    copied = lock->IsHeld() && ::rename(part.c_str(), to.c_str()) == 0;
+  }
+  if (!copied) {
+    if (!part.empty()) ::unlink(part.c_str());
     return nullptr;
   }
   return lock;

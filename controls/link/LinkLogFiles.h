@@ -34,8 +34,8 @@ class LinkLogFiles {
   static bool IsPacketLog(const std::string& path);
   // Both paths name one existing file.
   static bool IsSameFile(const std::string& a, const std::string& b);
-  // Copies from to to through a temporary file beside to, so that a failed copy leaves to as it
-  // was. The copy is locked exclusively before it takes to's name, so no other monitor can take
+  // Copies from to to through a new temporary file beside to (CreateTempFileBeside), with from's
+  // permissions, so that a failed copy leaves to as it was. The copy is locked exclusively before it takes to's name, so no other monitor can take
   // the file in between: the lock returned guards the file now at to. Null when nothing was
   // copied.
   static std::unique_ptr<FileLock> Copy(const std::string& from, const std::string& to);

@@ -1,13 +1,12 @@
 #include "controls/trace/WhoIsServerList.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "platform/FileContents.h"
 
 std::vector<std::string> WhoIsServerList::Defaults() {
   // The referral service first, then the regional registries that hold most addresses.
@@ -31,26 +30,13 @@ std::optional<std::vector<std::string>> WhoIsServerList::Read(const std::string&
 }
 
 bool WhoIsServerList::Write(const std::string& path, const std::vector<std::string>& names) {
-  const std::string temporary = path + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file) return false;
-    for (const std::string& name : names) {
-      if (name.empty()) continue;
-      char record[kRecordSize] = {};
-      std::memcpy(record, name.data(), std::min(name.size(), kRecordSize - 1));
-      file.write(record, sizeof record);
-    }
-    file.flush();
-    if (!file) {
-      file.close();
-      std::remove(temporary.c_str());
-      return false;
-    }
+  std::string bytes;
+  for (const std::string& name : names) {
+    if (name.empty()) continue;
+    char record[kRecordSize] = {};
+    std::memcpy(record, name.data(), std::min(name.size(), kRecordSize - 1));
+    bytes.append(record, sizeof record);
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  // Server names are nothing private: a new list is made as any new file (0666 less the umask).
+  return ReplaceFileContents(path, bytes, 0666);
 }

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
+
+#include "platform/CreateTempFileBeside.h"
 
 std::optional<std::string> ReadFileContents(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -39,15 +39,12 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 }  // namespace
 
-bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
-  static std::atomic<unsigned> counter{0};
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%d.%u.tmp", static_cast<int>(::getpid()), counter++);
-  const std::string temp = path + suffix;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+bool ReplaceFileContents(const std::string& path, std::string_view bytes, mode_t newFileMode) {
+  std::string temp;
+  const int fd = CreateTempFileBeside(path, ".tmp", newFileMode, temp);
   if (fd < 0) return false;
   // The new file takes the place of the old one with its permissions, and with its owner where
-  // we may give it (as root; otherwise it becomes ours). A new file stays private to us.
+  // we may give it (as root; otherwise it becomes ours).
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0) {
     [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);

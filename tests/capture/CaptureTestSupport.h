@@ -31,6 +31,14 @@ inline const std::string kPcapFolder = std::string(PELORIN_TESTDATA) + "/pcap";
 
 inline bool IsRoot() { return geteuid() == 0; }
 
+// Whether an export left a part file (named PATH.<random>.part) in the folder of path.
+inline bool PartFileBeside(const std::string& path) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path(), error))
+    if (entry.path().string().ends_with(".part")) return true;
+  return false;
+}
+
 // A private folder, registry store and packet log for one test. The store is chosen through the
 // environment before any thread starts.
 class CaptureEnv {

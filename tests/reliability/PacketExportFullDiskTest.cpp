@@ -41,12 +41,12 @@ TEST(PacketExportFullDisk, AFailedOrCancelledExportLeavesTheChosenNameAlone) {
   EXPECT_FALSE(result.written);
   EXPECT_NE(result.error.find("Cannot write"), std::string::npos) << result.error;
   EXPECT_EQ(Content(out), "an earlier export");
-  EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+  EXPECT_FALSE(PartFileBeside(out));
 
   PacketLogExport cancelled;
   cancelled.cancel.store(true);
   const std::string other = env.File("other.pcapng");
   EXPECT_FALSE(cancelled.Run(env.LogPath(), other).written);
   EXPECT_FALSE(std::filesystem::exists(other));
-  EXPECT_FALSE(std::filesystem::exists(other + ".part"));
+  EXPECT_FALSE(PartFileBeside(other));
 }
