@@ -16,6 +16,15 @@ FirewallConsole::~FirewallConsole() { DetachChannel(); }
 
 void FirewallConsole::ResolveEngineFiles(const std::string& workingFolder) {
   m_workingFolder = workingFolder;
+#ifdef PELORIN_SYSTEM_PROGRAM_FOLDER
+  // The Debian package has no Setup to record its engine for each user: the engine installed
+  // beside this program is theirs, recorded as Setup would.
+  if (m_engineKey.GetProfileString("", "RamparoThreadAppLoc").empty() &&
+      ::access(PELORIN_SYSTEM_PROGRAM_FOLDER "/RamparoThreadApp", F_OK) == 0) {
+    m_engineKey.WriteProfileString("", "RamparoThreadAppLoc", PELORIN_SYSTEM_PROGRAM_FOLDER);
+    m_consoleKey.WriteProfileString("", "RamparoThreadAppLoc", PELORIN_SYSTEM_PROGRAM_FOLDER);
+  }
+#endif
   // Writing the default interface file below creates the engine's key: only a key that was
   // there before marks an engine this console may use.
   const bool engineKeyExisted = m_engineKey.Store().KeyExists(m_engineKey.AppKey());

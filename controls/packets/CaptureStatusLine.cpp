@@ -9,9 +9,14 @@ constexpr const char* kBetween = " \xC2\xB7 ";  // a middle dot between the figu
 }  // namespace
 
 std::string CaptureStatusLine::Grouped(std::uint64_t value) {
-  std::string digits = std::to_string(value);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
-  return digits;
+  // Built a digit at a time: the release build's string warnings reject an insert here.
+  const std::string digits = std::to_string(value);
+  std::string grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
 }
 
 std::string CaptureStatusLine::Bytes(std::int64_t bytes) {
