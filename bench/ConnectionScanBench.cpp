@@ -1,5 +1,6 @@
-// One scan pass of the connections pane with 10,000 TCP sockets open on loopback: the pass that
-// fills an empty list, and the pass that refreshes it, against `ss -tanp` over the same sockets.
+// One scan pass of the connections pane with 10,000 TCP sockets open on loopback, half of them
+// IPv6: the pass that fills an empty list, and the pass that refreshes it, against `ss -tanp`
+// over the same sockets.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -27,7 +28,7 @@
 
 namespace {
 
-constexpr int kPairs = 5000;  // connected pairs: 10,000 TCP sockets, plus their listener
+constexpr int kPairs = 2500;  // connected pairs of each family: 10,000 TCP sockets, plus two listeners
 
 // The sockets, a private registry and working folder, and a created pane whose scanner is idle
 // (the passes run on the benchmark's thread).
@@ -39,12 +40,13 @@ class Setup {
   }
   MonListMon& List() { return *m_list; }
   PelorinCThreadMonListMon& Scanner() { return *m_list->Scanner(); }
-  std::size_t Sockets() const { return m_sockets->Count(); }
+  std::size_t Sockets() const { return m_sockets->Count() + m_sockets6->Count(); }
 
   ~Setup() {
     m_list->ProcessClose();
     m_list.reset();
     m_sockets.reset();
+    m_sockets6.reset();
     std::error_code ignored;
     std::filesystem::remove_all(m_dir, ignored);
   }
@@ -57,6 +59,7 @@ class Setup {
     std::filesystem::current_path(m_dir);
     ::setenv("PELORIN_REGISTRY", (m_dir + "/registry.reg").c_str(), 1);
     m_sockets = std::make_unique<LoopbackSockets>(kPairs);
+    m_sockets6 = std::make_unique<LoopbackSockets>(kPairs, AF_INET6);
     m_list = std::make_unique<MonListMon>(&m_profile, "Connections", "PelorinPro");
     if (m_list->MonListCreate(nullptr, 1024, Rect{0, 0, 800, 600}) != 0 || !m_list->Scanner()) {
       std::fprintf(stderr, "pane creation failed\n");
@@ -67,6 +70,7 @@ class Setup {
   std::string m_dir;
   AppProfile m_profile;
   std::unique_ptr<LoopbackSockets> m_sockets;
+  std::unique_ptr<LoopbackSockets> m_sockets6;
   std::unique_ptr<MonListMon> m_list;
 };
 

@@ -16,32 +16,42 @@
 
 extern char** environ;
 
-// Connected TCP pairs on loopback, plus their listener, held open while the object lives: the
-// socket load the table benchmarks scan. Connections are reset rather than closed, so no
-// TIME_WAIT rows are left behind to weigh on the next run.
+// Connected TCP pairs on loopback (127.0.0.1, or ::1 for AF_INET6), plus their listener, held
+// open while the object lives: the socket load the table benchmarks scan. Connections are reset
+// rather than closed, so no TIME_WAIT rows are left behind to weigh on the next run.
 class LoopbackSockets {
  public:
-  explicit LoopbackSockets(int pairs) {
+  explicit LoopbackSockets(int pairs, int family = AF_INET) {
     // Room for every socket: raise the hard limit when allowed, else the soft one to the hard.
     rlimit limit{65536, 65536};
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0 && ::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
       limit.rlim_cur = limit.rlim_max;
       ::setrlimit(RLIMIT_NOFILE, &limit);
     }
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1024) != 0 ||
+    const int listener = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (family == AF_INET6) {
+      auto* a6 = reinterpret_cast<sockaddr_in6*>(&address);
+      a6->sin6_family = AF_INET6;
+      a6->sin6_addr = in6addr_loopback;
+      length = sizeof(sockaddr_in6);
+    } else {
+      auto* a4 = reinterpret_cast<sockaddr_in*>(&address);
+      a4->sin_family = AF_INET;
+      a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      length = sizeof(sockaddr_in);
+    }
+    const socklen_t size = length;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(listener, 1024) != 0 ||
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
       std::perror("listener");
       std::exit(1);
     }
     m_fds.push_back(listener);
     for (int i = 0; i < pairs; ++i) {
-      const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      const int client = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&address), size) != 0) {
         std::perror("connect");
         std::exit(1);
       }

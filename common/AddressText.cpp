@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
+
 std::uint32_t InetAddr(const char* text) {
   if (text == nullptr) return INADDR_NONE;
   return inet_addr(text);
@@ -13,4 +15,17 @@ std::string InetNtoa(std::uint32_t address) {
   a.s_addr = address;
   inet_ntop(AF_INET, &a, text, sizeof text);
   return text;
+}
+
+std::string Inet6Ntop(const std::uint8_t* address) {
+  char text[INET6_ADDRSTRLEN];
+  in6_addr a{};
+  std::memcpy(&a, address, sizeof a);
+  inet_ntop(AF_INET6, &a, text, sizeof text);
+  return text;
+}
+
+bool IsV4Mapped(const std::uint8_t* address) {
+  static constexpr std::uint8_t kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  return std::memcmp(address, kPrefix, sizeof kPrefix) == 0;
 }

@@ -7,3 +7,11 @@
 // (INADDR_NONE) for text it cannot read; InetNtoa writes "a.b.c.d".
 std::uint32_t InetAddr(const char* text);
 std::string InetNtoa(std::uint32_t address);
+
+// The shortest text of a 16-byte IPv6 address (network order), as inet_ntop writes it: "::1",
+// "2001:db8::5", "::ffff:10.0.0.1". At most 39 characters for every address but those with a
+// dotted tail (at most 45 there).
+std::string Inet6Ntop(const std::uint8_t* address);
+// Whether the address is IPv4-mapped (::ffff:a.b.c.d); its IPv4 address is then in its last
+// four bytes, in network order.
+bool IsV4Mapped(const std::uint8_t* address);

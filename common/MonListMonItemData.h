@@ -7,8 +7,16 @@
 
 // Row record of the connections list, hung on each row as item data. In memory the link is a
 // pointer, so the record is wider than its 28-byte file image on 64-bit machines.
+//
+// An IPv6 row (family AF_INET6) keeps 0 in the 32-bit address fields and its addresses in the
+// 16-byte fields after the link; an IPv4 row keeps those zero (any other family is IPv4).
 struct _MonListMonItemData : _MonListMonItemDataIp {
   _MonListMonLogLink* logLink;
+  std::uint32_t family;
+  std::uint8_t localAddr6[16];  // network order
+  std::uint32_t localScopeId;   // the interface of a link-local address, else 0
+  std::uint8_t remoteAddr6[16];  // zero for UDP
+  std::uint32_t remoteScopeId;
 };
 
 // The link follows the 24 bytes of the base at once; GCC warns on offsetof through a base class.

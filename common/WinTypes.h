@@ -4,6 +4,8 @@
 #include <cstdint>
 
 using DWORD = std::uint32_t;
+using ULONG = std::uint32_t;
+using UCHAR = std::uint8_t;
 using BOOL = std::int32_t;
 using LONG = std::int32_t;
 using HRESULT = std::int32_t;

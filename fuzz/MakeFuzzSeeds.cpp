@@ -16,6 +16,7 @@
 #include "common/FirewallRuleLogRecord.h"
 #include "common/LogRecMarker.h"
 #include "common/LogRecMarkerConnect.h"
+#include "common/MonListMonLogData6.h"
 #include "common/MonListMonLogData.h"
 #include "controls/firewall/FirewallProcessFile.h"
 #include "controls/firewall/FirewallRuleFile.h"
@@ -103,32 +104,42 @@ void PacketSeeds(const fs::path& work) {
 }
 
 void ConnectSeeds() {
+  // Both families: IPv6 records carry their addresses after the IPv4 layout, and the long one
+  // has no header text, so the readers take it from the data.
   Bytes log;
-  for (std::uint32_t i = 0; i < 6; ++i) {
+  for (std::uint32_t i = 0; i < 8; ++i) {
+    const bool ipv6 = i >= 4;
+    const bool udp = i % 2 == 1;
     _LogRecMarkerConnect header{};
     SetFieldText(header.marker, kLogRecordMarker);
     header.position = static_cast<std::uint32_t>(log.size());
-    SetFieldText(header.localAddr, "127.0.0.1");
-    SetFieldText(header.remoteAddr, i % 2 ? "" : "127.0.0.1");
+    const char* local = ipv6 ? (i == 7 ? "" : "::1") : "127.0.0.1";
+    SetFieldText(header.localAddr, local);
+    SetFieldText(header.remoteAddr, udp ? "" : local);
     SetFieldText(header.time, "12/08/26 07:30:00");
-    SetFieldText(header.typeText, i % 2 ? "UDP" : "TCP");
-    _MonListMonLogData data{};
-    data.state = i == 5 ? 0xFFFFFFFF : 2;
-    data.localAddr = htonl(INADDR_LOOPBACK);
-    data.localPort = 40000 + i;
-    data.time = 1765000000 + i;
-    data.elapsed = i == 5 ? 3 : 0;
-    SetFieldTextFull(data.processName, "PelorinPro");
-    header.dataLength = sizeof data;
-    header.recordLength = static_cast<std::int32_t>(sizeof data + sizeof header);
+    SetFieldText(header.typeText, ipv6 ? (udp ? "UDP6" : "TCP6") : (udp ? "UDP" : "TCP"));
+    _MonListMonLogData6 data{};
+    data.base.state = i == 5 ? 0xFFFFFFFF : 2;
+    data.base.localAddr = ipv6 ? 0 : htonl(INADDR_LOOPBACK);
+    data.base.localPort = 40000 + i;
+    data.base.time = 1765000000 + i;
+    data.base.elapsed = i == 5 ? 3 : 0;
+    SetFieldTextFull(data.base.processName, "PelorinPro");
+    if (ipv6) {
+      inet_pton(AF_INET6, i == 7 ? "2001:db8:aaaa:bbbb:cccc:dddd:eeee:1" : "::1", data.localAddr);
+      if (!udp) std::memcpy(data.remoteAddr, data.localAddr, 16);
+    }
+    const std::size_t dataBytes = ipv6 ? sizeof data : sizeof data.base;
+    header.dataLength = static_cast<std::int32_t>(dataBytes);
+    header.recordLength = static_cast<std::int32_t>(dataBytes + sizeof header);
     header.cr = 0x0D;
     header.lf = 0x0A;
     const auto* h = reinterpret_cast<const std::uint8_t*>(&header);
     const auto* d = reinterpret_cast<const std::uint8_t*>(&data);
     log.insert(log.end(), h, h + sizeof header);
-    log.insert(log.end(), d, d + sizeof data);
+    log.insert(log.end(), d, d + dataBytes);
   }
-  Seed("ConnectLogFuzz", "six-records", log);
+  Seed("ConnectLogFuzz", "eight-records", log);
   Seed("ConnectLogFuzz", "cut", Bytes(log.begin(), log.end() - 30));
 }
 

@@ -8,6 +8,8 @@ LibraryExportTable IpHelperExports() {
       MakeExport("GetUdpTable", &GetUdpTable),
       MakeExport("AllocateAndGetTcpExTableFromStack", &AllocateAndGetTcpExTableFromStack),
       MakeExport("AllocateAndGetUdpExTableFromStack", &AllocateAndGetUdpExTableFromStack),
+      MakeExport("GetExtendedTcpTable", &GetExtendedTcpTable),
+      MakeExport("GetExtendedUdpTable", &GetExtendedUdpTable),
       MakeExport("SetTcpEntry", &SetTcpEntry),
       MakeExport("GetTcpStatistics", &GetTcpStatistics),
       MakeExport("GetUdpStatistics", &GetUdpStatistics),

@@ -6,14 +6,16 @@
 #include "platform/Handle.h"
 #include "platform/LastError.h"
 
-// The IP Helper library ("iphlpapi.dll"): IPv4 TCP and UDP endpoint tables, with or without the
-// owning process ids, TCP connection teardown, and the TCP, UDP, ICMP and IP counters. Callers
+// The IP Helper library ("iphlpapi.dll"): TCP and UDP endpoint tables (IPv4 with or without the
+// owning process ids, IPv6 with them), TCP connection teardown, and the TCP, UDP, ICMP and IP
+// counters. Callers
 // load the library and look the calls up by name (DynamicLibrary.h); the records keep the
 // platform's shapes so table walks read the same everywhere.
 //
 // Addresses are IPv4 in network byte order. Ports are in network byte order in the low 16 bits
 // of their 32-bit field (the upper 16 bits are 0): ntohs(static_cast<u_short>(row.dwLocalPort))
-// gives the port number.
+// gives the port number. IPv6 addresses are 16 bytes in network order with a scope id (the
+// interface index of a link-local address, else 0).
 
 constexpr DWORD ANY_SIZE = 1;
 
@@ -73,6 +75,45 @@ struct MIB_UDPROW_EX {
 struct MIB_UDPTABLE_EX {
   DWORD dwNumEntries;
   MIB_UDPROW_EX table[ANY_SIZE];
+};
+
+// Row shapes of the extended tables (GetExtendedTcpTable, GetExtendedUdpTable).
+enum TCP_TABLE_CLASS : DWORD {
+  TCP_TABLE_BASIC_LISTENER,
+  TCP_TABLE_BASIC_CONNECTIONS,
+  TCP_TABLE_BASIC_ALL,
+  TCP_TABLE_OWNER_PID_LISTENER,
+  TCP_TABLE_OWNER_PID_CONNECTIONS,
+  TCP_TABLE_OWNER_PID_ALL,
+};
+enum UDP_TABLE_CLASS : DWORD {
+  UDP_TABLE_BASIC,
+  UDP_TABLE_OWNER_PID,
+};
+
+struct MIB_TCP6ROW_OWNER_PID {
+  UCHAR ucLocalAddr[16];
+  DWORD dwLocalScopeId;
+  DWORD dwLocalPort;
+  UCHAR ucRemoteAddr[16];
+  DWORD dwRemoteScopeId;
+  DWORD dwRemotePort;
+  DWORD dwState;
+  DWORD dwOwningPid;  // 0 when no process holds the socket
+};
+struct MIB_TCP6TABLE_OWNER_PID {
+  DWORD dwNumEntries;
+  MIB_TCP6ROW_OWNER_PID table[ANY_SIZE];
+};
+struct MIB_UDP6ROW_OWNER_PID {
+  UCHAR ucLocalAddr[16];
+  DWORD dwLocalScopeId;
+  DWORD dwLocalPort;
+  DWORD dwOwningPid;
+};
+struct MIB_UDP6TABLE_OWNER_PID {
+  DWORD dwNumEntries;
+  MIB_UDP6ROW_OWNER_PID table[ANY_SIZE];
 };
 
 struct MIB_TCPSTATS {
@@ -151,6 +192,9 @@ static_assert(sizeof(MIB_TCPROW) == 20 && sizeof(MIB_TCPROW_EX) == 24);
 static_assert(sizeof(MIB_UDPROW) == 8 && sizeof(MIB_UDPROW_EX) == 12);
 static_assert(offsetof(MIB_TCPTABLE, table) == 4 && offsetof(MIB_TCPTABLE_EX, table) == 4);
 static_assert(offsetof(MIB_UDPTABLE, table) == 4 && offsetof(MIB_UDPTABLE_EX, table) == 4);
+static_assert(sizeof(MIB_TCP6ROW_OWNER_PID) == 56 && sizeof(MIB_UDP6ROW_OWNER_PID) == 28);
+static_assert(offsetof(MIB_TCP6ROW_OWNER_PID, dwRemotePort) == 44 && offsetof(MIB_UDP6ROW_OWNER_PID, dwOwningPid) == 24);
+static_assert(offsetof(MIB_TCP6TABLE_OWNER_PID, table) == 4 && offsetof(MIB_UDP6TABLE_OWNER_PID, table) == 4);
 static_assert(sizeof(MIB_TCPSTATS) == 60 && sizeof(MIB_UDPSTATS) == 20);
 static_assert(sizeof(MIBICMPSTATS) == 52 && sizeof(MIB_ICMP) == 104);
 static_assert(sizeof(MIB_IPSTATS) == 92);
@@ -187,6 +231,18 @@ DWORD AllocateAndGetTcpExTableFromStack(void** ppTcpTable, BOOL bOrder, HANDLE h
 DWORD AllocateAndGetUdpExTableFromStack(void** ppUdpTable, BOOL bOrder, HANDLE hHeap, DWORD dwFlags,
                                         DWORD dwFamily);
 
+// Extended tables in the caller's buffer. Only ulAf AF_INET6 with TCP_TABLE_OWNER_PID_ALL
+// (MIB_TCP6TABLE_OWNER_PID) and UDP_TABLE_OWNER_PID (MIB_UDP6TABLE_OWNER_PID) is offered here
+// (IPv4 comes from the calls above); other families or classes are ERROR_NOT_SUPPORTED, a
+// Reserved other than 0 or a null pdwSize ERROR_INVALID_PARAMETER. Sizes are answered as for
+// the plain tables. Sockets of both families on an IPv4-mapped address (::ffff:a.b.c.d) are in
+// this table as the kernel holds them; bOrder sorts by local address and port, remote address
+// and port (addresses byte by byte), then state and process id.
+DWORD GetExtendedTcpTable(void* pTcpTable, DWORD* pdwSize, BOOL bOrder, ULONG ulAf, TCP_TABLE_CLASS TableClass,
+                          ULONG Reserved);
+DWORD GetExtendedUdpTable(void* pUdpTable, DWORD* pdwSize, BOOL bOrder, ULONG ulAf, UDP_TABLE_CLASS TableClass,
+                          ULONG Reserved);
+
 // Only dwState 12 (MIB_TCP_STATE_DELETE_TCB) is accepted: the connection with the row's four
 // addresses and ports is torn down (the local socket gets a reset error, the peer a reset).
 // ERROR_NOT_FOUND: no such connection; ERROR_ACCESS_DENIED: not privileged (CAP_NET_ADMIN);
@@ -205,6 +261,8 @@ using PGetTcpTable = DWORD (*)(PMIB_TCPTABLE, DWORD*, BOOL);
 using PGetUdpTable = DWORD (*)(PMIB_UDPTABLE, DWORD*, BOOL);
 using PAllocateAndGetTcpExTableFromStack = DWORD (*)(void**, BOOL, HANDLE, DWORD, DWORD);
 using PAllocateAndGetUdpExTableFromStack = DWORD (*)(void**, BOOL, HANDLE, DWORD, DWORD);
+using PGetExtendedTcpTable = DWORD (*)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+using PGetExtendedUdpTable = DWORD (*)(void*, DWORD*, BOOL, ULONG, UDP_TABLE_CLASS, ULONG);
 using PSetTcpEntry = DWORD (*)(PMIB_TCPROW);
 using PGetTcpStatistics = DWORD (*)(PMIB_TCPSTATS);
 using PGetUdpStatistics = DWORD (*)(PMIB_UDPSTATS);

@@ -1,10 +1,13 @@
 #include "controls/connections/MonListMon.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "common/Messages.h"
 #include "common/ResultCodes.h"
+#include "controls/connections/EndpointIndex.h"
 #include "controls/connections/PelorinCThreadMonListMon.h"
 #include "controls/firewall/DlgPelorinFirewallIp.h"
 #include "controls/link/DlgIpMon.h"
@@ -16,7 +19,22 @@ namespace {
 
 constexpr char kTcpText[] = "TCP";
 constexpr char kUdpText[] = "UDP";
+constexpr char kTcp6Text[] = "TCP6";
+constexpr char kUdp6Text[] = "UDP6";
 constexpr int kTypeColumn = 1;
+constexpr int kLocalAddrColumn = 3;
+constexpr int kRemoteAddrColumn = 5;
+// The longest IPv6 address text ("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff").
+constexpr std::size_t kIpv6TextLength = 39;
+
+// What the commands of an IPv6 row tell the user: their windows and rules take IPv4 only.
+constexpr char kIpv6Caption[] = "Connections";
+constexpr char kIpv6LinkText[] =
+    "The connection link monitor captures IPv4 links only:\n"
+    "this IPv6 connection cannot be followed yet.";
+constexpr char kIpv6RuleText[] =
+    "The firewall rules hold IPv4 addresses only:\n"
+    "no rule can be made for this IPv6 connection yet.";
 // A stop request is polled this often before it is posted once more (1 ms per poll).
 constexpr DWORD kStopPollMs = 1000;
 
@@ -56,6 +74,16 @@ int CompareLower(const std::string& a, const std::string& b) {
 // Addresses and ports compare as signed 32-bit numbers, addresses as stored (network order).
 int CompareSigned(std::uint32_t a, std::uint32_t b) {
   return Sign(static_cast<long long>(static_cast<std::int32_t>(a)) - static_cast<std::int32_t>(b));
+}
+
+bool IsIpv6(const _MonListMonItemData* r) { return r && r->family == AF_INET6; }
+
+// IPv4 rows as above, all before the IPv6 rows, which compare byte by byte.
+int CompareAddresses(const _MonListMonItemData* a, const _MonListMonItemData* b,
+                     std::uint32_t _MonListMonItemDataIp::*address, std::uint8_t (_MonListMonItemData::*address6)[16]) {
+  if (IsIpv6(a) != IsIpv6(b)) return IsIpv6(a) ? 1 : -1;
+  if (IsIpv6(a)) return Sign(std::memcmp(a->*address6, b->*address6, 16));
+  return CompareSigned(a ? a->*address : 0u, b ? b->*address : 0u);
 }
 
 }  // namespace
@@ -103,7 +131,15 @@ LONG MonListMon::MonListCreate(Window* parent, UINT id, const Rect& rect) {
                        : GetStringWidth(std::string(std::strlen(layout.title), 'X')) + layout.margin;
     ListInsertColumn(i, &column);
   }
+  m_ipv6AddrWidth = GetStringWidth(std::string(kIpv6TextLength, 'X')) + kColumns[kLocalAddrColumn].margin;
   return 0;
+}
+
+void MonListMon::WidenAddressColumns() {
+  // Once: a user who narrows the columns again keeps them so.
+  if (m_addrColumnsWidened.exchange(true)) return;
+  for (int column : {kLocalAddrColumn, kRemoteAddrColumn})
+    if (GetColumnWidth(column) < m_ipv6AddrWidth) SetColumnWidth(column, m_ipv6AddrWidth);
 }
 
 // --- start, stop, close ---
@@ -190,15 +226,15 @@ LONG MonListMon::ListSelectRelated(int row) {
   const auto* record = static_cast<const _MonListMonItemData*>(GetItemData(row));
   if (!record) return 0;
   const std::string type = GetItemText(row, kTypeColumn);
-  const bool tcp = type == kTcpText;
-  if (!tcp && type != kUdpText) return 0;
+  const bool tcp = type == kTcpText || type == kTcp6Text;
+  if (!tcp && type != kUdpText && type != kUdp6Text) return 0;
+  const EndpointKey key = EndpointKey::Of(*record, tcp);
   LONG selected = 0;
   const int count = GetItemCount();
   for (int other = 0; other < count; ++other) {
     if (other == row || GetItemText(other, kTypeColumn) != type) continue;
     const auto* candidate = static_cast<const _MonListMonItemData*>(GetItemData(other));
-    if (!candidate || candidate->localAddr != record->localAddr || candidate->localPort != record->localPort) continue;
-    if (tcp && (candidate->remoteAddr != record->remoteAddr || candidate->remotePort != record->remotePort)) continue;
+    if (!candidate || !(EndpointKey::Of(*candidate, tcp) == key)) continue;
     ListSelect(other);
     ++selected;
   }
@@ -217,14 +253,22 @@ void MonListMon::MonListMonIpView() {
   const std::string title = GetItemText(row, kTypeColumn) + " - " + text(3, "0.0.0.0") + ":" + text(4, "0") +
                             " -> " + text(5, "0.0.0.0") + ":" + text(6, "0");
   _MonListMonItemDataIp link{};
+  bool ipv6 = false;
   {
     std::lock_guard<std::recursive_mutex> lock(m_recordsLock);
     // State, addresses, ports and time; never the link pointer.
-    if (const auto* record = static_cast<const _MonListMonItemData*>(GetItemData(row)))
+    if (const auto* record = static_cast<const _MonListMonItemData*>(GetItemData(row))) {
       std::memcpy(&link, record, sizeof link);
+      ipv6 = record->family == AF_INET6;
+    }
   }
   m_lastIpViewTitle = title;
   m_lastIpViewRecord = link;
+  // The link record holds IPv4 addresses: an IPv6 row would be followed as 0.0.0.0.
+  if (ipv6) {
+    MessageBox(this, kIpv6LinkText, kIpv6Caption, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
   if (Window* window = OpenLinkMonitor(title, link)) {
     m_lastWindow = window;
     m_openWindows.push_back(window);
@@ -239,13 +283,21 @@ void MonListMon::IpSetProperties() {
   const int row = GetCurrentItem();
   if (row < 0 || row >= GetItemCount()) return;
   _MonListMonItemData rule{};
+  bool ipv6 = false;
   {
     std::lock_guard<std::recursive_mutex> lock(m_recordsLock);
     // The address of interest goes where the rule editor reads it: the second field.
-    if (const auto* record = static_cast<const _MonListMonItemData*>(GetItemData(row)))
+    if (const auto* record = static_cast<const _MonListMonItemData*>(GetItemData(row))) {
       rule.localAddr = record->remoteAddr;
+      ipv6 = record->family == AF_INET6;
+    }
   }
   m_lastFirewallRecord = rule;
+  // UDP rows have no remote address, IPv6 TCP rows one that no rule can hold.
+  if (ipv6 && GetItemText(row, kTypeColumn) == kTcp6Text) {
+    MessageBox(this, kIpv6RuleText, kIpv6Caption, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
   if (rule.localAddr != 0) OpenFirewallRule(rule);
 }
 
@@ -292,9 +344,13 @@ int MonListMon::CompareRows(const ListRow& a, const ListRow& b, int column, bool
     case 2:
     case 8:
     case 9: result = CompareLower(a.Text(column), b.Text(column)); break;
-    case 3: result = CompareSigned(field(ra, &_MonListMonItemDataIp::localAddr), field(rb, &_MonListMonItemDataIp::localAddr)); break;
+    case 3:
+      result = CompareAddresses(ra, rb, &_MonListMonItemDataIp::localAddr, &_MonListMonItemData::localAddr6);
+      break;
     case 4: result = CompareSigned(field(ra, &_MonListMonItemDataIp::localPort), field(rb, &_MonListMonItemDataIp::localPort)); break;
-    case 5: result = CompareSigned(field(ra, &_MonListMonItemDataIp::remoteAddr), field(rb, &_MonListMonItemDataIp::remoteAddr)); break;
+    case 5:
+      result = CompareAddresses(ra, rb, &_MonListMonItemDataIp::remoteAddr, &_MonListMonItemData::remoteAddr6);
+      break;
     case 6: result = CompareSigned(field(ra, &_MonListMonItemDataIp::remotePort), field(rb, &_MonListMonItemDataIp::remotePort)); break;
     case 7: {
       const std::uint32_t ta = field(ra, &_MonListMonItemDataIp::connectTime);

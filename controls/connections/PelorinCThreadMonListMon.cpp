@@ -1,15 +1,19 @@
 #include "controls/connections/PelorinCThreadMonListMon.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <unordered_set>
 
 #include "common/AddressText.h"
 #include "common/FieldText.h"
+#include "common/LogRecMarkerConnect.h"
 #include "common/Messages.h"
+#include "common/MonListMonLogData6.h"
 #include "common/TimeText.h"
 #include "controls/connections/MonListMon.h"
 #include "platform/AppProfile.h"
@@ -21,6 +25,8 @@ namespace {
 
 constexpr char kTcpText[] = "TCP";
 constexpr char kUdpText[] = "UDP";
+constexpr char kTcp6Text[] = "TCP6";
+constexpr char kUdp6Text[] = "UDP6";
 constexpr char kDisconnectText[] = "Disconnect";
 constexpr char kNoNameText[] = "n/a";
 
@@ -30,15 +36,39 @@ enum Column { kName = 0, kType = 1, kStatus = 2, kLocalAddr = 3, kLocalPort = 4,
 
 std::uint32_t Now() { return static_cast<std::uint32_t>(std::time(nullptr)); }
 
-EndpointKey KeyOf(const _MonListMonItemData& record, bool tcp) {
-  if (!tcp) return EndpointKey{record.localAddr, record.localPort, 0, 0};
-  return EndpointKey{record.localAddr, record.localPort, record.remoteAddr, record.remotePort};
+// The type text of a row and of its log records.
+const char* TypeText(bool tcp, bool ipv6) {
+  if (ipv6) return tcp ? kTcp6Text : kUdp6Text;
+  return tcp ? kTcpText : kUdpText;
 }
 
-template <typename Row>
-EndpointKey KeyOfEndpoint(const Row& e, bool tcp) {
-  if (!tcp) return EndpointKey{e.localAddr, e.localPort, 0, 0};
-  return EndpointKey{e.localAddr, e.localPort, e.remoteAddr, e.remotePort};
+// Address texts of a row record or a table endpoint.
+template <typename Endpoint>
+std::string LocalText(const Endpoint& e) {
+  return e.family == AF_INET6 ? Inet6Ntop(std::data(e.localAddr6)) : InetNtoa(e.localAddr);
+}
+template <typename Endpoint>
+std::string RemoteText(const Endpoint& e) {
+  return e.family == AF_INET6 ? Inet6Ntop(std::data(e.remoteAddr6)) : InetNtoa(e.remoteAddr);
+}
+
+// A log header's address field holds 19 characters: a longer IPv6 text is left out there and
+// read back from the record's data.
+std::string HeaderAddress(std::string text) {
+  constexpr std::size_t kField = sizeof(_LogRecMarkerConnect::localAddr) - 1;
+  if (text.size() > kField) text.clear();
+  return text;
+}
+
+// The log data of a row record; the IPv6 addresses follow the IPv4 layout's 84 bytes.
+void FillLogData(const _MonListMonItemData& record, PelorinCThreadMonListMon::PendingRecord* pending) {
+  std::memcpy(&pending->data.base, &record, sizeof(_MonListMonItemDataIp));
+  if (record.family != AF_INET6) return;
+  std::memcpy(pending->data.localAddr, record.localAddr6, 16);
+  pending->data.localScopeId = record.localScopeId;
+  std::memcpy(pending->data.remoteAddr, record.remoteAddr6, 16);
+  pending->data.remoteScopeId = record.remoteScopeId;
+  pending->length = sizeof(_MonListMonLogData6);
 }
 
 }  // namespace
@@ -244,9 +274,12 @@ void PelorinCThreadMonListMon::RunPass() {
   // One process snapshot serves every name looked up in this pass.
   if (names) m_list->ProcessSnapshotTake();
   LogGather(true);
-  if (m_tables.FetchTcp(&m_endpoints) && SetState(Protocol::Tcp, m_endpoints, &m_tcpIndex))
+  // Both families in one table per protocol: a pass that cannot read either leaves the rows be.
+  if (m_tables.FetchTcp(&m_endpoints) && m_tables.AppendTcp6(&m_endpoints) &&
+      SetState(Protocol::Tcp, m_endpoints, &m_tcpIndex))
     SetTable(Protocol::Tcp, m_endpoints, &m_tcpIndex, HasExtendedTcp());
-  if (!Stopping() && m_tables.FetchUdp(&m_endpoints) && SetState(Protocol::Udp, m_endpoints, &m_udpIndex))
+  if (!Stopping() && m_tables.FetchUdp(&m_endpoints) && m_tables.AppendUdp6(&m_endpoints) &&
+      SetState(Protocol::Udp, m_endpoints, &m_udpIndex))
     SetTable(Protocol::Udp, m_endpoints, &m_udpIndex, HasExtendedUdp());
   if (names) m_list->ProcessSnapshotClose();
   m_names.clear();
@@ -310,6 +343,15 @@ _MonListMonItemData* PelorinCThreadMonListMon::NewRecord(Protocol protocol, cons
   record->remoteAddr = protocol == Protocol::Tcp ? endpoint.remoteAddr : 0;
   record->remotePort = protocol == Protocol::Tcp ? endpoint.remotePort : 0;
   record->connectTime = time;
+  if (endpoint.family == AF_INET6) {
+    record->family = AF_INET6;
+    std::memcpy(record->localAddr6, endpoint.localAddr6.data(), 16);
+    record->localScopeId = endpoint.localScopeId;
+    if (protocol == Protocol::Tcp) {
+      std::memcpy(record->remoteAddr6, endpoint.remoteAddr6.data(), 16);
+      record->remoteScopeId = endpoint.remoteScopeId;
+    }
+  }
   if (auto* link = CoTaskMemNew<_MonListMonLogLink>()) {
     link->rowSequence = static_cast<std::uint32_t>(m_list->GetRowCounter());
     link->logRecordNumber = logged ? m_recordCounter.load() : 0;
@@ -321,10 +363,11 @@ _MonListMonItemData* PelorinCThreadMonListMon::NewRecord(Protocol protocol, cons
 bool PelorinCThreadMonListMon::SetState(Protocol protocol, const std::vector<Endpoint>& endpoints,
                                         EndpointIndex* index) {
   const bool tcp = protocol == Protocol::Tcp;
-  const std::string type = tcp ? kTcpText : kUdpText;
+  const std::string type = TypeText(tcp, false);
+  const std::string type6 = TypeText(tcp, true);
   m_present.clear();
   m_present.reserve(endpoints.size());
-  for (const Endpoint& e : endpoints) m_present.insert(KeyOfEndpoint(e, tcp));
+  for (const Endpoint& e : endpoints) m_present.insert(EndpointKey::Of(e, tcp));
   const bool showCurrentOnly = IsShowCurrentOnly();
   const bool logging = IsLog();
   const bool extended = tcp ? HasExtendedTcp() : HasExtendedUdp();
@@ -341,11 +384,12 @@ bool PelorinCThreadMonListMon::SetState(Protocol protocol, const std::vector<End
       CheckCleared();
       if (row >= m_list->GetItemCount()) break;
       auto* record = static_cast<_MonListMonItemData*>(m_list->GetItemData(row));
-      if (!record || m_list->GetItemText(row, kType) != type) {
+      const std::string rowType = record ? m_list->GetItemText(row, kType) : std::string();
+      if (!record || (rowType != type && rowType != type6)) {
         ++row;
         continue;
       }
-      const EndpointKey key = KeyOf(*record, tcp);
+      const EndpointKey key = EndpointKey::Of(*record, tcp);
       if (m_present.count(key) != 0) {
         index->AddFirst(key, record, row);
         ++row;
@@ -358,18 +402,13 @@ bool PelorinCThreadMonListMon::SetState(Protocol protocol, const std::vector<End
       if (record->state != kStateDisconnected) {
         record->state = kStateDisconnected;
         if (logging) {
-          pending.data.state = kStateDisconnected;
-          pending.data.localAddr = record->localAddr;
-          pending.data.localPort = record->localPort;
-          pending.data.remoteAddr = record->remoteAddr;
-          pending.data.remotePort = record->remotePort;
-          pending.data.time = record->connectTime;
-          pending.data.elapsed = static_cast<std::uint32_t>(elapsed);
-          if (extended) SetFieldTextFull(pending.data.processName, m_list->GetItemText(row, kName));
-          pending.localAddr = m_list->GetItemText(row, kLocalAddr);
-          pending.remoteAddr = m_list->GetItemText(row, kRemoteAddr);
+          FillLogData(*record, &pending);
+          pending.data.base.elapsed = static_cast<std::uint32_t>(elapsed);
+          if (extended) SetFieldTextFull(pending.data.base.processName, m_list->GetItemText(row, kName));
+          pending.localAddr = HeaderAddress(m_list->GetItemText(row, kLocalAddr));
+          pending.remoteAddr = HeaderAddress(m_list->GetItemText(row, kRemoteAddr));
           pending.time = FormatLocalTime(static_cast<std::time_t>(m_passTime), kTimeFormatLongYear);
-          pending.typeText = tcp ? kTcpText : kUdpText;
+          pending.typeText = TypeText(tcp, record->family == AF_INET6);
           write = true;
         }
         if (!showCurrentOnly) m_list->SetItemText(row, kStatus, kDisconnectText);
@@ -395,7 +434,7 @@ void PelorinCThreadMonListMon::SetTable(Protocol protocol, const std::vector<End
   for (std::size_t i = 0; i < endpoints.size(); ++i) {
     if (Stopping()) return;
     const Endpoint& e = endpoints[i];
-    const EndpointKey key = KeyOfEndpoint(e, tcp);
+    const EndpointKey key = EndpointKey::Of(e, tcp);
     std::lock_guard<std::recursive_mutex> lock(m_list->RecordsLock());
     CheckCleared();
     if (EndpointIndex::Entry* entry = index->Find(key)) {
@@ -413,7 +452,7 @@ void PelorinCThreadMonListMon::SetTable(Protocol protocol, const std::vector<End
   for (std::size_t i : m_deferred) {
     if (Stopping()) return;
     const Endpoint& e = endpoints[i];
-    const EndpointKey key = KeyOfEndpoint(e, tcp);
+    const EndpointKey key = EndpointKey::Of(e, tcp);
     const std::string name = extended ? ProcessName(e.processId) : std::string(kNoNameText);
     const int image = extended ? m_list->GetAppIcon(name, m_list->GetRowCounter(), e.processId) : -1;
     PendingRecord pending;
@@ -440,12 +479,12 @@ void PelorinCThreadMonListMon::SetTable(Protocol protocol, const std::vector<End
       if (record) index->Set(key, record, row);
       SetRow(protocol, row, e, record, true, false, m_passTime, 0, extended);
       if (logging && record) {
-        std::memcpy(&pending.data, record, sizeof(_MonListMonItemDataIp));
-        if (extended) SetFieldTextFull(pending.data.processName, name);
-        pending.localAddr = InetNtoa(record->localAddr);
-        pending.remoteAddr = tcp ? InetNtoa(record->remoteAddr) : std::string();
+        FillLogData(*record, &pending);
+        if (extended) SetFieldTextFull(pending.data.base.processName, name);
+        pending.localAddr = HeaderAddress(LocalText(*record));
+        pending.remoteAddr = tcp ? HeaderAddress(RemoteText(*record)) : std::string();
         pending.time = DateText(m_passTime);
-        pending.typeText = tcp ? kTcpText : kUdpText;
+        pending.typeText = TypeText(tcp, record->family == AF_INET6);
         write = true;
       }
       m_list->IncreaseRowCounter();
@@ -459,7 +498,8 @@ void PelorinCThreadMonListMon::SetRow(Protocol protocol, int row, const Endpoint
                                       bool extended) {
   const bool tcp = protocol == Protocol::Tcp;
   const std::uint32_t now = m_passTime;
-  if (isNew) m_list->SetItemText(row, kType, tcp ? kTcpText : kUdpText);
+  const bool ipv6 = e.family == AF_INET6;
+  if (isNew) m_list->SetItemText(row, kType, TypeText(tcp, ipv6));
   std::string status;
   if (tcp)
     status = GetTcpState(e.state);
@@ -469,10 +509,11 @@ void PelorinCThreadMonListMon::SetRow(Protocol protocol, int row, const Endpoint
     status = GetUdpState(nullptr, record);
   m_list->SetItemText(row, kStatus, status);
   if (isNew) {
-    m_list->SetItemText(row, kLocalAddr, InetNtoa(e.localAddr));
+    if (ipv6) m_list->WidenAddressColumns();
+    m_list->SetItemText(row, kLocalAddr, LocalText(e));
     m_list->SetItemText(row, kLocalPort, std::to_string(e.localPort));
     if (tcp) {
-      m_list->SetItemText(row, kRemoteAddr, InetNtoa(e.remoteAddr));
+      m_list->SetItemText(row, kRemoteAddr, RemoteText(e));
       m_list->SetItemText(row, kRemotePort, std::to_string(e.remotePort));
     }
   }
@@ -494,7 +535,7 @@ void PelorinCThreadMonListMon::SetRow(Protocol protocol, int row, const Endpoint
 }
 
 void PelorinCThreadMonListMon::WritePending(const PendingRecord& record) {
-  LogWrite(&record.data, sizeof record.data, record.localAddr.c_str(), record.remoteAddr.c_str(),
+  LogWrite(&record.data, record.length, record.localAddr.c_str(), record.remoteAddr.c_str(),
            record.time.c_str(), record.typeText, nullptr);
 }
 

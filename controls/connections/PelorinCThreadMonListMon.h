@@ -12,6 +12,7 @@
 #include "common/MonListMonItemData.h"
 #include "common/Messages.h"
 #include "common/MonListMonLogData.h"
+#include "common/MonListMonLogData6.h"
 #include "common/WinTypes.h"
 #include "controls/connections/ConnectLogFile.h"
 #include "controls/connections/ConnectionTables.h"
@@ -83,6 +84,15 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   // --- connection log ---
   std::string LogGet();
   LONG LogUseCurrent(int reopen);
+  // A record to append once the list is let go: IPv4 records carry the 84 bytes of
+  // _MonListMonLogData, IPv6 ones all of _MonListMonLogData6.
+  struct PendingRecord {
+    _MonListMonLogData6 data{};
+    LONG length = sizeof(_MonListMonLogData);
+    std::string localAddr, remoteAddr, time;
+    const char* typeText = "";
+  };
+
   LONG LogWrite(const void* data, LONG length, const char* localAddr, const char* remoteAddr, const char* time,
                 const char* typeText, DWORD* position);
   LONG LogReadNext(LONG* position, void* buffer, LONG size, std::string* localAddr, std::string* remoteAddr,
@@ -117,12 +127,6 @@ class PelorinCThreadMonListMon : public PelorinCThread {
   static constexpr std::uint32_t kLogFlushMessage = WM_USER + 362;
 
   using Endpoint = TableEndpoint;
-  // A record to append once the list is let go.
-  struct PendingRecord {
-    _MonListMonLogData data{};
-    std::string localAddr, remoteAddr, time;
-    const char* typeText = "";
-  };
   enum class Protocol { Tcp, Udp };
 
   void LoadEntryPoints();

@@ -6,6 +6,9 @@
 #include <ctime>
 #include <vector>
 
+#include <sys/socket.h>
+
+#include "common/AddressText.h"
 #include "common/FieldText.h"
 #include "common/LogRecMarker.h"
 #include "common/LogRecMarkerConnect.h"
@@ -19,6 +22,22 @@ constexpr std::size_t kHeaderBytes = sizeof(_LogRecMarkerConnect);  // 108
 constexpr LONG kLoadBuffer = 65535;                                  // bytes of one record's data
 
 bool HasMarker(const _LogRecMarkerConnect& header) { return GetFieldText(header.marker) == kLogRecordMarker; }
+
+bool IsIpv6Type(const std::string& type) { return type == "TCP6" || type == "UDP6"; }
+
+// The header's address texts; an IPv6 record whose text did not fit its field has it from the
+// record's data (nothing when the data is too short to hold the address).
+void AddressTexts(const _LogRecMarkerConnect& header, const unsigned char* data, std::size_t bytes,
+                  std::string* localAddr, std::string* remoteAddr) {
+  if (localAddr) *localAddr = GetFieldText(header.localAddr);
+  if (remoteAddr) *remoteAddr = GetFieldText(header.remoteAddr);
+  const std::string type = GetFieldText(header.typeText);
+  if (!IsIpv6Type(type)) return;
+  if (localAddr && localAddr->empty() && bytes >= offsetof(_MonListMonLogData6, localScopeId))
+    *localAddr = Inet6Ntop(data + offsetof(_MonListMonLogData6, localAddr));
+  if (remoteAddr && remoteAddr->empty() && type == "TCP6" && bytes >= offsetof(_MonListMonLogData6, remoteScopeId))
+    *remoteAddr = Inet6Ntop(data + offsetof(_MonListMonLogData6, remoteAddr));
+}
 
 }  // namespace
 
@@ -158,19 +177,26 @@ LONG PelorinCThreadMonListMon::ReadNextLocked(LONG* position, void* buffer, LONG
     if (m_file.Read(&header, kHeaderBytes) < kHeaderBytes || !HasMarker(header)) return -1;
     if (header.dataLength < 0 || header.dataLength > kMaxLogData) return -1;
     const std::uint64_t length = static_cast<std::uint64_t>(header.dataLength);
-    LONG copied = 0;
-    if (buffer) {
-      // Only what fits the caller's buffer is read into it; the rest is passed over.
-      const std::uint64_t wanted = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(std::max<LONG>(size, 0)));
-      if (m_file.Read(buffer, static_cast<std::size_t>(wanted)) < wanted) return -1;
-      if (m_file.Skip(length - wanted) < length - wanted) return -1;
-      copied = static_cast<LONG>(wanted);
-    } else if (m_file.Skip(length) < length) {
-      return -1;  // a record cut short by the end of the file
+    // Only what fits the caller's buffer is read into it; the rest is passed over. An IPv6
+    // record's addresses may be wanted from its data: its first bytes are kept for them.
+    const std::uint64_t wanted =
+        buffer ? std::min<std::uint64_t>(length, static_cast<std::uint64_t>(std::max<LONG>(size, 0))) : 0;
+    const bool keepFront = (localAddr || remoteAddr) && IsIpv6Type(GetFieldText(header.typeText));
+    _MonListMonLogData6 front{};
+    auto* frontBytes = reinterpret_cast<unsigned char*>(&front);
+    const std::uint64_t kept = keepFront ? std::min<std::uint64_t>(length, sizeof front) : 0;
+    if (wanted > 0 && m_file.Read(buffer, static_cast<std::size_t>(wanted)) < wanted) return -1;
+    if (kept > 0 && wanted > 0) std::memcpy(frontBytes, buffer, static_cast<std::size_t>(std::min(kept, wanted)));
+    std::uint64_t done = wanted;
+    if (kept > done) {
+      if (m_file.Read(frontBytes + done, static_cast<std::size_t>(kept - done)) < kept - done) return -1;
+      done = kept;
     }
+    // A record cut short by the end of the file ends the read.
+    if (m_file.Skip(length - done) < length - done) return -1;
+    const LONG copied = static_cast<LONG>(wanted);
     if (position) *position = static_cast<LONG>(header.position);
-    if (localAddr) *localAddr = GetFieldText(header.localAddr);
-    if (remoteAddr) *remoteAddr = GetFieldText(header.remoteAddr);
+    AddressTexts(header, frontBytes, static_cast<std::size_t>(kept), localAddr, remoteAddr);
     if (time) *time = GetFieldText(header.time);
     if (typeText) *typeText = GetFieldText(header.typeText);
     // Without a buffer the walk goes on to the end, leaving the last record's outputs.
@@ -196,10 +222,12 @@ LONG PelorinCThreadMonListMon::LogRead(LONG position, void* buffer, LONG size, s
       if (m_file.Skip(length) < length) break;
       continue;
     }
+    // The whole data is read, so that an IPv6 record's addresses are at hand for its texts.
+    std::vector<unsigned char> data(static_cast<std::size_t>(length));
+    if (m_file.Read(data.data(), data.size()) < data.size()) break;
     const std::uint64_t wanted = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(size));
-    if (m_file.Read(buffer, static_cast<std::size_t>(wanted)) < wanted) break;
-    if (localAddr) *localAddr = GetFieldText(header.localAddr);
-    if (remoteAddr) *remoteAddr = GetFieldText(header.remoteAddr);
+    std::memcpy(buffer, data.data(), static_cast<std::size_t>(wanted));
+    AddressTexts(header, data.data(), data.size(), localAddr, remoteAddr);
     if (time) *time = GetFieldText(header.time);
     if (typeText) *typeText = GetFieldText(header.typeText);
     result = static_cast<LONG>(wanted);
@@ -253,13 +281,26 @@ void PelorinCThreadMonListMon::LoadLastLog() {
     if (Stopping()) break;
     const LONG read = ReadNextLocked(nullptr, buffer.data(), kLoadBuffer, nullptr, nullptr, nullptr, &typeText);
     if (read <= 0) break;
-    const bool tcp = typeText == "TCP";
-    if (!tcp && typeText != "UDP") continue;
+    const bool tcp = typeText == "TCP" || typeText == "TCP6";
+    const bool ipv6 = IsIpv6Type(typeText);
+    if (!tcp && !ipv6 && typeText != "UDP") continue;
     // Bytes the record does not carry read as zero, never as an earlier record's.
-    _MonListMonLogData data{};
-    std::memcpy(&data, buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(read), sizeof data));
+    _MonListMonLogData6 data6{};
+    std::memcpy(&data6, buffer.data(),
+                std::min<std::size_t>(static_cast<std::size_t>(read), ipv6 ? sizeof data6 : sizeof data6.base));
+    const _MonListMonLogData& data = data6.base;
     const Protocol protocol = tcp ? Protocol::Tcp : Protocol::Udp;
     Endpoint endpoint{data.state, data.localAddr, data.localPort, tcp ? data.remoteAddr : 0, tcp ? data.remotePort : 0, 0};
+    if (ipv6) {
+      endpoint.localAddr = endpoint.remoteAddr = 0;
+      endpoint.family = AF_INET6;
+      std::memcpy(endpoint.localAddr6.data(), data6.localAddr, 16);
+      endpoint.localScopeId = data6.localScopeId;
+      if (tcp) {
+        std::memcpy(endpoint.remoteAddr6.data(), data6.remoteAddr, 16);
+        endpoint.remoteScopeId = data6.remoteScopeId;
+      }
+    }
     const std::string name = GetFieldText(data.processName);
     std::lock_guard<std::recursive_mutex> records(m_list->RecordsLock());
     _MonListMonItemData* record = NewRecord(protocol, endpoint, data.time, false);

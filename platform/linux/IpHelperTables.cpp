@@ -2,10 +2,13 @@
 // socket dump and the open files of the processes.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -72,11 +75,19 @@ struct Endpoint {
   std::uint16_t localPort = 0, remotePort = 0;
   std::uint32_t inode = 0;
   DWORD processId = 0;
+  // IPv6 endpoints.
+  std::array<std::uint8_t, 16> localAddr6{}, remoteAddr6{};
+  DWORD localScopeId = 0, remoteScopeId = 0;
 };
 
-DWORD Collect(int protocol, std::vector<Endpoint>& out) {
+// A link-local address (fe80::/10) means something only with its interface.
+DWORD ScopeOf(const std::uint8_t* address, std::uint32_t interface) {
+  return address[0] == 0xFE && (address[1] & 0xC0) == 0x80 ? interface : 0;
+}
+
+DWORD Collect(int protocol, std::vector<Endpoint>& out, int family = AF_INET) {
   const bool tcp = protocol == IPPROTO_TCP;
-  const int error = DumpInetSockets(protocol, tcp ? kTcpStates : kUdpStates, [&](const InetSocket& s) {
+  const int error = DumpInetSockets(family, protocol, tcp ? kTcpStates : kUdpStates, [&](const InetSocket& s) {
     Endpoint e;
     e.state = tcp ? TableState(s.state) : 0;
     e.localAddr = s.localAddr;
@@ -84,6 +95,14 @@ DWORD Collect(int protocol, std::vector<Endpoint>& out) {
     if (tcp) {
       e.remoteAddr = s.remoteAddr;
       e.remotePort = s.remotePort;
+    }
+    if (family == AF_INET6) {
+      std::memcpy(e.localAddr6.data(), s.localAddr6, 16);
+      e.localScopeId = ScopeOf(s.localAddr6, s.interface);
+      if (tcp) {
+        std::memcpy(e.remoteAddr6.data(), s.remoteAddr6, 16);
+        e.remoteScopeId = ScopeOf(s.remoteAddr6, s.interface);
+      }
     }
     e.inode = s.inode;
     out.push_back(e);
@@ -106,6 +125,16 @@ void Sort(std::vector<Endpoint>& endpoints) {
   auto key = [](const Endpoint& e) {
     return std::make_tuple(ntohl(e.localAddr), ntohs(e.localPort), ntohl(e.remoteAddr), ntohs(e.remotePort),
                            e.state, e.processId);
+  };
+  std::sort(endpoints.begin(), endpoints.end(),
+            [&key](const Endpoint& a, const Endpoint& b) { return key(a) < key(b); });
+}
+
+// Addresses byte by byte, then scope, ports as numbers, state and process.
+void Sort6(std::vector<Endpoint>& endpoints) {
+  auto key = [](const Endpoint& e) {
+    return std::make_tuple(std::cref(e.localAddr6), e.localScopeId, ntohs(e.localPort), std::cref(e.remoteAddr6),
+                           e.remoteScopeId, ntohs(e.remotePort), e.state, e.processId);
   };
   std::sort(endpoints.begin(), endpoints.end(),
             [&key](const Endpoint& a, const Endpoint& b) { return key(a) < key(b); });
@@ -139,6 +168,23 @@ void FillRow(MIB_UDPROW_EX& row, const Endpoint& e) {
   row.dwLocalAddr = e.localAddr;
   row.dwLocalPort = e.localPort;
   row.dwProcessId = e.processId;
+}
+
+void FillRow(MIB_TCP6ROW_OWNER_PID& row, const Endpoint& e) {
+  std::memcpy(row.ucLocalAddr, e.localAddr6.data(), 16);
+  row.dwLocalScopeId = e.localScopeId;
+  row.dwLocalPort = e.localPort;
+  std::memcpy(row.ucRemoteAddr, e.remoteAddr6.data(), 16);
+  row.dwRemoteScopeId = e.remoteScopeId;
+  row.dwRemotePort = e.remotePort;
+  row.dwState = e.state;
+  row.dwOwningPid = e.processId;
+}
+void FillRow(MIB_UDP6ROW_OWNER_PID& row, const Endpoint& e) {
+  std::memcpy(row.ucLocalAddr, e.localAddr6.data(), 16);
+  row.dwLocalScopeId = e.localScopeId;
+  row.dwLocalPort = e.localPort;
+  row.dwOwningPid = e.processId;
 }
 
 // Rows are written through a pointer to the row array's first element, which the block was
@@ -186,7 +232,39 @@ DWORD AllocateAndGetTable(int protocol, void** result, BOOL order, HANDLE heap, 
   return NO_ERROR;
 }
 
+template <typename Table, typename Row>
+DWORD GetExtendedTable(int protocol, void* buffer, DWORD* size, BOOL order, ULONG family, bool ownerClass,
+                       ULONG reserved) {
+  if (size == nullptr || reserved != 0) return ERROR_INVALID_PARAMETER;
+  if (family != AF_INET6 || !ownerClass) return ERROR_NOT_SUPPORTED;
+  std::vector<Endpoint> endpoints;
+  if (const DWORD error = Collect(protocol, endpoints, AF_INET6)) return error;
+  const std::size_t needed = TableBytes<Table, Row>(endpoints.size());
+  if (buffer == nullptr || *size < needed) {
+    const std::size_t advised = TableBytes<Table, Row>(WithSlack(endpoints.size()));
+    if (advised > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+    *size = static_cast<DWORD>(advised);
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  AddOwners(endpoints);
+  if (order) Sort6(endpoints);
+  Fill<Table, Row>(static_cast<Table*>(buffer), endpoints);
+  return NO_ERROR;
+}
+
 }  // namespace
+
+DWORD GetExtendedTcpTable(void* pTcpTable, DWORD* pdwSize, BOOL bOrder, ULONG ulAf, TCP_TABLE_CLASS TableClass,
+                          ULONG Reserved) {
+  return GetExtendedTable<MIB_TCP6TABLE_OWNER_PID, MIB_TCP6ROW_OWNER_PID>(
+      IPPROTO_TCP, pTcpTable, pdwSize, bOrder, ulAf, TableClass == TCP_TABLE_OWNER_PID_ALL, Reserved);
+}
+
+DWORD GetExtendedUdpTable(void* pUdpTable, DWORD* pdwSize, BOOL bOrder, ULONG ulAf, UDP_TABLE_CLASS TableClass,
+                          ULONG Reserved) {
+  return GetExtendedTable<MIB_UDP6TABLE_OWNER_PID, MIB_UDP6ROW_OWNER_PID>(
+      IPPROTO_UDP, pUdpTable, pdwSize, bOrder, ulAf, TableClass == UDP_TABLE_OWNER_PID, Reserved);
+}
 
 DWORD GetTcpTable(PMIB_TCPTABLE pTcpTable, DWORD* pdwSize, BOOL bOrder) {
   return GetPlainTable<MIB_TCPTABLE, MIB_TCPROW>(IPPROTO_TCP, pTcpTable, pdwSize, bOrder);

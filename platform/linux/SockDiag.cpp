@@ -63,7 +63,8 @@ int ErrorOf(const nlmsghdr* message) {
 
 }  // namespace
 
-int DumpInetSockets(int protocol, std::uint32_t stateMask, const std::function<void(const InetSocket&)>& each) {
+int DumpInetSockets(int family, int protocol, std::uint32_t stateMask,
+                    const std::function<void(const InetSocket&)>& each) {
   NetlinkSocket socket;
   if (socket.Fd() < 0) return errno;
 
@@ -72,7 +73,7 @@ int DumpInetSockets(int protocol, std::uint32_t stateMask, const std::function<v
   request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
   request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
   request.header.nlmsg_seq = 1;
-  request.body.sdiag_family = AF_INET;
+  request.body.sdiag_family = static_cast<std::uint8_t>(family);
   request.body.sdiag_protocol = static_cast<std::uint8_t>(protocol);
   request.body.idiag_states = stateMask;
   if (const int error = Send(socket.Fd(), request)) return error;
@@ -93,11 +94,17 @@ int DumpInetSockets(int protocol, std::uint32_t stateMask, const std::function<v
       if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
       if (message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) return EIO;
       const auto* diag = static_cast<const inet_diag_msg*>(NLMSG_DATA(message));
-      if (diag->idiag_family != AF_INET) continue;
+      if (diag->idiag_family != family) continue;
       InetSocket entry;
       entry.state = diag->idiag_state;
-      entry.localAddr = diag->id.idiag_src[0];
-      entry.remoteAddr = diag->id.idiag_dst[0];
+      if (family == AF_INET6) {
+        std::memcpy(entry.localAddr6, diag->id.idiag_src, sizeof entry.localAddr6);
+        std::memcpy(entry.remoteAddr6, diag->id.idiag_dst, sizeof entry.remoteAddr6);
+        entry.interface = diag->id.idiag_if;
+      } else {
+        entry.localAddr = diag->id.idiag_src[0];
+        entry.remoteAddr = diag->id.idiag_dst[0];
+      }
       entry.localPort = diag->id.idiag_sport;
       entry.remotePort = diag->id.idiag_dport;
       entry.inode = diag->idiag_inode;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -259,3 +261,76 @@ TEST_F(IpHelperTables, SetTcpEntryDeleteTearsDownAnEstablishedConnection) {
 }
 
 }  // namespace
+
+TEST_F(IpHelperTables, Ipv6ExtendedTablesAnswerSizesAndCarryAddressesPortsStatesAndOwners) {
+  auto tcp6 = reinterpret_cast<PGetExtendedTcpTable>(GetProcAddress(m_library, "GetExtendedTcpTable"));
+  auto udp6 = reinterpret_cast<PGetExtendedUdpTable>(GetProcAddress(m_library, "GetExtendedUdpTable"));
+  ASSERT_TRUE(tcp6 && udp6);
+  DWORD size = 0;
+  EXPECT_EQ(tcp6(nullptr, nullptr, 1, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(tcp6(nullptr, &size, 1, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 1), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(tcp6(nullptr, &size, 1, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0), ERROR_NOT_SUPPORTED);
+  EXPECT_EQ(udp6(nullptr, &size, 1, AF_INET6, UDP_TABLE_BASIC, 0), ERROR_NOT_SUPPORTED);
+
+  const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  socklen_t length = sizeof address;
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(listener);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const int client = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  const int udp = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << "the port is free for UDP";
+
+  size = 0;
+  ASSERT_EQ(tcp6(nullptr, &size, 1, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0), ERROR_INSUFFICIENT_BUFFER);
+  std::vector<unsigned char> small(sizeof(MIB_TCP6TABLE_OWNER_PID));
+  DWORD smallSize = static_cast<DWORD>(small.size());
+  EXPECT_EQ(tcp6(small.data(), &smallSize, 1, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0), ERROR_INSUFFICIENT_BUFFER);
+  std::vector<unsigned char> buffer(size);
+  ASSERT_EQ(tcp6(buffer.data(), &size, 1, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0), NO_ERROR);
+  const auto* table = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(buffer.data());
+  const std::uint16_t port = ntohs(address.sin6_port);
+  std::vector<std::tuple<std::uint16_t, std::uint16_t, DWORD>> ours;  // local port, remote port, state
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCP6ROW_OWNER_PID& r = table->table[i];
+    if (std::memcmp(r.ucLocalAddr, &in6addr_loopback, 16) != 0) continue;
+    if (Port(r.dwLocalPort) != port && Port(r.dwRemotePort) != port) continue;
+    EXPECT_EQ(r.dwOwningPid, kOurPid);
+    EXPECT_EQ(r.dwLocalScopeId, 0u);
+    ours.emplace_back(Port(r.dwLocalPort), Port(r.dwRemotePort), r.dwState);
+    if (i > 0) {
+      EXPECT_LE(std::memcmp(table->table[i - 1].ucLocalAddr, r.ucLocalAddr, 16), 0) << "sorted";
+    }
+  }
+  sockaddr_in6 clientAddress{};
+  length = sizeof clientAddress;
+  ::getsockname(client, reinterpret_cast<sockaddr*>(&clientAddress), &length);
+  const std::uint16_t clientPort = ntohs(clientAddress.sin6_port);
+  std::vector<std::tuple<std::uint16_t, std::uint16_t, DWORD>> expected = {
+      {port, 0, MIB_TCP_STATE_LISTEN}, {port, clientPort, MIB_TCP_STATE_ESTAB}, {clientPort, port, MIB_TCP_STATE_ESTAB}};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ours, expected);
+
+  size = 0;
+  ASSERT_EQ(udp6(nullptr, &size, 1, AF_INET6, UDP_TABLE_OWNER_PID, 0), ERROR_INSUFFICIENT_BUFFER);
+  buffer.assign(size, 0);
+  ASSERT_EQ(udp6(buffer.data(), &size, 1, AF_INET6, UDP_TABLE_OWNER_PID, 0), NO_ERROR);
+  const auto* udpTable = reinterpret_cast<const MIB_UDP6TABLE_OWNER_PID*>(buffer.data());
+  int found = 0;
+  for (DWORD i = 0; i < udpTable->dwNumEntries; ++i) {
+    const MIB_UDP6ROW_OWNER_PID& r = udpTable->table[i];
+    if (Port(r.dwLocalPort) != port || std::memcmp(r.ucLocalAddr, &in6addr_loopback, 16) != 0) continue;
+    EXPECT_EQ(r.dwOwningPid, kOurPid);
+    ++found;
+  }
+  EXPECT_EQ(found, 1);
+  for (int fd : {listener, client, server, udp}) ::close(fd);
+}
