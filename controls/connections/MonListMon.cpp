@@ -1,5 +1,6 @@
 #include "controls/connections/MonListMon.h"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -71,19 +72,21 @@ int CompareLower(const std::string& a, const std::string& b) {
   return Sign(static_cast<long long>(a.size()) - static_cast<long long>(b.size()));
 }
 
-// Addresses and ports compare as signed 32-bit numbers, addresses as stored (network order).
+// Ports compare as signed 32-bit numbers.
 int CompareSigned(std::uint32_t a, std::uint32_t b) {
   return Sign(static_cast<long long>(static_cast<std::int32_t>(a)) - static_cast<std::int32_t>(b));
 }
 
 bool IsIpv6(const _MonListMonItemData* r) { return r && r->family == AF_INET6; }
 
-// IPv4 rows as above, all before the IPv6 rows, which compare byte by byte.
+// Addresses in address order: IPv4 rows (stored in network order) by their value, all before
+// the IPv6 rows, which compare byte by byte.
 int CompareAddresses(const _MonListMonItemData* a, const _MonListMonItemData* b,
                      std::uint32_t _MonListMonItemDataIp::*address, std::uint8_t (_MonListMonItemData::*address6)[16]) {
   if (IsIpv6(a) != IsIpv6(b)) return IsIpv6(a) ? 1 : -1;
   if (IsIpv6(a)) return Sign(std::memcmp(a->*address6, b->*address6, 16));
-  return CompareSigned(a ? a->*address : 0u, b ? b->*address : 0u);
+  const std::uint32_t x = ntohl(a ? a->*address : 0u), y = ntohl(b ? b->*address : 0u);
+  return x < y ? -1 : x > y ? 1 : 0;
 }
 
 }  // namespace
@@ -217,6 +220,7 @@ void MonListMon::ListDeleteAll() {
   m_clearCount.fetch_add(1);
   m_sortedAscending = false;
   m_sortedDescending = false;
+  SetSortIndicator(-1, false);
 }
 
 // --- related rows ---
@@ -373,6 +377,7 @@ void MonListMon::SortByRow() {
   SortRows([](const ListRow& a, const ListRow& b) { return CompareRows(a, b, -1, false); });
   m_sortedAscending = false;
   m_sortedDescending = false;
+  SetSortIndicator(-1, false);
 }
 
 void MonListMon::SortByColumn(int column) {
@@ -383,6 +388,7 @@ void MonListMon::SortByColumn(int column) {
   m_sortedDescending = descending;
   m_sortedAscending = !descending;
   m_sortColumn = column;
+  SetSortIndicator(column, descending);
 }
 
 // --- notifications ---

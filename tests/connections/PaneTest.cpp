@@ -116,15 +116,15 @@ TEST(ConnectionsSort, ComparisonRulesPerColumn) {
   b.texts[8] = "00:00:10";
   EXPECT_EQ(MonListMon::CompareRows(a, b, 8, false), -1);
 
-  // Addresses as stored, signed: 1.2.3.200 is negative and comes before 1.2.3.4, and the
-  // last octet weighs most (10.0.0.9 after 192.168.0.1).
+  // Addresses in address order: 1.2.3.4 before 1.2.3.200, and the first octet weighs most
+  // (10.0.0.9 before 192.168.0.1).
   ra.localAddr = inet_addr("1.2.3.200");
   rb.localAddr = inet_addr("1.2.3.4");
-  EXPECT_EQ(MonListMon::CompareRows(a, b, 3, false), -1);
+  EXPECT_EQ(MonListMon::CompareRows(a, b, 3, false), 1);
   ra.localAddr = inet_addr("10.0.0.9");
   rb.localAddr = inet_addr("192.168.0.1");
-  EXPECT_EQ(MonListMon::CompareRows(a, b, 3, false), 1);
-  EXPECT_EQ(MonListMon::CompareRows(a, b, 3, true), -1);
+  EXPECT_EQ(MonListMon::CompareRows(a, b, 3, false), -1);
+  EXPECT_EQ(MonListMon::CompareRows(a, b, 3, true), 1);
   // Ports by number, not by text.
   ra.localPort = 1025;
   rb.localPort = 443;
@@ -165,15 +165,17 @@ TEST_F(PaneTest, ColumnClicksSortWhileStoppedAlternatingAndNotWhileScanning) {
   if (!pane.IsSortedDescending()) pane.UserColumnClick(0);
   pane.UserColumnClick(3);
   ASSERT_TRUE(pane.IsSortedAscending());
-  // Signed and as stored: 1.2.3.200 is negative, and 10.0.0.1 (0x0100000A) is below 1.2.3.4.
-  EXPECT_EQ(Order(), (std::vector<std::uint32_t>{1, 0, 2}));
+  // In address order: 1.2.3.4, 1.2.3.200, 10.0.0.1.
+  EXPECT_EQ(Order(), (std::vector<std::uint32_t>{2, 1, 0}));
   pane.UserColumnClick(7);
   ASSERT_TRUE(pane.IsSortedDescending());
   EXPECT_EQ(Order(), (std::vector<std::uint32_t>{0, 2, 1}));
 
+  EXPECT_EQ(pane.GetSortIndicator(nullptr), 7);  // the heading's arrow
   pane.SortByRow();
   EXPECT_EQ(Order(), (std::vector<std::uint32_t>{0, 1, 2}));
   EXPECT_FALSE(pane.IsSortedAscending() || pane.IsSortedDescending());
+  EXPECT_EQ(pane.GetSortIndicator(nullptr), -1);
 
   // While the scan runs the rows stay put.
   pane.ListStart();
