@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -79,6 +80,17 @@ bool SocketInode(const char* link, std::size_t length, std::uint32_t& inode) {
   return true;
 }
 
+// The socket inodes the last walk of this thread met, each with its lowest owner. A scan reads
+// the tables of both families and protocols one after the other, and each would otherwise walk
+// every process's files again for the same sockets. Kept only briefly: an inode is not reused
+// so soon.
+struct RecentWalk {
+  std::chrono::steady_clock::time_point began;
+  std::unordered_map<std::uint32_t, std::uint32_t> owners;
+};
+thread_local RecentWalk t_recent;
+constexpr auto kRecentFor = std::chrono::milliseconds(200);
+
 }  // namespace
 
 void FindSocketOwners(std::unordered_map<std::uint32_t, std::uint32_t>& owners) {
@@ -86,6 +98,19 @@ void FindSocketOwners(std::unordered_map<std::uint32_t, std::uint32_t>& owners) 
   for (const auto& entry : owners)
     if (entry.second == 0) ++wanted;
   if (wanted == 0) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - t_recent.began < kRecentFor) {
+    for (auto& entry : owners) {
+      if (entry.second != 0) continue;
+      const auto seen = t_recent.owners.find(entry.first);
+      if (seen == t_recent.owners.end()) continue;
+      entry.second = seen->second;
+      if (--wanted == 0) return;
+    }
+  } else {
+    t_recent.began = now;
+    t_recent.owners.clear();
+  }
 
   DirectoryReader proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (proc.Fd() < 0) return;
@@ -103,6 +128,7 @@ void FindSocketOwners(std::unordered_map<std::uint32_t, std::uint32_t>& owners) 
       if (n <= 0 || static_cast<std::size_t>(n) >= sizeof link) continue;
       std::uint32_t inode = 0;
       if (!SocketInode(link, static_cast<std::size_t>(n), inode)) continue;
+      t_recent.owners.emplace(inode, pid);  // the first met is the lowest owner
       auto it = owners.find(inode);
       if (it == owners.end() || it->second != 0) continue;
       it->second = pid;
