@@ -86,7 +86,7 @@ TEST(SetupProgram, TheMenuEntryStartsTheUnprivilegedProgramCapturingThroughTheHe
   if (child == 0) {
     if (::chdir(folder.c_str()) != 0) std::_Exit(126);
     const std::string setHome = "HOME=" + home;
-    const std::string plugins = std::string("QT_PLUGIN_PATH=") + PELORIN_TEST_PLUGINS;
+    const std::string plugins = "QT_PLUGIN_PATH=" + box.Plugins();
     const std::string setMarker = "PELORIN_TEST_MARKER=" + marker;
     ::execlp("setpriv", "setpriv", "--reuid", user.Name().c_str(), "--regid", user.Name().c_str(), "--init-groups",
              "env", setHome.c_str(), "QT_QPA_PLATFORM=offscreen", plugins.c_str(), "QT_QPA_GENERIC_PLUGINS=pelorinmarker",

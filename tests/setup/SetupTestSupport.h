@@ -81,29 +81,35 @@ class ThrowawayUser {
   bool m_made = false;
 };
 
-// A private folder in the build tree, which (unlike a /tmp mounted nosuid) lets file capabilities
-// work, with every level root's alone as Setup wants a prefix's: the stage (the tree
-// "cmake --install" makes, which Setup installs from), a prefix, and a user of the test's own
-// whose home it holds, for whom Setup installs as through sudo. Everything in it goes at the end,
-// whatever the test left, and so do the user and the group pelorinpro when Setup made it.
+// A private folder below /var/lib, which (unlike a /tmp mounted nosuid) lets file capabilities
+// work, with every level root's alone as Setup wants a prefix's wherever the build tree lies (a
+// clone in /tmp sits below a folder every user may write): the stage (the tree "cmake --install"
+// makes, which Setup installs from), a prefix, a copy of the test plugins, and a user of the
+// test's own whose home it holds, for whom Setup installs as through sudo. Everything in it goes
+// at the end, whatever the test left, and so do the user and the group pelorinpro when Setup
+// made it.
 class SetupSandbox {
  public:
   SetupSandbox() : m_groupExisted(::getgrnam("pelorinpro") != nullptr) {
     m_root = std::string(PELORIN_SETUP_SCRATCH) + "/sandbox-" + std::to_string(::getpid());
     fs::remove_all(m_root);
     fs::create_directories(CallerHome());
-    // Users other than root run the installed program: every level of the build tree down to the
-    // sandbox must be open to them, and writable by root alone.
+    // Users other than root run the installed program: every level of the sandbox must be open
+    // to them, and writable by root alone.
     for (fs::path p = m_root; p.has_relative_path(); p = p.parent_path()) {
       ::chmod(p.c_str(), 0755);
-      if (p == PELORIN_BUILD_DIR) break;
+      if (p == PELORIN_SETUP_SCRATCH) break;
     }
     m_user.emplace(Home());
+    std::error_code copied;
+    fs::copy(PELORIN_TEST_PLUGINS, Plugins(), fs::copy_options::recursive, copied);
     m_staged = Shell(std::string(PELORIN_CMAKE) + " --install " + PELORIN_BUILD_DIR + " --prefix " + Stage());
     if (!m_user->Made()) m_staged = {1, "cannot make a user for the test"};
   }
   ~SetupSandbox() {
     fs::remove_all(m_root);
+    std::error_code kept;  // another sandbox may still be in it
+    fs::remove(PELORIN_SETUP_SCRATCH, kept);
     m_user.reset();
     if (!m_groupExisted) Shell("groupdel pelorinpro");
   }
@@ -111,6 +117,7 @@ class SetupSandbox {
   const std::string& Root() const { return m_root; }
   std::string Stage() const { return m_root + "/stage"; }
   std::string Prefix() const { return m_root + "/prefix"; }
+  std::string Plugins() const { return m_root + "/plugins"; }  // the test plugins, open to the user
   const ThrowawayUser& User() const { return *m_user; }
   std::string Home() const { return m_root + "/home"; }          // the user's
   std::string CallerHome() const { return m_root + "/caller"; }  // the HOME Setup is started with
