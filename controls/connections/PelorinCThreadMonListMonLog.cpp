@@ -226,7 +226,7 @@ LONG PelorinCThreadMonListMon::LogRead(LONG position, void* buffer, LONG size, s
     std::vector<unsigned char> data(static_cast<std::size_t>(length));
     if (m_file.Read(data.data(), data.size()) < data.size()) break;
     const std::uint64_t wanted = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(size));
-    std::memcpy(buffer, data.data(), static_cast<std::size_t>(wanted));
+    if (wanted > 0) std::memcpy(buffer, data.data(), static_cast<std::size_t>(wanted));  // no data: nothing to copy
     AddressTexts(header, data.data(), data.size(), localAddr, remoteAddr);
     if (time) *time = GetFieldText(header.time);
     if (typeText) *typeText = GetFieldText(header.typeText);
