@@ -11,6 +11,7 @@
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "controls/packets/PelorinIpMonFilters.h"
+#include "controls/packets/WiresharkHandoff.h"
 #include "controls/stats/MonListStat.h"
 #include "controls/stats/MonListStatCWinThread.h"
 #include "controls/stats/MonListStatIp.h"
@@ -78,6 +79,7 @@ void CMainFrame::MapPacketWindowCommands() {
   });
   MapCommand(ID_FILE_LOAD_LINK_LOG, [this] { OnFileLoadLinkLog(); });
   MapPacketExportCommands();
+  WiresharkHandoff::MapCommands(*this, [this] { return Packets(); });
   MapUpdate(ID_PKT_LINK_MONITOR, [this](CmdUI& cmd) { cmd.Enable(Packets() != nullptr && m_currentAdapter >= 0); });
   MapUpdate(ID_CONN_LINK_MONITOR,
             [this](CmdUI& cmd) { cmd.Enable(Connections() != nullptr && m_currentAdapter >= 0); });

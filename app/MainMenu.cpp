@@ -1,6 +1,7 @@
 #include "app/MainMenu.h"
 
 #include "app/MenuIds.h"
+#include "controls/packets/WiresharkHandoff.h"
 
 std::unique_ptr<Menu> BuildMainMenu() {
   auto bar = std::make_unique<Menu>();
@@ -80,6 +81,7 @@ std::unique_ptr<Menu> BuildPacketsContextMenu() {
   menu->AppendMenu(MF_SEPARATOR);
   menu->AppendMenu(MF_STRING, ID_PKT_LOG_PAGES, "Log Pages");
   menu->AppendMenu(MF_STRING, ID_PKT_FIND, "Find");
+  WiresharkHandoff::AppendMenu(*menu);
   menu->AppendMenu(MF_SEPARATOR);
   menu->AppendMenu(MF_STRING, ID_PKT_FEED, "Feed");
   menu->AppendMenu(MF_STRING, ID_PKT_COMPARE, "Compare");

@@ -85,6 +85,13 @@ Menu::Item* Menu::Find(UINT which, UINT flags, Menu** holder) {
   return nullptr;
 }
 
+bool Menu::SetToolTip(UINT which, UINT flags, const std::string& text) {
+  Item* item = Find(which, flags);
+  if (item == nullptr) return false;
+  item->toolTip = text;
+  return true;
+}
+
 const Menu::Item* Menu::Find(UINT which, UINT flags) const { return const_cast<Menu*>(this)->Find(which, flags); }
 
 UINT Menu::GetMenuItemID(int position) const {

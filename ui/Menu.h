@@ -18,6 +18,7 @@ class Menu {
     UINT id = 0;
     std::string text;
     UINT flags = 0;  // MF_CHECKED, MF_GRAYED, MF_SEPARATOR, MF_POPUP
+    std::string toolTip;  // shown while the pointer rests on the item, enabled or not
     std::unique_ptr<Menu> popup;
   };
 
@@ -31,6 +32,8 @@ class Menu {
   bool DeleteMenu(UINT position, UINT flags);
   bool ModifyMenu(UINT position, UINT flags, UINT newId, const std::string& text);
   bool SetMenuItemText(UINT id, const std::string& text) { return ModifyMenuText(id, MF_BYCOMMAND, text); }
+  // The tooltip of an item (MF_BYCOMMAND or MF_BYPOSITION); false when there is no such item.
+  bool SetToolTip(UINT item, UINT flags, const std::string& text);
 
   int GetMenuItemCount() const { return static_cast<int>(m_items.size()); }
   UINT GetMenuItemID(int position) const;  // 0xFFFFFFFF for a sub-menu, 0 for a separator

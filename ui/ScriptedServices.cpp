@@ -34,7 +34,8 @@ UINT ScriptedServices::TrackPopupMenu(Menu& menu, Point, Window*) {
   for (int i = 0; i < menu.GetMenuItemCount(); ++i) {
     const UINT state = menu.GetMenuState(static_cast<UINT>(i), MF_BYPOSITION);
     shown.items.push_back((state & MF_SEPARATOR) ? std::string("-") : menu.GetMenuString(static_cast<UINT>(i), MF_BYPOSITION));
-    if ((state & (MF_SEPARATOR | MF_GRAYED | MF_DISABLED)) == 0) shown.enabledIds.push_back(menu.GetMenuItemID(i));
+    // A sub-menu has no command of its own to list.
+    if ((state & (MF_SEPARATOR | MF_GRAYED | MF_DISABLED | MF_POPUP)) == 0) shown.enabledIds.push_back(menu.GetMenuItemID(i));
   }
   if (!m_menus.empty()) {
     shown.choice = m_menus.front();

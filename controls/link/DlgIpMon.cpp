@@ -16,6 +16,7 @@
 #include "controls/link/LinkLogFiles.h"
 #include "controls/link/PelorinCThreadIpMon.h"
 #include "controls/packets/DlgPacketLogExport.h"
+#include "controls/packets/WiresharkHandoff.h"
 #include "platform/AppProfile.h"
 #include "ui/Edit.h"
 #include "ui/ListRow.h"
@@ -201,6 +202,7 @@ void DlgIpMon::MapHandlers() {
   MapCommand(ID_LINK_COMPARE, [this] { OnCompare(); });
   MapCommand(ID_LINK_COMPARE_ADD, [this] { OnCompareAdd(); });
   MapCommand(ID_LINK_TRACE, [this] { OnTrace(); });
+  WiresharkHandoff::MapCommands(*this, [this]() -> MonListIpMon* { return m_list.get(); });
 }
 
 PelorinCThreadIpMon* DlgIpMon::GetThread() const { return m_list ? m_list->GetLinkThread() : nullptr; }
@@ -559,6 +561,8 @@ void DlgIpMon::ShowContextMenu(Point screenPoint) {
   menu.AppendMenu(MF_STRING, ID_LINK_COMPARE, "Compare");
   menu.AppendMenu(MF_STRING, ID_LINK_COMPARE_ADD, "Compare Add");
   menu.AppendMenu(MF_STRING, ID_LINK_TRACE, "Trace");
+  menu.AppendMenu(MF_SEPARATOR);
+  WiresharkHandoff::AppendMenu(menu);
   menu.TrackPopupMenu(TPM_RIGHTBUTTON, screenPoint.x, screenPoint.y, this);
 }
 

@@ -32,8 +32,6 @@ DialogTemplate DlgPacketLogExport::MakeTemplate() {
 }
 
 void DlgPacketLogExport::Run(Window* parent, MonListIpMonCWinThread& thread) {
-  // Taking the log lock writes out the records still gathered, so the export finds them all.
-  { std::lock_guard<PacketLogLock> lock(thread.GetLogLock()); }
   const std::string logPath = thread.LogGet();
   FileDialogRequest request;
   request.open = false;
@@ -44,9 +42,16 @@ void DlgPacketLogExport::Run(Window* parent, MonListIpMonCWinThread& thread) {
   request.flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
   std::string outPath;
   if (!UiServices::Current().FileDialog(parent, request, &outPath) || outPath.empty()) return;
-  DlgPacketLogExport dialog(parent, logPath, outPath);
+  MessageBox(parent, Describe(Export(parent, thread, outPath), outPath), kCaption, MB_OK);
+}
+
+PacketLogExport::Result DlgPacketLogExport::Export(Window* parent, MonListIpMonCWinThread& thread,
+                                                   const std::string& outPath) {
+  // Taking the log lock writes out the records still gathered, so the export finds them all.
+  { std::lock_guard<PacketLogLock> lock(thread.GetLogLock()); }
+  DlgPacketLogExport dialog(parent, thread.LogGet(), outPath);
   dialog.DoModal();
-  MessageBox(parent, Describe(dialog.GetResult(), outPath), kCaption, MB_OK);
+  return dialog.GetResult();
 }
 
 std::string DlgPacketLogExport::Describe(const PacketLogExport::Result& result, const std::string& outPath) {

@@ -24,6 +24,8 @@ class DlgPacketLogExport : public Dialog {
   // file): asks for the file (proposing the log's name with ".pcapng"), exports with this
   // dialog and reports the outcome in a message box.
   static void Run(Window* parent, MonListIpMonCWinThread& thread);
+  // Exports the thread's log to outPath under this dialog, asking nothing; the outcome.
+  static PacketLogExport::Result Export(Window* parent, MonListIpMonCWinThread& thread, const std::string& outPath);
 
   static DialogTemplate MakeTemplate();
   bool OnInitDialog() override;

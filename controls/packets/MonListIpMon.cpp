@@ -327,6 +327,19 @@ void MonListIpMon::OnReturn(const ListNotify& notify, LRESULT* result) {
 
 // --- opening windows ---
 
+std::vector<LONG> MonListIpMon::LoggedPositions(bool selectedOnly) const {
+  std::vector<LONG> positions;
+  const int count = GetItemCount();
+  for (int row = selectedOnly ? GetNextItem(-1, LVNI_SELECTED) : 0; row >= 0 && row < count;
+       row = selectedOnly ? GetNextItem(row, LVNI_SELECTED) : row + 1) {
+    ReadRow(row, [&positions](const ListRow& locked) {
+      const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(locked.data);
+      if (item != nullptr && locked.Text(kColumnStatus) != kStatusNoLog) positions.push_back(item->recordPosition);
+    });
+  }
+  return positions;
+}
+
 MonListIpMon::SelectedRow MonListIpMon::Selected() const {
   SelectedRow selected;
   selected.row = GetNextItem(-1, LVNI_SELECTED);

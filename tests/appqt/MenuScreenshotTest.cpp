@@ -145,7 +145,7 @@ TEST(MenuScreenshots, EveryMenuOpensWithItsItemsAndTheAboutBoxShowsTheIcon) {
   EXPECT_TRUE(item("Help", "About Pelorin...").enabled);
   EXPECT_TRUE(item("134", "Connections Link Monitor").enabled);
   EXPECT_FALSE(item("135", "Compare Add").enabled);
-  EXPECT_EQ(menus["135"].size(), 9u);
+  EXPECT_EQ(menus["135"].size(), 10u);
   EXPECT_TRUE(aboutIcon);
   EXPECT_NE(aboutText.find(HelpFilePath()), std::string::npos) << aboutText;  // where the manual is
 }

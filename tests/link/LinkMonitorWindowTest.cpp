@@ -205,7 +205,7 @@ TEST_F(LinkWindow, WithoutALinkSetLinkThenLoadTakesTheLinkFromTheFile) {
   window->SendMessage(WM_CONTEXTMENU, 0, static_cast<LPARAM>(window->GetList()->GetSafeHwnd()));
   UiPump::Instance().PumpPending();
   ASSERT_FALSE(m_script.Menus().empty());
-  EXPECT_EQ(m_script.Menus().back().items, (std::vector<std::string>{"Allow/Block", "Compare", "Compare Add", "Trace"}));
+  EXPECT_EQ(m_script.Menus().back().items, (std::vector<std::string>{"Allow/Block", "Compare", "Compare Add", "Trace", "-", "Open in Wireshark"}));
   EXPECT_NE(window->GetList()->GetCompareWindow(), nullptr);
 
   // Done closes what the list opened and keeps the loaded file.

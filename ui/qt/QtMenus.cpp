@@ -11,9 +11,11 @@ void FillQMenu(QMenu* target, Menu& menu, HWND owner) {
       target->addSeparator();
       continue;
     }
+    if (!item.toolTip.empty()) target->setToolTipsVisible(true);
     if (item.popup) {
       QMenu* sub = target->addMenu(ToQLabel(item.text));
       sub->setEnabled((item.flags & (MF_GRAYED | MF_DISABLED)) == 0);
+      sub->menuAction()->setToolTip(ToQString(item.toolTip));
       Menu* model = item.popup.get();
       // Sub-menus are filled as they open, after the owner's rules ran on them.
       QObject::connect(sub, &QMenu::aboutToShow, sub, [sub, model, owner] {
@@ -25,6 +27,7 @@ void FillQMenu(QMenu* target, Menu& menu, HWND owner) {
     QAction* action = target->addAction(ToQLabel(item.text));
     action->setData(QVariant::fromValue<uint>(item.id));
     action->setEnabled((item.flags & (MF_GRAYED | MF_DISABLED)) == 0);
+    action->setToolTip(ToQString(item.toolTip));
     if (item.flags & MF_CHECKED) {
       action->setCheckable(true);
       action->setChecked(true);
