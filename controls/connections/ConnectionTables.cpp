@@ -70,6 +70,31 @@ void* FetchExtended(Call call, Class tableClass, DWORD* room, bool* missing) {
   return nullptr;
 }
 
+TableEndpoint EndpointOfRow(const MIB_TCP6ROW_OWNER_PID& r) {
+  return EndpointOf6(r.dwState, r.ucLocalAddr, r.dwLocalScopeId, r.dwLocalPort, r.ucRemoteAddr, r.dwRemoteScopeId,
+                     r.dwRemotePort, r.dwOwningPid);
+}
+
+TableEndpoint EndpointOfRow(const MIB_UDP6ROW_OWNER_PID& r) {
+  static constexpr UCHAR kNone[16] = {};
+  return EndpointOf6(1, r.ucLocalAddr, r.dwLocalScopeId, r.dwLocalPort, kNone, 0, 0, r.dwOwningPid);
+}
+
+// Appends the endpoints of an extended IPv6 table; rows beyond the room fetched are never read.
+template <typename Table, typename Call, typename Class>
+bool AppendTable6(Call call, Class tableClass, DWORD* room, std::vector<TableEndpoint>* endpoints) {
+  if (!call) return true;
+  bool missing = false;
+  auto* table = static_cast<Table*>(FetchExtended(call, tableClass, room, &missing));
+  if (!table) return missing;
+  const std::size_t fits = (*room - offsetof(Table, table)) / sizeof table->table[0];
+  const std::size_t count = std::min<std::size_t>(table->dwNumEntries, fits);
+  endpoints->reserve(endpoints->size() + count);
+  for (std::size_t i = 0; i < count; ++i) endpoints->push_back(EndpointOfRow(table->table[i]));
+  CoTaskMemFree(table);
+  return true;
+}
+
 }  // namespace
 
 ConnectionTables::~ConnectionTables() {
@@ -91,41 +116,11 @@ void ConnectionTables::Load() {
 }
 
 bool ConnectionTables::AppendTcp6(std::vector<TableEndpoint>* endpoints) const {
-  if (!m_getTcp6) return true;
-  bool missing = false;
-  auto* table =
-      static_cast<MIB_TCP6TABLE_OWNER_PID*>(FetchExtended(m_getTcp6, TCP_TABLE_OWNER_PID_ALL, &m_tcp6Room, &missing));
-  if (!table) return missing;
-  const std::size_t room = (m_tcp6Room - offsetof(MIB_TCP6TABLE_OWNER_PID, table)) / sizeof(MIB_TCP6ROW_OWNER_PID);
-  const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
-  const MIB_TCP6ROW_OWNER_PID* rows = table->table;
-  endpoints->reserve(endpoints->size() + count);
-  for (std::size_t i = 0; i < count; ++i) {
-    const MIB_TCP6ROW_OWNER_PID& r = rows[i];
-    endpoints->push_back(EndpointOf6(r.dwState, r.ucLocalAddr, r.dwLocalScopeId, r.dwLocalPort, r.ucRemoteAddr,
-                                     r.dwRemoteScopeId, r.dwRemotePort, r.dwOwningPid));
-  }
-  CoTaskMemFree(table);
-  return true;
+  return AppendTable6<MIB_TCP6TABLE_OWNER_PID>(m_getTcp6, TCP_TABLE_OWNER_PID_ALL, &m_tcp6Room, endpoints);
 }
 
 bool ConnectionTables::AppendUdp6(std::vector<TableEndpoint>* endpoints) const {
-  if (!m_getUdp6) return true;
-  bool missing = false;
-  auto* table =
-      static_cast<MIB_UDP6TABLE_OWNER_PID*>(FetchExtended(m_getUdp6, UDP_TABLE_OWNER_PID, &m_udp6Room, &missing));
-  if (!table) return missing;
-  static constexpr UCHAR kNone[16] = {};
-  const std::size_t room = (m_udp6Room - offsetof(MIB_UDP6TABLE_OWNER_PID, table)) / sizeof(MIB_UDP6ROW_OWNER_PID);
-  const std::size_t count = std::min<std::size_t>(table->dwNumEntries, room);
-  const MIB_UDP6ROW_OWNER_PID* rows = table->table;
-  endpoints->reserve(endpoints->size() + count);
-  for (std::size_t i = 0; i < count; ++i) {
-    const MIB_UDP6ROW_OWNER_PID& r = rows[i];
-    endpoints->push_back(EndpointOf6(1, r.ucLocalAddr, r.dwLocalScopeId, r.dwLocalPort, kNone, 0, 0, r.dwOwningPid));
-  }
-  CoTaskMemFree(table);
-  return true;
+  return AppendTable6<MIB_UDP6TABLE_OWNER_PID>(m_getUdp6, UDP_TABLE_OWNER_PID, &m_udp6Room, endpoints);
 }
 
 bool ConnectionTables::FetchTcp(std::vector<TableEndpoint>* endpoints) const {
