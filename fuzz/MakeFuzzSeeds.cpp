@@ -177,7 +177,7 @@ void FileSeeds(const fs::path& work) {
   Seed("InstallRecordFuzz", "record", Bytes(installText.begin(), installText.end()));
 
   // The counter files of the machine the seeds are made on.
-  for (const char* name : {"snmp", "netstat", "sockstat"}) Seed("SnmpCountersFuzz", name, FileBytes(fs::path("/proc/net") / name));
+  for (const char* name : {"snmp", "netstat", "sockstat", "snmp6"}) Seed("SnmpCountersFuzz", name, FileBytes(fs::path("/proc/net") / name));
 
   _FirewallRule rule{};
   SetFieldText(rule.name, "block range");

@@ -15,5 +15,8 @@ LibraryExportTable IpHelperExports() {
       MakeExport("GetUdpStatistics", &GetUdpStatistics),
       MakeExport("GetIcmpStatistics", &GetIcmpStatistics),
       MakeExport("GetIpStatistics", &GetIpStatistics),
+      MakeExport("GetIpStatisticsEx", &GetIpStatisticsEx),
+      MakeExport("GetIcmpStatisticsEx", &GetIcmpStatisticsEx),
+      MakeExport("GetUdpStatisticsEx", &GetUdpStatisticsEx),
   };
 }

@@ -8,7 +8,7 @@
 
 // The IP Helper library ("iphlpapi.dll"): TCP and UDP endpoint tables (IPv4 with or without the
 // owning process ids, IPv6 with them), TCP connection teardown, and the TCP, UDP, ICMP and IP
-// counters. Callers
+// counters (UDP, ICMP and IP of either family). Callers
 // load the library and look the calls up by name (DynamicLibrary.h); the records keep the
 // platform's shapes so table walks read the same everywhere.
 //
@@ -162,6 +162,17 @@ struct MIBICMPINFO {
 struct MIB_ICMP {
   MIBICMPINFO stats;
 };
+// The counters of one ICMP direction by message type (GetIcmpStatisticsEx): for IPv6 the types
+// of ICMPv6 (128 echo request, 129 echo reply, ...).
+struct MIBICMPSTATS_EX {
+  DWORD dwMsgs;
+  DWORD dwErrors;
+  DWORD rgdwTypeCount[256];
+};
+struct MIB_ICMP_EX {
+  MIBICMPSTATS_EX icmpInStats;
+  MIBICMPSTATS_EX icmpOutStats;
+};
 struct MIB_IPSTATS {
   DWORD dwForwarding;
   DWORD dwDefaultTTL;
@@ -197,6 +208,7 @@ static_assert(offsetof(MIB_TCP6ROW_OWNER_PID, dwRemotePort) == 44 && offsetof(MI
 static_assert(offsetof(MIB_TCP6TABLE_OWNER_PID, table) == 4 && offsetof(MIB_UDP6TABLE_OWNER_PID, table) == 4);
 static_assert(sizeof(MIB_TCPSTATS) == 60 && sizeof(MIB_UDPSTATS) == 20);
 static_assert(sizeof(MIBICMPSTATS) == 52 && sizeof(MIB_ICMP) == 104);
+static_assert(sizeof(MIBICMPSTATS_EX) == 1032 && sizeof(MIB_ICMP_EX) == 2064);
 static_assert(sizeof(MIB_IPSTATS) == 92);
 
 using PMIB_TCPROW = MIB_TCPROW*;
@@ -210,6 +222,7 @@ using PMIB_UDPTABLE_EX = MIB_UDPTABLE_EX*;
 using PMIB_TCPSTATS = MIB_TCPSTATS*;
 using PMIB_UDPSTATS = MIB_UDPSTATS*;
 using PMIB_ICMP = MIB_ICMP*;
+using PMIB_ICMP_EX = MIB_ICMP_EX*;
 using PMIB_IPSTATS = MIB_IPSTATS*;
 
 // Plain tables. With a null table or *pdwSize smaller than the table, *pdwSize receives the
@@ -256,6 +269,14 @@ DWORD GetUdpStatistics(PMIB_UDPSTATS pStats);
 DWORD GetIcmpStatistics(PMIB_ICMP pStats);
 DWORD GetIpStatistics(PMIB_IPSTATS pStats);
 
+// The counters of one address family: AF_INET those of the calls above (GetIcmpStatisticsEx by
+// message type), AF_INET6 the kernel's IPv6 counters (/proc/net/snmp6). The kernel counts TCP of
+// both families together, so GetTcpStatistics covers IPv6 as well. ERROR_NOT_SUPPORTED: this
+// machine has no IPv6; ERROR_INVALID_PARAMETER: a null record or another family.
+DWORD GetIpStatisticsEx(PMIB_IPSTATS pStats, ULONG dwFamily);
+DWORD GetIcmpStatisticsEx(PMIB_ICMP_EX pStats, ULONG dwFamily);
+DWORD GetUdpStatisticsEx(PMIB_UDPSTATS pStats, ULONG dwFamily);
+
 // Pointer types of the calls, for GetProcAddress.
 using PGetTcpTable = DWORD (*)(PMIB_TCPTABLE, DWORD*, BOOL);
 using PGetUdpTable = DWORD (*)(PMIB_UDPTABLE, DWORD*, BOOL);
@@ -268,6 +289,9 @@ using PGetTcpStatistics = DWORD (*)(PMIB_TCPSTATS);
 using PGetUdpStatistics = DWORD (*)(PMIB_UDPSTATS);
 using PGetIcmpStatistics = DWORD (*)(PMIB_ICMP);
 using PGetIpStatistics = DWORD (*)(PMIB_IPSTATS);
+using PGetIpStatisticsEx = DWORD (*)(PMIB_IPSTATS, ULONG);
+using PGetIcmpStatisticsEx = DWORD (*)(PMIB_ICMP_EX, ULONG);
+using PGetUdpStatisticsEx = DWORD (*)(PMIB_UDPSTATS, ULONG);
 
 // The entry points of "iphlpapi.dll": the calls above under their own names.
 LibraryExportTable IpHelperExports();

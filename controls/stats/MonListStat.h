@@ -5,8 +5,9 @@
 #include "controls/stats/MonListStatBase.h"
 #include "controls/stats/MonListStatCWinThread.h"
 
-// The protocol statistics pane: the TCP, UDP and ICMP counters as three rows, refreshed every
-// "ScanStats" seconds (default 10).
+// The protocol statistics pane: the TCP, UDP and ICMP counters as three rows and, where the
+// machine has IPv6, UDP and ICMP over IPv6 as two more, refreshed every "ScanStats" seconds
+// (default 10).
 class MonListStat : public MonListStatBase {
  public:
   MonListStat(AppProfile* app, std::string caption);

@@ -1,7 +1,12 @@
 #include "controls/stats/MonListStatCWinThread.h"
 
+#include <netinet/icmp6.h>
+#include <sys/socket.h>
+
+#include <array>
+
 MonListStatCWinThread::MonListStatCWinThread(PelorinCListView* list)
-    : PelorinCThreadStatBase(list, {"TCP", "UDP", "ICMP"}) {}
+    : PelorinCThreadStatBase(list, {"TCP", "UDP", "ICMP", "UDPv6", "ICMPv6"}) {}
 
 MonListStatCWinThread::~MonListStatCWinThread() { EndThread(); }
 
@@ -9,26 +14,30 @@ void MonListStatCWinThread::LookUp(HMODULE library) {
   m_getTcpStatistics = reinterpret_cast<PGetTcpStatistics>(GetProcAddress(library, "GetTcpStatistics"));
   m_getUdpStatistics = reinterpret_cast<PGetUdpStatistics>(GetProcAddress(library, "GetUdpStatistics"));
   m_getIcmpStatistics = reinterpret_cast<PGetIcmpStatistics>(GetProcAddress(library, "GetIcmpStatistics"));
+  m_getUdpStatisticsEx = reinterpret_cast<PGetUdpStatisticsEx>(GetProcAddress(library, "GetUdpStatisticsEx"));
+  m_getIcmpStatisticsEx = reinterpret_cast<PGetIcmpStatisticsEx>(GetProcAddress(library, "GetIcmpStatisticsEx"));
 }
 
 void MonListStatCWinThread::ScanRows() {
-  // Each record is cleared before its call, and again when the call fails, so a failure shows
-  // zeros whatever the call left in it.
   if (m_getTcpStatistics && !IsClose()) {
-    m_tcpStats = {};
-    if (m_getTcpStatistics(&m_tcpStats) != NO_ERROR) m_tcpStats = {};
+    Fetch(m_tcpStats, m_getTcpStatistics);
     SetTcpStats(m_tcpStats);
   }
   if (m_getUdpStatistics && !IsClose()) {
-    m_udpStats = {};
-    if (m_getUdpStatistics(&m_udpStats) != NO_ERROR) m_udpStats = {};
+    Fetch(m_udpStats, m_getUdpStatistics);
     SetUdpStats(m_udpStats);
   }
   if (m_getIcmpStatistics && !IsClose()) {
-    m_icmpStats = {};
-    if (m_getIcmpStatistics(&m_icmpStats) != NO_ERROR) m_icmpStats = {};
+    Fetch(m_icmpStats, m_getIcmpStatistics);
     SetIcmpStats(m_icmpStats);
   }
+  // A machine without IPv6 has no IPv6 rows; any other failure shows zeros as above.
+  if (m_getUdpStatisticsEx && !IsClose() &&
+      Fetch(m_udp6Stats, m_getUdpStatisticsEx, AF_INET6) != ERROR_NOT_SUPPORTED)
+    SetUdp6Stats(m_udp6Stats);
+  if (m_getIcmpStatisticsEx && !IsClose() &&
+      Fetch(m_icmp6Stats, m_getIcmpStatisticsEx, AF_INET6) != ERROR_NOT_SUPPORTED)
+    SetIcmp6Stats(m_icmp6Stats);
 }
 
 // Sub-items: 1 "Est.Connects", 2 "Connects", 3 "Receive", 4 "Send", 5 "ReSend", 6 "Err",
@@ -42,11 +51,18 @@ void MonListStatCWinThread::SetTcpStats(const MIB_TCPSTATS& s) {
   WriteRow(kTcpRow, cells);
 }
 
-void MonListStatCWinThread::SetUdpStats(const MIB_UDPSTATS& s) {
-  // The TCP-only columns stay empty.
-  const StatCell cells[] = {{2, s.dwNumAddrs}, {3, s.dwInDatagrams}, {4, s.dwOutDatagrams}, {6, s.dwInErrors}};
-  WriteRow(kUdpRow, cells);
+namespace {
+
+// The TCP-only columns stay empty.
+std::array<StatCell, 4> UdpCells(const MIB_UDPSTATS& s) {
+  return {{{2, s.dwNumAddrs}, {3, s.dwInDatagrams}, {4, s.dwOutDatagrams}, {6, s.dwInErrors}}};
 }
+
+}  // namespace
+
+void MonListStatCWinThread::SetUdpStats(const MIB_UDPSTATS& s) { WriteRow(kUdpRow, UdpCells(s)); }
+
+void MonListStatCWinThread::SetUdp6Stats(const MIB_UDPSTATS& s) { WriteRow(kUdp6Row, UdpCells(s)); }
 
 void MonListStatCWinThread::SetIcmpStats(const MIB_ICMP& s) {
   const MIBICMPSTATS& in = s.stats.icmpInStats;
@@ -55,4 +71,15 @@ void MonListStatCWinThread::SetIcmpStats(const MIB_ICMP& s) {
   // sum wraps at 32 bits as the counters do).
   const StatCell cells[] = {{2, in.dwEchos}, {3, in.dwEchoReps}, {4, out.dwEchos}, {6, in.dwErrors + out.dwErrors}};
   WriteRow(kIcmpRow, cells);
+}
+
+void MonListStatCWinThread::SetIcmp6Stats(const MIB_ICMP_EX& s) {
+  const MIBICMPSTATS_EX& in = s.icmpInStats;
+  const MIBICMPSTATS_EX& out = s.icmpOutStats;
+  // The same cells as the ICMP row, from the counters of the ICMPv6 echo types.
+  const StatCell cells[] = {{2, in.rgdwTypeCount[ICMP6_ECHO_REQUEST]},
+                            {3, in.rgdwTypeCount[ICMP6_ECHO_REPLY]},
+                            {4, out.rgdwTypeCount[ICMP6_ECHO_REQUEST]},
+                            {6, in.dwErrors + out.dwErrors}};
+  WriteRow(kIcmp6Row, cells);
 }

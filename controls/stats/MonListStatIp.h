@@ -5,8 +5,8 @@
 #include "controls/stats/MonListStatBase.h"
 #include "controls/stats/MonListStatIpCWinThread.h"
 
-// The IP statistics pane: the IP counters as one row of 23 counters after its label, refreshed
-// every "ScanStatsIp" seconds (default 10).
+// The IP statistics pane: the IP counters as a row of 23 counters after its label, and the same
+// for IPv6 where the machine has it, refreshed every "ScanStatsIp" seconds (default 10).
 class MonListStatIp : public MonListStatBase {
  public:
   MonListStatIp(AppProfile* app, std::string caption);

@@ -11,6 +11,7 @@
 #include "controls/framework/PelorinCThread.h"
 #include "platform/CriticalSection.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/LastError.h"
 
 // One counter cell of a statistics row: the sub-item it fills and the platform's 32-bit counter,
 // shown as a signed decimal.
@@ -58,6 +59,16 @@ class PelorinCThreadStatBase : public PelorinCThread {
   virtual void LookUp(HMODULE library) = 0;
   // Fetches the records and writes their rows; each record is cleared before its call.
   virtual void ScanRows() = 0;
+
+  // Makes one statistics call into a cleared record and clears it again when the call fails, so
+  // a failure shows zeros whatever the call left in it. The call's result.
+  template <typename Record, typename Call, typename... Args>
+  static DWORD Fetch(Record& record, Call call, Args... args) {
+    record = {};
+    const DWORD result = call(&record, args...);
+    if (result != NO_ERROR) record = {};
+    return result;
+  }
 
   void SetRowExists(std::size_t row, BOOL exists);
   BOOL RowExists(std::size_t row) const;

@@ -3,11 +3,11 @@
 // kernel has no source for read 0.
 #include <netinet/in.h>
 
-#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "platform/IpHelper.h"
+#include "platform/linux/KernelSetting.h"
 #include "platform/linux/RouteCounts.h"
 #include "platform/linux/SnmpCounters.h"
 
@@ -23,17 +23,6 @@ constexpr const char* kFragmentTimePath = "/proc/sys/net/ipv4/ipfrag_time";
 // hash (some 2 ms even when it is empty); the kernel keeps the counts itself.
 SnmpCounters SocketCounts() {
   return SnmpCounters::Read(kSockstatPath, SnmpCounters::Layout::Pairs).value_or(SnmpCounters{});
-}
-
-// A numeric kernel setting such as /proc/sys/net/ipv4/ipfrag_time.
-std::optional<std::uint32_t> ReadSetting(const char* path) {
-  FILE* file = std::fopen(path, "re");
-  if (file == nullptr) return std::nullopt;
-  unsigned long value = 0;
-  const bool read = std::fscanf(file, "%lu", &value) == 1;
-  std::fclose(file);
-  if (!read) return std::nullopt;
-  return static_cast<std::uint32_t>(value);
 }
 
 }  // namespace
@@ -131,7 +120,7 @@ DWORD GetIpStatistics(PMIB_IPSTATS pStats) {
   s.dwOutNoRoutes = snmp->Get32("Ip", "OutNoRoutes");
   // The record's field is the time fragments are held (s); the kernel's "ReasmTimeout" column
   // counts expiries instead, so the hold time comes from its setting.
-  s.dwReasmTimeout = ReadSetting(kFragmentTimePath).value_or(0);
+  s.dwReasmTimeout = ReadKernelSetting(kFragmentTimePath).value_or(0);
   s.dwReasmReqds = snmp->Get32("Ip", "ReasmReqds");
   s.dwReasmOks = snmp->Get32("Ip", "ReasmOKs");
   s.dwReasmFails = snmp->Get32("Ip", "ReasmFails");

@@ -64,7 +64,30 @@ std::optional<SnmpCounters> SnmpCounters::Read(const char* path, Layout layout) 
 }
 
 SnmpCounters SnmpCounters::Parse(std::string_view text, Layout layout) {
-  return layout == Layout::Table ? ParseTable(text) : ParsePairs(text);
+  switch (layout) {
+    case Layout::Table:
+      return ParseTable(text);
+    case Layout::Pairs:
+      return ParsePairs(text);
+    case Layout::Lines:
+      return ParseLines(text);
+  }
+  return SnmpCounters{};
+}
+
+SnmpCounters SnmpCounters::ParseLines(std::string_view text) {
+  SnmpCounters counters;
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
+    const std::string_view name = NextWord(line);
+    if (name.empty()) continue;
+    const std::string_view value = NextWord(line);
+    // A line with more than a name and its value is not one of these counters.
+    const bool alone = NextWord(line).empty();
+    counters.m_counters.push_back(
+        Counter{std::string(), std::string(name), value.empty() || !alone ? std::nullopt : ParseNumber(value)});
+  }
+  return counters;
 }
 
 SnmpCounters SnmpCounters::ParsePairs(std::string_view text) {
@@ -120,4 +143,15 @@ std::optional<std::uint64_t> SnmpCounters::Find(std::string_view group, std::str
 
 std::uint32_t SnmpCounters::Get32(std::string_view group, std::string_view name) const {
   return static_cast<std::uint32_t>(Find(group, name).value_or(0));
+}
+
+std::vector<std::pair<std::string_view, std::uint64_t>> SnmpCounters::WithPrefix(std::string_view group,
+                                                                                 std::string_view prefix) const {
+  std::vector<std::pair<std::string_view, std::uint64_t>> found;
+  for (const Counter& counter : m_counters) {
+    const std::string_view name = counter.name;
+    if (counter.group == group && counter.value && name.substr(0, prefix.size()) == prefix)
+      found.emplace_back(name.substr(prefix.size()), *counter.value);
+  }
+  return found;
 }

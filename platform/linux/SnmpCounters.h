@@ -3,17 +3,20 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-// The kernel's protocol counters as its /proc/net files print them, in one of two layouts:
+// The kernel's protocol counters as its /proc/net files print them, in one of three layouts:
 //   Table (/proc/net/snmp, /proc/net/netstat): pairs of lines "Group: Name1 Name2 ..." and
 //     "Group: value1 value2 ...";
-//   Pairs (/proc/net/sockstat): one line per group, "Group: name1 value1 name2 value2 ...".
+//   Pairs (/proc/net/sockstat): one line per group, "Group: name1 value1 name2 value2 ...";
+//   Lines (/proc/net/snmp6): one counter per line, "Name value"; these counters have no group
+//     (the empty group), their names carry the protocol ("Ip6InReceives", "Udp6InDatagrams").
 // Counters are looked up by group and name, never by position, so fields the kernel adds or
 // reorders do no harm.
 class SnmpCounters {
  public:
-  enum class Layout { Table, Pairs };
+  enum class Layout { Table, Pairs, Lines };
 
   // Reads and parses the file; nothing when it cannot be read.
   static std::optional<SnmpCounters> Read(const char* path, Layout layout = Layout::Table);
@@ -26,6 +29,11 @@ class SnmpCounters {
   // The counter cut to 32 bits as the platform's records hold it (they wrap); 0 when absent.
   std::uint32_t Get32(std::string_view group, std::string_view name) const;
 
+  // Every counter of the group whose name begins with prefix and has a number: the rest of its
+  // name and the value (for families of counters such as "Icmp6InType128").
+  std::vector<std::pair<std::string_view, std::uint64_t>> WithPrefix(std::string_view group,
+                                                                     std::string_view prefix) const;
+
  private:
   struct Counter {
     std::string group;
@@ -34,6 +42,7 @@ class SnmpCounters {
   };
   static SnmpCounters ParseTable(std::string_view text);
   static SnmpCounters ParsePairs(std::string_view text);
+  static SnmpCounters ParseLines(std::string_view text);
 
   std::vector<Counter> m_counters;
 };

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <netinet/ip_icmp.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "LoopbackSockets.h"
 #include "platform/IpHelper.h"
 #include "platform/linux/SnmpCounters.h"
+#include "platform/linux/StatisticsRecords.h"
 
 namespace {
 
@@ -191,6 +195,105 @@ TEST(SnmpCounters, NameValuePairLinesAreReadToo) {
   EXPECT_FALSE(counters.Find("UDP", "mem").has_value());
   EXPECT_FALSE(counters.Find("FRAG", "inuse").has_value());
   EXPECT_EQ(counters.Find("FRAG", "memory"), 0u);
+}
+
+// The per-family calls: IPv4 as the plain calls give it, IPv6 with this machine's settings.
+TEST_F(IpHelperStatistics, PerFamilyCallsAnswerForEitherFamily) {
+  const auto getIpEx = reinterpret_cast<PGetIpStatisticsEx>(GetProcAddress(m_library, "GetIpStatisticsEx"));
+  const auto getUdpEx = reinterpret_cast<PGetUdpStatisticsEx>(GetProcAddress(m_library, "GetUdpStatisticsEx"));
+  const auto getIcmpEx = reinterpret_cast<PGetIcmpStatisticsEx>(GetProcAddress(m_library, "GetIcmpStatisticsEx"));
+  ASSERT_TRUE(getIpEx && getUdpEx && getIcmpEx);
+  MIB_IPSTATS ip{};
+  MIB_UDPSTATS udp{};
+  auto icmp = std::make_unique<MIB_ICMP_EX>();
+  EXPECT_EQ(getIpEx(nullptr, AF_INET6) | getUdpEx(nullptr, AF_INET) | getIcmpEx(nullptr, AF_INET6),
+            ERROR_INVALID_PARAMETER);
+  for (ULONG family : {AF_UNSPEC, AF_PACKET}) {
+    EXPECT_EQ(getIpEx(&ip, family), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(getUdpEx(&udp, family), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(getIcmpEx(icmp.get(), family), ERROR_INVALID_PARAMETER);
+  }
+
+  MIB_IPSTATS plain{};
+  MIB_ICMP plainIcmp{};
+  ASSERT_EQ(getIp(&plain) | getIcmp(&plainIcmp) | getIpEx(&ip, AF_INET) | getIcmpEx(icmp.get(), AF_INET), NO_ERROR);
+  EXPECT_EQ(ip.dwDefaultTTL, plain.dwDefaultTTL);
+  EXPECT_EQ(ip.dwNumIf, plain.dwNumIf);
+  EXPECT_GE(icmp->icmpInStats.dwMsgs, plainIcmp.stats.icmpInStats.dwMsgs);
+  EXPECT_GE(icmp->icmpOutStats.rgdwTypeCount[ICMP_ECHO], plainIcmp.stats.icmpOutStats.dwEchos);
+
+  if (!std::filesystem::exists("/proc/net/snmp6")) {
+    EXPECT_EQ(getIpEx(&ip, AF_INET6), ERROR_NOT_SUPPORTED);
+    GTEST_SKIP() << "no IPv6 on this machine";
+  }
+  ASSERT_EQ(getIpEx(&ip, AF_INET6) | getUdpEx(&udp, AF_INET6) | getIcmpEx(icmp.get(), AF_INET6), NO_ERROR);
+  EXPECT_EQ(ip.dwForwarding,
+            ReadNumber("/proc/sys/net/ipv6/conf/all/forwarding") == 1 ? MIB_IP_FORWARDING : MIB_IP_NOT_FORWARDING);
+  EXPECT_EQ(static_cast<long>(ip.dwDefaultTTL), ReadNumber("/proc/sys/net/ipv6/conf/all/hop_limit"));
+  EXPECT_EQ(static_cast<long>(ip.dwReasmTimeout), ReadNumber("/proc/sys/net/ipv6/ip6frag_time"));
+  EXPECT_GE(ip.dwNumIf, 1u) << "loopback has IPv6";
+}
+
+// A /proc/net/snmp6 as the kernel prints it, with a counter of a newer kernel, damaged and
+// missing values, and message types that cannot be.
+TEST(SnmpCounters, Ipv6CountersAreReadByNameIntoTheirRecords) {
+  const SnmpCounters snmp6 = SnmpCounters::Parse(
+      "Ip6InReceives                   \t1234\n"
+      "Ip6InHdrErrors                  \t5\n"
+      "Ip6InQuantumErrors              \t77\n"
+      "Ip6OutForwDatagrams             \t6\n"
+      "Ip6InDelivers                   \t4294967297\n"
+      "Ip6OutRequests                  \tx9\n"
+      "Ip6FragCreates 8 9\n"
+      "Icmp6InMsgs                     \t9\n"
+      "Icmp6InErrors                   \t2\n"
+      "Icmp6OutErrors                  \t3\n"
+      "Icmp6InEchos                    \t4\n"
+      "Icmp6InType128                  \t4\n"
+      "Icmp6InType129                  \t5\n"
+      "Icmp6OutType128                 \t6\n"
+      "Icmp6OutType256                 \t1\n"
+      "Icmp6OutType12x                 \t1\n"
+      "\n"
+      "Udp6InDatagrams                 \t11\n"
+      "Udp6InErrors\n"
+      "Udp6OutDatagrams                \t13",
+      SnmpCounters::Layout::Lines);
+  EXPECT_EQ(snmp6.Find("", "Ip6InQuantumErrors"), 77u) << "a counter the records do not know is kept";
+  const MIB_IPSTATS ip = Ip6StatisticsOf(snmp6);
+  EXPECT_EQ(ip.dwInReceives, 1234u);
+  EXPECT_EQ(ip.dwInHdrErrors, 5u);
+  EXPECT_EQ(ip.dwForwDatagrams, 6u);
+  EXPECT_EQ(ip.dwInDelivers, 1u) << "64-bit counters wrap to 32 bits";
+  EXPECT_EQ(ip.dwOutRequests, 0u) << "damaged value";
+  EXPECT_EQ(ip.dwFragCreates, 0u) << "a line of more than a name and its value";
+  EXPECT_EQ(ip.dwReasmOks, 0u) << "missing counter";
+  EXPECT_EQ(ip.dwDefaultTTL | ip.dwForwarding | ip.dwNumIf, 0u) << "settings and counts are not in the file";
+
+  const MIB_UDPSTATS udp = Udp6StatisticsOf(snmp6);
+  EXPECT_EQ(udp.dwInDatagrams, 11u);
+  EXPECT_EQ(udp.dwOutDatagrams, 13u) << "the last line needs no line end";
+  EXPECT_EQ(udp.dwInErrors | udp.dwNoPorts | udp.dwNumAddrs, 0u);
+
+  const auto icmp = std::make_unique<MIB_ICMP_EX>(Icmp6StatisticsOf(snmp6));
+  EXPECT_EQ(icmp->icmpInStats.dwMsgs, 9u);
+  EXPECT_EQ(icmp->icmpInStats.dwErrors, 2u);
+  EXPECT_EQ(icmp->icmpOutStats.dwErrors, 3u);
+  EXPECT_EQ(icmp->icmpInStats.rgdwTypeCount[128], 4u);
+  EXPECT_EQ(icmp->icmpInStats.rgdwTypeCount[129], 5u);
+  DWORD outTypes = 0;
+  for (DWORD count : icmp->icmpOutStats.rgdwTypeCount) outTypes += count;
+  EXPECT_EQ(outTypes, 6u) << "only the echo requests: types 256 and 12x are no types";
+
+  // IPv4 by message type from the "IcmpMsg" lines of /proc/net/snmp.
+  const auto icmp4 = std::make_unique<MIB_ICMP_EX>(IcmpStatisticsExOf(SnmpCounters::Parse(
+      "Icmp: InMsgs InErrors OutMsgs\nIcmp: 7 1 5\nIcmpMsg: InType0 InType8 OutType0\nIcmpMsg: 2 3 4\n")));
+  EXPECT_EQ(icmp4->icmpInStats.dwMsgs, 7u);
+  EXPECT_EQ(icmp4->icmpInStats.dwErrors, 1u);
+  EXPECT_EQ(icmp4->icmpOutStats.dwMsgs, 5u);
+  EXPECT_EQ(icmp4->icmpInStats.rgdwTypeCount[ICMP_ECHOREPLY], 2u);
+  EXPECT_EQ(icmp4->icmpInStats.rgdwTypeCount[ICMP_ECHO], 3u);
+  EXPECT_EQ(icmp4->icmpOutStats.rgdwTypeCount[ICMP_ECHOREPLY], 4u);
 }
 
 }  // namespace

@@ -105,7 +105,15 @@ TEST_F(StatsPaneTest, RecordsFillTheirCellsAsSignedDecimalsAndRowsKeepTheirOrder
   ASSERT_EQ(stat.MonListCreate(nullptr, 1025, kRect), S_OK);
   MonListStatCWinThread* worker = stat.GetStatsThread();
 
-  // Written out of order: the rows still stand TCP, UDP, ICMP.
+  // Written out of order: the rows still stand TCP, UDP, ICMP, UDPv6, ICMPv6.
+  MIB_ICMP_EX icmp6{};
+  icmp6.icmpInStats.rgdwTypeCount[128] = 41;  // echo requests in
+  icmp6.icmpInStats.rgdwTypeCount[129] = 42;  // echo replies in
+  icmp6.icmpOutStats.rgdwTypeCount[128] = 43;
+  icmp6.icmpOutStats.rgdwTypeCount[8] = 99;  // the IPv4 echo type means nothing here
+  icmp6.icmpInStats.dwErrors = 40;
+  icmp6.icmpOutStats.dwErrors = 4;
+  worker->SetIcmp6Stats(icmp6);
   MIB_ICMP icmp{};
   icmp.stats.icmpInStats.dwEchos = 31;
   icmp.stats.icmpInStats.dwEchoReps = 32;
@@ -116,6 +124,7 @@ TEST_F(StatsPaneTest, RecordsFillTheirCellsAsSignedDecimalsAndRowsKeepTheirOrder
   worker->SetIcmpStats(icmp);
   MIB_UDPSTATS udp{21, 99, 23, 24, 25};  // in, no ports (shown nowhere), errors, out, addresses
   worker->SetUdpStats(udp);
+  worker->SetUdp6Stats(MIB_UDPSTATS{51, 99, 53, 54, 55});
   MIB_TCPSTATS tcp{};
   tcp.dwRtoMax = 99;  // shown nowhere
   tcp.dwActiveOpens = 8;
@@ -130,13 +139,15 @@ TEST_F(StatsPaneTest, RecordsFillTheirCellsAsSignedDecimalsAndRowsKeepTheirOrder
   tcp.dwNumConns = 0x80000000u;  // the signed conversion
   worker->SetTcpStats(tcp);
 
-  ASSERT_EQ(Labels(stat), (std::vector<std::string>{"TCP", "UDP", "ICMP"}));
+  ASSERT_EQ(Labels(stat), (std::vector<std::string>{"TCP", "UDP", "ICMP", "UDPv6", "ICMPv6"}));
   EXPECT_TRUE(worker->IsTcpRow() && worker->IsUdpRow() && worker->IsIcmpRow());
   const std::vector<std::vector<std::string>> expected = {
       {"TCP", "1", "-2147483648", "3", "4", "5", "6", "7", "8", "9", "10"},
       {"UDP", "", "25", "21", "24", "", "23", "", "", "", ""},
-      {"ICMP", "", "31", "32", "33", "", "2", "", "", "", ""}};
-  for (int row = 0; row < 3; ++row) {
+      {"ICMP", "", "31", "32", "33", "", "2", "", "", "", ""},
+      {"UDPv6", "", "55", "51", "54", "", "53", "", "", "", ""},
+      {"ICMPv6", "", "41", "42", "43", "", "44", "", "", "", ""}};
+  for (int row = 0; row < 5; ++row) {
     EXPECT_EQ(stat.GetItemData(row), nullptr);
     for (int sub = 0; sub <= 10; ++sub)
       EXPECT_EQ(stat.GetItemText(row, sub), expected[static_cast<std::size_t>(row)][static_cast<std::size_t>(sub)])
@@ -146,19 +157,23 @@ TEST_F(StatsPaneTest, RecordsFillTheirCellsAsSignedDecimalsAndRowsKeepTheirOrder
   // A later record replaces the texts of the same row.
   tcp.dwCurrEstab = 0xFFFFFFFFu;
   worker->SetTcpStats(tcp);
-  EXPECT_EQ(stat.GetItemCount(), 3);
+  EXPECT_EQ(stat.GetItemCount(), 5);
   EXPECT_EQ(stat.GetItemText(0, 1), "-1");
 
-  // The IP row: counter n of the record at sub-item n.
+  // The IP and IPv6 rows: counter n of the record at sub-item n.
   MonListStatIp ip(&m_app, "");
   ASSERT_EQ(ip.MonListCreate(nullptr, 1026, kRect), S_OK);
   MIB_IPSTATS ipStats{};
   DWORD* field = &ipStats.dwForwarding;
   for (DWORD n = 1; n <= 23; ++n) field[n - 1] = 100 + n;
+  ip.GetStatsThread()->SetIp6Stats(ipStats);
   ipStats.dwRoutingDiscards = 0xFFFFFFFEu;
   ip.GetStatsThread()->SetIpStats(ipStats);
-  ASSERT_EQ(Labels(ip), std::vector<std::string>{"IP"});
-  for (int n = 1; n <= 23; ++n) EXPECT_EQ(ip.GetItemText(0, n), n == 11 ? "-2" : std::to_string(100 + n)) << n;
+  ASSERT_EQ(Labels(ip), (std::vector<std::string>{"IP", "IPv6"}));
+  for (int n = 1; n <= 23; ++n) {
+    EXPECT_EQ(ip.GetItemText(0, n), n == 11 ? "-2" : std::to_string(100 + n)) << n;
+    EXPECT_EQ(ip.GetItemText(1, n), std::to_string(100 + n)) << n;
+  }
   EXPECT_EQ(ip.GetItemText(0, 24), "");
 }
 
@@ -171,18 +186,18 @@ TEST_F(StatsPaneTest, SetDeleteAllClearsAtOnceAndTheRowsComeBackInOrder) {
     pane->GetThread()->SetScan(20);
     EXPECT_EQ(pane->ListStart(), 0);
   }
-  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return stat.GetItemCount() == 3 && ip.GetItemCount() == 1; }, 5000));
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return stat.GetItemCount() == ProtocolRows() && ip.GetItemCount() == IpRows(); }, 5000));
 
   for (int round = 0; round < 20; ++round) {
     stat.SetDeleteAll(1);
     ip.SetDeleteAll(1);
     ASSERT_TRUE(UiPump::Instance().PumpUntil(
-        [&] { return stat.GetItemCount() == 3 && ip.GetItemCount() == 1 && !stat.GetStatThread()->IsDeleteAll(); },
+        [&] { return stat.GetItemCount() == ProtocolRows() && ip.GetItemCount() == IpRows() && !stat.GetStatThread()->IsDeleteAll(); },
         5000));
     // A clearing that meets the worker mid-pass neither duplicates nor loses a row.
     WaitForPasses(stat.GetThread(), 1);
-    ASSERT_EQ(Labels(stat), (std::vector<std::string>{"TCP", "UDP", "ICMP"})) << "round " << round;
-    ASSERT_EQ(Labels(ip), std::vector<std::string>{"IP"});
+    ASSERT_EQ(Labels(stat), ProtocolLabels()) << "round " << round;
+    ASSERT_EQ(Labels(ip), IpLabels());
     for (int sub = 1; sub <= 10; ++sub) EXPECT_FALSE(stat.GetItemText(0, sub).empty());
     for (int sub = 1; sub <= 23; ++sub) EXPECT_FALSE(ip.GetItemText(0, sub).empty());
   }
@@ -211,9 +226,31 @@ TEST_F(StatsPaneTest, AMissingCallLeavesItsRowOut) {
     stat.GetThread()->SetScan(10);
     stat.ListStart();
     ASSERT_TRUE(WaitForPasses(stat.GetThread(), 2));
-    ASSERT_EQ(Labels(stat), (std::vector<std::string>{"TCP", "ICMP"}));
+    std::vector<std::string> labels = ProtocolLabels();
+    labels.erase(labels.begin() + 1);
+    ASSERT_EQ(Labels(stat), labels);
     // The ICMP row is written where it stands, not where it would stand with a UDP row.
     for (int sub : {2, 3, 4, 6}) EXPECT_FALSE(stat.GetItemText(1, sub).empty()) << sub;
+  }
+  {
+    // IPv6 calls that answer as on a machine without IPv6: the IPv4 rows alone.
+    LibraryExportTable exports =
+        WithoutExports(LibraryExports("iphlpapi.dll"), {"GetUdpStatisticsEx", "GetIcmpStatisticsEx", "GetIpStatisticsEx"});
+    exports.push_back(MakeExport("GetUdpStatisticsEx", +[](PMIB_UDPSTATS, ULONG) { return ERROR_NOT_SUPPORTED; }));
+    exports.push_back(MakeExport("GetIcmpStatisticsEx", +[](PMIB_ICMP_EX, ULONG) { return ERROR_NOT_SUPPORTED; }));
+    exports.push_back(MakeExport("GetIpStatisticsEx", +[](PMIB_IPSTATS, ULONG) { return ERROR_NOT_SUPPORTED; }));
+    ScopedLibraryExports noIpv6("iphlpapi.dll", exports);
+    MonListStat stat(&m_app, "");
+    MonListStatIp ip(&m_app, "");
+    ASSERT_EQ(stat.MonListCreate(nullptr, 1025, kRect), S_OK);
+    ASSERT_EQ(ip.MonListCreate(nullptr, 1026, kRect), S_OK);
+    for (MonListStatBase* pane : {static_cast<MonListStatBase*>(&stat), static_cast<MonListStatBase*>(&ip)}) {
+      pane->GetThread()->SetScan(10);
+      pane->ListStart();
+      ASSERT_TRUE(WaitForPasses(pane->GetThread(), 2));
+    }
+    EXPECT_EQ(Labels(stat), (std::vector<std::string>{"TCP", "UDP", "ICMP"}));
+    EXPECT_EQ(Labels(ip), std::vector<std::string>{"IP"});
   }
   {
     ScopedLibraryExports noIp("iphlpapi.dll", WithoutExports(LibraryExports("iphlpapi.dll"), {"GetIpStatistics"}));
@@ -222,7 +259,10 @@ TEST_F(StatsPaneTest, AMissingCallLeavesItsRowOut) {
     ip.GetThread()->SetScan(10);
     ip.ListStart();
     ASSERT_TRUE(WaitForPasses(ip.GetThread(), 2));
-    EXPECT_EQ(ip.GetItemCount(), 0);
+    // The IPv6 row has a call of its own.
+    std::vector<std::string> labels = IpLabels();
+    labels.erase(labels.begin());
+    EXPECT_EQ(Labels(ip), labels);
   }
   {
     ScopedLibraryExports noLibrary("iphlpapi.dll");
@@ -259,7 +299,7 @@ TEST_F(StatsPaneTest, AFailedCallShowsZeros) {
   MonListStatCWinThread* worker = stat.GetStatsThread();
   worker->LoadEntryPoints();
   worker->Scan();
-  ASSERT_EQ(Labels(stat), (std::vector<std::string>{"TCP", "UDP", "ICMP"}));
+  ASSERT_EQ(Labels(stat), ProtocolLabels());
   for (int sub : {2, 3, 4, 6}) EXPECT_EQ(stat.GetItemText(1, sub), "7");
   worker->Scan();
   for (int sub : {2, 3, 4, 6}) EXPECT_EQ(stat.GetItemText(1, sub), "0") << sub;
@@ -298,7 +338,7 @@ TEST_F(StatsPaneTest, CloseDuringALongIntervalReturnsPromptlyAndClears) {
   EXPECT_EQ(stat.GetThread()->GetScan(), 30000u);
   stat.ListStart();
   ip.ListStart();
-  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return stat.GetItemCount() == 3 && ip.GetItemCount() == 1; }, 5000));
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return stat.GetItemCount() == ProtocolRows() && ip.GetItemCount() == IpRows(); }, 5000));
   for (MonListStatBase* pane : {static_cast<MonListStatBase*>(&stat), static_cast<MonListStatBase*>(&ip)}) {
     const auto start = Clock::now();
     pane->ProcessClose();
@@ -323,7 +363,7 @@ TEST_F(StatsPaneTest, SetCloseEndsScanningAndEmptiesTheList) {
   ASSERT_EQ(stat.MonListCreate(nullptr, 1025, kRect), S_OK);
   stat.GetThread()->SetScan(30000);
   stat.ListStart();
-  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return stat.GetItemCount() == 3; }, 5000));
+  ASSERT_TRUE(UiPump::Instance().PumpUntil([&] { return stat.GetItemCount() == ProtocolRows(); }, 5000));
   stat.SetClose();
   EXPECT_EQ(stat.IsClose(), 1);
   // The pause is cut short; the worker clears the list and stops idling.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,19 @@ class StatsPaneTest : public ::testing::Test {
   AppProfile m_app;
   std::string m_registry;
 };
+
+// The rows of the panes on this machine: the IPv6 ones where it has IPv6.
+inline bool HasIpv6() { return std::filesystem::exists("/proc/net/snmp6"); }
+inline std::vector<std::string> ProtocolLabels() {
+  if (HasIpv6()) return {"TCP", "UDP", "ICMP", "UDPv6", "ICMPv6"};
+  return {"TCP", "UDP", "ICMP"};
+}
+inline std::vector<std::string> IpLabels() {
+  if (HasIpv6()) return {"IP", "IPv6"};
+  return {"IP"};
+}
+inline int ProtocolRows() { return static_cast<int>(ProtocolLabels().size()); }
+inline int IpRows() { return static_cast<int>(IpLabels().size()); }
 
 // Every first-column text, top to bottom.
 inline std::vector<std::string> Labels(const ListControl& list) {
