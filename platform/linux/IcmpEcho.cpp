@@ -103,25 +103,6 @@ ssize_t Receive(const IcmpHandle& handle, bool errors, std::vector<std::uint8_t>
   return static_cast<ssize_t>(front + size);
 }
 
-// A ping socket, where net.ipv4.ping_group_range holds one of the user's groups; the kernel
-// chooses its identifier.
-int OpenPingSocket(std::uint16_t* identifier) {
-  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-  if (s < 0) return -1;
-  sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  socklen_t size = sizeof bound;
-  if (bind(s, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
-    close(s);
-    return -1;
-  }
-  *identifier = ntohs(bound.sin_port);
-  const int on = 1;
-  for (const int option : {IP_RECVERR, IP_RECVTTL, IP_RECVTOS}) setsockopt(s, IPPROTO_IP, option, &on, sizeof on);
-  return s;
-}
-
 bool ApplyOptions(int socket, const IP_OPTION_INFORMATION* options) {
   int ttl = 64;
   int tos = 0;
@@ -152,8 +133,11 @@ HANDLE IcmpCreateFile() {
     }
     // Without CAP_NET_RAW of its own: a ping socket where the system allows one (no program to
     // start), else the capture helper's raw socket.
-    s = OpenPingSocket(&identifier);
+    s = IcmpOpenPingSocket(AF_INET, &identifier);
     ping = s >= 0;
+    const int on = 1;
+    if (ping)
+      for (const int option : {IP_RECVERR, IP_RECVTTL, IP_RECVTOS}) setsockopt(s, IPPROTO_IP, option, &on, sizeof on);
     if (s < 0) s = CaptureHelperClient::OpenIcmpSocket(nullptr);
     if (s < 0) {
       SetLastError(ERROR_ACCESS_DENIED);

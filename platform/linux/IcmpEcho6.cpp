@@ -91,23 +91,6 @@ Received6 Receive6(const IcmpHandle& handle, bool errors, std::vector<std::uint8
   return received;
 }
 
-int OpenPingSocket6(std::uint16_t* identifier) {
-  const int s = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMPV6);
-  if (s < 0) return -1;
-  sockaddr_in6 bound{};
-  bound.sin6_family = AF_INET6;
-  socklen_t size = sizeof bound;
-  if (bind(s, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
-    close(s);
-    return -1;
-  }
-  *identifier = ntohs(bound.sin6_port);
-  const int on = 1;
-  setsockopt(s, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
-  return s;
-}
-
 bool ApplyOptions6(int socket, const IP_OPTION_INFORMATION* options) {
   int hops = -1;  // the route's default
   int trafficClass = 0;
@@ -133,8 +116,10 @@ HANDLE Icmp6CreateFile() {
       SetLastError(errno == EAFNOSUPPORT ? ERROR_NOT_SUPPORTED : ERROR_NOT_ENOUGH_MEMORY);
       return INVALID_HANDLE_VALUE;
     }
-    s = OpenPingSocket6(&identifier);
+    s = IcmpOpenPingSocket(AF_INET6, &identifier);
     ping = s >= 0;
+    const int on = 1;
+    if (ping) setsockopt(s, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
     if (s < 0) s = CaptureHelperClient::OpenIcmp6Socket(nullptr);
     if (s < 0) {
       SetLastError(ERROR_ACCESS_DENIED);

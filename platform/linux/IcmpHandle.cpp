@@ -1,5 +1,7 @@
 #include "platform/linux/IcmpHandle.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -47,6 +49,22 @@ std::uint16_t IcmpChecksum(const std::uint8_t* data, std::size_t size) {
   if (size % 2 != 0) sum += static_cast<std::uint32_t>(data[size - 1] << 8);
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<std::uint16_t>(~sum);
+}
+
+int IcmpOpenPingSocket(int family, std::uint16_t* identifier) {
+  const int s = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, family == AF_INET6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
+  if (s < 0) return -1;
+  sockaddr_storage bound{};
+  bound.ss_family = static_cast<sa_family_t>(family);
+  socklen_t size = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (bind(s, reinterpret_cast<sockaddr*>(&bound), size) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
+    close(s);
+    return -1;
+  }
+  // The port field lies at the same place in both families' addresses.
+  *identifier = ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+  return s;
 }
 
 std::int64_t IcmpRealtimeNs() {

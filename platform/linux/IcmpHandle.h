@@ -51,6 +51,9 @@ class IcmpHandle : public HandleObject {
 DWORD IcmpFail(DWORD error);
 // The status of a send that failed with errno.
 DWORD IcmpSendError(int error);
+// A ping socket of the family, where net.ipv4.ping_group_range holds one of the user's groups (it
+// rules both families), with the identifier the kernel chose for it; -1 when there is none.
+int IcmpOpenPingSocket(int family, std::uint16_t* identifier);
 // A new identifier for a raw socket's handle.
 std::uint16_t IcmpNextIdentifier();
 // The ICMP checksum of data (the kernel computes that of ICMPv6).
