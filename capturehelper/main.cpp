@@ -126,6 +126,9 @@ int main() {
   } else if (asked == kCaptureHelperIcmp) {
     s = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (s < 0) s = Fail(errno, "the capture helper could not open an ICMP socket");
+  } else if (asked == kCaptureHelperIcmp6) {
+    s = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    if (s < 0) s = Fail(errno, "the capture helper could not open an ICMPv6 socket");
   } else {
     s = Fail(EINVAL, "unknown request");
   }

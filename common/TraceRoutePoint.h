@@ -7,7 +7,7 @@
 // owned by the record. 520 bytes where pointers are 32 bits wide; wider on 64-bit.
 struct _TraceRoutePoint {
   std::int32_t hop;
-  char address[256];  // dotted decimal
+  char address[256];  // dotted decimal, or the shortest IPv6 text
   char hostName[256];  // from the reverse lookup; empty when none
   char* detail;        // whois text, or the hint to fetch it
 };

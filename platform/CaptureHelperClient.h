@@ -12,6 +12,8 @@ class CaptureHelperClient {
   static int OpenPacketSocket(const std::string& interfaceName, std::string* error);
   // A raw IPv4 ICMP socket.
   static int OpenIcmpSocket(std::string* error);
+  // A raw ICMPv6 socket.
+  static int OpenIcmp6Socket(std::string* error);
 
   // The helper program: by default PelorinCaptureHelper in the folder of the running program.
   // Tests and benchmarks name another; an empty path goes back to the default.

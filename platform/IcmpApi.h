@@ -1,4 +1,6 @@
 #pragma once
+#include <netinet/in.h>
+
 #include <cstddef>
 
 #include "common/WinTypes.h"
@@ -97,10 +99,66 @@ DWORD IcmpSendEcho(HANDLE icmpHandle, IPAddr DestinationAddress, void* RequestDa
 // the handle is open.
 BOOL IcmpCancelEcho(HANDLE icmpHandle);
 
+// IPv6: the same echoes as ICMPv6 with a hop limit, over a raw ICMPv6 socket (or a ping socket,
+// or the capture helper's raw socket). The handle is closed and cancelled with the calls above.
+//
+//   HANDLE icmp = Icmp6CreateFile();
+//   sockaddr_in6 from{AF_INET6}, to = ...;  // from: :: lets the system choose
+//   char reply[sizeof(ICMPV6_ECHO_REPLY) + 32 + 8];
+//   if (Icmp6SendEcho2(icmp, nullptr, nullptr, nullptr, &from, &to, data, 32, &options, reply, sizeof reply, 3000))
+//     Icmp6ParseReplies(reply, sizeof reply) ... the reply's Status and Address
+
+// A socket address as an answer carries it: its fields in network order, without the family.
+#pragma pack(push, 1)
+struct IPV6_ADDRESS_EX {
+  unsigned short sin6_port;
+  DWORD sin6_flowinfo;
+  unsigned short sin6_addr[8];
+  DWORD sin6_scope_id;
+};
+#pragma pack(pop)
+static_assert(sizeof(IPV6_ADDRESS_EX) == 26);
+
+// One answer, at the start of the reply buffer; the echoed data follows it.
+struct ICMPV6_ECHO_REPLY {
+  IPV6_ADDRESS_EX Address;  // who answered: the destination, or the router that sent an error
+  DWORD Status;             // IP_SUCCESS, IP_HOP_LIMIT_EXCEEDED, IP_DEST_..._UNREACHABLE, ...
+  unsigned int RoundTripTime;  // ms
+};
+using PICMPV6_ECHO_REPLY = ICMPV6_ECHO_REPLY*;
+
+// The IPv6 names of the status codes the two families share.
+constexpr DWORD IP_DEST_NO_ROUTE = IP_DEST_NET_UNREACHABLE;
+constexpr DWORD IP_DEST_ADDR_UNREACHABLE = IP_DEST_HOST_UNREACHABLE;
+constexpr DWORD IP_DEST_PROHIBITED = IP_DEST_PROT_UNREACHABLE;
+constexpr DWORD IP_HOP_LIMIT_EXCEEDED = IP_TTL_EXPIRED_TRANSIT;
+constexpr DWORD IP_REASSEMBLY_TIME_EXCEEDED = IP_TTL_EXPIRED_REASSEM;
+constexpr DWORD IP_PARAMETER_PROBLEM = IP_PARAM_PROBLEM;
+constexpr DWORD IP_DEST_SCOPE_MISMATCH = IP_OPTION_TOO_BIG;
+
+// As IcmpCreateFile, for ICMPv6 echoes.
+HANDLE Icmp6CreateFile();
+
+// Sends one ICMPv6 echo request to DestinationAddress with the options' time-to-live as its hop
+// limit, from SourceAddress (null or :: lets the system choose), and waits up to Timeout ms. Event
+// and ApcRoutine must be null: every call waits for its answer. Returns 1 with the answer in
+// ReplyBuffer, or 0 with the last error as IcmpSendEcho gives it (IP_BUF_TOO_SMALL below
+// sizeof(ICMPV6_ECHO_REPLY) + 8, IP_BAD_DESTINATION for :: or a multicast address).
+DWORD Icmp6SendEcho2(HANDLE IcmpHandle, HANDLE Event, void* ApcRoutine, void* ApcContext, sockaddr_in6* SourceAddress,
+                     sockaddr_in6* DestinationAddress, void* RequestData, unsigned short RequestSize,
+                     PIP_OPTION_INFORMATION RequestOptions, void* ReplyBuffer, DWORD ReplySize, DWORD Timeout);
+
+// The number of answers in a reply buffer Icmp6SendEcho2 filled: 1 (its Status tells which), or 0
+// with ERROR_INVALID_PARAMETER for a buffer too small to hold one.
+DWORD Icmp6ParseReplies(void* ReplyBuffer, DWORD ReplySize);
+
 using PIcmpCreateFile = HANDLE (*)();
 using PIcmpCloseHandle = BOOL (*)(HANDLE);
 using PIcmpSendEcho = DWORD (*)(HANDLE, IPAddr, void*, unsigned short, PIP_OPTION_INFORMATION, void*, DWORD, DWORD);
 using PIcmpCancelEcho = BOOL (*)(HANDLE);
+using PIcmp6SendEcho2 = DWORD (*)(HANDLE, HANDLE, void*, void*, sockaddr_in6*, sockaddr_in6*, void*, unsigned short,
+                                  PIP_OPTION_INFORMATION, void*, DWORD, DWORD);
+using PIcmp6ParseReplies = DWORD (*)(void*, DWORD);
 
 // The entry points of "icmp.dll".
 LibraryExportTable IcmpExports();

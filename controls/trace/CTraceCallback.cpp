@@ -4,16 +4,17 @@
 #include <sys/socket.h>
 
 #include <cstdio>
+#include <cstring>
 
-#include "common/AddressText.h"
 #include "controls/trace/TraceRouteList.h"
 #include "platform/NameLookup.h"
 
 BOOL CTraceCallback::OnEcho(int, const TraceEchoResult&) { return 1; }
 
 BOOL CTraceCallback::OnHop(int hop, const _TraceHopResult& result) {
-  const std::string hostName = result.status == 0 ? ReverseLookup(result.address, &m_cancel) : std::string();
-  if (m_routeList) m_routeList->AddPoint(HopLine(hop, result, hostName), hop, InetNtoa(result.address), hostName);
+  const TraceAddress address = TraceAddress::OfHop(result);
+  const std::string hostName = result.status == 0 ? ReverseLookup(address, &m_cancel) : std::string();
+  if (m_routeList) m_routeList->AddPoint(HopLine(hop, result, hostName), hop, address.Text(), hostName);
   return 1;
 }
 
@@ -22,22 +23,29 @@ void CTraceCallback::OnMaxHops(int) {
 }
 
 std::string CTraceCallback::HopLine(int hop, const _TraceHopResult& result, const std::string& hostName) {
+  const std::string address = TraceAddress::OfHop(result).Text();
   char line[600];
   if (result.status != 0) {
     std::snprintf(line, sizeof line, "**  %d - **Host unreachable or blocked :%d", hop, static_cast<int>(result.status));
   } else if (!hostName.empty()) {
     std::snprintf(line, sizeof line, "%d - %d ms %.300s [%s]", hop, static_cast<int>(result.maxRtt), hostName.c_str(),
-                  InetNtoa(result.address).c_str());
+                  address.c_str());
   } else {
-    std::snprintf(line, sizeof line, "%d - %d ms %s", hop, static_cast<int>(result.maxRtt),
-                  InetNtoa(result.address).c_str());
+    std::snprintf(line, sizeof line, "%d - %d ms %s", hop, static_cast<int>(result.maxRtt), address.c_str());
   }
   return line;
 }
 
-std::string CTraceCallback::ReverseLookup(DWORD address, const EventSignal* cancel) {
+std::string CTraceCallback::ReverseLookup(const TraceAddress& address, const EventSignal* cancel) {
+  if (address.IsV6()) {
+    sockaddr_in6 from{};
+    from.sin6_family = AF_INET6;
+    std::memcpy(&from.sin6_addr, address.bytes.data(), address.bytes.size());
+    from.sin6_scope_id = address.scopeId;
+    return NameLookup(cancel).HostName(reinterpret_cast<const sockaddr*>(&from), sizeof from);
+  }
   sockaddr_in from{};
   from.sin_family = AF_INET;
-  from.sin_addr.s_addr = address;
+  from.sin_addr.s_addr = address.V4();
   return NameLookup(cancel).HostName(reinterpret_cast<const sockaddr*>(&from), sizeof from);
 }

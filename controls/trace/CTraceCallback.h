@@ -33,11 +33,12 @@ class CTraceCallback {
   virtual void OnMaxHops(int hop);
 
   // "%d - %d ms %s [%d.%d.%d.%d]" (with a host name) or "%d - %d ms %d.%d.%d.%d" for an
-  // answered hop, "**  %d - **Host unreachable or blocked :%d" otherwise.
+  // answered hop, an IPv6 one's address in its shortest text in the same place;
+  // "**  %d - **Host unreachable or blocked :%d" otherwise.
   static std::string HopLine(int hop, const _TraceHopResult& result, const std::string& hostName);
-  // The host name of an address (network byte order) by reverse lookup; empty when there is none,
-  // or when cancel ends the wait for it.
-  static std::string ReverseLookup(DWORD address, const EventSignal* cancel = nullptr);
+  // The host name of an address by reverse lookup; empty when there is none, or when cancel ends
+  // the wait for it.
+  static std::string ReverseLookup(const TraceAddress& address, const EventSignal* cancel = nullptr);
 
   static constexpr char kMaxHopsLine[] = "Max hops exceeded";
 

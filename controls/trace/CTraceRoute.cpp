@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr DWORD kNoAddress = 0xFFFFFFFFu;
-
 // The ICMP library, loaded once for the process, and its calls as last looked up.
 struct IcmpCalls {
   HMODULE library = nullptr;
@@ -23,6 +21,9 @@ struct IcmpCalls {
   PIcmpSendEcho send = nullptr;
   PIcmpCloseHandle close = nullptr;
   PIcmpCancelEcho cancel = nullptr;  // optional: without it a closing window waits the echo out
+  PIcmpCreateFile create6 = nullptr;  // null when an IPv6 call is missing
+  PIcmp6SendEcho2 send6 = nullptr;
+  PIcmp6ParseReplies parse6 = nullptr;
 };
 
 std::mutex g_icmpLock;
@@ -53,16 +54,21 @@ BOOL CTraceRoute::IcmpInit() {
     calls.send = Lookup<PIcmpSendEcho>(calls.library, "IcmpSendEcho");
     calls.close = Lookup<PIcmpCloseHandle>(calls.library, "IcmpCloseHandle");
     calls.cancel = Lookup<PIcmpCancelEcho>(calls.library, "IcmpCancelEcho");
+    calls.create6 = Lookup<PIcmpCreateFile>(calls.library, "Icmp6CreateFile");
+    calls.send6 = Lookup<PIcmp6SendEcho2>(calls.library, "Icmp6SendEcho2");
+    calls.parse6 = Lookup<PIcmp6ParseReplies>(calls.library, "Icmp6ParseReplies");
   }
+  if (calls.send6 == nullptr || calls.parse6 == nullptr) calls.create6 = nullptr;
   if (calls.create == nullptr || calls.send == nullptr || calls.close == nullptr) calls.create = nullptr;
   g_icmp = calls;
   return calls.create != nullptr ? 1 : 0;
 }
 
-bool CTraceRoute::IcmpDenied() {
+bool CTraceRoute::IcmpDenied(int family) {
   const IcmpCalls icmp = Icmp();
-  if (icmp.create == nullptr) return false;
-  HANDLE handle = icmp.create();
+  const PIcmpCreateFile create = family == AF_INET6 ? icmp.create6 : icmp.create;
+  if (create == nullptr) return false;
+  HANDLE handle = create();
   if (handle != INVALID_HANDLE_VALUE && handle != nullptr) {
     icmp.close(handle);
     return false;
@@ -70,10 +76,12 @@ bool CTraceRoute::IcmpDenied() {
   return GetLastError() == ERROR_ACCESS_DENIED;
 }
 
-BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize) {
+BOOL CTraceRoute::Ping(const TraceAddress& address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize) {
   const IcmpCalls icmp = Icmp();
-  if (icmp.create == nullptr) return 0;
-  HANDLE handle = icmp.create();
+  const bool v6 = address.IsV6();
+  const PIcmpCreateFile create = v6 ? icmp.create6 : icmp.create;
+  if (create == nullptr) return 0;
+  HANDLE handle = create();
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return 0;
   const int hop = std::clamp(ttl, 1, 255);
   {
@@ -87,25 +95,49 @@ BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD ti
   dataSize = std::clamp(dataSize, 0, 0xFFFF);
   std::vector<unsigned char> data(static_cast<std::size_t>(dataSize), kDataByte);
   // Room for the answer record and the echoed data (an error answer quotes at least 8 bytes).
-  std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + static_cast<std::size_t>(std::max(dataSize, 8)));
+  std::vector<unsigned char> reply(std::max(sizeof(ICMP_ECHO_REPLY), sizeof(ICMPV6_ECHO_REPLY)) +
+                                   static_cast<std::size_t>(std::max(dataSize, 8)));
   IP_OPTION_INFORMATION options{};
   options.Ttl = static_cast<unsigned char>(hop);
   *result = TraceEchoResult{};
-  const DWORD answers = icmp.send(handle, address, data.data(), static_cast<unsigned short>(dataSize), &options,
-                                  reply.data(), static_cast<DWORD>(reply.size()), timeout);
-  if (answers == 0) {
-    result->status = GetLastError();
-  } else {
+  DWORD status = IP_SUCCESS;
+  DWORD answers;
+  if (!v6) {
+    answers = icmp.send(handle, address.V4(), data.data(), static_cast<unsigned short>(dataSize), &options, reply.data(),
+                        static_cast<DWORD>(reply.size()), timeout);
     ICMP_ECHO_REPLY answer;
     std::memcpy(&answer, reply.data(), sizeof answer);
-    // The destination's echo reply and a router's time-exceeded are answers; an unreachable
-    // (or other error) answer leaves the echo unanswered with its status.
-    if (answer.Status == IP_SUCCESS || answer.Status == IP_TTL_EXPIRED_TRANSIT) {
-      result->address = answer.Address;
+    if (answers != 0) {
+      status = answer.Status;
+      result->address = TraceAddress::FromV4(answer.Address);
       result->rtt = answer.RoundTripTime;
-    } else {
-      result->status = answer.Status;
     }
+  } else {
+    sockaddr_in6 from{};
+    from.sin6_family = AF_INET6;
+    sockaddr_in6 to = from;
+    std::memcpy(&to.sin6_addr, address.bytes.data(), address.bytes.size());
+    to.sin6_scope_id = address.scopeId;
+    answers = icmp.send6(handle, nullptr, nullptr, nullptr, &from, &to, data.data(), static_cast<unsigned short>(dataSize),
+                         &options, reply.data(), static_cast<DWORD>(reply.size()), timeout);
+    if (answers != 0) answers = icmp.parse6(reply.data(), static_cast<DWORD>(reply.size()));
+    ICMPV6_ECHO_REPLY answer;
+    std::memcpy(&answer, reply.data(), sizeof answer);
+    if (answers != 0) {
+      status = answer.Status;
+      result->address = TraceAddress::FromV6(reinterpret_cast<const std::uint8_t*>(answer.Address.sin6_addr),
+                                             answer.Address.sin6_scope_id);
+      result->rtt = answer.RoundTripTime;
+    }
+  }
+  // The destination's echo reply and a router's time-exceeded are answers; an unreachable
+  // (or other error) answer leaves the echo unanswered with its status.
+  if (answers == 0) {
+    result->status = GetLastError();
+  } else if (status != IP_SUCCESS && status != IP_TTL_EXPIRED_TRANSIT) {
+    result->status = status;
+    result->address = TraceAddress{};
+    result->rtt = 0;
   }
   {
     std::lock_guard<std::mutex> lock(m_echoLock);
@@ -122,15 +154,21 @@ BOOL CTraceRoute::Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD ti
   return 1;
 }
 
-DWORD CTraceRoute::ResolveTarget(const std::string& target, const EventSignal* cancel) {
-  const DWORD dotted = InetAddr(target.c_str());
-  if (dotted != kNoAddress) return dotted;
-  const std::vector<sockaddr_storage> found = NameLookup(cancel).Addresses(target, AF_INET);
-  if (found.empty()) return kNoAddress;
-  return reinterpret_cast<const sockaddr_in*>(&found.front())->sin_addr.s_addr;
+std::optional<TraceAddress> CTraceRoute::ResolveTarget(const std::string& target, const EventSignal* cancel) {
+  if (std::optional<TraceAddress> numeric = TraceAddress::Parse(target)) return numeric;
+  // No host name has a colon: text with one is an address that does not parse.
+  if (target.find(':') != std::string::npos) return std::nullopt;
+  // IPv4 first, asked as before; the IPv6 addresses only of a name that has no IPv4 one.
+  const NameLookup lookup(cancel);
+  const std::vector<sockaddr_storage> v4 = lookup.Addresses(target, AF_INET);
+  if (!v4.empty()) return TraceAddress::FromV4(reinterpret_cast<const sockaddr_in*>(&v4.front())->sin_addr.s_addr);
+  const std::vector<sockaddr_storage> v6 = lookup.Addresses(target, AF_INET6);
+  if (v6.empty()) return std::nullopt;
+  const auto* address = reinterpret_cast<const sockaddr_in6*>(&v6.front());
+  return TraceAddress::FromV6(address->sin6_addr.s6_addr, address->sin6_scope_id);
 }
 
-CTraceRoute::HopEchoes CTraceRoute::SendHop(DWORD address, int hop, DWORD timeout, int echoes) {
+CTraceRoute::HopEchoes CTraceRoute::SendHop(const TraceAddress& address, int hop, DWORD timeout, int echoes) {
   HopEchoes sent;
   sent.sentAt = Clock::now();
   for (int echo = 0; echo < echoes; ++echo) {
@@ -193,8 +231,11 @@ CTraceRoute::EchoOutcome CTraceRoute::AwaitEcho(std::future<EchoOutcome>& echo, 
 BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>* results, int maxHops, DWORD timeout,
                         int echoes, CTraceCallback* callback) {
   if (!IcmpInit()) return 0;
-  const DWORD address = ResolveTarget(target, &m_cancelSignal);
-  if (address == kNoAddress) return 0;
+  m_targetFamily = AF_INET;  // until the target is known
+  const std::optional<TraceAddress> resolved = ResolveTarget(target, &m_cancelSignal);
+  if (!resolved) return 0;
+  const TraceAddress address = *resolved;
+  m_targetFamily = address.family;
   // Later hops are asked while earlier ones are still answering; their answers are taken in hop
   // order, and what is still on its way when the trace ends is cut short.
   EndEchoes(false);
@@ -234,7 +275,7 @@ BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>*
         hopResult.status = echoResult.status;  // the first unanswered echo ends the hop
         break;
       }
-      hopResult.address = echoResult.address;
+      echoResult.address.StoreIn(&hopResult);
       total += echoResult.rtt;
       minimum = std::min(minimum, echoResult.rtt);
       maximum = std::max(maximum, echoResult.rtt);
@@ -245,7 +286,7 @@ BOOL CTraceRoute::Trace(const std::string& target, std::vector<_TraceHopResult>*
       hopResult.avgRtt = total / static_cast<DWORD>(echoes);
       hopResult.maxRtt = maximum;
     }
-    if (hopResult.address == address) SetStop(1);  // destination reached
+    if (TraceAddress::OfHop(hopResult) == address) SetStop(1);  // destination reached
     silentInARow = hopResult.status != 0 ? silentInARow + 1 : 0;
     if (silentInARow > kSilentHopLimit) SetStop(1);
     if (hop < maxHops - 2 || hop == maxHops - 1) {

@@ -4,12 +4,14 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "common/TraceHopResult.h"
 #include "common/WinTypes.h"
+#include "controls/trace/TraceAddress.h"
 #include "controls/trace/TraceEchoResult.h"
 #include "platform/CriticalSection.h"
 #include "platform/EventSignal.h"
@@ -33,19 +35,20 @@ class CTraceRoute {
   static constexpr int kSilentWaitFactor = 10;
   static constexpr int kSilentWaitMinMs = 25;
 
-  // Loads "ICMP.DLL" (once for the process) and looks up its calls; FALSE when any is missing.
+  // Loads "ICMP.DLL" (once for the process) and looks up its calls; FALSE when any IPv4 call is
+  // missing. Without the IPv6 calls only IPv6 targets fail.
   static BOOL IcmpInit();
-  // true when no ICMP handle can be had for want of privilege: the window holds no capability,
-  // the capture helper refused (the user is not in the group pelorinpro) and the system allows no
-  // ping socket.
-  static bool IcmpDenied();
+  // true when no ICMP handle of the family can be had for want of privilege: the window holds no
+  // capability, the capture helper refused (the user is not in the group pelorinpro) and the
+  // system allows no ping socket.
+  static bool IcmpDenied(int family = AF_INET);
 
   // One echo with the given time-to-live and timeout (ms) and dataSize bytes of 'E'. FALSE only
   // when no ICMP handle can be had; otherwise result holds the answer (a router's time-exceeded
   // counts) or the status of the echo that went unanswered.
-  BOOL Ping(DWORD address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize);
+  BOOL Ping(const TraceAddress& address, TraceEchoResult* result, int ttl, DWORD timeout, int dataSize);
 
-  // Traces the route to target (dotted decimal or a host name) while the stop flag is clear,
+  // Traces the route to target (an IPv4 or IPv6 address, or a host name) while the stop flag is clear,
   // appending one result per hop and reporting hops 1 .. maxHops - 3 and maxHops - 1 to the
   // callback; at maxHops the callback hears OnMaxHops instead. The echoes of the next hops go out
   // while a hop is being answered (see SetHopsInFlight); results and callbacks come in hop and
@@ -67,9 +70,12 @@ class CTraceRoute {
   void Cancel();
   bool IsCancelled();
 
-  // The target as an address (network byte order): dotted decimal, else the first IPv4 address
-  // of a host-name lookup; 0xFFFFFFFF when neither gives one, or when cancel ends the lookup's wait.
-  static DWORD ResolveTarget(const std::string& target, const EventSignal* cancel = nullptr);
+  // The target as an address: IPv4 or IPv6 text, else the first IPv4 address of a host-name
+  // lookup, or its first IPv6 one when it has no IPv4 address; nothing when none of these gives
+  // one (text with a colon is never looked up as a name), or when cancel ends the lookup's wait.
+  static std::optional<TraceAddress> ResolveTarget(const std::string& target, const EventSignal* cancel = nullptr);
+  // The family of the last trace's target.
+  int TargetFamily() const { return m_targetFamily; }
 
  private:
   CriticalSection m_stopLock;
@@ -84,7 +90,7 @@ class CTraceRoute {
     std::vector<std::future<EchoOutcome>> echoes;  // each on its way on a thread of its own
     Clock::time_point sentAt;
   };
-  HopEchoes SendHop(DWORD address, int hop, DWORD timeout, int echoes);
+  HopEchoes SendHop(const TraceAddress& address, int hop, DWORD timeout, int echoes);
   // With over, cuts short every echo on its way and every one about to start; else lets them run
   // and forgets the answers and the hops given up of the trace before.
   void EndEchoes(bool over);
@@ -95,6 +101,7 @@ class CTraceRoute {
   void GiveUpHopLocked(int hop);
 
   int m_hopsInFlight = kHopsInFlight;
+  int m_targetFamily = AF_INET;
   std::mutex m_echoLock;  // the open ICMP handles, the answers so far and the flags that cut echoes short
   std::condition_variable m_echoEnded;  // an echo has ended
   std::map<HANDLE, int> m_openEchoes;    // and the hop of each

@@ -77,7 +77,7 @@ void CTraceThread::OnTrace(int preferHost) {
     m_window->SetDlgItemText(IDC_STATIC_STATUS, "");
     const BOOL traced =
         m_tracer.Trace(m_target, &m_results, kMaxHops, m_echoTimeout, kEchoesPerHop, &m_window->Callback());
-    routes.AddStatusLine(traced ? kTraceComplete : CTraceRoute::IcmpDenied() ? kNoIcmp : kTraceFailed);
+    routes.AddStatusLine(traced ? kTraceComplete : CTraceRoute::IcmpDenied(m_tracer.TargetFamily()) ? kNoIcmp : kTraceFailed);
     // Ready again however the trace ended, so that the window's commands work on.
     m_tracer.SetStop(1);
   }

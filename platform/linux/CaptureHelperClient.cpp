@@ -88,6 +88,8 @@ int CaptureHelperClient::OpenPacketSocket(const std::string& interfaceName, std:
 
 int CaptureHelperClient::OpenIcmpSocket(std::string* error) { return Request(kCaptureHelperIcmp, error); }
 
+int CaptureHelperClient::OpenIcmp6Socket(std::string* error) { return Request(kCaptureHelperIcmp6, error); }
+
 int CaptureHelperClient::Request(const std::string& request, std::string* error) {
   if (request.size() > kCaptureHelperRequestMax) {
     SetError(error, "the name is too long");

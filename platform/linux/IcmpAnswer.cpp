@@ -1,6 +1,7 @@
 #include "platform/linux/IcmpAnswer.h"
 
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 
 #include <algorithm>
@@ -96,3 +97,73 @@ IcmpAnswer ReadIcmpAnswer(const std::uint8_t* packet, std::size_t size, IPAddr d
   return answer;
 }
 
+
+namespace {
+
+constexpr std::size_t kIp6Header = 40;
+constexpr std::uint8_t kNextIcmp6 = 58;
+
+constexpr std::uint8_t kUnreachPolicyFail = 5;  // source address failed ingress/egress policy
+constexpr std::uint8_t kUnreachRejectRoute = 6;
+
+DWORD Icmp6ErrorStatus(std::uint8_t type, std::uint8_t code) {
+  switch (type) {
+    case ICMP6_DST_UNREACH:
+      switch (code) {
+        case ICMP6_DST_UNREACH_NOROUTE:
+        case kUnreachRejectRoute:
+          return IP_DEST_NO_ROUTE;
+        case ICMP6_DST_UNREACH_ADMIN:
+        case kUnreachPolicyFail:
+          return IP_DEST_PROHIBITED;
+        case ICMP6_DST_UNREACH_BEYONDSCOPE:
+          return IP_DEST_SCOPE_MISMATCH;
+        case ICMP6_DST_UNREACH_NOPORT:
+          return IP_DEST_PORT_UNREACHABLE;
+        default:
+          return IP_DEST_ADDR_UNREACHABLE;
+      }
+    case ICMP6_PACKET_TOO_BIG:
+      return IP_PACKET_TOO_BIG;
+    case ICMP6_TIME_EXCEEDED:
+      return code == ICMP6_TIME_EXCEED_REASSEMBLY ? IP_REASSEMBLY_TIME_EXCEEDED : IP_HOP_LIMIT_EXCEEDED;
+    case ICMP6_PARAM_PROB:
+      return IP_PARAMETER_PROBLEM;
+    default:
+      return 0;  // not an error we take
+  }
+}
+
+}  // namespace
+
+IcmpAnswer ReadIcmp6Answer(const std::uint8_t* message, std::size_t size, const std::uint8_t* from,
+                           const std::uint8_t* destination, std::uint16_t identifier, std::uint16_t sequence) {
+  IcmpAnswer answer;
+  if (size < kIcmpHeader) return answer;
+  std::memcpy(answer.from6, from, sizeof answer.from6);
+  const std::uint8_t type = message[0];
+  if (type == ICMP6_ECHO_REPLY) {
+    if (Read16(message + 4) != identifier || Read16(message + 6) != sequence || std::memcmp(from, destination, 16) != 0)
+      return answer;
+    answer.ours = true;
+    answer.data = message + kIcmpHeader;
+    answer.dataSize = size - kIcmpHeader;
+    return answer;
+  }
+  const DWORD status = Icmp6ErrorStatus(type, message[1]);
+  if (status == 0) return answer;
+  // An error quotes as much of our request as fits: its IPv6 header (ours has no extension
+  // headers) and at least the first 8 bytes of its ICMPv6 header.
+  const std::uint8_t* quoted = message + kIcmpHeader;
+  const std::size_t quotedSize = size - kIcmpHeader;
+  if (quotedSize < kIp6Header + kIcmpHeader || (quoted[0] >> 4) != 6 || quoted[6] != kNextIcmp6) return answer;
+  const std::uint8_t* quotedIcmp = quoted + kIp6Header;
+  if (std::memcmp(quoted + 24, destination, 16) != 0 || quotedIcmp[0] != ICMP6_ECHO_REQUEST ||
+      Read16(quotedIcmp + 4) != identifier || Read16(quotedIcmp + 6) != sequence)
+    return answer;
+  answer.ours = true;
+  answer.status = status;
+  answer.data = quoted;
+  answer.dataSize = quotedSize;
+  return answer;
+}

@@ -8,75 +8,25 @@
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "platform/CaptureHelperClient.h"
-#include "platform/EventSignal.h"
 #include "platform/IcmpApi.h"
 #include "platform/linux/IcmpAnswer.h"
+#include "platform/linux/IcmpHandle.h"
 
 namespace {
 
-constexpr DWORD kIcmpHandleKind = 0x49434D50;  // "ICMP"
 constexpr std::size_t kIcmpHeader = 8;
 constexpr std::size_t kMaxRequestData = 65507;  // an IPv4 datagram of 65535 bytes
 constexpr std::size_t kReceiveBuffer = 65536;
-
-std::atomic<std::uint32_t> g_nextIdentifier{0};
-
-// Distinct identifiers for the handles of this process, starting from the process id so that
-// two programs tracing at once rarely share one (and the sequence tells them apart when they do).
-std::uint16_t NextIdentifier() {
-  static const std::uint32_t base = static_cast<std::uint32_t>(getpid()) * 2654435761u;
-  return static_cast<std::uint16_t>((base >> 16) + g_nextIdentifier.fetch_add(1));
-}
-
-std::uint16_t Checksum(const std::uint8_t* data, std::size_t size) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 1 < size; i += 2) sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
-  if (size % 2 != 0) sum += static_cast<std::uint32_t>(data[size - 1] << 8);
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<std::uint16_t>(~sum);
-}
-
-class IcmpHandle : public HandleObject {
- public:
-  IcmpHandle(int socket, std::uint16_t identifier, bool ping)
-      : HandleObject(kIcmpHandleKind), m_socket(socket), m_identifier(identifier), m_ping(ping) {}
-  ~IcmpHandle() override { close(m_socket); }
-
-  int Socket() const { return m_socket; }
-  bool IsPing() const { return m_ping; }
-  std::uint16_t Identifier() const { return m_identifier; }
-  std::uint16_t NextSequence() { return static_cast<std::uint16_t>(m_sequence.fetch_add(1) + 1); }
-  EventSignal& Cancel() { return m_cancel; }
-  std::mutex& RequestLock() { return m_requestLock; }
-
- private:
-  int m_socket;
-  std::uint16_t m_identifier;
-  bool m_ping;  // a ping socket: answers without their IP header, errors on the error queue
-  std::atomic<std::uint32_t> m_sequence{0};
-  EventSignal m_cancel;
-  std::mutex m_requestLock;  // one request at a time per handle
-};
-
-std::int64_t RealtimeNs() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 constexpr std::size_t kIpHeader = 20;
 
@@ -115,7 +65,7 @@ ssize_t Receive(const IcmpHandle& handle, bool errors, std::vector<std::uint8_t>
   message.msg_control = control;
   message.msg_controllen = sizeof control;
   const ssize_t got = recvmsg(handle.Socket(), &message, MSG_DONTWAIT | (errors ? MSG_ERRQUEUE : 0));
-  *arrivedNs = RealtimeNs();
+  *arrivedNs = IcmpRealtimeNs();
   std::uint8_t ttl = 0, tos = 0;
   const sock_extended_err* error = nullptr;
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); got > 0 && c != nullptr; c = CMSG_NXTHDR(&message, c)) {
@@ -153,30 +103,6 @@ ssize_t Receive(const IcmpHandle& handle, bool errors, std::vector<std::uint8_t>
   return static_cast<ssize_t>(front + size);
 }
 
-// A ping socket, where net.ipv4.ping_group_range holds one of the user's groups; the kernel
-// chooses its identifier.
-int OpenPingSocket(std::uint16_t* identifier) {
-  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-  if (s < 0) return -1;
-  sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  socklen_t size = sizeof bound;
-  if (bind(s, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
-    close(s);
-    return -1;
-  }
-  *identifier = ntohs(bound.sin_port);
-  const int on = 1;
-  for (const int option : {IP_RECVERR, IP_RECVTTL, IP_RECVTOS}) setsockopt(s, IPPROTO_IP, option, &on, sizeof on);
-  return s;
-}
-
-DWORD Fail(DWORD error) {
-  SetLastError(error);
-  return 0;
-}
-
 bool ApplyOptions(int socket, const IP_OPTION_INFORMATION* options) {
   int ttl = 64;
   int tos = 0;
@@ -197,7 +123,7 @@ bool ApplyOptions(int socket, const IP_OPTION_INFORMATION* options) {
 }  // namespace
 
 HANDLE IcmpCreateFile() {
-  std::uint16_t identifier = NextIdentifier();
+  std::uint16_t identifier = IcmpNextIdentifier();
   bool ping = false;
   int s = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (s < 0) {
@@ -207,8 +133,11 @@ HANDLE IcmpCreateFile() {
     }
     // Without CAP_NET_RAW of its own: a ping socket where the system allows one (no program to
     // start), else the capture helper's raw socket.
-    s = OpenPingSocket(&identifier);
+    s = IcmpOpenPingSocket(AF_INET, &identifier);
     ping = s >= 0;
+    const int on = 1;
+    if (ping)
+      for (const int option : {IP_RECVERR, IP_RECVTTL, IP_RECVTOS}) setsockopt(s, IPPROTO_IP, option, &on, sizeof on);
     if (s < 0) s = CaptureHelperClient::OpenIcmpSocket(nullptr);
     if (s < 0) {
       SetLastError(ERROR_ACCESS_DENIED);
@@ -226,16 +155,16 @@ HANDLE IcmpCreateFile() {
   // The kernel stamps each answer as it arrives, so a busy machine's scheduling stays out of the times.
   const int on = 1;
   setsockopt(s, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-  return MakeHandle(new IcmpHandle(s, identifier, ping));
+  return MakeHandle(new IcmpHandle(s, AF_INET, identifier, ping));
 }
 
 BOOL IcmpCloseHandle(HANDLE icmpHandle) {
-  if (HandleTarget(icmpHandle, kIcmpHandleKind) == nullptr) return 0;
+  if (HandleTarget(icmpHandle, IcmpHandle::kKind) == nullptr) return 0;
   return CloseHandle(icmpHandle);
 }
 
 BOOL IcmpCancelEcho(HANDLE icmpHandle) {
-  auto* handle = static_cast<IcmpHandle*>(HandleTarget(icmpHandle, kIcmpHandleKind));
+  auto* handle = static_cast<IcmpHandle*>(HandleTarget(icmpHandle, IcmpHandle::kKind));
   if (handle == nullptr) return 0;
   handle->Cancel().Set();
   return 1;
@@ -243,17 +172,18 @@ BOOL IcmpCancelEcho(HANDLE icmpHandle) {
 
 DWORD IcmpSendEcho(HANDLE icmpHandle, IPAddr DestinationAddress, void* RequestData, unsigned short RequestSize,
                    PIP_OPTION_INFORMATION RequestOptions, void* ReplyBuffer, DWORD ReplySize, DWORD Timeout) {
-  auto* handle = static_cast<IcmpHandle*>(HandleTarget(icmpHandle, kIcmpHandleKind));
+  auto* handle = static_cast<IcmpHandle*>(HandleTarget(icmpHandle, IcmpHandle::kKind));
   if (handle == nullptr) return 0;
-  if (ReplyBuffer == nullptr || (RequestData == nullptr && RequestSize != 0)) return Fail(ERROR_INVALID_PARAMETER);
-  if (ReplySize < sizeof(ICMP_ECHO_REPLY) + kIcmpHeader) return Fail(IP_BUF_TOO_SMALL);
-  if (RequestSize > kMaxRequestData) return Fail(IP_PACKET_TOO_BIG);
-  if (DestinationAddress == 0 || DestinationAddress == 0xFFFFFFFFu) return Fail(IP_BAD_DESTINATION);
-  if (RequestOptions != nullptr && RequestOptions->OptionsSize > 40) return Fail(IP_OPTION_TOO_BIG);
+  if (handle->Family() != AF_INET) return IcmpFail(ERROR_INVALID_HANDLE);
+  if (ReplyBuffer == nullptr || (RequestData == nullptr && RequestSize != 0)) return IcmpFail(ERROR_INVALID_PARAMETER);
+  if (ReplySize < sizeof(ICMP_ECHO_REPLY) + kIcmpHeader) return IcmpFail(IP_BUF_TOO_SMALL);
+  if (RequestSize > kMaxRequestData) return IcmpFail(IP_PACKET_TOO_BIG);
+  if (DestinationAddress == 0 || DestinationAddress == 0xFFFFFFFFu) return IcmpFail(IP_BAD_DESTINATION);
+  if (RequestOptions != nullptr && RequestOptions->OptionsSize > 40) return IcmpFail(IP_OPTION_TOO_BIG);
 
   std::lock_guard<std::mutex> requestLock(handle->RequestLock());
-  if (handle->Cancel().IsSet()) return Fail(ERROR_CANCELLED);
-  if (!ApplyOptions(handle->Socket(), RequestOptions)) return Fail(IP_BAD_OPTION);
+  if (handle->Cancel().IsSet()) return IcmpFail(ERROR_CANCELLED);
+  if (!ApplyOptions(handle->Socket(), RequestOptions)) return IcmpFail(IP_BAD_OPTION);
 
   const std::uint16_t sequence = handle->NextSequence();
   std::vector<std::uint8_t> request(kIcmpHeader + RequestSize);
@@ -263,7 +193,7 @@ DWORD IcmpSendEcho(HANDLE icmpHandle, IPAddr DestinationAddress, void* RequestDa
   request[6] = static_cast<std::uint8_t>(sequence >> 8);
   request[7] = static_cast<std::uint8_t>(sequence);
   if (RequestSize != 0) std::memcpy(request.data() + kIcmpHeader, RequestData, RequestSize);
-  const std::uint16_t sum = Checksum(request.data(), request.size());
+  const std::uint16_t sum = IcmpChecksum(request.data(), request.size());
   request[2] = static_cast<std::uint8_t>(sum >> 8);
   request[3] = static_cast<std::uint8_t>(sum);
 
@@ -271,44 +201,18 @@ DWORD IcmpSendEcho(HANDLE icmpHandle, IPAddr DestinationAddress, void* RequestDa
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = DestinationAddress;
   const auto sent = std::chrono::steady_clock::now();
-  const std::int64_t sentNs = RealtimeNs();
-  if (sendto(handle->Socket(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
-    switch (errno) {
-      case EMSGSIZE:
-        return Fail(IP_PACKET_TOO_BIG);
-      case ENETUNREACH:
-        return Fail(IP_DEST_NET_UNREACHABLE);
-      case EHOSTUNREACH:
-        return Fail(IP_DEST_HOST_UNREACHABLE);
-      case ENOBUFS:
-      case ENOMEM:
-        return Fail(IP_NO_RESOURCES);
-      default:
-        return Fail(IP_GENERAL_FAILURE);
-    }
-  }
+  const std::int64_t sentNs = IcmpRealtimeNs();
+  if (sendto(handle->Socket(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
+    return IcmpFail(IcmpSendError(errno));
 
-  const auto deadline = sent + std::chrono::milliseconds(Timeout);
   std::vector<std::uint8_t> packet(kReceiveBuffer);
-  for (;;) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return Fail(IP_REQ_TIMED_OUT);
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    pollfd waits[2] = {{handle->Socket(), POLLIN, 0}, {handle->Cancel().Descriptor(), POLLIN, 0}};
-    const int ready = poll(waits, waits[1].fd >= 0 ? 2 : 1, static_cast<int>(left));
-    if (ready < 0 && errno != EINTR) return Fail(IP_GENERAL_FAILURE);
-    if (ready <= 0) continue;
-    if (waits[1].revents & POLLIN) return Fail(ERROR_CANCELLED);
-    // A ping socket tells of an error answer by POLLERR.
-    const bool errors = handle->IsPing() && (waits[0].revents & POLLERR) != 0;
-    if (!errors && !(waits[0].revents & POLLIN)) continue;
+  return handle->AwaitAnswer(sent + std::chrono::milliseconds(Timeout), [&](bool errors) {
     std::int64_t arrivedNs = 0;
     const ssize_t got = Receive(*handle, errors, packet, &arrivedNs);
-    if (got <= 0) continue;
+    if (got <= 0) return false;
     const IcmpAnswer answer = ReadIcmpAnswer(packet.data(), static_cast<std::size_t>(got), DestinationAddress,
                                              handle->Identifier(), sequence);
-    if (!answer.ours) continue;
-
+    if (!answer.ours) return false;
     auto* reply = static_cast<ICMP_ECHO_REPLY*>(ReplyBuffer);
     auto* data = static_cast<std::uint8_t*>(ReplyBuffer) + sizeof(ICMP_ECHO_REPLY);
     const std::size_t room = ReplySize - sizeof(ICMP_ECHO_REPLY);
@@ -323,6 +227,6 @@ DWORD IcmpSendEcho(HANDLE icmpHandle, IPAddr DestinationAddress, void* RequestDa
     reply->Options.Ttl = answer.ttl;
     reply->Options.Tos = answer.tos;
     reply->Options.Flags = answer.flags;
-    return 1;
-  }
+    return true;
+  });
 }

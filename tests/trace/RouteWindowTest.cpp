@@ -170,7 +170,7 @@ TEST(RouteWindow, TracesTheOwnAddressThenFetchesHostVitalsAndQueries) {
   ASSERT_TRUE(PumpUntil([&] { return HasLine(window, CTraceThread::kTraceComplete); }, 5000));
   const std::vector<std::string> lines = Lines(window);
   ASSERT_EQ(lines.size(), 2u);
-  const std::string hostName = CTraceCallback::ReverseLookup(record.localAddr);
+  const std::string hostName = CTraceCallback::ReverseLookup(TraceAddress::FromV4(record.localAddr));
   // The round trip is a few milliseconds at most, more on a loaded machine: only its form is checked.
   const std::string tail = " ms " + (hostName.empty() ? std::string("127.0.0.1") : hostName + " [127.0.0.1]");
   ASSERT_GT(lines[0].size(), 4 + tail.size()) << lines[0];

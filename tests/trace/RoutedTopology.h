@@ -3,7 +3,8 @@
 //
 //   client 10.1.0.1 - 10.1.0.2 r1 10.2.0.1 - 10.2.0.2 r2 10.3.0.1 - 10.3.0.2 r3 10.4.0.1 - 10.4.0.2 target
 //
-// r2 is silent (an nft rule in its namespace drops the time-exceeded answers it sends), what the
+// and the same over IPv6, link i + 1 being fd00:<i+1>::/64 (fd00:1::1 the client, fd00:4::2 the
+// target). r2 is silent (an nft rule in its namespace drops the time-exceeded answers it sends), what the
 // target sends back is delayed by 50 ms, and the target forwards 10.9.0.0/24 into a black hole,
 // so a trace there ends after silent hops. The last link passes through a relay node "d" of its
 // own (no address, no IP hop): with the kernel's netem the target's link is delayed by
@@ -39,6 +40,8 @@ class RoutedTopology {
   static constexpr const char* kClient = "10.1.0.1";
   static constexpr const char* kTarget = "10.4.0.2";
   static constexpr const char* kBlackHole = "10.9.0.1";
+  static constexpr const char* kTarget6 = "fd00:4::2";
+  static std::string HopAddress6(int hop) { return "fd00:" + std::to_string(hop) + "::2"; }
   // The address each hop answers from, as seen from the client.
   static std::string HopAddress(int hop) { return "10." + std::to_string(hop) + ".0.2"; }
   static constexpr int kSilentHop = 2;
@@ -69,9 +72,12 @@ class RoutedTopology {
     };
     for (const std::string& name : m_names) steps.push_back("ip netns add " + name);
     steps.push_back("ip netns add " + m_relay);
+    // No duplicate address detection: the links' addresses, link-local ones too, work at once.
+    in(-1, "sysctl -qw net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0");
     for (int i = 0; i < kNodes; ++i) {
       in(i, "ip link set lo up");
-      in(i, "sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0");
+      in(i, "sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0 net.ipv6.conf.all.forwarding=1 "
+            "net.ipv6.icmp.ratelimit=0 net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0");
     }
     // Link i joins node i (10.<i+1>.0.1) and node i + 1 (10.<i+1>.0.2); the last one runs
     // through the relay node: r3 - relay - target.
@@ -80,6 +86,7 @@ class RoutedTopology {
       const bool relayed = i + 2 == kNodes;
       in(i, "ip link add " + a + " type veth peer name " + b + " netns " + (relayed ? m_relay : m_names[i + 1]));
       in(i, "ip addr add " + net + "1/24 dev " + a);
+      in(i, "ip addr add fd00:" + std::to_string(i + 1) + "::1/64 dev " + a + " nodad");
       in(i, "ip link set " + a + " up");
       in(relayed ? -1 : i + 1, "ip link set " + b + " up");
       if (relayed) {
@@ -90,20 +97,29 @@ class RoutedTopology {
       }
       const std::string end = relayed ? m_targetLink : b;
       in(i + 1, "ip addr add " + net + "2/24 dev " + end);
+      in(i + 1, "ip addr add fd00:" + std::to_string(i + 1) + "::2/64 dev " + end + " nodad");
       in(i + 1, "ip link set " + end + " up");
     }
     // Each node reaches the subnets beyond its neighbours through them; nothing else is routed,
     // so no packet can leave the namespaces.
     for (int i = 0; i < kNodes; ++i) {
       for (int subnet = 1; subnet <= 4; ++subnet) {
-        if (subnet > i + 1) in(i, "ip route add 10." + std::to_string(subnet) + ".0.0/24 via 10." + std::to_string(i + 1) + ".0.2");
-        if (subnet < i) in(i, "ip route add 10." + std::to_string(subnet) + ".0.0/24 via 10." + std::to_string(i) + ".0.1");
+        const std::string n = std::to_string(subnet), up = std::to_string(i + 1), down = std::to_string(i);
+        if (subnet > i + 1) {
+          in(i, "ip route add 10." + n + ".0.0/24 via 10." + up + ".0.2");
+          in(i, "ip -6 route add fd00:" + n + "::/64 via fd00:" + up + "::2");
+        }
+        if (subnet < i) {
+          in(i, "ip route add 10." + n + ".0.0/24 via 10." + down + ".0.1");
+          in(i, "ip -6 route add fd00:" + n + "::/64 via fd00:" + down + "::1");
+        }
       }
       in(i, i + 1 < kNodes ? "ip route add 10.9.0.0/24 via 10." + std::to_string(i + 1) + ".0.2" : "ip route add blackhole 10.9.0.0/24");
     }
     if (m_silentRouter)
-      in(kSilentHop, "nft 'add table ip silent; add chain ip silent out { type filter hook output priority 0; }; "
-                     "add rule ip silent out icmp type time-exceeded drop'");
+      in(kSilentHop, "nft 'add table inet silent; add chain inet silent out { type filter hook output priority 0; }; "
+                     "add rule inet silent out icmp type time-exceeded drop; "
+                     "add rule inet silent out icmpv6 type time-exceeded drop'");
     for (const std::string& step : steps)
       if (!Run(step)) return false;
     m_netem = Run("ip netns exec " + m_names[kNodes - 1] + " tc qdisc add dev " + m_targetLink + " root netem delay " +
@@ -224,6 +240,11 @@ inline RoutedTopology::RoutedTopology(bool silentRouter) : m_silentRouter(silent
                                                m_netem ? 0 : kDelayMs);
   // The client learns the target's link address now, so no trace pays for it.
   m_ok = Run(InClient("ping -q -c 1 -W 2 ") + kTarget + " >/dev/null");
+  // The first IPv6 echo may be lost while the routers learn their neighbours: a few tries.
+  bool v6 = false;
+  for (int attempt = 0; attempt < 3 && m_ok && !v6; ++attempt)
+    v6 = Run(InClient("ping -6 -q -c 1 -W 1 ") + kTarget6 + " >/dev/null");
+  m_ok = m_ok && v6;
 }
 
 inline RoutedTopology::~RoutedTopology() {

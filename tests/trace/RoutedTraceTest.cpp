@@ -1,7 +1,7 @@
 // Traces on a routed network of namespaces made by the test (RoutedTopology.h): hop addresses in
 // order, the delayed link in the round-trip times, the silent router's line, the same hops as
 // traceroute -I and mtr see on the same network in the same run, the trace ending at the
-// client's own address and after silent hops, and closing during a pending echo.
+// client's own address and after silent hops, closing during a pending echo, and the route over IPv6.
 #include <cstdio>
 #include <cctype>
 #include <future>
@@ -13,10 +13,12 @@
 
 #include "TraceTestSupport.h"
 #include "controls/trace/CTraceThread.h"
+#include "controls/trace/CWhoIsQuery.h"
 #include "controls/trace/DlgPelorinTrace.h"
 #include "controls/trace/DlgPelorinTraceIds.h"
 #include "platform/CaptureHelperClient.h"
 #include "tests/RawCapabilityScope.h"
+#include "ui/ComboBox.h"
 #include "ui/ListBox.h"
 
 using namespace trace_test;
@@ -75,6 +77,14 @@ class RoutedTrace : public ::testing::Test {
     m_record.localAddr = inet_addr(target);
     auto window = std::make_unique<DlgPelorinTrace>(nullptr, &m_env.App(), &m_record, 0);
     window->GetThread()->SetEchoTimeout(echoTimeout);
+    return window;
+  }
+  // One opened from the scan menu, with host typed into its host name field.
+  std::unique_ptr<DlgPelorinTrace> OpenForHostInClient(const std::string& host) {
+    NetnsScope inClient(m_topology->Client());
+    EXPECT_TRUE(inClient.Ok());
+    auto window = std::make_unique<DlgPelorinTrace>(nullptr, &m_env.App(), nullptr, 1);
+    window->TypeInto(IDC_EDIT_TRACE_HOST, host);
     return window;
   }
   std::vector<std::string> Trace(DlgPelorinTrace& window, int timeoutMs) {
@@ -159,20 +169,26 @@ TEST_F(RoutedTrace, WithoutCapabilityAPingSocketOrTheHelperTracesTheSameRouteAnd
     CaptureHelperClient::SetProgramPath(way.helper);
     RawCapabilityScope unprivileged;  // the window's worker and its echo threads are born without it
     ASSERT_TRUE(unprivileged.Lowered());
-    auto window = OpenInClient(RoutedTopology::kTarget, CTraceThread::kEchoTimeout);
-    const std::vector<std::string> lines = Trace(*window, 15000);
-    if (way.helper != helper && way.pingGroups[0] == '1') {
-      EXPECT_EQ(lines, std::vector<std::string>{CTraceThread::kNoIcmp});
-      continue;
+    // The same over IPv6, the target typed as the host.
+    for (const bool v6 : {false, true}) {
+      auto window = v6 ? OpenForHostInClient(RoutedTopology::kTarget6)
+                       : OpenInClient(RoutedTopology::kTarget, CTraceThread::kEchoTimeout);
+      const std::vector<std::string> lines = Trace(*window, 15000);
+      if (way.helper != helper && way.pingGroups[0] == '1') {
+        EXPECT_EQ(lines, std::vector<std::string>{CTraceThread::kNoIcmp});
+        continue;
+      }
+      ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
+      for (int hop : {1, 3, 4}) {
+        const std::string address = v6 ? RoutedTopology::HopAddress6(hop) : RoutedTopology::HopAddress(hop);
+        EXPECT_TRUE(lines[hop - 1].ends_with(" ms " + address)) << lines[hop - 1];
+      }
+      EXPECT_EQ(lines[1], "**  2 - **Host unreachable or blocked :11010");
+      EXPECT_EQ(lines[4], CTraceThread::kTraceComplete);
+      const std::vector<_TraceHopResult>& results = window->GetThread()->Results();
+      ASSERT_EQ(results.size(), 4u);
+      EXPECT_GE(results[3].minRtt, 45u);  // the delay is measured the same way
     }
-    ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
-    for (int hop : {1, 3, 4})
-      EXPECT_TRUE(lines[hop - 1].ends_with(" ms " + RoutedTopology::HopAddress(hop))) << lines[hop - 1];
-    EXPECT_EQ(lines[1], "**  2 - **Host unreachable or blocked :11010");
-    EXPECT_EQ(lines[4], CTraceThread::kTraceComplete);
-    const std::vector<_TraceHopResult>& results = window->GetThread()->Results();
-    ASSERT_EQ(results.size(), 4u);
-    EXPECT_GE(results[3].minRtt, 45u);  // the delay is measured the same way
   }
   CaptureHelperClient::SetProgramPath("");
 }
@@ -202,4 +218,52 @@ TEST_F(RoutedTrace, TheOwnAddressEndsAfterOneHopSilentHopsEndTheTraceAndDoneCuts
   const auto start = std::chrono::steady_clock::now();
   waiting->ClickButton(IDC_BUTTON_DONE);
   EXPECT_LT(MillisecondsSince(start), 500);
+}
+
+// The same route over IPv6, the target typed as the host: the hops in order as traceroute -6 -I
+// sees them in the same run, whois for an IPv6 route point, and IPv6 text that does not parse
+// failing as IPv4 text that does not.
+TEST_F(RoutedTrace, Ipv6HopsAsTracerouteSeesThemWhoisOfAnIpv6PointAndBadText) {
+  auto traceroute = std::async(std::launch::async, [&] {
+    return Output(m_topology->InClient(std::string("traceroute -6 -I -n ") + RoutedTopology::kTarget6 + " 2>&1"));
+  });
+  std::unique_ptr<DlgPelorinTrace> window = OpenForHostInClient(RoutedTopology::kTarget6);
+  std::unique_ptr<WhoIsServer> whois;
+  {
+    NetnsScope inClient(m_topology->Client());
+    whois = std::make_unique<WhoIsServer>(WhoIsServer::Manner::Normal);  // on the client's 127.0.0.1
+  }
+  const auto traceHost = [&](const std::string& host) {
+    window->TypeInto(IDC_EDIT_TRACE_HOST, host);
+    return Trace(*window, 15000);
+  };
+  const std::vector<std::string> lines = traceHost(RoutedTopology::kTarget6);
+  ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
+  const std::vector<_TraceHopResult>& results = window->GetThread()->Results();
+  ASSERT_EQ(results.size(), 4u);
+  for (int hop : {1, 3, 4}) {
+    EXPECT_EQ(lines[hop - 1], std::to_string(hop) + " - " + std::to_string(results[hop - 1].maxRtt) + " ms " +
+                                  RoutedTopology::HopAddress6(hop));
+    EXPECT_EQ(results[hop - 1].address, 0u);  // the IPv4 field stays empty
+  }
+  EXPECT_EQ(lines[1], "**  2 - **Host unreachable or blocked :11010");
+  EXPECT_EQ(lines[4], CTraceThread::kTraceComplete);
+  EXPECT_GE(results[3].minRtt, 45u);  // the delayed link
+  const std::string tracerouteText = traceroute.get();
+  const std::vector<PeerHop> hops = PeerHops(tracerouteText, false);
+  ASSERT_EQ(hops.size(), 4u) << tracerouteText;
+  for (int hop = 1; hop <= 4; ++hop)
+    EXPECT_EQ(hops[hop - 1].address, hop == RoutedTopology::kSilentHop ? "" : RoutedTopology::HopAddress6(hop));
+
+  // Whois for the first route point asks for its IPv6 text.
+  window->GetDlgItemAs<ComboBox>(IDC_COMBO_WHOIS_SERVERS)->TypeText(whois->Name());
+  ASSERT_TRUE(window->DoubleClickListItem(IDC_LIST_ROUTE, 0));
+  const std::string expected = CWhoIsQuery::ToCrLf(WhoIsServer::kAnswer);
+  ASSERT_TRUE(PumpUntil([&] { return window->GetDlgItemText(IDC_RICHEDIT_VITALS) == expected; }, 5000));
+  EXPECT_EQ(whois->Queries(), std::vector<std::string>{RoutedTopology::HopAddress6(1) + "\r\n"});
+
+  // Text that is no address and no name: the one message, whichever family it looks like.
+  const std::vector<std::string> badIpv4 = traceHost("10.0.0.300");
+  EXPECT_EQ(badIpv4, std::vector<std::string>{CTraceThread::kTraceFailed});
+  for (const char* text : {"2001:db8::g", "1:2:3:4:5:6:7:8:9"}) EXPECT_EQ(traceHost(text), badIpv4) << text;
 }

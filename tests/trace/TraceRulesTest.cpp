@@ -2,9 +2,12 @@
 // the averages, the hop-report rule and the hop limit, and a refusing callback. The answers come
 // from a table given to the ICMP library's name for these tests alone; the real echoes are
 // tested on a routed network (RoutedTraceTest.cpp).
+#include <net/if.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <mutex>
 #include <utility>
 
@@ -165,4 +168,21 @@ TEST_F(TraceRules, WithoutTheLibraryOrATargetTheTraceFails) {
     EXPECT_FALSE(m_tracer.Trace("10.7.7.7", &m_results, 128, 3000, 3, &m_callback));
   }
   EXPECT_TRUE(m_results.empty());
+}
+
+TEST(TraceAddressText, Ipv6TextsParseToTheirShortestFormAndBadOnesToNothing) {
+  const std::optional<TraceAddress> full = TraceAddress::Parse("2001:DB8:0:0:0:0:0:1");
+  ASSERT_TRUE(full && full->IsV6());
+  EXPECT_EQ(full->Text(), "2001:db8::1");
+  const std::optional<TraceAddress> scoped = TraceAddress::Parse("fe80::1%lo");
+  ASSERT_TRUE(scoped);
+  EXPECT_EQ(scoped->scopeId, if_nametoindex("lo"));
+  EXPECT_EQ(*scoped, *TraceAddress::Parse("fe80::1"));  // the same address, reached by another way
+  // A mapped address is IPv4; the classic IPv4 forms still read.
+  EXPECT_EQ(TraceAddress::Parse("::ffff:10.0.0.1"), TraceAddress::FromV4(InetAddr("10.0.0.1")));
+  EXPECT_EQ(TraceAddress::Parse("10.1")->Text(), "10.0.0.1");
+  for (const char* bad : {"2001:db8::g", "1:2:3:4:5:6:7:8:9", "1::2::3", "", "fd00:4::2 "})
+    EXPECT_FALSE(TraceAddress::Parse(bad).has_value()) << bad;
+  // Nor does such text resolve as a name.
+  EXPECT_FALSE(CTraceRoute::ResolveTarget("2001:db8::g").has_value());
 }
