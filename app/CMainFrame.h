@@ -140,7 +140,7 @@ class CMainFrame : public FrameWindow {
   bool IsPacketThreadIdle() const;
   bool IsConnectionsThreadIdle() const;
   // Shows where the chosen page starts and reloads the packet pane from there.
-  void LoadPacketPage(LONG page, LONG position);
+  void LoadPacketPage(LONG page, LONG position, std::uint32_t file);
   void OnPaneContextMenu(HWND pane, Point screenPoint);
   // The packet capture's figures in their status bar pane.
   void ShowCaptureStatus();

@@ -23,7 +23,7 @@ void CMainFrame::OnPacketLogPages() {
   if (!IsPaneVisible(Pane::Packets) || !IsPacketThreadIdle()) return;
   DlgPelorinLogPages dialog(this, Packets()->GetCaptureThread()->LogGet(), PageSize(*m_application));
   if (dialog.DoModal() == IDCANCEL) return;
-  if (const auto page = dialog.GetSelectedPage()) LoadPacketPage(page->page, page->position);
+  if (const auto page = dialog.GetSelectedPage()) LoadPacketPage(page->page, page->position, dialog.GetSelectedFile());
 }
 
 void CMainFrame::OnPacketFind() {
@@ -31,12 +31,13 @@ void CMainFrame::OnPacketFind() {
   DlgPelorinFindPkt dialog(this, m_application, Packets()->GetCaptureThread()->LogGet(), PageSize(*m_application));
   dialog.DoModal();
   // "Load From" keeps its row; Done leaves nothing selected.
-  if (const auto found = dialog.GetSelectedPage()) LoadPacketPage(found->page, found->position);
+  if (const auto found = dialog.GetSelectedPage())
+    LoadPacketPage(found->page, found->position, dialog.GetSelectedFile());
 }
 
-void CMainFrame::LoadPacketPage(LONG page, LONG position) {
+void CMainFrame::LoadPacketPage(LONG page, LONG position, std::uint32_t file) {
   SetMessageText("Page :" + std::to_string(page) + " - File Pos. :" + std::to_string(position));
   // The thread seeks to the position when it handles the reload and sets it back to -1 itself.
-  Packets()->GetCaptureThread()->SetLoadStart(position);
+  Packets()->GetCaptureThread()->SetLoadStart(position, file);
   OnViewLoadLog();
 }

@@ -9,6 +9,7 @@
 #include "ui/Edit.h"
 #include "ui/IpAddressControl.h"
 #include "ui/ListControl.h"
+#include "wincap/PacketLogSet.h"
 #include "ui/UiServices.h"
 #include "wincap/LogPageSize.h"
 
@@ -192,8 +193,8 @@ bool DlgPelorinFind::Find() {
   m_selected.reset();
   SetDlgItemText(IDOK, kFindText);
 
-  auto reader = std::make_shared<PacketLogBlockReader>();
-  if (!reader->Open(m_logPath)) {
+  // The search runs through every file of the log's numbered set, oldest first.
+  if (m_logPath.empty() || PacketLogSet::Files(m_logPath).empty()) {
     SetProgressText("");
     return false;
   }
@@ -202,11 +203,11 @@ bool DlgPelorinFind::Find() {
   LogFindSearch* search = m_search.get();
   m_finished = false;
   m_scan.Start(
-      [search, reader](LogScanThread<LogFindHit>& scan) {
-        search->Run(*reader, [&scan](LogFindHit&& hit) { scan.Add(std::move(hit)); }, &scan.StopFlag(),
-                    &scan.Done());
+      [search, first = m_logPath](LogScanThread<LogFindHit>& scan) {
+        search->RunSet(first, [&scan](LogFindHit&& hit) { scan.Add(std::move(hit)); }, &scan.StopFlag(),
+                       &scan.Done());
       },
-      reader->Length());
+      PacketLogSet::TotalBytes(m_logPath));
   SetDlgItemText(IDOK, kStopText);
   SetProgressText("Searching... 0 %");
   SetTimer(kScanTimer, kScanTimerMs);
@@ -224,7 +225,7 @@ void DlgPelorinFind::OnTimer(UINT id) {
 
 void DlgPelorinFind::ShowFound() {
   if (m_finished) return;
-  for (const LogFindHit& hit : m_scan.Take(kRowsPerTurn)) ShowPacket(hit.find, hit.matched);
+  for (const LogFindHit& hit : m_scan.Take(kRowsPerTurn)) ShowPacket(hit.find, hit.matched, hit.file);
   if (!m_scan.IsFinished() || m_scan.HasRows()) {
     SetProgressText("Searching... " + std::to_string(m_scan.Percent()) + " %");
     return;
@@ -240,7 +241,7 @@ void DlgPelorinFind::ShowFound() {
 
 void DlgPelorinFind::SetProgressText(const std::string& text) { SetDlgItemText(IDC_STATIC_PROGRESS, text); }
 
-void DlgPelorinFind::ShowPacket(const _LogFind& found, const std::string& matched) {
+void DlgPelorinFind::ShowPacket(const _LogFind& found, const std::string& matched, std::uint32_t file) {
   ListControl* list = GetResultList();
   if (list == nullptr) return;
   const int row = list->InsertItem(list->GetItemCount(), std::to_string(found.page));
@@ -250,6 +251,7 @@ void DlgPelorinFind::ShowPacket(const _LogFind& found, const std::string& matche
   list->SetItemText(row, 3, LogFindSearch::TypeText(found.protocol));
   list->SetItemText(row, 4, matched);
   list->SetItemText(row, 5, std::to_string(found.size));
+  list->SetItemData(row, file);
   ++m_rowsShown;
 }
 
@@ -264,10 +266,17 @@ bool DlgPelorinFind::RowRecord(int row, _LogFind* found) const {
   return true;
 }
 
+std::uint32_t DlgPelorinFind::RowFile(int row) const {
+  ListControl* list = GetResultList();
+  if (list == nullptr || row < 0 || row >= list->GetItemCount()) return 0;
+  return static_cast<std::uint32_t>(list->GetItemData(row));
+}
+
 int DlgPelorinFind::LoadSelectedPage() {
   _LogFind found{};
   if (!RowRecord(m_selectedRow, &found)) return 0;
   m_selected = found;
+  m_selectedFile = RowFile(m_selectedRow);
   return 1;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,14 +58,18 @@ class DlgPelorinFind : public Dialog {
   bool Find();
   bool IsSearching() const { return m_scan.IsStarted() && !m_finished; }
   // Appends one result row.
-  virtual void ShowPacket(const _LogFind& found, const std::string& matched);
+  virtual void ShowPacket(const _LogFind& found, const std::string& matched, std::uint32_t file = 0);
 
   // The row chosen with "Load From", or nothing.
   std::optional<_LogFind> GetSelectedPage() const { return m_selected; }
+  // The number of that record's file in the log's numbered set.
+  std::uint32_t GetSelectedFile() const { return m_selectedFile; }
   // Fills the selection from the clicked row's texts; 0 when no row is clicked.
   int LoadSelectedPage();
   // The record a result row names, read back from its texts; false for no such row.
   bool RowRecord(int row, _LogFind* found) const;
+  // The number of the row's file in the log's numbered set (0 for no row).
+  std::uint32_t RowFile(int row) const;
   const std::string& LogGet() const { return m_logPath; }
   LONG GetPageSize() const { return m_pageSize; }
   const LogFindCriteria& GetCriteria() const { return m_criteria; }
@@ -110,6 +115,7 @@ class DlgPelorinFind : public Dialog {
   int m_selectedRow = -1;
   int m_selectedColumn = -1;
   std::optional<_LogFind> m_selected;
+  std::uint32_t m_selectedFile = 0;
   bool m_clearSelectionOnClose = true;  // false while "Load From" ends the dialog
   bool m_finished = true;
   long m_rowsShown = 0;

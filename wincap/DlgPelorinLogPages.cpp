@@ -5,6 +5,7 @@
 
 #include "ui/ListControl.h"
 #include "wincap/LogPageSize.h"
+#include "wincap/PacketLogSet.h"
 
 namespace {
 
@@ -69,17 +70,18 @@ bool DlgPelorinLogPages::ShowPages() {
   if (ListControl* list = List()) list->DeleteAllItems();
   m_lastRow = -1;
   m_totals = {};
-  auto reader = std::make_shared<PacketLogBlockReader>();
-  if (!reader->Open(m_logPath)) return false;
+  // The pages run through every file of the log's numbered set, oldest first.
+  const std::int64_t bytes = PacketLogSet::TotalBytes(m_logPath);
+  if (m_logPath.empty() || PacketLogSet::Files(m_logPath).empty()) return false;
   m_finished = false;
   const LONG pageSize = m_pageSize;
   LogPagesTotals* totals = &m_totals;
   m_scan.Start(
-      [reader, pageSize, totals](LogScanThread<LogPageRow>& scan) {
-        *totals = ListLogPages(*reader, pageSize, [&scan](LogPageRow&& row) { scan.Add(std::move(row)); },
-                               &scan.StopFlag(), &scan.Done());
+      [first = m_logPath, pageSize, totals](LogScanThread<LogPageRow>& scan) {
+        *totals = ListLogSetPages(first, pageSize, [&scan](LogPageRow&& row) { scan.Add(std::move(row)); },
+                                  &scan.StopFlag(), &scan.Done());
       },
-      reader->Length());
+      bytes);
   SetDlgItemText(IDC_EDIT_TOTALS, "Reading the log... 0 %");
   SetTimer(kScanTimer, kScanTimerMs);
   return true;
@@ -107,6 +109,7 @@ void DlgPelorinLogPages::ShowFound() {
     if (m_lastRow < 0) continue;
     list->SetItemText(m_lastRow, 1, position);
     list->SetItemText(m_lastRow, 2, row.time);
+    list->SetItemData(m_lastRow, row.file);
   }
   if (!m_scan.IsFinished() || m_scan.HasRows()) {
     SetDlgItemText(IDC_EDIT_TOTALS, "Reading the log... " + std::to_string(m_scan.Percent()) + " %");
@@ -124,6 +127,7 @@ bool DlgPelorinLogPages::TakeRow(int row) {
   if (list == nullptr || row < 0 || row >= list->GetItemCount()) return false;
   m_clicked.page = static_cast<std::int32_t>(std::strtol(list->GetItemText(row, 0).c_str(), nullptr, 10));
   m_clicked.position = static_cast<std::int32_t>(std::strtol(list->GetItemText(row, 1).c_str(), nullptr, 10));
+  m_clickedFile = static_cast<std::uint32_t>(list->GetItemData(row));
   return true;
 }
 
@@ -139,10 +143,12 @@ void DlgPelorinLogPages::OnDblclkListPages(const ListNotify& notify, LRESULT* re
 
 void DlgPelorinLogPages::OnOK() {
   StopListing();
-  if (m_clicked.page >= 0)
+  if (m_clicked.page >= 0) {
     m_chosen = m_clicked;
-  else
+    m_chosenFile = m_clickedFile;
+  } else {
     m_chosen.reset();
+  }
   EndDialog(IDOK);
 }
 

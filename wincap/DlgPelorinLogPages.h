@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,8 @@ class DlgPelorinLogPages : public Dialog {
 
   // The page chosen with OK, or nothing.
   std::optional<_LogPagesItemData> GetSelectedPage() const { return m_chosen; }
+  // The number of that page's file in the log's numbered set.
+  std::uint32_t GetSelectedFile() const { return m_chosenFile; }
 
   bool OnInitDialog() override;
   void OnOK() override;
@@ -66,6 +69,8 @@ class DlgPelorinLogPages : public Dialog {
   int m_lastRow = -1;  // the last inserted row
   _LogPagesItemData m_clicked{-1, -1};
   std::optional<_LogPagesItemData> m_chosen;
+  std::uint32_t m_clickedFile = 0;
+  std::uint32_t m_chosenFile = 0;
   bool m_finished = true;
   LogPagesTotals m_totals;  // written by the walk, read once it has finished
   LogScanThread<LogPageRow> m_scan;  // last: stopped before what it writes goes

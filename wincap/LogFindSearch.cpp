@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "wincap/PacketLogSet.h"
+
 #include "wincap/LogPageSize.h"
 #include "wincap/PacketBytes.h"
 
@@ -88,7 +90,8 @@ bool LogFindSearch::Emit(Candidate&& candidate, std::int64_t base, const std::fu
     hit.matched = std::move(candidate.otherMatched);
   else
     return false;
-  const std::int64_t index = base + candidate.index;
+  const std::int64_t index = m_recordBase + base + candidate.index;
+  hit.file = m_file;
   hit.find.page = static_cast<std::int32_t>(index / m_pageSize);
   hit.find.packet = static_cast<std::int32_t>(index % m_pageSize);
   m_rows.insert(RowKey(hit.matched, hit.find.size));
@@ -180,9 +183,38 @@ int LogFindSearch::PartsFor(std::int64_t length) const {
 long LogFindSearch::Run(PacketLogBlockReader& reader, const std::function<void(LogFindHit&&)>& onHit,
                         const std::atomic<bool>* stop, std::atomic<std::int64_t>* progress) {
   m_rows.clear();
+  m_recordBase = 0;
+  m_file = 0;
+  std::int64_t records = 0;
+  return RunFile(reader, onHit, stop, progress, 0, records);
+}
+
+long LogFindSearch::RunSet(const std::string& first, const std::function<void(LogFindHit&&)>& onHit,
+                           const std::atomic<bool>* stop, std::atomic<std::int64_t>* progress) {
+  m_rows.clear();
+  m_recordBase = 0;
+  long rows = 0;
+  std::int64_t bytesBefore = 0;
+  for (const PacketLogSet::Member& member : PacketLogSet::Files(first)) {
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) break;
+    PacketLogBlockReader reader;
+    // A file the ring removed since the list was taken is passed over.
+    if (!reader.Open(member.path)) continue;
+    m_file = member.number;
+    std::int64_t records = 0;
+    rows += RunFile(reader, onHit, stop, progress, bytesBefore, records);
+    m_recordBase += records;
+    bytesBefore += member.bytes;
+  }
+  return rows;
+}
+
+long LogFindSearch::RunFile(PacketLogBlockReader& reader, const std::function<void(LogFindHit&&)>& onHit,
+                            const std::atomic<bool>* stop, std::atomic<std::int64_t>* progress,
+                            std::int64_t bytesBefore, std::int64_t& records) {
   std::atomic<std::int64_t> own{0};
   std::atomic<std::int64_t>* walked = progress != nullptr ? progress : &own;
-  walked->store(reader.Position(), std::memory_order_relaxed);
+  walked->store(bytesBefore + reader.Position(), std::memory_order_relaxed);
   long rows = 0;
   std::int64_t base = 0;  // records before the part whose rows are given next
   const auto rowsFrom = [&](std::int64_t first) {
@@ -220,6 +252,7 @@ long LogFindSearch::Run(PacketLogBlockReader& reader, const std::function<void(L
       at = Walk(reader, untilAfter(k + 1), rowsFrom(base), halt, walked);
     }
   }
-  walked->store(at.end, std::memory_order_relaxed);
+  walked->store(bytesBefore + at.end, std::memory_order_relaxed);
+  records = base + at.records;
   return rows;
 }

@@ -14,6 +14,7 @@
 struct LogFindHit {
   _LogFind find{};
   std::string matched;
+  std::uint32_t file = 0;  // the number of the record's file in the log's set
 };
 
 // The search of a whole packet log: every record is put to the criteria in the order IP, text,
@@ -47,6 +48,12 @@ class LogFindSearch {
   // when that is not null. Returns the number of rows.
   long Run(PacketLogBlockReader& reader, const std::function<void(LogFindHit&&)>& onHit,
            const std::atomic<bool>* stop = nullptr, std::atomic<std::int64_t>* progress = nullptr);
+
+  // Run over every file of the numbered set whose first file is first (PacketLogSet), oldest
+  // first: pages count on across the files, "distinct" holds across them, each row names its
+  // file, and progress counts the bytes of the whole set.
+  long RunSet(const std::string& first, const std::function<void(LogFindHit&&)>& onHit,
+              const std::atomic<bool>* stop = nullptr, std::atomic<std::int64_t>* progress = nullptr);
 
   // The protocol number of a record's IPv4 header byte 9 as the "Type" column names it, and back.
   static const char* TypeText(std::int32_t protocol);
@@ -88,10 +95,16 @@ class LogFindSearch {
   bool Emit(Candidate&& candidate, std::int64_t base, const std::function<void(LogFindHit&&)>& onHit);
   bool IsDistinctIp(const std::string& matched, std::int32_t size) const;
   int PartsFor(std::int64_t length) const;
+  // Run over one file: progress counts from bytesBefore, records gets the records walked.
+  long RunFile(PacketLogBlockReader& reader, const std::function<void(LogFindHit&&)>& onHit,
+               const std::atomic<bool>* stop, std::atomic<std::int64_t>* progress, std::int64_t bytesBefore,
+               std::int64_t& records);
 
   LogFindCriteria m_criteria;
   LONG m_pageSize;
   std::atomic<bool> m_distinct{false};
   int m_workers;
+  std::int64_t m_recordBase = 0;  // records of the set's files before the one walked
+  std::uint32_t m_file = 0;       // the number of the file walked
   std::unordered_set<std::string> m_rows;  // matched text, a zero, the size in decimal
 };

@@ -13,6 +13,7 @@
 struct LogPageRow {
   _LogPagesItemData page{};
   std::string time;
+  std::uint32_t file = 0;  // the number of the first record's file in the log's set
 };
 
 struct LogPagesTotals {
@@ -28,3 +29,11 @@ LogPagesTotals ListLogPages(PacketLogBlockReader& reader, LONG pageSize,
                             const std::function<void(LogPageRow&&)>& onPage,
                             const std::atomic<bool>* stop = nullptr,
                             std::atomic<std::int64_t>* progress = nullptr);
+
+// ListLogPages over every file of the numbered set whose first file is first (PacketLogSet),
+// oldest first: pages count on across the files, so a page may begin in one file and end in the
+// next, and progress counts the bytes of the whole set.
+LogPagesTotals ListLogSetPages(const std::string& first, LONG pageSize,
+                               const std::function<void(LogPageRow&&)>& onPage,
+                               const std::atomic<bool>* stop = nullptr,
+                               std::atomic<std::int64_t>* progress = nullptr);

@@ -4,9 +4,11 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "wincap/PacketLogBlockReader.h"
 #include "wincap/PacketLogFile.h"
+#include "wincap/PacketLogSet.h"
 #include "wincap/PcapngWriter.h"
 
 std::int64_t PacketLogExport::TimeTextMicros(std::string_view text) {
@@ -70,43 +72,61 @@ class TimeTextCache {
 
 PacketLogExport::Result PacketLogExport::Run(const std::string& logPath, const std::string& outPath) {
   Result result;
-  // Block reads: one system call per 256 KiB of log rather than two per record.
-  PacketLogBlockReader log;
-  if (!log.Open(logPath)) {
+  // A long log is a numbered set of files: each is exported once, oldest first.
+  const std::vector<PacketLogSet::Member> files = PacketLogSet::Files(logPath);
+  if (files.empty()) {
     result.error = "The packet log " + logPath + " cannot be opened.";
     return result;
   }
-  total.store(log.Length());
+  std::int64_t bytes = 0;
+  for (const PacketLogSet::Member& file : files) bytes += file.bytes;
+  total.store(bytes);
   PcapngWriter writer;
   if (!writer.Open(outPath, PcapngWriter::kLinkTypeEthernet, PacketLogFile::kMaxDataLength)) {
     result.error = writer.ErrorText();
     return result;
   }
   TimeTextCache times;
-  PacketLogBlockReader::Record record{};
-  while (log.Next(record)) {
-    if (cancel.load(std::memory_order_relaxed)) {
-      writer.Abandon();
-      result.error = "The export was cancelled.";
-      return result;
+  std::int64_t before = 0;  // bytes of the files already walked
+  for (const PacketLogSet::Member& file : files) {
+    // Block reads: one system call per 256 KiB of log rather than two per record.
+    PacketLogBlockReader log;
+    if (!log.Open(file.path)) {
+      // The ring removed it since the set was listed: what it held is gone for every reader.
+      before += file.bytes;
+      continue;
     }
-    const char* time = record.header.time;
-    const std::int64_t micros = times.Micros(std::string_view(time, ::strnlen(time, sizeof record.header.time)));
-    if (!writer.WritePacket(micros, record.data, static_cast<std::uint32_t>(record.header.dataLength))) break;
-    ++result.records;
-    done.store(log.Position(), std::memory_order_relaxed);
-  }
-  // The walk ends at the end of the log or at its first record that is not whole.
-  const std::int64_t length = log.Length();
-  if (log.Position() < length) {
-    result.stoppedEarly = true;
-    result.stoppedAt = log.Position();
+    PacketLogBlockReader::Record record{};
+    bool written = true;
+    while (log.Next(record)) {
+      if (cancel.load(std::memory_order_relaxed)) {
+        writer.Abandon();
+        result.error = "The export was cancelled.";
+        return result;
+      }
+      const char* time = record.header.time;
+      const std::int64_t micros = times.Micros(std::string_view(time, ::strnlen(time, sizeof record.header.time)));
+      if (!writer.WritePacket(micros, record.data, static_cast<std::uint32_t>(record.header.dataLength))) {
+        written = false;
+        break;
+      }
+      ++result.records;
+      done.store(before + log.Position(), std::memory_order_relaxed);
+    }
+    if (!written) break;  // Commit reports the writer's error
+    // A file's walk ends at its end or at its first record that is not whole.
+    if (log.Position() < log.Length() && !result.stoppedEarly) {
+      result.stoppedEarly = true;
+      result.stoppedAt = log.Position();
+      result.stoppedFile = file.number;
+    }
+    before += file.bytes;
   }
   if (!writer.Commit()) {
     result.error = writer.ErrorText();
     return result;
   }
-  done.store(length);
+  done.store(bytes);
   result.written = true;
   return result;
 }

@@ -5,7 +5,8 @@
 #include <string_view>
 
 // Exports a packet log (or a connection link file, which has the same format) as a pcapng file:
-// one Ethernet interface and one packet per record, in file order, with the record's time and
+// one Ethernet interface and one packet per record, in file order, every file of the log's
+// numbered set (PacketLogSet) once, oldest first, with the record's time and
 // its packet bytes. The log is read record by record and the file written as a stream, so the
 // memory used does not grow with the log.
 class PacketLogExport {
@@ -15,6 +16,7 @@ class PacketLogExport {
     std::uint64_t records = 0;   // packets written
     bool stoppedEarly = false;   // a damaged record ended the walk before the end of the log
     std::int64_t stoppedAt = 0;  // its byte offset
+    std::uint32_t stoppedFile = 0;  // the number of its file in the log's set
     std::string error;           // why nothing was written
   };
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/LogRecMarker.h"
 #include "common/WinTypes.h"
@@ -43,6 +44,10 @@ class PacketLogFile {
   bool IsOpen() const { return m_fd >= 0; }
   bool IsWritable() const { return m_fd >= 0 && m_writable; }
   const std::string& Path() const { return m_path; }  // the name last opened
+  // The first file of the numbered set (PacketLogSet) this file belongs to, for readers handed
+  // this object that must find a record in another file of the set; Path() until it is set.
+  void SetFirstOfSet(std::string first) { m_firstOfSet = std::move(first); }
+  const std::string& FirstOfSet() const { return m_firstOfSet.empty() ? m_path : m_firstOfSet; }
 
   // Empties the open read-write file; the next record goes to position 0.
   bool Truncate();
@@ -108,6 +113,7 @@ class PacketLogFile {
   int m_fd = -1;
   bool m_writable = false;
   std::string m_path;
+  std::string m_firstOfSet;
   std::int64_t m_position = 0;     // byte offset of the next read
   std::int64_t m_knownLength = 0;  // file length as last seen; refreshed when a read needs more
 };

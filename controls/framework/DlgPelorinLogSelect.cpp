@@ -46,18 +46,23 @@ DlgPelorinLogSelect::~DlgPelorinLogSelect() { DestroyWindow(); }
 
 DialogTemplate DlgPelorinLogSelect::MakeTemplate() {
   return DialogTemplate{
-      "Log Properties", 262, 136, "MS Sans Serif", 8,
+      "Log Properties", 262, 180, "MS Sans Serif", 8,
       {GroupItem("", 7, 4, 248, 62),
        CheckBoxItem(IDC_CHECK_LOGLIST, "Log Connections Monitor ( PelorinProLogConnect.rec )", 14, 14, 234, 10),
        CheckBoxItem(IDC_CHECK_LOGIPMON, "Log Pelorin Monitor ( PelorinProLogPkt.rec )", 14, 26, 234, 10),
        CheckBoxItem(IDC_CHECK_LOGSTATS, "Tcp/Udp/Icmp Statistics Monitor", 14, 38, 234, 10).Disabled(),
        CheckBoxItem(IDC_CHECK_LOGSTATSIP, "Ip Statistics Monitor", 14, 50, 234, 10).Disabled(),
-       GroupItem("Network Interface", 7, 70, 248, 40),
-       EditItem(IDC_EDIT_ADAPTER, 14, 86, 180, 12, ES_AUTOHSCROLL | ES_READONLY),
-       PushButtonItem(IDC_BUTTON_INTERFACES, "Interfaces", 199, 85, 50, 14),
-       DefPushButtonItem(IDOK, "OK", 95, 116, 50, 14),
-       PushButtonItem(IDCANCEL, "Cancel", 150, 116, 50, 14),
-       PushButtonItem(IDC_BUTTON_APPLY, "Apply", 205, 116, 50, 14)}};
+       GroupItem("Packet Log Files ( 0 = no limit, oldest removed first )", 7, 70, 248, 40),
+       LabelItem("Keep files :", 14, 86, 44, 8),
+       EditItem(IDC_EDIT_RING_FILES, 60, 84, 50, 12, ES_AUTOHSCROLL | ES_NUMBER),
+       LabelItem("Keep MB :", 130, 86, 40, 8),
+       EditItem(IDC_EDIT_RING_MB, 172, 84, 60, 12, ES_AUTOHSCROLL | ES_NUMBER),
+       GroupItem("Network Interface", 7, 114, 248, 40),
+       EditItem(IDC_EDIT_ADAPTER, 14, 130, 180, 12, ES_AUTOHSCROLL | ES_READONLY),
+       PushButtonItem(IDC_BUTTON_INTERFACES, "Interfaces", 199, 129, 50, 14),
+       DefPushButtonItem(IDOK, "OK", 95, 160, 50, 14),
+       PushButtonItem(IDCANCEL, "Cancel", 150, 160, 50, 14),
+       PushButtonItem(IDC_BUTTON_APPLY, "Apply", 205, 160, 50, 14)}};
 }
 
 AppProfile& DlgPelorinLogSelect::Profile() const {
@@ -70,6 +75,8 @@ void DlgPelorinLogSelect::ReadSettings() {
   m_logIpMon = profile.GetProfileInt(kSection, "LogIpMon", kDefaultLogIpMon);
   m_logStats = profile.GetProfileInt(kSection, "LogStats", kDefaultLogStats);
   m_logStatsIp = profile.GetProfileInt(kSection, "LogStatsIp", kDefaultLogStatsIp);
+  m_ringFiles = static_cast<std::uint32_t>(profile.GetProfileInt(kSection, "LogPktRingFiles", 0));
+  m_ringMB = static_cast<std::uint32_t>(profile.GetProfileInt(kSection, "LogPktRingMB", 0));
 
   // A negative index stands for no interface; the chooser then opens on its Close Adapter row.
   m_adapter = _PelorinWinCapAdapter{};
@@ -93,6 +100,8 @@ bool DlgPelorinLogSelect::OnInitDialog() {
   CheckDlgButton(IDC_CHECK_LOGIPMON, m_logIpMon != 0 ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(IDC_CHECK_LOGSTATS, m_logStats != 0 ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(IDC_CHECK_LOGSTATSIP, m_logStatsIp != 0 ? BST_CHECKED : BST_UNCHECKED);
+  SetDlgItemInt(IDC_EDIT_RING_FILES, static_cast<int>(m_ringFiles), false);
+  SetDlgItemInt(IDC_EDIT_RING_MB, static_cast<int>(m_ringMB), false);
   if (m_adapter.name[0] != '\0') SetDlgItemText(IDC_EDIT_ADAPTER, GetFieldText(m_adapter.description));
   return true;
 }
@@ -103,12 +112,20 @@ bool DlgPelorinLogSelect::SaveSettings() {
     m_logIpMon = CheckOf(*this, IDC_CHECK_LOGIPMON);
     m_logStats = CheckOf(*this, IDC_CHECK_LOGSTATS);
     m_logStatsIp = CheckOf(*this, IDC_CHECK_LOGSTATSIP);
+    // A field that holds no number keeps the value it had.
+    bool number = false;
+    const auto files = static_cast<std::uint32_t>(GetDlgItemInt(IDC_EDIT_RING_FILES, &number, false));
+    if (number) m_ringFiles = files;
+    const auto megabytes = static_cast<std::uint32_t>(GetDlgItemInt(IDC_EDIT_RING_MB, &number, false));
+    if (number) m_ringMB = megabytes;
   }
   const AppProfile& profile = Profile();
   bool written = profile.WriteProfileInt(kSection, "LogList", m_logList);
   written = profile.WriteProfileInt(kSection, "LogIpMon", m_logIpMon) && written;
   written = profile.WriteProfileInt(kSection, "LogStats", m_logStats) && written;
   written = profile.WriteProfileInt(kSection, "LogStatsIp", m_logStatsIp) && written;
+  written = profile.WriteProfileInt(kSection, "LogPktRingFiles", static_cast<std::int32_t>(m_ringFiles)) && written;
+  written = profile.WriteProfileInt(kSection, "LogPktRingMB", static_cast<std::int32_t>(m_ringMB)) && written;
   return written;
 }
 
@@ -123,7 +140,10 @@ void DlgPelorinLogSelect::OnButtonApply() {
   if (m_connections != nullptr)
     if (PelorinCThreadMonListMon* thread = m_connections->Scanner()) thread->SetLog(m_logList);
   if (m_packets != nullptr)
-    if (MonListIpMonCWinThread* thread = m_packets->GetCaptureThread()) thread->SetLog(m_logIpMon);
+    if (MonListIpMonCWinThread* thread = m_packets->GetCaptureThread()) {
+      thread->SetLog(m_logIpMon);
+      thread->LogApplyRing();
+    }
   if (m_stats != nullptr)
     if (MonListStatCWinThread* thread = m_stats->GetStatsThread()) thread->SetLog(m_logStats);
   if (m_statsIp != nullptr)

@@ -12,8 +12,9 @@ class MonListMon;
 class MonListStat;
 class MonListStatIp;
 
-// The modal "Log Properties" dialog: which monitors write a log, and the network interface the
-// packet monitor captures from. The log switches are profile values of the application key;
+// The modal "Log Properties" dialog: which monitors write a log, how many files and megabytes
+// the packet log's ring keeps (0: no limit), and the network interface the packet monitor
+// captures from. The log switches are profile values of the application key;
 // OK saves them for the monitors created from now on, "Apply" also hands them to the threads of
 // the panes given. An interface chosen through "Interfaces" is saved at once, whether the dialog
 // then ends with OK or Cancel. Every pane may be null; so may the application, in which case the
@@ -28,6 +29,8 @@ class DlgPelorinLogSelect : public Dialog {
   static constexpr int IDC_EDIT_ADAPTER = 1324;      // the interface's description, read-only
   static constexpr int IDC_BUTTON_INTERFACES = 1325;
   static constexpr int IDC_BUTTON_APPLY = 1326;
+  static constexpr int IDC_EDIT_RING_FILES = 1327;  // "LogPktRingFiles"
+  static constexpr int IDC_EDIT_RING_MB = 1328;     // "LogPktRingMB"
 
   static constexpr std::int32_t kDefaultLogList = 1;
   static constexpr std::int32_t kDefaultLogIpMon = 1;
@@ -76,6 +79,8 @@ class DlgPelorinLogSelect : public Dialog {
   std::int32_t GetLogIpMon() const { return m_logIpMon; }
   std::int32_t GetLogStats() const { return m_logStats; }
   std::int32_t GetLogStatsIp() const { return m_logStatsIp; }
+  std::uint32_t GetRingFiles() const { return m_ringFiles; }
+  std::uint32_t GetRingMB() const { return m_ringMB; }
   // The current interface: as read at opening, then as last chosen and saved.
   const _PelorinWinCapAdapter& GetAdapter() const { return m_adapter; }
 
@@ -95,5 +100,7 @@ class DlgPelorinLogSelect : public Dialog {
   std::int32_t m_logIpMon = kDefaultLogIpMon;
   std::int32_t m_logStats = kDefaultLogStats;
   std::int32_t m_logStatsIp = kDefaultLogStatsIp;
+  std::uint32_t m_ringFiles = 0;
+  std::uint32_t m_ringMB = 0;
   _PelorinWinCapAdapter m_adapter{};
 };

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "common/Messages.h"
-#include "common/ShowPacketReceivePackIp.h"
+#include "common/PacketRowItem.h"
 #include "controls/framework/PelorinCListView.h"
 #include "controls/inspect/DlgPelorinFindPkt.h"
 #include "controls/inspect/PacketTitle.h"
@@ -14,6 +14,7 @@
 #include "ui/Button.h"
 #include "ui/Edit.h"
 #include "ui/ListControl.h"
+#include "wincap/PacketLogSet.h"
 
 namespace {
 
@@ -250,11 +251,22 @@ Window* DlgPelorinIpView::Opener() const {
 }
 
 std::string DlgPelorinIpView::LogPath() const {
-  if (m_find != nullptr) return m_find->LogGet();
+  if (m_find != nullptr) return PacketLogSet::FileName(m_find->LogGet(), m_cacheFile == kFileBeingWritten ? 0 : m_cacheFile);
   if (m_logFileObject == nullptr) return "";
-  if (m_logLock == nullptr) return m_logFileObject->Path();
-  std::lock_guard<PacketLogLock> lock(*m_logLock);
-  return m_logFileObject->Path();
+  std::unique_lock<PacketLogLock> lock;
+  if (m_logLock != nullptr) lock = std::unique_lock<PacketLogLock>(*m_logLock);
+  if (m_cacheFile == kFileBeingWritten) return m_logFileObject->Path();
+  return PacketLogSet::FileName(m_logFileObject->FirstOfSet(), m_cacheFile);
+}
+
+void DlgPelorinIpView::FollowRowFile() {
+  // The row's record may lie in another file of the log's set than the one open; a file the
+  // ring has removed opens nothing, and nothing is shown.
+  if (!m_log.IsOpen()) return;
+  const std::string path = LogPath();
+  if (path == m_log.Path()) return;
+  if (!m_log.OpenReadOnly(path)) m_cacheSize = 0;
+  m_openPosition = 0;
 }
 
 bool DlgPelorinIpView::OpenLog() {
@@ -306,28 +318,32 @@ bool DlgPelorinIpView::ReadSelectedRow() {
     _LogFind found{};
     if (!m_find->RowRecord(m_find->CurrentRow(), &found)) return false;
     m_cachePosition = found.position;
+    m_cacheFile = m_find->RowFile(m_find->CurrentRow());
     m_cacheType = TypeOfProtocol(found.protocol);
     m_cacheSize = found.size;
+    FollowRowFile();
     return true;
   }
   if (m_list == nullptr) return false;
   const int row = m_list->GetNextItem(-1, LVNI_SELECTED);
   if (row < 0) return false;
   // The record is read while the rows are locked: the capture thread frees it with its row.
-  _ShowPacketReceivePackIp item{};
+  PacketRowItem item{};
   std::string size;
   bool found = false;
   m_list->ReadRow(row, [&](const ListRow& locked) {
-    if (const auto* record = reinterpret_cast<const _ShowPacketReceivePackIp*>(locked.data)) {
+    if (const auto* record = reinterpret_cast<const PacketRowItem*>(locked.data)) {
       item = *record;
       found = true;
     }
     size = locked.Text(1);
   });
   if (!found) return false;
-  m_cachePosition = item.recordPosition;
-  m_cacheType = item.typeCode;
+  m_cachePosition = item.record.recordPosition;
+  m_cacheFile = item.logFile;
+  m_cacheType = item.record.typeCode;
   m_cacheSize = std::atoi(size.c_str());
+  FollowRowFile();
   return true;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -185,6 +186,8 @@ class DlgPelorinIpView : public Dialog {
   void AllocateBuffers();
   void Navigate(int step);
   bool ReadSelectedRow();
+  // Opens the cached record's file of the set in place of the one open.
+  void FollowRowFile();
 
   AppProfile* m_app = nullptr;
   std::string m_name;
@@ -201,6 +204,9 @@ class DlgPelorinIpView : public Dialog {
 
   // The row being shown.
   LONG m_cachePosition = -1;
+  // The file of the set the cached record is in; until a row is read, the one being written.
+  static constexpr std::uint32_t kFileBeingWritten = 0xFFFFFFFF;
+  std::uint32_t m_cacheFile = kFileBeingWritten;
   LONG m_cacheType = 0;
   LONG m_cacheSize = 0;
   bool m_cacheValid = false;

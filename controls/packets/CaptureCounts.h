@@ -12,7 +12,8 @@ struct CaptureCounts {
   std::uint64_t kernelReceived = 0;
   std::uint64_t kernelDropped = 0;
   bool logging = false;     // records are being written
-  std::int64_t logBytes = 0;   // where the next record goes: the log's size once written out
-  std::int64_t logBound = 0;   // no record is written beyond this offset
+  std::int64_t logBytes = 0;   // the bytes of the log's set once every record is written out
+  std::uint32_t logFiles = 1;  // files in the set
+  std::int64_t logBound = 0;   // what the ring keeps at most; 0: no limit
   bool filterOn = false;
 };

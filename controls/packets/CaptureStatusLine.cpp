@@ -52,9 +52,10 @@ std::string CaptureStatusLine::Update(const CaptureCounts& counts, std::int64_t 
   if (counts.kernelCounts) line += kBetween + std::string("Dropped ") + Grouped(counts.kernelDropped);
   if (!counts.logging) {
     line += kBetween + std::string("Logging off");
-  } else if (counts.logBound > 0) {
-    const std::int64_t percent = counts.logBytes * 100 / counts.logBound;
-    line += kBetween + std::string("Log ") + Bytes(counts.logBytes) + " (" + std::to_string(percent) + "%)";
+  } else {
+    line += kBetween + std::string("Log ") + Bytes(counts.logBytes);
+    if (counts.logFiles > 1) line += " in " + std::to_string(counts.logFiles) + " files";
+    if (counts.logBound > 0) line += " (" + std::to_string(counts.logBytes * 100 / counts.logBound) + "%)";
   }
   if (counts.filterOn) line += kBetween + std::string("Filter on");
   return line;

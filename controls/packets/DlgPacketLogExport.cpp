@@ -60,7 +60,8 @@ std::string DlgPacketLogExport::Describe(const PacketLogExport::Result& result, 
       std::to_string(result.records) + " packet" + (result.records == 1 ? "" : "s") + " exported to " + outPath + ".";
   if (result.stoppedEarly)
     text += "\nThe log is damaged at byte offset " + std::to_string(result.stoppedAt) +
-            "; the records after it were not exported.";
+            (result.stoppedFile == 0 ? std::string() : " of its file " + std::to_string(result.stoppedFile)) +
+            "; the records after it in that file were not exported.";
   return text;
 }
 

@@ -1,8 +1,10 @@
 #include "controls/packets/MonListIpMonCWinThread.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "common/FieldText.h"
 #include "common/Messages.h"
@@ -30,6 +32,12 @@ constexpr std::int64_t kKernelCountsMs = 200;  // how old the kernel's counts ma
 // A counter one writer at a time changes (others read it): no locked add needed.
 void CountUp(std::atomic<std::uint64_t>& counter) {
   counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+// What the status bar shows the set's fullness against: the ring's byte limit, else its files'
+// bounds; 0 for no limit.
+std::int64_t RingBytes(const PacketLogSet::Limits& limits) {
+  return limits.maxBytes > 0 ? limits.maxBytes : std::int64_t{limits.maxFiles} * limits.fileBytes;
 }
 
 // The application profile of a thread made without one.
@@ -264,8 +272,9 @@ CaptureCounts MonListIpMonCWinThread::GetCaptureCounts() const {
   counts.kernelReceived = m_statsReceived.load();
   counts.kernelDropped = m_statsDropped.load();
   counts.logging = GetLog() != 0;
-  counts.logBytes = m_logEnd.load();
-  counts.logBound = PacketLogFile::kMaxRecordPosition;
+  counts.logBytes = m_logBuffer.OlderBytes() + m_logEnd.load();
+  counts.logFiles = m_logBuffer.Files();
+  counts.logBound = m_ringBytes.load(std::memory_order_relaxed);
   counts.filterOn = m_applyFiltersOn.load();
   return counts;
 }
@@ -338,27 +347,30 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   if (item == nullptr) return;
   FormatDecodedTexts(m_packet);
   const int row = list->GetRowCounter();
-  item->rowNumber = row;
-  item->typeCode = m_packet.typeCode;
+  _ShowPacketReceivePackIp& record = item->record;
+  record.rowNumber = row;
+  record.typeCode = m_packet.typeCode;
   // The switch is read once: the record position and the status text must agree.
   m_rowLogged = !fromLog && GetLog();
   if (fromLog) {
-    item->recordPosition = position;
+    record.recordPosition = position;
+    item->logFile = m_rowFile;
   } else if (m_rowLogged) {
     DWORD written = 0;
     if (LogAppend(bytes, static_cast<LONG>(frameLength), m_packet.sourceText, m_packet.destinationText, m_time,
                   &written) > 0) {
-      item->recordPosition = static_cast<LONG>(written);
+      record.recordPosition = static_cast<LONG>(written);
+      item->logFile = m_logFileNumber;  // LogAppend has moved it to the record's file
     } else if (m_logBuffer.LossPending() && StopLoggingAfterLoss()) {
       m_rowLogged = false;  // logging has just stopped: this packet has no record either
-      item->recordPosition = row;
+      record.recordPosition = row;
     } else {
-      item->recordPosition = -1;
+      record.recordPosition = -1;
     }
   } else {
-    item->recordPosition = row;
+    record.recordPosition = row;
   }
-  const LONG recordPosition = item->recordPosition;
+  const LONG recordPosition = record.recordPosition;
   ShowPacketReceivePack(row, 0, 0, item, fromLog);
   if (m_windowsSet.load(std::memory_order_relaxed)) {
     CriticalSectionLock lock(m_idleLock);
@@ -370,7 +382,7 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   list->IncreaseRowCounter();
 }
 
-void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPacketReceivePackIp* item,
+void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, PacketRowItem* item,
                                                    int fromLog) {
   MonListIpMon* list = m_owner;
   if (list == nullptr) {
@@ -561,11 +573,42 @@ std::string MonListIpMonCWinThread::LogGet() {
   return Profile().GetProfileString("", "IpMonLogCurrent", kDefaultLogName);
 }
 
+PacketLogSet::Limits MonListIpMonCWinThread::LogLimits() const {
+  PacketLogSet::Limits limits;
+  const AppProfile& profile = Profile();
+  const auto fileBytes = static_cast<std::uint32_t>(profile.GetProfileInt("", "LogPktFileBytes", 0));
+  // Below a header and one largest frame a file could hold no record of some packets by itself.
+  if (fileBytes != 0)
+    limits.fileBytes = std::max<std::int64_t>(fileBytes, PacketLogFile::kHeaderLength + PacketLogFile::kMaxDataLength);
+  limits.maxFiles = static_cast<std::uint32_t>(profile.GetProfileInt("", "LogPktRingFiles", 0));
+  limits.maxBytes = std::int64_t{static_cast<std::uint32_t>(profile.GetProfileInt("", "LogPktRingMB", 0))} << 20;
+  return limits;
+}
+
+void MonListIpMonCWinThread::LogApplyRing() {
+  const PacketLogSet::Limits limits = LogLimits();
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  m_logLimits.maxFiles = limits.maxFiles;
+  m_logLimits.maxBytes = limits.maxBytes;
+  m_logBuffer.SetRing(limits.maxFiles, limits.maxBytes);
+  m_ringBytes.store(RingBytes(m_logLimits));
+}
+
+std::uint32_t MonListIpMonCWinThread::LogFileNumber() {
+  std::lock_guard<std::mutex> lock(m_logLock.Bare());
+  return m_logFileNumber;
+}
+
 bool MonListIpMonCWinThread::OpenLogLocked(const std::string& name) {
   CloseLogLocked();
   m_logName = name;
-  m_logOpen = m_logFile.OpenShared(name) && m_logBuffer.Open(name);
+  m_logLimits = LogLimits();
+  // The buffer picks the newest file of the set; the thread's own object opens the same one.
+  m_logOpen = m_logBuffer.Open(name, m_logLimits) && m_logFile.OpenShared(m_logBuffer.FilePath());
   if (!m_logOpen) CloseLogLocked();
+  m_logFileNumber = m_logOpen ? m_logBuffer.FileNumber() : 0;
+  m_logFile.SetFirstOfSet(name);
+  m_ringBytes.store(RingBytes(m_logLimits));
   m_logEnd.store(m_logOpen ? m_logFile.Length() : 0);
   return m_logOpen;
 }
@@ -615,7 +658,13 @@ LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::strin
   if (m_logBuffer.IsStopped() && !m_logBuffer.LossPending()) m_logBuffer.Resume();
   // The batch goes to the writer by its age from the idle turns (FlushLogIfDue, SubmitLog).
   DWORD at = 0;
-  const LONG written = m_logBuffer.Write(data, length, source, destination, time, &at);
+  std::uint32_t file = 0;
+  const LONG written = m_logBuffer.Write(data, length, source, destination, time, &at, &file);
+  if (written > 0 && file != m_logFileNumber) {
+    // The log has rolled over: the packet windows' reads follow it into the new file.
+    m_logFileNumber = file;
+    m_logFile.OpenShared(m_logBuffer.FilePath());
+  }
   if (written > 0) {
     CountUp(m_recordsLogged);  // written under the log lock only
     m_logEnd.store(std::int64_t{at} + PacketLogFile::kHeaderLength + written, std::memory_order_relaxed);
@@ -646,26 +695,26 @@ void MonListIpMonCWinThread::FlushLogIfDue(std::int64_t wallMs) {
 }
 
 bool MonListIpMonCWinThread::StopLoggingAfterLoss() {
-  std::int64_t lostFrom = -1;
+  PacketLogBuffer::Place lostFrom;
   {
     std::lock_guard<std::mutex> lock(m_logLock.Bare());
     lostFrom = m_logBuffer.TakeLoss();
   }
-  if (lostFrom < 0) return false;
+  if (lostFrom.offset < 0) return false;
   SetLog(0);
   if (MonListIpMon* list = m_owner) {
     // Rows of this page whose records were lost would open whatever a later record puts at
     // their positions: they become rows without a record.
     const int count = list->GetItemCount();
     for (int row = 0; row < count; ++row) {
-      LONG recorded = -1;
-      bool logged = false;
+      bool lost = false;
       list->ReadRow(row, [&](const ListRow& r) {
-        const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(r.data);
-        logged = item != nullptr && r.Text(kStatusColumn) == kStatusLogged;
-        if (item) recorded = item->recordPosition;
+        const auto* item = reinterpret_cast<const PacketRowItem*>(r.data);
+        lost = item != nullptr && r.Text(kStatusColumn) == kStatusLogged &&
+               (item->logFile > lostFrom.file ||
+                (item->logFile == lostFrom.file && item->record.recordPosition >= lostFrom.offset));
       });
-      if (logged && recorded >= lostFrom) list->SetItemText(row, kStatusColumn, std::string(kStatusNoLog));
+      if (lost) list->SetItemText(row, kStatusColumn, std::string(kStatusNoLog));
     }
     list->PostMessage(WM_PELORIN_LOG_STOPPED);
   }
@@ -768,6 +817,7 @@ void MonListIpMonCWinThread::TruncateLog() {
   const std::string name = m_logName.empty() ? fallback : m_logName;
   const bool wasOpen = m_logOpen;
   CloseLogLocked();  // what is pending goes first; the truncation then removes it with the rest
+  PacketLogSet::RemoveNumbered(name);
   PacketLogFile emptied;
   emptied.OpenTruncate(name);
   emptied.Close();
@@ -778,31 +828,39 @@ void MonListIpMonCWinThread::LoadLastLog() {
   MonListIpMon* list = m_owner;
   const std::string fallback = LogGet();
   {
-    std::lock_guard<PacketLogLock> lock(m_logLock);
-    PacketLogFile own;
-    PacketLogFile* file = &m_logFile;
-    if (!m_logFile.IsOpen()) {
-      const std::string name = m_logName.empty() ? fallback : m_logName;
-      if (name.empty() || !own.OpenReadOnly(name)) file = nullptr;
-      else file = &own;
-    }
-    if (file && list) {
+    std::lock_guard<PacketLogLock> lock(m_logLock);  // every record gathered is in the files now
+    const std::string name = m_logName.empty() ? fallback : m_logName;
+    const std::vector<PacketLogSet::Member> files = PacketLogSet::Files(name);
+    LONG start = m_loadStart.exchange(-1);
+    std::uint32_t startFile = m_loadStartFile.exchange(kCurrentLogFile);
+    if (startFile == kCurrentLogFile) startFile = m_logOpen ? m_logFileNumber : PacketLogSet::Newest(name);
+    // No start: the first record of the oldest file.
+    if (start < 0 && !files.empty()) startFile = files.front().number;
+    PacketLogFile file;
+    // A start in a file the ring has removed (or that never was) loads nothing.
+    if (list && !name.empty() && file.OpenReadOnly(PacketLogSet::FileName(name, startFile))) {
       const bool wasVisible = list->ShowWindow(SW_HIDE);
       list->ListDeleteRows();
       ClearExclusive();
-      const std::int64_t saved = file->Tell();
-      const LONG start = m_loadStart.exchange(-1);
-      if (start < 0 || !file->Seek(start)) file->Seek(0);
+      if (start < 0 || !file.Seek(start)) file.Seek(0);
       std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kReadBufferSize));
       const LONG pageSize = LogGetPageSize();
-      for (LONG i = 0; i < pageSize; ++i) {
+      m_rowFile = startFile;
+      for (LONG i = 0; i < pageSize;) {
         LONG position = 0;
         std::string time;
-        const LONG read = ReadNextLocked(*file, &position, buffer.data(), kReadBufferSize, nullptr, nullptr, &time);
-        if (read < 1) break;
+        const LONG read = ReadNextLocked(file, &position, buffer.data(), kReadBufferSize, nullptr, nullptr, &time);
+        if (read < 1) {
+          // The page goes on in the next file of the set.
+          const auto next = std::find_if(files.begin(), files.end(),
+                                         [this](const PacketLogSet::Member& m) { return m.number > m_rowFile; });
+          if (next == files.end() || !file.OpenReadOnly(next->path)) break;
+          m_rowFile = next->number;
+          continue;
+        }
         ShowPacketReceive(buffer.data(), read, time.c_str(), 1, position, kEthernetHeader);
+        ++i;
       }
-      file->Seek(saved);
       if (wasVisible) list->ShowWindow(SW_SHOW);
     }
     m_loadStart.store(-1);

@@ -9,7 +9,7 @@
 #include "common/MillisClock.h"
 #include "common/PelorinAdapterPacket.h"
 #include "common/PelorinWinCapAdapter.h"
-#include "common/ShowPacketReceivePackIp.h"
+#include "common/PacketRowItem.h"
 #include "common/WinTypes.h"
 #include "controls/framework/PelorinCThread.h"
 #include "controls/packets/CaptureCounts.h"
@@ -20,6 +20,7 @@
 #include "platform/CriticalSection.h"
 #include "wincap/DecodedPacket.h"
 #include "wincap/PacketLogFile.h"
+#include "wincap/PacketLogSet.h"
 
 class AppProfile;
 class MonListIpMon;
@@ -46,6 +47,11 @@ class PelorinAdapter;
 //     20 ms behind: a batch goes to the writer on every idle turn that finds no packet and once
 //     its first record is 20 ms old while packets flow.
 // The capture thread's own appends take the lock without writing anything out.
+//
+// A long log rolls over into the numbered files of its set (PacketLogSet) at the file bound
+// ("LogPktFileBytes", default 2 GiB), kept as a ring of "LogPktRingFiles" files and
+// "LogPktRingMB" MB (0: no limit). A row carries the number of its record's file beside the
+// record position; the thread's own file object follows the file being written.
 //
 // Locks, each guarding only its own fields, never two at once except that a page reload holds
 // the log lock while it takes the idle lock to notify the windows: delete-all, filters (held
@@ -111,7 +117,7 @@ class MonListIpMonCWinThread : public PelorinCThread {
   // Adds the row for the current packet at the pane's row counter with its eight texts and the
   // item data (taken over: freed here when the pane refuses the row). The status text follows the
   // logging switch as ShowPacketReceive read it for this packet.
-  void ShowPacketReceivePack(LONG row, LONG, LONG, _ShowPacketReceivePackIp* item, int fromLog);
+  void ShowPacketReceivePack(LONG row, LONG, LONG, PacketRowItem* item, int fromLog);
 
   // --- Monitor Exclusive ---
   // Without lock; written while capture is stopped or about to start.
@@ -159,8 +165,15 @@ class MonListIpMonCWinThread : public PelorinCThread {
   bool FiltersLoaded();
 
   // --- packet log ---
-  // "IpMonLogCurrent", default "PelorinProLogPkt.rec".
+  // "IpMonLogCurrent", default "PelorinProLogPkt.rec": the first file of the log's set.
   virtual std::string LogGet();
+  // The file bound and the ring's limits from the profile, as the log is opened with them.
+  PacketLogSet::Limits LogLimits() const;
+  // Takes the ring's limits from the profile again for the open log; the next rollover applies
+  // them.
+  void LogApplyRing();
+  // The number in the set of the file records are written to (0 while closed).
+  std::uint32_t LogFileNumber();
   // Opens the log for appending when it is open or reopen is set. Always 0.
   virtual LONG LogUseCurrent(int reopen);
   BOOL IsLogOpen();
@@ -193,10 +206,16 @@ class MonListIpMonCWinThread : public PelorinCThread {
   // Trims the current packet's payload to the log range: returns the frame to go on with (a
   // copy owned by the thread when trimmed) and sets *frameLength; the size and its text follow.
   const std::uint8_t* PacketSetRange(const std::uint8_t* frame, LONG ipOffset, DWORD* frameLength);
-  // The position of the first record of the page the next reload shows; -1 = the first record.
-  void SetLoadStart(LONG position) { m_loadStart.store(position); }
+  // The position of the first record of the page the next reload shows, in file number file of
+  // the set (kCurrentLogFile: the one being written); -1 = the first record of the set.
+  static constexpr std::uint32_t kCurrentLogFile = 0xFFFFFFFF;
+  void SetLoadStart(LONG position, std::uint32_t file = kCurrentLogFile) {
+    m_loadStartFile.store(file);
+    m_loadStart.store(position);
+  }
   LONG GetLoadStart() const { return m_loadStart.load(); }
-  // Refills the pane with one page of the log (message 1385).
+  // Refills the pane with one page of the log (message 1385), read on across the files of the
+  // set.
   void LoadLastLog();
 
   // What the packet windows read the log through: the log lock (taking it writes out pending
@@ -304,6 +323,11 @@ class MonListIpMonCWinThread : public PelorinCThread {
   std::int64_t m_lastFlushCheckMs = 0;  // capture thread, wall clock ms
   std::atomic<LONG> m_pageSize{256};
   std::atomic<LONG> m_loadStart{-1};
+  std::atomic<std::uint32_t> m_loadStartFile{kCurrentLogFile};
+  std::uint32_t m_logFileNumber = 0;  // the file m_logFile has open
+  PacketLogSet::Limits m_logLimits;
+  std::atomic<std::int64_t> m_ringBytes{0};  // what the set may hold, 0: no limit
+  std::uint32_t m_rowFile = 0;  // capture thread: the file of the row ShowPacketReceive adds
 
   CriticalSection m_logLastLock;
   int m_logLast = 0;

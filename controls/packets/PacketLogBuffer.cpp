@@ -66,32 +66,56 @@ std::int64_t PacketLogBuffer::NowMs() {
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-bool PacketLogBuffer::Open(const std::string& path) {
-  Close();
-  if (path.empty()) return false;
+PacketLogBuffer::File::~File() {
+  if (fd >= 0) ::close(fd);
+}
+
+namespace {
+
+int OpenForAppend(const std::string& path, int extra) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kLogFileMode);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | extra, kLogFileMode);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+bool PacketLogBuffer::Open(const std::string& path, const PacketLogSet::Limits& limits) {
+  Close();
+  if (path.empty()) return false;
+  m_first = path;
+  m_limits = limits;
+  if (m_limits.fileBytes <= 0 || m_limits.fileBytes > PacketLogSet::kDefaultFileBytes)
+    m_limits.fileBytes = PacketLogSet::kDefaultFileBytes;
+  const std::uint32_t number = PacketLogSet::Newest(path);
+  const std::string current = PacketLogSet::FileName(path, number);
+  const int fd = OpenForAppend(current, 0);
   if (fd < 0) return false;
   struct stat st{};
   if (::fstat(fd, &st) == 0 && st.st_size > 0) {
     // A run that was killed while writing may have left part of a record at the end: it is cut
     // off, so the records this run appends follow the last whole one and readers reach them.
-    const std::int64_t torn = TornTailStart(path, st.st_size);
+    const std::int64_t torn = TornTailStart(current, st.st_size);
     if (torn >= 0) {
       [[maybe_unused]] const int rc = ::ftruncate(fd, torn);
     }
   }
+  m_file = std::make_shared<File>();
+  m_file->fd = fd;
+  m_file->number = number;
   m_fd = fd;
   m_end = -1;
   m_stopped = false;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     m_stop = m_failed = m_loss = false;
-    m_lostFrom = -1;
+    m_lostFrom = Place{};
+    m_prunedFor = number;
     m_lossSeen.store(false);
   }
+  CountSet(number);
   m_writer = std::thread([this] { WriterLoop(); });
   pthread_setname_np(m_writer.native_handle(), "pelorin-logwr");
   return true;
@@ -101,8 +125,50 @@ void PacketLogBuffer::Close() {
   if (m_fd < 0) return;
   Flush();
   StopWriter();
-  ::close(m_fd);
+  m_current->file.reset();
+  m_file.reset();
   m_fd = -1;
+}
+
+bool PacketLogBuffer::Roll() {
+  Submit();  // the old file's records go to the writer with their file
+  const std::uint32_t number = m_file->number + 1;
+  // A file of that number left from an older set would hold records no row names.
+  const int fd = OpenForAppend(PacketLogSet::FileName(m_first, number), O_TRUNC);
+  if (fd < 0) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_loss) m_lostFrom = Place{m_file->number, m_end};
+    m_failed = m_loss = true;
+    m_lossSeen.store(true, std::memory_order_release);
+    return false;
+  }
+  // Counted at once for the status bar; the writer counts again after the ring's removals.
+  m_olderBytes.store(m_olderBytes.load() + m_end);
+  m_files.store(m_files.load() + 1);
+  m_file = std::make_shared<File>();
+  m_file->fd = fd;
+  m_file->number = number;
+  m_fd = fd;
+  m_end = 0;
+  return true;
+}
+
+void PacketLogBuffer::SetRing(std::uint32_t maxFiles, std::int64_t maxBytes) {
+  std::lock_guard<std::mutex> lock(m_lock);  // the writer reads them under it
+  m_limits.maxFiles = maxFiles;
+  m_limits.maxBytes = maxBytes;
+}
+
+void PacketLogBuffer::CountSet(std::uint32_t current) {
+  std::int64_t older = 0;
+  std::uint32_t files = 1;
+  for (const PacketLogSet::Member& member : PacketLogSet::Files(m_first)) {
+    if (member.number >= current) continue;
+    older += member.bytes;
+    ++files;
+  }
+  m_olderBytes.store(older);
+  m_files.store(files);
 }
 
 void PacketLogBuffer::StopWriter() {
@@ -118,17 +184,17 @@ void PacketLogBuffer::WaitIdle(std::unique_lock<std::mutex>& lock) {
   m_changed.wait(lock, [this] { return m_queued.empty() && !m_writing; });
 }
 
-std::int64_t PacketLogBuffer::TakeLoss() {
+PacketLogBuffer::Place PacketLogBuffer::TakeLoss() {
   std::unique_lock<std::mutex> lock(m_lock);
   WaitIdle(lock);
-  if (!m_loss) return -1;
+  if (!m_loss) return Place{};
   m_current->used = 0;
   m_end = -1;
   m_stopped = true;
   m_loss = false;
   m_lossSeen.store(false);
-  const std::int64_t from = m_lostFrom;
-  m_lostFrom = -1;
+  const Place from = m_lostFrom;
+  m_lostFrom = Place{};
   return from;
 }
 
@@ -138,7 +204,7 @@ void PacketLogBuffer::Resume() {
 }
 
 LONG PacketLogBuffer::Write(const void* data, LONG length, std::string_view source, std::string_view destination,
-                            std::string_view time, DWORD* position) {
+                            std::string_view time, DWORD* position, std::uint32_t* file) {
   if (m_fd < 0 || data == nullptr || length < 1 || length > PacketLogFile::kMaxDataLength) return 0;
   if (m_stopped || LossPending()) return 0;
   const std::size_t record = sizeof(_LogRecMarker) + static_cast<std::size_t>(length);
@@ -149,8 +215,11 @@ LONG PacketLogBuffer::Write(const void* data, LONG length, std::string_view sour
     if (::fstat(m_fd, &st) != 0) return 0;
     m_end = st.st_size;
   }
+  // A record that would pass the bound begins the next file; an empty file takes any record.
+  if (m_end > 0 && m_end + static_cast<std::int64_t>(record) > m_limits.fileBytes && !Roll()) return 0;
   if (m_current->used == 0) {
     m_current->base = m_end;
+    m_current->file = m_file;
     m_firstAtMs = NowMs();
   }
   if (m_end > PacketLogFile::kMaxRecordPosition) return 0;
@@ -162,6 +231,7 @@ LONG PacketLogBuffer::Write(const void* data, LONG length, std::string_view sour
   std::memcpy(at + sizeof header, data, static_cast<std::size_t>(length));
   m_current->used += record;
   if (position) *position = static_cast<DWORD>(m_end);
+  if (file) *file = m_file->number;
   m_end += static_cast<std::int64_t>(record);
   return length;
 }
@@ -189,15 +259,16 @@ bool PacketLogBuffer::Flush() {
 }
 
 bool PacketLogBuffer::WriteBatch(const Batch& batch) {
+  const int fd = batch.file->fd;
   const std::uint8_t* p = batch.bytes.get();
   std::size_t left = batch.used;
   std::int64_t at = batch.base;
   while (left > 0) {
-    const ssize_t n = ::pwrite(m_fd, p, left, at);
+    const ssize_t n = ::pwrite(fd, p, left, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       // Cut the partial batch off so readers never meet half a record.
-      [[maybe_unused]] const int rc = ::ftruncate(m_fd, batch.base);
+      [[maybe_unused]] const int rc = ::ftruncate(fd, batch.base);
       return false;
     }
     p += n;
@@ -218,8 +289,17 @@ void PacketLogBuffer::WriterLoop() {
     if (!m_loss) {
       // Batches after a lost one are dropped: their positions lay beyond the cut.
       m_writing = true;
+      const PacketLogSet::Limits limits = m_limits;
       lock.unlock();
       ok = WriteBatch(*batch);
+      const std::uint32_t number = batch->file->number;
+      if (ok && number > m_prunedFor) {
+        // The new file has begun: the ring drops the oldest beyond its limits. The capture thread
+        // never waits for the removal.
+        m_prunedFor = number;
+        PacketLogSet::Prune(m_first, limits, number);
+        CountSet(number);
+      }
       lock.lock();
       m_writing = false;
     }
@@ -227,11 +307,12 @@ void PacketLogBuffer::WriterLoop() {
       ++m_written;
     } else {
       ++m_lost;
-      if (!m_loss) m_lostFrom = batch->base;
+      if (!m_loss) m_lostFrom = Place{batch->file->number, batch->base};
       m_failed = m_loss = true;
       m_lossSeen.store(true, std::memory_order_release);
     }
     batch->used = 0;
+    batch->file.reset();  // the last batch of an old file closes it
     m_free.push_back(batch);
     m_changed.notify_all();
   }

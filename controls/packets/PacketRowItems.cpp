@@ -7,14 +7,14 @@ PacketRowItems::~PacketRowItems() {
   for (auto* item : m_given) CoTaskMemFree(item);
 }
 
-_ShowPacketReceivePackIp* PacketRowItems::Take() {
+PacketRowItem* PacketRowItems::Take() {
   if (m_supply.empty()) {
     // One lock for all the items given back since the last time.
     std::lock_guard<std::mutex> lock(m_lock);
     m_supply.swap(m_given);
   }
-  if (m_supply.empty()) return CoTaskMemNew<_ShowPacketReceivePackIp>();
-  _ShowPacketReceivePackIp* item = m_supply.back();
+  if (m_supply.empty()) return CoTaskMemNew<PacketRowItem>();
+  PacketRowItem* item = m_supply.back();
   m_supply.pop_back();
   *item = {};
   return item;
@@ -36,5 +36,5 @@ void PacketRowItems::KeepLocked(void* item) {
     CoTaskMemFree(item);
     return;
   }
-  m_given.push_back(static_cast<_ShowPacketReceivePackIp*>(item));
+  m_given.push_back(static_cast<PacketRowItem*>(item));
 }

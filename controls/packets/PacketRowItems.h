@@ -3,7 +3,7 @@
 #include <mutex>
 #include <vector>
 
-#include "common/ShowPacketReceivePackIp.h"
+#include "common/PacketRowItem.h"
 #include "ui/UiTypes.h"
 
 // The packet rows' items, kept for reuse. A busy pane adds and clears thousands of rows a
@@ -19,7 +19,7 @@ class PacketRowItems {
   PacketRowItems& operator=(const PacketRowItems&) = delete;
 
   // A zeroed item, or nullptr when memory is out. Only the capture thread takes.
-  _ShowPacketReceivePackIp* Take();
+  PacketRowItem* Take();
   // Keeps the items of deleted rows (any thread; null ones are skipped).
   void Give(const std::vector<DWORD_PTR>& items);
   void Give(void* item);
@@ -27,7 +27,7 @@ class PacketRowItems {
  private:
   void KeepLocked(void* item);
 
-  std::vector<_ShowPacketReceivePackIp*> m_supply;  // the capture thread's own
+  std::vector<PacketRowItem*> m_supply;  // the capture thread's own
   std::mutex m_lock;
-  std::vector<_ShowPacketReceivePackIp*> m_given;
+  std::vector<PacketRowItem*> m_given;
 };

@@ -39,6 +39,13 @@ TEST(CaptureStatusLine, FiguresRateAndStatesOfACaptureRun) {
   counts.capturing = true;
   counts.captured = 10;
   EXPECT_EQ(line.Update(counts, 2250), "Captured 10 \xC2\xB7 Logged 0 \xC2\xB7 0/s \xC2\xB7 Logging off");
+  // A log that has rolled over: the set's size and files; a percentage only under a ring limit.
+  counts.logging = true;
+  counts.logBytes = std::int64_t{5} << 30;
+  counts.logFiles = 3;
+  EXPECT_EQ(line.Update(counts, 2500), "Captured 10 \xC2\xB7 Logged 0 \xC2\xB7 0/s \xC2\xB7 Log 5.0 GB in 3 files");
+  counts.logBound = std::int64_t{10} << 30;
+  EXPECT_EQ(line.Update(counts, 2750), "Captured 10 \xC2\xB7 Logged 0 \xC2\xB7 0/s \xC2\xB7 Log 5.0 GB in 3 files (50%)");
   EXPECT_EQ(CaptureStatusLine::Bytes(1023), "1023 B");
   EXPECT_EQ(CaptureStatusLine::Bytes(std::int64_t{5} << 40), "5.0 TB");
 }

@@ -11,17 +11,18 @@ TEST(PacketRowItems, ReusesGivenItemsZeroedAndKeepsABoundedNumber) {
   PacketRowItems items;
   std::vector<DWORD_PTR> rows;
   for (int i = 0; i < 3; ++i) {
-    _ShowPacketReceivePackIp* item = items.Take();
+    PacketRowItem* item = items.Take();
     ASSERT_NE(item, nullptr);
-    *item = {i + 1, 100 * i, 3};
+    *item = {{i + 1, 100 * i, 3}, 7};
     rows.push_back(reinterpret_cast<DWORD_PTR>(item));
   }
   rows.push_back(0);  // a row without an item
   items.Give(rows);
   std::set<DWORD_PTR> reused;
   for (int i = 0; i < 3; ++i) {
-    _ShowPacketReceivePackIp* item = items.Take();
-    EXPECT_EQ(item->rowNumber | item->recordPosition | item->typeCode, 0);
+    PacketRowItem* item = items.Take();
+    EXPECT_EQ(item->record.rowNumber | item->record.recordPosition | item->record.typeCode, 0);
+    EXPECT_EQ(item->logFile, 0u);
     reused.insert(reinterpret_cast<DWORD_PTR>(item));
   }
   EXPECT_EQ(reused, std::set<DWORD_PTR>(rows.begin(), rows.end() - 1));
