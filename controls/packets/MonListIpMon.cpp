@@ -327,14 +327,15 @@ void MonListIpMon::OnReturn(const ListNotify& notify, LRESULT* result) {
 
 // --- opening windows ---
 
-std::vector<LONG> MonListIpMon::LoggedPositions(bool selectedOnly) const {
-  std::vector<LONG> positions;
+std::vector<MonListIpMon::LoggedRecord> MonListIpMon::LoggedRecords(bool selectedOnly) const {
+  std::vector<LoggedRecord> positions;
   const int count = GetItemCount();
   for (int row = selectedOnly ? GetNextItem(-1, LVNI_SELECTED) : 0; row >= 0 && row < count;
        row = selectedOnly ? GetNextItem(row, LVNI_SELECTED) : row + 1) {
     ReadRow(row, [&positions](const ListRow& locked) {
-      const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(locked.data);
-      if (item != nullptr && locked.Text(kColumnStatus) != kStatusNoLog) positions.push_back(item->recordPosition);
+      const auto* item = reinterpret_cast<const PacketRowItem*>(locked.data);
+      if (item != nullptr && locked.Text(kColumnStatus) != kStatusNoLog)
+        positions.push_back({item->logFile, item->record.recordPosition});
     });
   }
   return positions;

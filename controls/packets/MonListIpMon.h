@@ -106,9 +106,13 @@ class MonListIpMon : public PelorinCListView {
   BOOL ListDlgIsMonView(Window* dialog) const;
 
   MonListIpMonCWinThread* GetCaptureThread() const;
-  // The log positions of the rows that have a record in the log (not "NoLog"), top to bottom:
-  // of the selected rows, or of every row shown.
-  std::vector<LONG> LoggedPositions(bool selectedOnly) const;
+  // Where the records of the rows that have one in the log (not "NoLog") are, top to bottom: of
+  // the selected rows, or of every row shown.
+  struct LoggedRecord {
+    std::uint32_t file;  // number in the log's set
+    LONG position;
+  };
+  std::vector<LoggedRecord> LoggedRecords(bool selectedOnly) const;
   SocketOwnerCache* GetOwnerCache() const { return m_owners.get(); }
   AppProfile* GetApp() const { return m_app; }
   const std::string& GetRegistryPath() const { return m_registryPath; }

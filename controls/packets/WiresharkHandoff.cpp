@@ -19,6 +19,7 @@
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "wincap/PacketLogExport.h"
 #include "wincap/PacketLogFile.h"
+#include "wincap/PacketLogSet.h"
 #include "ui/Menu.h"
 #include "ui/UiServices.h"
 #include "wincap/PcapngWriter.h"
@@ -54,7 +55,8 @@ std::string WiresharkHandoff::MakePrivateFolder(std::string* error) {
   return pattern;
 }
 
-std::string WiresharkHandoff::OpenRecords(MonListIpMonCWinThread& thread, const std::vector<LONG>& positions,
+std::string WiresharkHandoff::OpenRecords(MonListIpMonCWinThread& thread,
+                                          const std::vector<MonListIpMon::LoggedRecord>& records,
                                           const std::string& name) {
   const std::string program = FindProgram();
   if (program.empty()) return kNotInstalledTip;
@@ -67,11 +69,25 @@ std::string WiresharkHandoff::OpenRecords(MonListIpMonCWinThread& thread, const 
     std::filesystem::remove_all(folder);
     return writer.ErrorText();
   }
+  std::string first;
+  {
+    // Taking the log lock writes out the records still gathered, so every row's record is found.
+    std::lock_guard<PacketLogLock> lock(thread.GetLogLock());
+    first = thread.GetLogFile().FirstOfSet();
+  }
   const auto buffer = std::make_unique<std::uint8_t[]>(PacketLogFile::kMaxDataLength);
+  PacketLogFile log;
+  std::uint32_t openFile = 0;
   std::size_t written = 0;
-  for (LONG position : positions) {
+  for (const MonListIpMon::LoggedRecord& record : records) {
+    if (!log.IsOpen() || record.file != openFile) {
+      log.Close();
+      openFile = record.file;
+      if (!log.OpenReadOnly(PacketLogSet::FileName(first, record.file))) continue;
+    }
     std::string time;
-    const LONG read = thread.LogRead(position, buffer.get(), PacketLogFile::kMaxDataLength, nullptr, nullptr, &time);
+    const LONG read =
+        log.Read(record.position, buffer.get(), PacketLogFile::kMaxDataLength, nullptr, nullptr, &time, nullptr);
     if (read <= 0) continue;
     if (!writer.WritePacket(PacketLogExport::TimeTextMicros(time), buffer.get(), static_cast<std::uint32_t>(read))) break;
     ++written;
@@ -175,7 +191,7 @@ void WiresharkHandoff::Open(Window* parent, MonListIpMon& pane, UINT command) {
   } else {
     WaitCursor wait;
     const bool selected = command == kSelectedId;
-    error = OpenRecords(*thread, pane.LoggedPositions(selected), stem + (selected ? "-selected" : "-page"));
+    error = OpenRecords(*thread, pane.LoggedRecords(selected), stem + (selected ? "-selected" : "-page"));
   }
   if (!error.empty()) MessageBox(parent, error, kCaption, MB_OK | MB_ICONEXCLAMATION);
 }

@@ -5,8 +5,9 @@
 
 #include "ui/UiTypes.h"
 
+#include "controls/packets/MonListIpMon.h"
+
 class Menu;
-class MonListIpMon;
 class MonListIpMonCWinThread;
 class Window;
 
@@ -41,10 +42,10 @@ class WiresharkHandoff {
   // The dissector's path found on PATH; empty when it is not installed.
   static std::string FindProgram();
 
-  // Writes the records at positions, in that order, of the thread's log and opens them; name
-  // becomes the file's name (and so the dissector's title). Positions that hold no record are
-  // passed over. An empty text on success, else why nothing was opened.
-  static std::string OpenRecords(MonListIpMonCWinThread& thread, const std::vector<LONG>& positions,
+  // Writes the records, in that order, of the thread's log set and opens them; name becomes the
+  // file's name (and so the dissector's title). Records that are gone (a file the ring removed)
+  // are passed over. An empty text on success, else why nothing was opened.
+  static std::string OpenRecords(MonListIpMonCWinThread& thread, const std::vector<MonListIpMon::LoggedRecord>& records,
                                  const std::string& name);
   // The whole log, exported with the export dialog's progress.
   static std::string OpenLog(Window* parent, MonListIpMonCWinThread& thread);

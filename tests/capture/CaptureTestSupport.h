@@ -135,7 +135,7 @@ inline std::vector<std::uint8_t> BuildFrame(const FrameParts& parts) {
     ip[22] = static_cast<std::uint8_t>(parts.destinationPort >> 8);
     ip[23] = static_cast<std::uint8_t>(parts.destinationPort & 0xFF);
   }
-  if (parts.protocol == 6) ip[32] = 0x50;
+  if (transport == 20) ip[32] = 0x50;  // TCP data offset (the frame holds the TCP header then)
   if (parts.protocol == 1) ip[20] = 8;  // echo request
   std::memcpy(ip + 20 + transport, parts.payload.data(), parts.payload.size());
   return frame;
