@@ -24,5 +24,6 @@ constexpr std::uint32_t WM_PELORIN_STOP_SCAN = WM_USER + 359;
 constexpr std::uint32_t WM_PELORIN_DELETE_ALL = WM_USER + 360;
 constexpr std::uint32_t WM_PELORIN_LOAD_LAST_LOG = WM_USER + 361;
 
-// Capture thread -> feed and compare windows: wParam frame length, lParam record position.
+// Capture thread -> feed and compare windows: wParam frame length (low 32 bits) and the number of
+// the log set's file holding the record (high 32 bits), lParam record position.
 constexpr std::uint32_t WM_PELORIN_NEW_PACKET = WM_USER + 500;

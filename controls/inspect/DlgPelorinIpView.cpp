@@ -250,20 +250,23 @@ Window* DlgPelorinIpView::Opener() const {
   return m_list;
 }
 
-std::string DlgPelorinIpView::LogPath() const {
-  if (m_find != nullptr) return PacketLogSet::FileName(m_find->LogGet(), m_cacheFile == kFileBeingWritten ? 0 : m_cacheFile);
+std::string DlgPelorinIpView::LogPath() const { return LogPathOf(m_cacheFile); }
+
+std::string DlgPelorinIpView::LogPathOf(std::uint32_t file) const {
+  if (m_find != nullptr) return PacketLogSet::FileName(m_find->LogGet(), file == kFileBeingWritten ? 0 : file);
   if (m_logFileObject == nullptr) return "";
   std::unique_lock<PacketLogLock> lock;
   if (m_logLock != nullptr) lock = std::unique_lock<PacketLogLock>(*m_logLock);
-  if (m_cacheFile == kFileBeingWritten) return m_logFileObject->Path();
-  return PacketLogSet::FileName(m_logFileObject->FirstOfSet(), m_cacheFile);
+  if (file == kFileBeingWritten) return m_logFileObject->Path();
+  return PacketLogSet::FileName(m_logFileObject->FirstOfSet(), file);
 }
 
-void DlgPelorinIpView::FollowRowFile() {
-  // The row's record may lie in another file of the log's set than the one open; a file the
-  // ring has removed opens nothing, and nothing is shown.
+void DlgPelorinIpView::FollowFile(std::uint32_t file) { FollowPath(LogPathOf(file)); }
+
+void DlgPelorinIpView::FollowPath(const std::string& path) {
+  // The record may lie in another file of the log's set than the one open; a file the ring has
+  // removed opens nothing, and nothing is shown.
   if (!m_log.IsOpen()) return;
-  const std::string path = LogPath();
   if (path == m_log.Path()) return;
   if (!m_log.OpenReadOnly(path)) m_cacheSize = 0;
   m_openPosition = 0;

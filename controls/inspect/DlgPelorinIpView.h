@@ -139,6 +139,8 @@ class DlgPelorinIpView : public Dialog {
   bool OpenLog();
   void CloseLog();
   std::string LogPath() const;
+  // Reads from then on from the given file of the log's set (a live notice's), when open.
+  void FollowFile(std::uint32_t file);
   PacketLogFile& Log() { return m_log; }
   PacketLogLock* CaptureLogLock() const { return m_logLock; }
 
@@ -186,8 +188,10 @@ class DlgPelorinIpView : public Dialog {
   void AllocateBuffers();
   void Navigate(int step);
   bool ReadSelectedRow();
+  std::string LogPathOf(std::uint32_t file) const;
   // Opens the cached record's file of the set in place of the one open.
-  void FollowRowFile();
+  void FollowRowFile() { FollowPath(LogPath()); }
+  void FollowPath(const std::string& path);
 
   AppProfile* m_app = nullptr;
   std::string m_name;

@@ -105,20 +105,21 @@ void DlgPelorinView::EnableWhileStopped(bool enable) {
 
 bool DlgPelorinView::PreTranslateMessage(const WindowMessage& message) {
   if (message.message == WM_PELORIN_NEW_PACKET && message.hwnd == GetSafeHwnd()) {
-    OnNewPacket(static_cast<LONG>(message.wParam), static_cast<LONG>(message.lParam));
+    OnNewPacket(static_cast<LONG>(message.wParam & 0xFFFFFFFF), static_cast<std::uint32_t>(message.wParam >> 32),
+                static_cast<LONG>(message.lParam));
     return true;
   }
   return DlgPelorinIpView::PreTranslateMessage(message);
 }
 
-void DlgPelorinView::OnNewPacket(LONG size, LONG position) {
+void DlgPelorinView::OnNewPacket(LONG size, std::uint32_t file, LONG position) {
   // A feed opened before the capture thread had its log opens it with the first notice.
   if (!GetShow() || !OpenLog()) return;
   if (m_pending.size() >= kMaxPending) {
     m_pending.pop_front();
     ++m_skipped;
   }
-  m_pending.push_back(Notice{position, size});
+  m_pending.push_back(Notice{position, size, file});
   if (!m_draining) {
     m_draining = true;
     SetTimer(kDrainTimer, kDrainElapseMs);
@@ -143,6 +144,7 @@ void DlgPelorinView::Drain() {
     }
     const Notice notice = m_pending.front();
     m_pending.pop_front();
+    FollowFile(notice.file);
     // The notice's size is the frame length, the link header included.
     ShowPacket(notice.position, notice.size - kLinkHeader, kLinkHeader, "IP");
     if (++shown % 16 == 0 && Clock::now() >= until) break;

@@ -98,8 +98,9 @@ class DlgPelorinView : public DlgPelorinIpView {
   struct Notice {
     LONG position;
     LONG size;
+    std::uint32_t file;  // of the log's set
   };
-  void OnNewPacket(LONG size, LONG position);
+  void OnNewPacket(LONG size, std::uint32_t file, LONG position);
   void Enhance(bool on);
   void Drain();
 

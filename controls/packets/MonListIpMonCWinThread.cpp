@@ -373,11 +373,13 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   const LONG recordPosition = record.recordPosition;
   ShowPacketReceivePack(row, 0, 0, item, fromLog);
   if (m_windowsSet.load(std::memory_order_relaxed)) {
+    // The file number goes with the position: the log may roll over before the window reads.
+    const WPARAM sizeAndFile = frameLength | (WPARAM{item->logFile} << 32);
     CriticalSectionLock lock(m_idleLock);
     if (m_feed != kNoWindow)
-      ::PostMessage(m_feed, WM_PELORIN_NEW_PACKET, frameLength, static_cast<LPARAM>(recordPosition));
+      ::PostMessage(m_feed, WM_PELORIN_NEW_PACKET, sizeAndFile, static_cast<LPARAM>(recordPosition));
     if (m_compare != kNoWindow)
-      ::PostMessage(m_compare, WM_PELORIN_NEW_PACKET, frameLength, static_cast<LPARAM>(recordPosition));
+      ::PostMessage(m_compare, WM_PELORIN_NEW_PACKET, sizeAndFile, static_cast<LPARAM>(recordPosition));
   }
   list->IncreaseRowCounter();
 }

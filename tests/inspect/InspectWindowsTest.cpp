@@ -8,6 +8,7 @@
 #include "controls/inspect/DlgPelorinView.h"
 #include "controls/inspect/PacketTitle.h"
 #include "ui/ScriptedServices.h"
+#include "wincap/PacketLogSet.h"
 
 using namespace capture_test;
 
@@ -175,11 +176,13 @@ TEST(PacketFeed, FollowsTheLiveCaptureAndReloadsItsRangeInAnotherMode) {
   EXPECT_FALSE(thread->IsFeedActive());
 }
 
-TEST(PacketFeed, AFullPaneClearsBothPanesAndTheFeedGoesOn) {
+TEST(PacketFeed, AFullPaneClearsBothPanesAndTheFeedGoesOnAcrossTheFilesOfTheLogSet) {
   CaptureEnv env;
   ScriptedServices script;
   env.App().WriteProfileString("ViewData", "FormatFeed", "1");
   env.App().WriteProfileString("Filters", "DisplayBytes", "0");
+  // 45 records to a file: the log rolls over six times while the feed follows it.
+  env.App().WriteProfileInt("", "LogPktFileBytes", 70000);
   std::vector<std::vector<std::uint8_t>> frames;
   for (int i = 0; i < 300; ++i) frames.push_back(Udp(std::string(1400, static_cast<char>('a' + i % 26))));
   auto pane = ShownPane(env, frames);
@@ -199,6 +202,7 @@ TEST(PacketFeed, AFullPaneClearsBothPanesAndTheFeedGoesOn) {
   const std::string marker = ") >-<>\r\n\r\n";
   EXPECT_EQ(data.size() - (data.rfind(marker) + marker.size()), 1400u * 3 + 87 * 2);
   EXPECT_EQ(data.substr(data.size() - 6), "6E 6E ");
+  EXPECT_EQ(PacketLogSet::Files(env.LogPath()).size(), 7u);
   // The first packet of the new panes is the first shown.
   const std::size_t open = data.find("(", data.find("<>-<") + 10);
   EXPECT_EQ(std::to_string(feed->GetFirstShown()), data.substr(open + 1, data.find(')', open) - open - 1));
