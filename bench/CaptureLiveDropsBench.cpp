@@ -9,9 +9,16 @@
 // For each payload size and rate (packets/s; 0 = as fast as the sender can): packets sent, and
 // for the pane and for tcpdump what the kernel delivered, what it dropped and what was written
 // (the pane's log records, tcpdump's "packets captured"), with the load average beside them.
+// The status bar's line is made from the pane's counts four times a second, as the main frame
+// does, and its last text is printed after each run.
+//
+// With --file-mb=N the pane's log rolls over into a numbered set of files of N MB and tcpdump
+// writes with -C N; with --ring-files=K as well both keep only the newest K files (tcpdump -W K),
+// so a long run fits the disk.
 // Needs root.
 //
 //   build-rel/bin/CaptureLiveDropsBench [--seconds=10] [--rates=50000,200000,500000,0] [--sizes=64,1400]
+//       [--file-mb=N [--ring-files=K]]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -32,10 +39,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "UdpRateSender.h"
+#include "controls/packets/CaptureStatusLine.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "platform/AppProfile.h"
@@ -205,20 +214,62 @@ class Child {
   pid_t m_pid = -1;
 };
 
+// How the pane's log and tcpdump's file are split; fileMB 0: one file each.
+struct LogSplit {
+  int fileMB = 0;
+  int ringFiles = 0;
+};
+
+// Makes the status bar's line from the pane's counts four times a second while it lives.
+class StatusSampler {
+ public:
+  explicit StatusSampler(const MonListIpMonCWinThread* thread)
+      : m_worker([this, thread](std::stop_token stop) {
+          while (!stop.stop_requested()) {
+            const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
+            std::string text = m_line.Update(thread->GetCaptureCounts(), now.count());
+            {
+              std::lock_guard<std::mutex> lock(m_lock);
+              m_text = std::move(text);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+          }
+        }) {}
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_text;
+  }
+
+ private:
+  CaptureStatusLine m_line;
+  std::mutex m_lock;
+  std::string m_text;
+  std::jthread m_worker;  // last: stopped and joined before the members it reads go
+};
+
 struct Result {
   long sent = 0;
   std::uint32_t oursReceived = 0, oursDropped = 0;
-  std::uint64_t oursLogged = 0;
+  std::uint64_t oursLogged = 0, oursLogFiles = 0;
+  std::string statusText;
   long tcpdumpReceived = -1, tcpdumpDropped = -1, tcpdumpCaptured = -1;
   double seconds = 0, load = 0;
 };
 
+// Removes the files of the folder whose names start with prefix.
+void RemoveFiles(const std::string& folder, const std::string& prefix) {
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) fs::remove(entry.path());
+}
+
 Result RunOnce(const BenchNet& net, const std::string& folder, const std::string& self, long rate, int payload,
-               int seconds) {
+               int seconds, const LogSplit& split) {
   Result result;
   const std::string logPath = folder + "/PelorinProLogPkt.rec";
-  fs::remove(logPath);
+  RemoveFiles(folder, "PelorinProLogPkt");
   AppProfile app;
+  app.WriteProfileInt("", "LogPktFileBytes", split.fileMB << 20);
+  app.WriteProfileInt("", "LogPktRingFiles", split.ringFiles);
   app.WriteProfileString("", "IpMonLogCurrent", logPath);
   app.WriteProfileInt("", "LogPageSize", 10000);
   app.WriteProfileInt("", "LogIpMon", 1);
@@ -235,11 +286,17 @@ Result RunOnce(const BenchNet& net, const std::string& folder, const std::string
     std::fprintf(stderr, "the pane did not start capturing on %s\n", net.CaptureLink().c_str());
     return result;
   }
+  StatusSampler status(thread);
   Child tcpdump;
   const std::string tcpdumpText = folder + "/tcpdump.txt";
-  tcpdump.Start({"ip", "netns", "exec", net.Capture(), "tcpdump", "-i", net.CaptureLink(), "-Z", "root", "-w",
-                 folder + "/tcpdump.pcap"},
-                "/dev/null", tcpdumpText);
+  std::vector<std::string> tcpdumpArgs = {"ip", "netns", "exec", net.Capture(), "tcpdump", "-i", net.CaptureLink(),
+                                          "-Z", "root", "-w", folder + "/tcpdump.pcap"};
+  if (split.fileMB > 0) {
+    // tcpdump's -C counts millions of bytes, the pane's bound MiB: the same files in number.
+    tcpdumpArgs.insert(tcpdumpArgs.end(), {"-C", std::to_string((split.fileMB * 1048576L) / 1000000)});
+    if (split.ringFiles > 0) tcpdumpArgs.insert(tcpdumpArgs.end(), {"-W", std::to_string(split.ringFiles)});
+  }
+  tcpdump.Start(tcpdumpArgs, "/dev/null", tcpdumpText);
   if (!WaitUntil([&] { return ReadText(tcpdumpText).find("listening on") != std::string::npos; }, 5000)) {
     std::fprintf(stderr, "tcpdump did not start\n");
     return result;
@@ -275,15 +332,24 @@ Result RunOnce(const BenchNet& net, const std::string& folder, const std::string
   tcpdump.Wait();
   const std::string closing = ReadText(tcpdumpText);
   thread->GetCaptureStats(&result.oursReceived, &result.oursDropped);
-  // Every frame is the same size, so the log's length counts its records.
-  result.oursLogged = fs::file_size(logPath) / static_cast<std::uintmax_t>(PacketLogFile::kHeaderLength + kHeaders + payload);
+  // Every frame is the same size, so the set's length counts its records.
+  std::uintmax_t logBytes = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind("PelorinProLogPkt", 0) != 0) continue;
+    logBytes += entry.file_size();
+    ++result.oursLogFiles;
+  }
+  result.oursLogged = logBytes / static_cast<std::uintmax_t>(PacketLogFile::kHeaderLength + kHeaders + payload);
+  // A ring removes its oldest files: the pane's own count of records logged says what was written.
+  if (split.ringFiles > 0) result.oursLogged = thread->GetCaptureCounts().logged;
+  result.statusText = status.Text();
   result.tcpdumpReceived = CountBefore(closing, " packets received by filter");
   result.tcpdumpDropped = CountBefore(closing, " packets dropped by kernel");
   result.tcpdumpCaptured = CountBefore(closing, " packets captured");
   pane.ProcessClose();
   UiPump::Instance().PumpPending();
-  fs::remove(logPath);
-  fs::remove(folder + "/tcpdump.pcap");
+  RemoveFiles(folder, "PelorinProLogPkt");
+  RemoveFiles(folder, "tcpdump.pcap");
   return result;
 }
 
@@ -293,6 +359,7 @@ int main(int argc, char** argv) {
   int seconds = 10;
   std::vector<long> rates = {50000, 200000, 500000, 0};
   std::vector<long> sizes = {64, 1400};
+  LogSplit split;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--send=", 7) == 0) {
       long rate = 0;
@@ -304,6 +371,8 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--seconds=", 10) == 0) seconds = std::atoi(argv[i] + 10);
     if (std::strncmp(argv[i], "--rates=", 8) == 0) rates = Numbers(argv[i] + 8);
     if (std::strncmp(argv[i], "--sizes=", 8) == 0) sizes = Numbers(argv[i] + 8);
+    if (std::strncmp(argv[i], "--file-mb=", 10) == 0) split.fileMB = std::atoi(argv[i] + 10);
+    if (std::strncmp(argv[i], "--ring-files=", 13) == 0) split.ringFiles = std::atoi(argv[i] + 13);
   }
   if (geteuid() != 0) {
     std::fprintf(stderr, "live capture needs root\n");
@@ -335,16 +404,22 @@ int main(int argc, char** argv) {
       RawCapabilityScope unprivileged;
       std::printf("%d s per run; pane: packet pane logging to disk, %s; tcpdump: tcpdump -w (its defaults)\n",
                   seconds, unprivileged.Lowered() ? "capturing through PelorinCaptureHelper" : "own socket");
+      if (split.fileMB > 0)
+        std::printf("log set of %d MiB files, ring of %d files (0: all kept); tcpdump -C %ld%s\n", split.fileMB,
+                    split.ringFiles, (split.fileMB * 1048576L) / 1000000,
+                    split.ringFiles > 0 ? (" -W " + std::to_string(split.ringFiles)).c_str() : "");
       std::printf("%7s %8s %10s %9s | %10s %9s %10s | %10s %9s %10s | %5s\n", "payload", "rate/s", "sent",
                   "sent/s", "pane recv", "drops", "logged", "tcpd recv", "drops", "captured", "load");
       for (const long size : sizes) {
         for (const long rate : rates) {
-          const Result r = RunOnce(net, folder, self, rate, static_cast<int>(size), seconds);
+          const Result r = RunOnce(net, folder, self, rate, static_cast<int>(size), seconds, split);
           std::printf("%7ld %8s %10ld %9.0f | %10u %9u %10llu | %10ld %9ld %10ld | %5.2f\n", size,
                       rate > 0 ? std::to_string(rate).c_str() : "max", r.sent,
                       r.seconds > 0 ? static_cast<double>(r.sent) / r.seconds : 0.0, r.oursReceived, r.oursDropped,
                       static_cast<unsigned long long>(r.oursLogged), r.tcpdumpReceived, r.tcpdumpDropped,
                       r.tcpdumpCaptured, r.load);
+          std::printf("        status bar: %s; files kept: %llu\n", r.statusText.c_str(),
+                      static_cast<unsigned long long>(r.oursLogFiles));
           std::fflush(stdout);
         }
       }
