@@ -183,6 +183,16 @@ TEST_F(PacketFilterStorage, FileLayoutIsByteExact) {
   EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), expected);
 }
 
+// A file written before IPv6 entries existed reads as the set it was written from and is written
+// again byte for byte.
+TEST_F(PacketFilterStorage, ATodaysIpv4FileReadsUnchangedAndIsWrittenAgainByteForByte) {
+  const std::string golden = PELORIN_TESTDATA "/filters/FullSet.flt";
+  PacketFilterSet read;
+  ASSERT_TRUE(PacketFilterFile::Read(golden, read).Ok());
+  EXPECT_EQ(read, FullSet());
+  EXPECT_EQ(PacketFilterFile::Encode(read), *ReadFileContents(golden));
+}
+
 TEST_F(PacketFilterStorage, DamagedFilesAreRefusedWhole) {
   const std::string valid = PacketFilterFile::Encode(FullSet());
   PacketFilterSet untouched;
