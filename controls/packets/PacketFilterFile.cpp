@@ -44,6 +44,18 @@ class Reader {
     m_pos += count;
     return true;
   }
+  bool Address6(PacketFilterSet::Address6& out) {
+    if (m_bytes.size() - m_pos < out.size()) return false;
+    std::memcpy(out.data(), m_bytes.data() + m_pos, out.size());
+    m_pos += out.size();
+    return true;
+  }
+  // Takes the given bytes when they come next.
+  bool Skip(std::string_view expected) {
+    if (m_bytes.substr(m_pos, expected.size()) != expected) return false;
+    m_pos += expected.size();
+    return true;
+  }
 
  private:
   std::string_view m_bytes;
@@ -94,6 +106,57 @@ PacketFilterResult ReadText(Reader& in, const char* what, std::string& out) {
   return PacketFilterResult::Success();
 }
 
+// The count before a list's entries, refused above 50 (or below 0 read as signed).
+PacketFilterResult ReadCount(Reader& in, const std::string& name, std::uint32_t& count) {
+  if (!in.Int(count)) return EndsEarly(name);
+  const auto signedCount = static_cast<std::int32_t>(count);
+  if (signedCount < 0 || static_cast<std::size_t>(signedCount) > PacketFilterSet::kMaxEntries)
+    return Damaged(name + " states " + std::to_string(signedCount) + " entries; a filter list holds 0 to " +
+                   std::to_string(PacketFilterSet::kMaxEntries) + ".");
+  return PacketFilterResult::Success();
+}
+
+bool IsAddressList(int index) { return !PacketFilterSet::IsPortList(static_cast<FilterList>(index)); }
+
+void PutIpv6(std::string& out, const PacketFilterSet& set) {
+  out.append(PacketFilterFile::kIpv6Marker, sizeof PacketFilterFile::kIpv6Marker);
+  for (int i = 0; i < PacketFilterSet::kListCount; ++i) {
+    if (!IsAddressList(i)) continue;
+    const auto& list = set.lists6[i];
+    const std::size_t count = std::min(list.size(), PacketFilterSet::kMaxEntries);
+    PutInt(out, static_cast<std::uint32_t>(count));
+    for (std::size_t e = 0; e < count; ++e) out.append(reinterpret_cast<const char*>(list[e].data()), list[e].size());
+  }
+  PutInt(out, set.eitherAddress6 ? 1 : 0);
+  if (set.eitherAddress6) out.append(reinterpret_cast<const char*>(set.eitherAddress6->data()), 16);
+}
+
+PacketFilterResult ReadIpv6(Reader& in, PacketFilterSet& set) {
+  for (int i = 0; i < PacketFilterSet::kListCount; ++i) {
+    if (!IsAddressList(i)) continue;
+    const std::string name =
+        std::string("the list \"") + PacketFilterSet::List6Name(static_cast<FilterList>(i)) + "\"";
+    std::uint32_t count = 0;
+    if (auto r = ReadCount(in, name, count); !r.Ok()) return r;
+    auto& list = set.lists6[i];
+    list.resize(count);
+    for (auto& entry : list)
+      if (!in.Address6(entry)) return EndsEarly(name);
+  }
+  std::uint32_t flag = 0;
+  if (!in.Int(flag)) return EndsEarly("the either-end IPv6 address");
+  if (flag > 1)
+    return Damaged("the flag of the either-end IPv6 address holds " + std::to_string(flag) +
+                   " where only 0 or 1 are allowed.");
+  if (flag == 1) {
+    PacketFilterSet::Address6 address{};
+    if (!in.Address6(address)) return EndsEarly("the either-end IPv6 address");
+    if (set.eitherAddress) return Damaged("it holds both an IPv4 and an IPv6 either-end address.");
+    set.eitherAddress6 = address;
+  }
+  return PacketFilterResult::Success();
+}
+
 }  // namespace
 
 std::string PacketFilterFile::Encode(const PacketFilterSet& set) {
@@ -114,6 +177,7 @@ std::string PacketFilterFile::Encode(const PacketFilterSet& set) {
   PutInt(out, set.other ? 1 : 0);
   PutText(out, set.mustContain);
   PutText(out, set.mustNotContain);
+  if (set.HasIpv6()) PutIpv6(out, set);
   return out;
 }
 
@@ -124,11 +188,7 @@ PacketFilterResult PacketFilterFile::Decode(std::string_view bytes, PacketFilter
     const auto which = static_cast<FilterList>(i);
     const std::string name = std::string("the list \"") + PacketFilterSet::ListName(which) + "\"";
     std::uint32_t count = 0;
-    if (!in.Int(count)) return EndsEarly(name);
-    const auto signedCount = static_cast<std::int32_t>(count);
-    if (signedCount < 0 || static_cast<std::size_t>(signedCount) > PacketFilterSet::kMaxEntries)
-      return Damaged(name + " states " + std::to_string(signedCount) + " entries; a filter list holds 0 to " +
-                     std::to_string(PacketFilterSet::kMaxEntries) + ".");
+    if (auto r = ReadCount(in, name, count); !r.Ok()) return r;
     auto& list = set.lists[i];
     list.resize(count);
     for (auto& entry : list)
@@ -144,6 +204,8 @@ PacketFilterResult PacketFilterFile::Decode(std::string_view bytes, PacketFilter
   if (auto r = ReadFlag(in, "Other", set.other); !r.Ok()) return r;
   if (auto r = ReadText(in, "MustContain", set.mustContain); !r.Ok()) return r;
   if (auto r = ReadText(in, "MustNotContain", set.mustNotContain); !r.Ok()) return r;
+  if (in.Skip(std::string_view(kIpv6Marker, sizeof kIpv6Marker)))
+    if (auto r = ReadIpv6(in, set); !r.Ok()) return r;
   out = std::move(set);
   return PacketFilterResult::Success();
 }

@@ -12,12 +12,19 @@
 //   either-end port, minimum size, maximum size: the same;
 //   four protocol flags: TCP, UDP, ICMP, Other (1 checked, 0 not);
 //   must contain, must not contain: length in bytes (0..30), then the bytes, no terminating zero.
+// A set with IPv6 entries follows this with the bytes "IPv6", then for each of the four address
+// lists in FilterList order its IPv6 entries (count 0..50, then 16 bytes each in network order),
+// then the either-end IPv6 address (flag, then 16 bytes when present). A set without IPv6 has no
+// such part, so its file is the same as before IPv6 entries existed; a reader that knows nothing
+// of the part reads the IPv4 entries and stops where they end.
 class PacketFilterFile {
  public:
+  static constexpr char kIpv6Marker[4] = {'I', 'P', 'v', '6'};
+  static constexpr std::size_t kIpv6Bytes = 4 + 4 * (4 + PacketFilterSet::kMaxEntries * 16) + 4 + 16;
   // Longest possible file; bytes after a complete set are not read.
   static constexpr std::size_t kMaxBytes =
       PacketFilterSet::kListCount * 4 * (1 + PacketFilterSet::kMaxEntries) + 4 * (2 + 2 + 2 + 2) + 4 * 4 +
-      2 * (4 + PacketFilterSet::kMaxText);
+      2 * (4 + PacketFilterSet::kMaxText) + kIpv6Bytes;
 
   // The file image of a set: the first 50 entries of each list. The set's texts must fit
   // (PacketFilterSet::CheckTexts).
@@ -25,7 +32,7 @@ class PacketFilterFile {
 
   // Reads a file image. On success fills out; otherwise out is left as it was and the result is
   // E_FILTERS_INVALID with what was wrong: a count above 50 or below 0, a flag other than 0 or 1,
-  // a text length above 30 or below 0, or bytes ending before the set does.
+  // a text length above 30 or below 0, or bytes ending before the set (or its IPv6 part) does.
   static PacketFilterResult Decode(std::string_view bytes, PacketFilterSet& out);
 
   // Writes the set to the file, replacing an existing one only once the new content is complete

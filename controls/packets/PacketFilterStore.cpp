@@ -1,6 +1,7 @@
 #include "controls/packets/PacketFilterStore.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/FileContents.h"
 #include "platform/RegistryTree.h"
@@ -8,6 +9,7 @@
 namespace {
 
 constexpr char kOrIp[] = "OrIp";
+constexpr char kOrIp6[] = "OrIp6";
 constexpr char kOrPort[] = "OrPort";
 constexpr char kMinSize[] = "MinPacketSize";
 constexpr char kMaxSize[] = "MaxPacketSize";
@@ -25,7 +27,7 @@ std::uint32_t LittleEndian(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::vector<std::uint8_t> ListBytes(const std::vector<std::uint32_t>& list, std::size_t count) {
+std::vector<std::uint8_t> EncodeList(const std::vector<std::uint32_t>& list, std::size_t count) {
   std::vector<std::uint8_t> bytes;
   bytes.reserve(count * 4);
   for (std::size_t i = 0; i < count; ++i) {
@@ -86,6 +88,29 @@ PacketFilterResult ReadEitherEnd(const RegistryTree& tree, const std::string& ke
   } else if (!(v->type == RegistryValue::Type::Binary && v->bytes.empty())) {
     return Damaged(std::string("\"") + name + "\" is neither a 32-bit value nor empty.");
   }
+  return PacketFilterResult::Success();
+}
+
+// A list's entries: its count text says how many entries of entrySize bytes its binary value
+// holds. A missing count text counts 0.
+struct ListBytes {
+  const std::uint8_t* data = nullptr;
+  std::size_t count = 0;
+};
+PacketFilterResult ReadListBytes(const RegistryTree& tree, const std::string& key, const std::string& name,
+                                 std::size_t entrySize, ListBytes& out) {
+  out = ListBytes{};
+  const long long count = CountOf(ProfileText(tree, key, (name + "Count").c_str()));
+  if (count < 0 || count > static_cast<long long>(PacketFilterSet::kMaxEntries))
+    return Damaged("the list \"" + name + "\" states " + std::to_string(count) + " entries; a filter list holds 0 to " +
+                   std::to_string(PacketFilterSet::kMaxEntries) + ".");
+  if (count == 0) return PacketFilterResult::Success();
+  const RegistryValue* v = tree.GetValue(key, name);
+  if (!v || v->type != RegistryValue::Type::Binary || v->bytes.size() < static_cast<std::size_t>(count) * entrySize)
+    return Damaged("the list \"" + name + "\" states " + std::to_string(count) + " entries but its value holds " +
+                   std::to_string(v && v->type == RegistryValue::Type::Binary ? v->bytes.size() / entrySize : 0) + ".");
+  out.data = v->bytes.data();
+  out.count = static_cast<std::size_t>(count);
   return PacketFilterResult::Success();
 }
 
@@ -159,7 +184,11 @@ void PacketFilterStore::WriteEmpty(RegistryTree& tree, const std::string& key) {
     const auto which = static_cast<FilterList>(i);
     tree.SetValue(key, PacketFilterSet::ListName(which), RegistryValue::Binary({}));
     tree.SetValue(key, CountName(which), RegistryValue::String("0"));
+    if (PacketFilterSet::IsPortList(which)) continue;
+    tree.DeleteValue(key, PacketFilterSet::List6Name(which));
+    tree.DeleteValue(key, std::string(PacketFilterSet::List6Name(which)) + "Count");
   }
+  tree.DeleteValue(key, kOrIp6);
   tree.SetValue(key, kOrIp, RegistryValue::Binary({}));
   tree.SetValue(key, kOrPort, RegistryValue::Binary({}));
   tree.SetValue(key, kMinSize, RegistryValue::Dword(0));
@@ -176,9 +205,23 @@ void PacketFilterStore::WriteSet(RegistryTree& tree, const std::string& key, con
     const auto& list = set.List(which);
     if (list.empty()) continue;
     const std::size_t count = std::min(list.size(), PacketFilterSet::kMaxEntries);
-    tree.SetValue(key, PacketFilterSet::ListName(which), RegistryValue::Binary(ListBytes(list, count)));
+    tree.SetValue(key, PacketFilterSet::ListName(which), RegistryValue::Binary(EncodeList(list, count)));
     tree.SetValue(key, CountName(which), RegistryValue::String(std::to_string(count)));
   }
+  // IPv6 entries are written only where there are some, so a set without them leaves the key
+  // as it was before IPv6 entries existed.
+  for (int i = 0; i < PacketFilterSet::kListCount; ++i) {
+    const auto& list6 = set.lists6[i];
+    if (list6.empty() || PacketFilterSet::IsPortList(static_cast<FilterList>(i))) continue;
+    const std::size_t count = std::min(list6.size(), PacketFilterSet::kMaxEntries);
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t e = 0; e < count; ++e) bytes.insert(bytes.end(), list6[e].begin(), list6[e].end());
+    const std::string name = PacketFilterSet::List6Name(static_cast<FilterList>(i));
+    tree.SetValue(key, name, RegistryValue::Binary(std::move(bytes)));
+    tree.SetValue(key, name + "Count", RegistryValue::String(std::to_string(count)));
+  }
+  if (set.eitherAddress6)
+    tree.SetValue(key, kOrIp6, RegistryValue::Binary({set.eitherAddress6->begin(), set.eitherAddress6->end()}));
   if (set.eitherAddress) tree.SetValue(key, kOrIp, RegistryValue::Dword(*set.eitherAddress));
   if (set.eitherPort) tree.SetValue(key, kOrPort, RegistryValue::Dword(static_cast<std::uint32_t>(*set.eitherPort)));
   if (set.minSize) tree.SetValue(key, kMinSize, RegistryValue::Dword(static_cast<std::uint32_t>(*set.minSize)));
@@ -195,24 +238,27 @@ PacketFilterResult PacketFilterStore::ReadTree(const RegistryTree& tree, const s
   PacketFilterSet set;
   for (int i = 0; i < PacketFilterSet::kListCount; ++i) {
     const auto which = static_cast<FilterList>(i);
-    const std::string name = PacketFilterSet::ListName(which);
-    const long long count = CountOf(ProfileText(tree, key, (name + "Count").c_str()));
-    if (count < 0 || count > static_cast<long long>(PacketFilterSet::kMaxEntries))
-      return Damaged("the list \"" + name + "\" states " + std::to_string(count) + " entries; a filter list holds 0 to " +
-                     std::to_string(PacketFilterSet::kMaxEntries) + ".");
-    if (count == 0) continue;
-    const RegistryValue* v = tree.GetValue(key, name);
-    const std::size_t needed = static_cast<std::size_t>(count) * 4;
-    if (!v || v->type != RegistryValue::Type::Binary || v->bytes.size() < needed)
-      return Damaged("the list \"" + name + "\" states " + std::to_string(count) + " entries but its value holds " +
-                     std::to_string(v && v->type == RegistryValue::Type::Binary ? v->bytes.size() / 4 : 0) + ".");
+    ListBytes entries;
+    if (auto r = ReadListBytes(tree, key, PacketFilterSet::ListName(which), 4, entries); !r.Ok()) return r;
     auto& list = set.List(which);
-    list.resize(static_cast<std::size_t>(count));
-    for (std::size_t e = 0; e < list.size(); ++e) list[e] = LittleEndian(v->bytes.data() + e * 4);
+    list.resize(entries.count);
+    for (std::size_t e = 0; e < list.size(); ++e) list[e] = LittleEndian(entries.data + e * 4);
+    if (PacketFilterSet::IsPortList(which)) continue;
+    if (auto r = ReadListBytes(tree, key, PacketFilterSet::List6Name(which), 16, entries); !r.Ok()) return r;
+    auto& list6 = set.List6(which);
+    list6.resize(entries.count);
+    for (std::size_t e = 0; e < list6.size(); ++e) std::memcpy(list6[e].data(), entries.data + e * 16, 16);
   }
   std::optional<std::uint32_t> value;
   if (auto r = ReadEitherEnd(tree, key, kOrIp, value); !r.Ok()) return r;
   set.eitherAddress = value;
+  if (const RegistryValue* v = tree.GetValue(key, kOrIp6); v && !(v->type == RegistryValue::Type::Binary && v->bytes.empty())) {
+    if (v->type != RegistryValue::Type::Binary || v->bytes.size() != 16)
+      return Damaged(std::string("\"") + kOrIp6 + "\" is neither a 16-byte address nor empty.");
+    if (set.eitherAddress) return Damaged(std::string("both \"") + kOrIp + "\" and \"" + kOrIp6 + "\" are set.");
+    set.eitherAddress6.emplace();
+    std::memcpy(set.eitherAddress6->data(), v->bytes.data(), 16);
+  }
   if (auto r = ReadEitherEnd(tree, key, kOrPort, value); !r.Ok()) return r;
   if (value) set.eitherPort = static_cast<std::int32_t>(*value);
   // Sizes of 0 are how the key says "not set".

@@ -16,6 +16,11 @@ class RegistryTree;
 //   "MinPacketSize", "MaxPacketSize"            32-bit value, 0 when not set
 //   "TCP", "UDP", "ICMP", "Other"               32-bit value, 1 = shown; read with default 1
 //   "MustContain", "MustNotContain"             text, empty when not set
+//   "SourceIp6MustBe", "SourceIp6MustNotBe",     binary, the IPv6 entries of the address lists,
+//   "DestIp6MustBe", "DestIp6MustNotBe"          16 bytes each in network order, with "...Count"
+//                                               texts; written only when the list has some
+//   "OrIp6"                                     binary, a 16-byte either-end IPv6 address; only
+//                                               when set
 //
 // Reading takes one snapshot of the store and writing is one transaction, so a reader (the
 // capture thread reloading its filters) never sees a set the dialog has only half written.

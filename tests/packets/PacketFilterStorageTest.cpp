@@ -121,6 +121,53 @@ TEST_F(PacketFilterStorage, RegistryAndFileRoundTripsAgree) {
   EXPECT_EQ(PacketFilterFile::Encode(fromRegistry), *ReadFileContents(file));
 }
 
+// IPv6 entries go beside the IPv4 ones: in values of their own in the registry and in a part after
+// the IPv4 set in a file, so the file's first part is the IPv4 file a reader of before reads.
+TEST_F(PacketFilterStorage, Ipv6EntriesKeepTheIpv4StorageAsItWasAndDamageToThemIsRefused) {
+  PacketFilterSet set = FullSet(), ipv4 = FullSet();
+  set.eitherAddress.reset();
+  ipv4.eitherAddress.reset();
+  for (std::uint8_t i = 0; i < 50; ++i) set.List6(FilterList::DestIpMustNotBe).push_back({0x20, 0x01, 0x0d, 0xb8, 15, i});
+  set.List6(FilterList::SourceIpMustBe) = {PacketFilterSet::Address6{0xfe, 0x80, 15, 1}};
+  set.eitherAddress6 = PacketFilterSet::Address6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+
+  const std::string bytes = PacketFilterFile::Encode(set), before = PacketFilterFile::Encode(ipv4);
+  ASSERT_EQ(bytes.size(), before.size() + 4 + 4 * 4 + 51 * 16 + 4 + 16);
+  EXPECT_EQ(bytes.substr(0, before.size()), before);
+  EXPECT_EQ(bytes.substr(before.size(), 4), "IPv6");
+  const std::string file = m_folder + "/mixed.flt";
+  ASSERT_TRUE(PacketFilterFile::Write(file, set).Ok());
+  ASSERT_TRUE(Store().Save(set).Ok());
+  PacketFilterSet fromFile, fromRegistry;
+  ASSERT_TRUE(PacketFilterFile::Read(file, fromFile).Ok());
+  ASSERT_TRUE(Store().Read(fromRegistry).Ok());
+  EXPECT_EQ(fromFile, set);
+  EXPECT_EQ(fromRegistry, set);
+  EXPECT_EQ(Value("DestIp6MustNotBeCount"), RegistryValue::String("50"));
+  EXPECT_EQ(Value("OrIp"), RegistryValue::Binary({}));
+  // Saving a set without IPv6 removes them: the key is the one of before again.
+  ASSERT_TRUE(Store().Save(ipv4).Ok());
+  EXPECT_EQ(m_registry->ValueNames(kKey).size(), 8u * 2 + 2 + 2 + 4 + 2);
+
+  PacketFilterSet untouched;
+  untouched.mustContain = "untouched";
+  for (std::size_t cut = before.size() + 4; cut < bytes.size(); ++cut) {
+    PacketFilterSet read = untouched;
+    ASSERT_EQ(PacketFilterFile::Decode(bytes.substr(0, cut), read).code, E_FILTERS_INVALID) << cut;
+    ASSERT_EQ(read, untouched) << cut;
+  }
+  std::string tooMany = bytes;
+  tooMany[before.size() + 4] = 51;
+  PacketFilterSet read = untouched;
+  EXPECT_EQ(PacketFilterFile::Decode(tooMany + std::string(16, '\0'), read).code, E_FILTERS_INVALID);
+  PacketFilterSet both = set;
+  both.eitherAddress = InetAddr("10.0.0.5");
+  EXPECT_EQ(PacketFilterFile::Decode(PacketFilterFile::Encode(both), read).code, E_FILTERS_INVALID);
+  ASSERT_TRUE(m_registry->SetValue(kKey, "OrIp6", RegistryValue::Binary({1, 2, 3})));
+  EXPECT_EQ(Store().Read(read).code, E_FILTERS_INVALID);
+  EXPECT_EQ(read, untouched);
+}
+
 TEST_F(PacketFilterStorage, MissingKeyReadsAsAFreshInstallationAndNoPathIsNoKey) {
   PacketFilterSet read = FullSet();
   ASSERT_TRUE(Store().Read(read).Ok());
