@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/AddressText.h"
+
 namespace {
 
 constexpr char kNoAddress[] = "0.0.0.0";
@@ -38,6 +40,9 @@ LogFindCriteria::LogFindCriteria(const LogFindTexts& texts) : m_texts(texts) {
   m_ipSet = IsAddressSet(texts.ipFrom) || IsAddressSet(texts.ipTo);
   if (!ParseDotted(texts.ipFrom.c_str(), texts.ipFrom.size(), m_ipFrom)) m_ipFrom = 0;
   if (!ParseDotted(texts.ipTo.c_str(), texts.ipTo.size(), m_ipTo)) m_ipTo = 0;
+  m_ip6 = Inet6Pton(texts.ipFrom.c_str(), m_ip6From);
+  m_ip6Range = m_ip6 && Inet6Pton(texts.ipTo.c_str(), m_ip6To);
+  if (m_ip6) m_ipTo = 0;  // an IPv4 "to" makes no range with an IPv6 "from"
 
   m_textPattern.Set(texts.text, true);
 
@@ -101,6 +106,21 @@ bool LogFindCriteria::FindIp(const _LogRecMarker& header, std::string* matched) 
     return true;
   }
   return false;
+}
+
+bool LogFindCriteria::FindIp6(const std::uint8_t* source, const std::uint8_t* destination,
+                               std::string* matched) const {
+  if (!m_ip6) return false;
+  // As for IPv4: IP from itself at either end, then either end in the range. Network order is
+  // most significant byte first, so memcmp compares the 128-bit numbers.
+  const std::uint8_t* hit = nullptr;
+  if (std::memcmp(m_ip6From, source, 16) == 0) hit = source;
+  else if (std::memcmp(m_ip6From, destination, 16) == 0) hit = destination;
+  for (const std::uint8_t* address : {source, destination})
+    if (!hit && m_ip6Range && std::memcmp(m_ip6From, address, 16) <= 0 && std::memcmp(address, m_ip6To, 16) <= 0)
+      hit = address;
+  if (hit && matched) *matched = Inet6Ntop(hit);
+  return hit != nullptr;
 }
 
 bool LogFindCriteria::FindTextA(const std::uint8_t* data, std::size_t length, std::string* matched) const {

@@ -12,7 +12,7 @@
 struct LogFindTexts {
   std::string text;     // looked for without regard to the case of ASCII letters
   std::string hex;      // as typed: pairs of hex digits, blanks allowed
-  std::string ipFrom;   // dotted; empty or "0.0.0.0" = not set
+  std::string ipFrom;   // dotted or IPv6 text; empty or "0.0.0.0" = not set
   std::string ipTo;
   std::string sizeMin;  // decimal; empty = not set
   std::string sizeMax;
@@ -25,6 +25,8 @@ class LogFindCriteria {
 
   const LogFindTexts& Texts() const { return m_texts; }
   bool IsIpSet() const { return m_ipSet; }
+  // IP from is an IPv6 address: the address test is FindIp6's, and no IPv4 record matches it.
+  bool IsIp6() const { return m_ip6; }
   bool IsTextSet() const { return !m_texts.text.empty(); }
   bool IsHexSet() const { return !m_texts.hex.empty(); }
   bool IsSizeSet() const { return m_sizeSet; }
@@ -35,6 +37,9 @@ class LogFindCriteria {
   // 0.0.0.0, the source (matched: its text) or else the destination lies in IP from .. IP to,
   // compared as numbers in host order.
   bool FindIp(const _LogRecMarker& header, std::string* matched) const;
+  // The same for an IPv6 packet's addresses (16 bytes each, network order), a range compared as
+  // 128-bit numbers; matched: the address's shortest text. An IPv4 criterion matches nothing here.
+  bool FindIp6(const std::uint8_t* source, const std::uint8_t* destination, std::string* matched) const;
   // The text occurs in the record's bytes (link header included); matched: those bytes as stored.
   bool FindTextA(const std::uint8_t* data, std::size_t length, std::string* matched) const;
   // The hex bytes occur in the record's bytes; matched: the hex text without blanks. A hex text
@@ -57,6 +62,10 @@ class LogFindCriteria {
   bool m_ipSet = false;
   std::uint32_t m_ipFrom = 0;  // host order
   std::uint32_t m_ipTo = 0;
+  bool m_ip6 = false;
+  bool m_ip6Range = false;  // IP to is an IPv6 address too
+  std::uint8_t m_ip6From[16] = {};
+  std::uint8_t m_ip6To[16] = {};
   LogFindPattern m_textPattern;
   std::string m_hexText;
   LogFindPattern m_hexPattern;  // not set when the hex text is not valid
