@@ -1,5 +1,7 @@
 #include "app/CRamparoListView.h"
 
+#include <sys/socket.h>
+
 #include <cstring>
 #include <memory>
 
@@ -18,6 +20,14 @@ struct Column {
 };
 constexpr Column kColumns[] = {{"Process Name", 130}, {"Type", 45},         {"Status", 80}, {"Local Addr", 110},
                                {"Port", 50},          {"Remote Addr", 110}, {"Port", 50},   {"Process Id", 70}};
+constexpr int kLocalAddrColumn = 3;
+constexpr int kRemoteAddrColumn = 5;
+constexpr std::size_t kIpv6TextLength = 39;  // the longest shortest text
+
+std::string AddressText(const TableEndpoint& e, bool local) {
+  if (e.family != AF_INET6) return InetNtoa(local ? e.localAddr : e.remoteAddr);
+  return Inet6Ntop(local ? e.localAddr6.data() : e.remoteAddr6.data());
+}
 
 constexpr LONG kIconList = 2006;
 
@@ -73,12 +83,15 @@ void CRamparoListView::AddRow(const TableEndpoint& endpoint, bool tcp, bool exte
   const int image = extended && !name.empty() ? GetAppIcon(name, GetItemCount(), endpoint.processId) : -1;
   const int row = InsertItem(GetItemCount(), name, image);
   if (row < 0) return;
-  SetItemText(row, 1, tcp ? "TCP" : "UDP");
+  const bool ipv6 = endpoint.family == AF_INET6;
+  // The types the connections pane shows, so a row names its family.
+  SetItemText(row, 1, tcp ? (ipv6 ? "TCP6" : "TCP") : (ipv6 ? "UDP6" : "UDP"));
   // A table read once has no endpoint that has gone: UDP rows all listen.
   SetItemText(row, 2, tcp ? PelorinCThreadMonListMon::GetTcpState(endpoint.state) : "Listen");
-  SetItemText(row, 3, InetNtoa(endpoint.localAddr));
+  if (ipv6) WidenAddressColumns();
+  SetItemText(row, kLocalAddrColumn, AddressText(endpoint, true));
   SetItemText(row, 4, std::to_string(endpoint.localPort));
-  SetItemText(row, 5, tcp ? InetNtoa(endpoint.remoteAddr) : std::string());
+  SetItemText(row, kRemoteAddrColumn, tcp ? AddressText(endpoint, false) : std::string());
   SetItemText(row, 6, tcp ? std::to_string(endpoint.remotePort) : std::string());
   SetItemText(row, 7, std::to_string(endpoint.processId));
   if (name.empty()) return;
@@ -116,11 +129,26 @@ void CRamparoListView::ListEndpoints() {
   DeleteAllItems();
   std::vector<TableEndpoint> endpoints;
   ProcessSnapshotTake();
-  if (m_tables.FetchTcp(&endpoints))
-    for (const TableEndpoint& endpoint : endpoints) AddRow(endpoint, true, m_tables.HasExtendedTcp());
-  if (m_tables.FetchUdp(&endpoints))
-    for (const TableEndpoint& endpoint : endpoints) AddRow(endpoint, false, m_tables.HasExtendedUdp());
+  // A table that cannot be fetched leaves its endpoints empty; the IPv6 ones (with their process
+  // ids always) are listed after them whatever became of the IPv4 table.
+  m_tables.FetchTcp(&endpoints);
+  m_tables.AppendTcp6(&endpoints);
+  for (const TableEndpoint& endpoint : endpoints)
+    AddRow(endpoint, true, endpoint.family == AF_INET6 || m_tables.HasExtendedTcp());
+  m_tables.FetchUdp(&endpoints);
+  m_tables.AppendUdp6(&endpoints);
+  for (const TableEndpoint& endpoint : endpoints)
+    AddRow(endpoint, false, endpoint.family == AF_INET6 || m_tables.HasExtendedUdp());
   ProcessSnapshotClose();
+}
+
+void CRamparoListView::WidenAddressColumns() {
+  // Once: a user who narrows the columns again keeps them so.
+  if (m_addrColumnsWidened) return;
+  m_addrColumnsWidened = true;
+  const int width = GetStringWidth(std::string(kIpv6TextLength, 'X')) + 12;
+  for (int column : {kLocalAddrColumn, kRemoteAddrColumn})
+    if (GetColumnWidth(column) < width) SetColumnWidth(column, width);
 }
 
 bool CRamparoListView::IsRowBlocked(int row) const {

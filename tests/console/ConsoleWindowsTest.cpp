@@ -180,6 +180,13 @@ TEST_F(ConsoleTest, TheRuleLogShowsItsPagesAndIsChosenAndCleared) {
 
 TEST_F(ConsoleTest, BlockingAProcessMarksEveryRowAndEntryOfItsName) {
   const Fd tcp = BoundSocket(SOCK_STREAM), udp = BoundSocket(SOCK_DGRAM);
+  // A process with IPv6 sockets is listed by them too.
+  const Fd tcp6(socket(AF_INET6, SOCK_STREAM, 0));
+  sockaddr_in6 loopback6{};
+  loopback6.sin6_family = AF_INET6;
+  loopback6.sin6_addr = in6addr_loopback;
+  const bool hasIpv6 = bind(tcp6.get(), reinterpret_cast<sockaddr*>(&loopback6), sizeof loopback6) == 0 &&
+                       listen(tcp6.get(), 1) == 0;
   const std::string ours = std::filesystem::read_symlink("/proc/self/exe").filename().string();
   // 70 entries, ours blocked first, and a short last record: 64 entries are read.
   const std::string file = m_folder.File("RamparoProcesses.prc");
@@ -202,13 +209,16 @@ TEST_F(ConsoleTest, BlockingAProcessMarksEveryRowAndEntryOfItsName) {
     for (int row = 0; row < view->GetItemCount(); ++row)
       if (view->GetItemText(row, 0) == ours) rows.push_back(row);
     ASSERT_GE(rows.size(), 2u);
-    bool listening = false;
+    bool listening = false, listening6 = false;
     for (int row : rows) {
       EXPECT_TRUE(view->IsRowBlocked(row));
       listening |= view->GetItemText(row, 1) == "TCP" && view->GetItemText(row, 2) == "Listen" &&
                    view->GetItemText(row, 4) == port && view->GetItemText(row, 7) == std::to_string(::getpid());
+      listening6 |= view->GetItemText(row, 1) == "TCP6" && view->GetItemText(row, 3) == "::1" &&
+                    view->GetItemText(row, 7) == std::to_string(::getpid());
     }
     EXPECT_TRUE(listening);
+    EXPECT_EQ(listening6, hasIpv6);
 
     m_script.AnswerMenu(CRamparoListView::kMenuAllow);
     view->UserRightClick(rows[0], 0);
