@@ -25,6 +25,13 @@ std::string Inet6Ntop(const std::uint8_t* address) {
   return text;
 }
 
+bool Inet6Pton(const char* text, std::uint8_t* address) {
+  in6_addr a{};
+  if (text == nullptr || inet_pton(AF_INET6, text, &a) != 1) return false;
+  std::memcpy(address, &a, sizeof a);
+  return true;
+}
+
 bool IsV4Mapped(const std::uint8_t* address) {
   static constexpr std::uint8_t kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
   return std::memcmp(address, kPrefix, sizeof kPrefix) == 0;

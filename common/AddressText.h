@@ -12,6 +12,9 @@ std::string InetNtoa(std::uint32_t address);
 // "2001:db8::5", "::ffff:10.0.0.1". At most 39 characters for every address but those with a
 // dotted tail (at most 45 there).
 std::string Inet6Ntop(const std::uint8_t* address);
+// Reads IPv6 text (as inet_pton does: no zone, no brackets) into 16 bytes; false, leaving them
+// alone, for anything else.
+bool Inet6Pton(const char* text, std::uint8_t* address);
 // Whether the address is IPv4-mapped (::ffff:a.b.c.d); its IPv4 address is then in its last
 // four bytes, in network order.
 bool IsV4Mapped(const std::uint8_t* address);
