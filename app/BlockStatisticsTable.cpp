@@ -48,9 +48,9 @@ std::string BlockStatisticsTable::BlockingText(const RampaStatisticsEntry& entry
   // The address that is not the engine's own machine, when the entry names both ends. (The
   // engine's address is IPv4: an IPv6 entry names its rule's range start, else its end.)
   static constexpr std::uint8_t kNone[16] = {};
-  const bool second = entry.ipv6 ? std::memcmp(entry.firstAddress6, kNone, 16) == 0
-                                 : entry.firstAddress == 0 ||
-                                       (entry.firstAddress == engineAddress && entry.secondAddress != 0);
+  const bool second =
+      entry.ipv6 ? std::memcmp(entry.firstAddress6, kNone, 16) == 0
+                 : entry.firstAddress == 0 || (entry.firstAddress == engineAddress && entry.secondAddress != 0);
   const std::uint16_t port = second ? entry.secondPort : entry.firstPort;
   std::string text = entry.ipv6 ? Inet6Ntop(second ? entry.secondAddress6 : entry.firstAddress6)
                                 : InetNtoa(second ? entry.secondAddress : entry.firstAddress);

@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "common/AddressText.h"
-#include "common/RuleRange.h"
 #include "common/FieldText.h"
+#include "common/RuleRange.h"
 
 namespace {
 

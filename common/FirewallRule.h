@@ -53,8 +53,12 @@ inline bool RuleIsIpv6(const _FirewallRule& rule) { return rule.kind == kRuleKin
 
 // The 16-byte range start (kRuleRangeStart) or end (kRuleRangeEnd) of an IPv6 rule, network order.
 inline void GetRuleAddress6(const _FirewallRule& rule, int which, std::uint8_t* address) {
-  std::memcpy(address, reinterpret_cast<const std::uint8_t*>(&rule) + (which == kRuleRangeEnd ? kRuleEnd6Offset : kRuleStart6Offset), 16);
+  std::memcpy(
+      address,
+      reinterpret_cast<const std::uint8_t*>(&rule) + (which == kRuleRangeEnd ? kRuleEnd6Offset : kRuleStart6Offset),
+      16);
 }
 inline void SetRuleAddress6(_FirewallRule& rule, int which, const std::uint8_t* address) {
-  std::memcpy(reinterpret_cast<std::uint8_t*>(&rule) + (which == kRuleRangeEnd ? kRuleEnd6Offset : kRuleStart6Offset), address, 16);
+  std::memcpy(reinterpret_cast<std::uint8_t*>(&rule) + (which == kRuleRangeEnd ? kRuleEnd6Offset : kRuleStart6Offset),
+              address, 16);
 }

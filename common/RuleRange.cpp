@@ -20,9 +20,8 @@ std::string RuleRangeText(const _FirewallRule& rule, int which) {
   }
   std::uint8_t address[16];
   GetRuleAddress6(rule, end ? kRuleRangeEnd : kRuleRangeStart, address);
-  if (end && (rule.entries[kRuleRangeEnd].mask == 0 || std::all_of(address, address + 16, [](std::uint8_t b) {
-                return b == 0;
-              })))
+  if (end && (rule.entries[kRuleRangeEnd].mask == 0 ||
+              std::all_of(address, address + 16, [](std::uint8_t b) { return b == 0; })))
     return std::string();
   return Inet6Ntop(address);
 }

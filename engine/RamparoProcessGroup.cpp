@@ -1,8 +1,8 @@
 #include "RamparoProcessGroup.h"
 
 #include <dirent.h>
-#include <sys/socket.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,9 +136,8 @@ DWORD Owner6(const _FirewallRuleLogRecord& block, bool tcp) {
     }
     return pid;
   }
-  const auto bytes = Table6([](void* table, DWORD* size) {
-    return GetExtendedUdpTable(table, size, 0, AF_INET6, UDP_TABLE_OWNER_PID, 0);
-  });
+  const auto bytes = Table6(
+      [](void* table, DWORD* size) { return GetExtendedUdpTable(table, size, 0, AF_INET6, UDP_TABLE_OWNER_PID, 0); });
   if (bytes.empty()) return 0;
   const auto* rows = reinterpret_cast<const MIB_UDP6TABLE_OWNER_PID*>(bytes.data());
   const std::size_t room = (bytes.size() - offsetof(MIB_UDP6TABLE_OWNER_PID, table)) / sizeof(MIB_UDP6ROW_OWNER_PID);

@@ -259,7 +259,8 @@ std::string RamparoRuleSet::Build(const std::vector<_FirewallRule>& rules, const
       std::string name = "r";  // in steps: GCC 12 at -O3 warns about the joined temporaries
       name += std::to_string(i);
       name += "_" + side;
-      objects += "\tcounter " + name + " { }\n\tchain " + name + " {\n" + (RuleIsIpv6(rules[i]) ? protocols6 : protocols);
+      objects +=
+          "\tcounter " + name + " { }\n\tchain " + name + " {\n" + (RuleIsIpv6(rules[i]) ? protocols6 : protocols);
       if (log) objects += "\t\t" + LogStatement(i, incoming);
       objects += "\t\tcounter name \"" + name + "\" drop\n\t}\n";
     }

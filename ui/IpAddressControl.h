@@ -5,8 +5,9 @@
 #include "ui/Window.h"
 
 // An IPv4 address field of four parts. An empty field reads "0.0.0.0" as text, as on the
-// platform. A field that allows IPv6 also holds an IPv6 address, read back in RFC 5952 text. Numeric addresses are in host order (first part in the high byte), as the platform's
-// control takes them; use ntohl/htonl for addresses in network order.
+// platform. A field that allows IPv6 also holds an IPv6 address, read back in RFC 5952 text.
+// Numeric addresses are in host order (first part in the high byte), as the platform's control
+// takes them; use ntohl/htonl for addresses in network order.
 class IpAddressControl : public Window {
  public:
   bool Create(DWORD style, const Rect& rect, Window* parent, UINT id);

@@ -299,7 +299,8 @@ void MonListMon::IpSetProperties() {
   m_lastFirewallRecord = rule;
   // UDP rows have no remote address.
   static constexpr std::uint8_t kNoAddress6[16] = {};
-  const bool remote = rule.family == AF_INET6 ? std::memcmp(rule.localAddr6, kNoAddress6, 16) != 0 : rule.localAddr != 0;
+  const bool remote =
+      rule.family == AF_INET6 ? std::memcmp(rule.localAddr6, kNoAddress6, 16) != 0 : rule.localAddr != 0;
   if (remote) OpenFirewallRule(rule);
 }
 

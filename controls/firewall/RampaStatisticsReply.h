@@ -25,7 +25,7 @@ struct RampaStatisticsEntry {
   std::uint16_t secondPort = 0;
   std::uint32_t firstAddress = 0;   // network byte order
   std::uint32_t secondAddress = 0;  // network byte order
-  bool ipv6 = false;                 // the addresses are the 16-byte ones, the IPv4 ones 0
+  bool ipv6 = false;                // the addresses are the 16-byte ones, the IPv4 ones 0
   std::uint8_t firstAddress6[16] = {};
   std::uint8_t secondAddress6[16] = {};
 };

@@ -15,8 +15,8 @@
 #include "app/DlgBlockStatistics.h"
 #include "app/DlgRamparoProcesses.h"
 #include "app/DlgRuleLog.h"
-#include "common/FieldText.h"
 #include "common/AddressText.h"
+#include "common/FieldText.h"
 #include "common/FirewallRuleLogRecord.h"
 #include "common/RuleRange.h"
 #include "controls/firewall/FirewallProcessFile.h"
@@ -79,8 +79,11 @@ TEST_F(ConsoleTest, StatisticsAddUpTheEngineRepliesAndHostileOnesChangeNothing) 
              {5003, 2, 1, Ip("10.0.0.1"), Ip("8.8.8.8"), 0, 0},    // a protocol block
              {static_cast<std::int32_t>(0xF0000001u), 4, 6, Ip("10.0.0.1"), Ip("10.0.0.5"), 5000, 80},
              {-6001, 1, 17, 0, Ip("9.9.9.9"), 0, 53}}),  // a process block, outgoing
-      Reply(l, 4, {{-5001, 3, 0, Ip("7.7.7.7"), 0, 0, 0}, {9, 1, 23, Ip("1.2.3.4"), 0, 0, 0}, {1, 2, 0, 0, 0, 0, 0},
-                   {-1, 3, 0, 0, 0, 0, 0}})};
+      Reply(l, 4,
+            {{-5001, 3, 0, Ip("7.7.7.7"), 0, 0, 0},
+             {9, 1, 23, Ip("1.2.3.4"), 0, 0, 0},
+             {1, 2, 0, 0, 0, 0, 0},
+             {-1, 3, 0, 0, 0, 0, 0}})};
   // Entries 2 and 3 are both ways of the IPv6 rule 1: family 6, its range start in the first
   // area, its end in the second.
   for (std::size_t i = 2; i < 4; ++i) {

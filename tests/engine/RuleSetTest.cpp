@@ -176,9 +176,10 @@ TEST(RuleSetTest, Ipv6RulesAreLookedUpByIp6InMapsOfTheirOwnBesideTheIpv4Ones) {
     return rule;
   };
   // 2 lies in 1 and takes nothing; 3 reaches the highest address; 4 is spelt out of a wide range 1.
-  const std::vector<_FirewallRule> rules = {Rule("10.0.0.1"), rule6("2001:db8::ffff", "2001:db8::1"),
-                                            rule6("2001:db8::5", ""), rule6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:fff0", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"),
-                                            rule6("2001:db8::1:0", "")};
+  const std::vector<_FirewallRule> rules = {
+      Rule("10.0.0.1"), rule6("2001:db8::ffff", "2001:db8::1"), rule6("2001:db8::5", ""),
+      rule6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:fff0", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"),
+      rule6("2001:db8::1:0", "")};
   std::string pieces;
   for (const RamparoRuleSet::Piece6& piece : RamparoRuleSet::Pieces6(rules))
     pieces += std::to_string(static_cast<unsigned>(piece.low & 0xFFFF)) + "-" +

@@ -1,13 +1,13 @@
 // The engine as a firewall: the real program filtering the test's private namespace, with a
 // peer namespace behind a veth pair to block.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -17,12 +17,12 @@
 #include "FirewallTestSupport.h"
 #include "PeerNamespace.h"
 #include "PrivateNetwork.h"
-#include "common/FirewallRuleLogRecord.h"
+#include "common/AddressText.h"
 #include "common/FieldText.h"
 #include "common/FirewallProcessRecord.h"
 #include "common/FirewallRule.h"
+#include "common/FirewallRuleLogRecord.h"
 #include "common/RuleRange.h"
-#include "common/AddressText.h"
 #include "controls/firewall/CRampaMem.h"
 #include "controls/firewall/FirewallProcessFile.h"
 #include "controls/firewall/FirewallRuleFile.h"

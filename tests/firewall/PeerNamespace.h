@@ -1,7 +1,8 @@
 #pragma once
 // A second network namespace joined to the test's own by a veth pair: 10.77.0.1 and fd77::1
-// here, 10.77.0.2 and fd77::2 there (without duplicate detection, so they serve at once). The namespace is held by a child process that dies with the test program, so nothing
-// is left behind even when a test crashes; the veth pair goes with it.
+// here, 10.77.0.2 and fd77::2 there (without duplicate detection, so they serve at once). The
+// namespace is held by a child process that dies with the test program, so nothing is left
+// behind even when a test crashes; the veth pair goes with it.
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
