@@ -1,5 +1,7 @@
 #include "app/BlockStatisticsTable.h"
 
+#include <cstring>
+
 #include "common/AddressText.h"
 #include "common/FieldText.h"
 
@@ -21,6 +23,12 @@ bool IsProcessBlock(std::int32_t code) { return code == kProcessBlock || code ==
 bool Matches(const BlockStatisticsTable::Row& row, std::int32_t code, const RampaStatisticsEntry& entry) {
   if (IsProtocolBlock(row.code) && IsProtocolBlock(code)) return true;
   if (IsProcessBlock(row.code) && IsProcessBlock(code)) return true;
+  if (row.ipv6 != entry.ipv6) return false;
+  if (row.ipv6) {
+    auto same = [](const std::uint8_t* a, const std::uint8_t* b) { return std::memcmp(a, b, 16) == 0; };
+    return (same(row.firstAddress6, entry.firstAddress6) && same(row.secondAddress6, entry.secondAddress6)) ||
+           (same(row.firstAddress6, entry.secondAddress6) && same(row.secondAddress6, entry.firstAddress6));
+  }
   return (row.firstAddress == entry.firstAddress && row.secondAddress == entry.secondAddress) ||
          (row.firstAddress == entry.secondAddress && row.secondAddress == entry.firstAddress);
 }
@@ -37,11 +45,15 @@ std::string BlockStatisticsTable::RuleText(std::int32_t code, const std::vector<
 }
 
 std::string BlockStatisticsTable::BlockingText(const RampaStatisticsEntry& entry, std::uint32_t engineAddress) {
-  // The address that is not the engine's own machine, when the entry names both ends.
-  const bool second = entry.firstAddress == 0 || (entry.firstAddress == engineAddress && entry.secondAddress != 0);
-  const std::uint32_t address = second ? entry.secondAddress : entry.firstAddress;
+  // The address that is not the engine's own machine, when the entry names both ends. (The
+  // engine's address is IPv4: an IPv6 entry names its rule's range start, else its end.)
+  static constexpr std::uint8_t kNone[16] = {};
+  const bool second =
+      entry.ipv6 ? std::memcmp(entry.firstAddress6, kNone, 16) == 0
+                 : entry.firstAddress == 0 || (entry.firstAddress == engineAddress && entry.secondAddress != 0);
   const std::uint16_t port = second ? entry.secondPort : entry.firstPort;
-  std::string text = InetNtoa(address);
+  std::string text = entry.ipv6 ? Inet6Ntop(second ? entry.secondAddress6 : entry.firstAddress6)
+                                : InetNtoa(second ? entry.secondAddress : entry.firstAddress);
   if (port != 0) {
     text += ':';
     text += std::to_string(port);
@@ -80,6 +92,9 @@ std::size_t BlockStatisticsTable::Apply(const RampaStatisticsReply& reply, const
       fresh.code = entry.ruleCode;
       fresh.firstAddress = entry.firstAddress;
       fresh.secondAddress = entry.secondAddress;
+      fresh.ipv6 = entry.ipv6;
+      std::memcpy(fresh.firstAddress6, entry.firstAddress6, 16);
+      std::memcpy(fresh.secondAddress6, entry.secondAddress6, 16);
       fresh.rule = RuleText(entry.ruleCode, rules);
       fresh.blocking = BlockingText(entry, reply.engineAddress);
       fresh.protocols = ProtocolText(entry.ruleCode, entry.protocol);

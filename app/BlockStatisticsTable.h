@@ -15,6 +15,9 @@ class BlockStatisticsTable {
     std::int32_t code = 0;
     std::uint32_t firstAddress = 0;   // network byte order
     std::uint32_t secondAddress = 0;  // network byte order
+    bool ipv6 = false;                // the addresses are the 16-byte ones
+    std::uint8_t firstAddress6[16] = {};
+    std::uint8_t secondAddress6[16] = {};
     std::uint64_t in = 0;             // running totals of blocks
     std::uint64_t out = 0;
     std::string rule;       // "Rule"

@@ -9,6 +9,7 @@
 
 #include "common/AddressText.h"
 #include "common/FieldText.h"
+#include "common/RuleRange.h"
 
 namespace {
 
@@ -58,16 +59,19 @@ std::vector<RuleLogFile::PageStart> RuleLogFile::Pages(const std::string& path) 
 std::string RuleLogFile::NameText(const _FirewallRuleLogRecord& record) { return GetFieldText(record.rule.name); }
 
 std::string RuleLogFile::RuleText(const _FirewallRuleLogRecord& record) {
-  std::string text = InetNtoa(record.rule.entries[kRuleRangeStart].address);
-  const std::uint32_t end = record.rule.entries[kRuleRangeEnd].address;
-  if (end != 0) text += " - " + InetNtoa(end);
+  std::string text = RuleRangeText(record.rule, kRuleRangeStart);
+  const std::string end = RuleRangeText(record.rule, kRuleRangeEnd);
+  if (!end.empty()) text += " - " + end;
   return text;
 }
 
 std::string RuleLogFile::BlockedText(const _FirewallRuleLogRecord& record) {
-  std::string text = InetNtoa(record.blockedAddress);
+  const bool ipv6 = record.family == kLogFamilyIpv6;
+  std::string text = ipv6 ? Inet6Ntop(record.blockedAddress6) : InetNtoa(record.blockedAddress);
   const std::uint16_t port = ntohs(record.blockedPort);
   if (port > 0) {
+    // An IPv6 address with a port is bracketed, so the port is not read as its last group.
+    if (ipv6) text = "[" + text + "]";
     text += ':';  // in two steps: GCC 12 at -O3 warns about the joined temporary
     text += std::to_string(port);
   }

@@ -22,7 +22,10 @@ static_assert(sizeof(_SystemTime) == 16);
 struct _FirewallRuleLogRecord {
   _SystemTime time;    // when the block happened
   _FirewallRule rule;  // the rule that blocked
-  std::uint8_t unused1[60];
+  // An IPv6 block (family kLogFamilyIpv6) carries its addresses here and 0 in the IPv4 fields.
+  std::uint8_t blockedAddress6[16];  // network order
+  std::uint8_t localAddress6[16];
+  std::uint8_t unused1[28];
   std::uint32_t blockedAddress;  // network byte order
   // The machine's own side of the blocked packet and its IP protocol: the engine's, not read
   // by the console.
@@ -30,10 +33,16 @@ struct _FirewallRuleLogRecord {
   std::uint16_t blockedPort;   // network byte order
   std::uint16_t localPort;     // network byte order
   std::uint8_t protocol;
-  std::uint8_t unused3[19];
+  std::uint8_t family;  // 0: IPv4 (as every record before IPv6), kLogFamilyIpv6
+  std::uint8_t unused3[18];
 };
 
+constexpr std::uint8_t kLogFamilyIpv6 = 6;
+
 static_assert(sizeof(_FirewallRuleLogRecord) == 200);
+static_assert(offsetof(_FirewallRuleLogRecord, blockedAddress6) == 108);
+static_assert(offsetof(_FirewallRuleLogRecord, localAddress6) == 124);
+static_assert(offsetof(_FirewallRuleLogRecord, family) == 181);
 static_assert(offsetof(_FirewallRuleLogRecord, rule) == 16);
 static_assert(offsetof(_FirewallRuleLogRecord, rule) + offsetof(_FirewallRule, entries) + 12 == 76);
 static_assert(offsetof(_FirewallRuleLogRecord, blockedAddress) == 168);

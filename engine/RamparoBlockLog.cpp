@@ -18,7 +18,35 @@ namespace {
 
 constexpr std::uint8_t kTcp = 6;
 constexpr std::uint8_t kUdp = 17;
-constexpr int kSnapBytes = 64;  // IPv4 header with options and the ports
+// An IPv4 header with options, or an IPv6 header with a few extension headers, and the ports.
+constexpr int kSnapBytes = 128;
+constexpr std::size_t kIpv6Header = 40;
+
+// The upper-layer protocol of an IPv6 packet behind its extension headers, and where it starts;
+// false when the capture ends first. A later fragment gives protocol 44 (no ports follow).
+bool Ipv6Payload(const std::uint8_t* packet, std::size_t size, std::uint8_t* protocol, std::size_t* at) {
+  constexpr std::uint8_t kHopByHop = 0, kRouting = 43, kFragment = 44, kDestination = 60;
+  std::uint8_t next = packet[6];
+  std::size_t offset = kIpv6Header;
+  while (next == kHopByHop || next == kRouting || next == kDestination || next == kFragment) {
+    if (2 > size - offset) return false;
+    if (next == kFragment) {
+      if (8 > size - offset) return false;
+      const bool first = ((packet[offset + 2] << 8 | packet[offset + 3]) & 0xFFF8) == 0;
+      if (!first) break;  // the protocol stays 44: no ports in this piece
+      next = packet[offset];
+      offset += 8;
+      continue;
+    }
+    const std::size_t length = (static_cast<std::size_t>(packet[offset + 1]) + 1) * 8;
+    next = packet[offset];
+    if (length > size - offset) return false;
+    offset += length;
+  }
+  *protocol = next;
+  *at = offset;
+  return true;
+}
 
 _SystemTime Now() {
   timespec now{};
@@ -66,6 +94,7 @@ bool RamparoBlockLog::Open(std::uint16_t group, std::string* error) {
     return false;
   }
   nflog_bind_pf(m_handle, AF_INET);  // a no-op on current kernels, needed on old ones
+  nflog_bind_pf(m_handle, AF_INET6);
   m_group = nflog_bind_group(m_handle, group);
   if (!m_group || nflog_set_mode(m_group, NFULNL_COPY_PACKET, kSnapBytes) < 0) {
     *error = "nflog group " + std::to_string(group) + ": " + std::strerror(errno);
@@ -108,18 +137,37 @@ int RamparoBlockLog::Drain(const std::string& file, const RuleLookup& rules) {
 
 bool RamparoBlockLog::MakeRecord(const std::uint8_t* packet, std::size_t size, bool incoming, const _FirewallRule& rule,
                                  _FirewallRuleLogRecord* record) {
-  if (size < 20 || (packet[0] >> 4) != 4) return false;
-  const std::size_t header = static_cast<std::size_t>(packet[0] & 0x0F) * 4;
-  if (header < 20 || header > size) return false;
+  if (size < 20) return false;
+  const int version = packet[0] >> 4;
+  std::size_t header = 0;
+  std::uint8_t protocol = 0;
+  bool ports = false;
+  if (version == 4) {
+    header = static_cast<std::size_t>(packet[0] & 0x0F) * 4;
+    if (header < 20 || header > size) return false;
+    protocol = packet[9];
+    ports = (((packet[6] & 0x1F) << 8) | packet[7]) == 0;  // the first fragment
+  } else if (version == 6) {
+    if (size < kIpv6Header) return false;
+    // Extension headers the capture cuts short leave the protocol unknown (0) and no ports.
+    ports = Ipv6Payload(packet, size, &protocol, &header);
+  } else {
+    return false;
+  }
   *record = _FirewallRuleLogRecord{};
   record->time = Now();
   record->rule = rule;
+  record->protocol = protocol;
   // The other side: the source of what came in, the destination of what went out.
-  std::memcpy(&record->blockedAddress, packet + (incoming ? 12 : 16), 4);
-  std::memcpy(&record->localAddress, packet + (incoming ? 16 : 12), 4);
-  record->protocol = packet[9];
-  const bool firstFragment = (((packet[6] & 0x1F) << 8) | packet[7]) == 0;
-  if ((record->protocol == kTcp || record->protocol == kUdp) && firstFragment && 4 <= size - header) {
+  if (version == 4) {
+    std::memcpy(&record->blockedAddress, packet + (incoming ? 12 : 16), 4);
+    std::memcpy(&record->localAddress, packet + (incoming ? 16 : 12), 4);
+  } else {
+    record->family = kLogFamilyIpv6;
+    std::memcpy(record->blockedAddress6, packet + (incoming ? 8 : 24), 16);
+    std::memcpy(record->localAddress6, packet + (incoming ? 24 : 8), 16);
+  }
+  if ((protocol == kTcp || protocol == kUdp) && ports && 4 <= size - header) {
     // Ports stay in network order.
     std::memcpy(&record->blockedPort, packet + header + (incoming ? 0 : 2), 2);
     std::memcpy(&record->localPort, packet + header + (incoming ? 2 : 0), 2);

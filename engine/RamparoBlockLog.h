@@ -32,7 +32,8 @@ class RamparoBlockLog {
   int Drain(const std::string& file, const RuleLookup& rules);
 
   // The record of a block: the addresses and ports of both sides of the packet, which starts at
-  // its IPv4 header, and its protocol. False when the packet is too short to be an IPv4 packet.
+  // its IPv4 or IPv6 header, and its protocol. False when the packet is too short for its header
+  // or is of neither family.
   static bool MakeRecord(const std::uint8_t* packet, std::size_t size, bool incoming, const _FirewallRule& rule,
                          _FirewallRuleLogRecord* record);
   // Appends the record whole or not at all.

@@ -323,8 +323,15 @@ void RamparoEngine::WriteStatistics() {
       RampaStatisticsEntry entry;
       entry.ruleCode = i == 0 ? (incoming ? kRuleZeroIn : kRuleZeroOut) : (incoming ? index : -index);
       entry.protocol = protocol;
-      entry.firstAddress = m_rules[i].entries[kRuleRangeStart].address;
-      entry.secondAddress = m_rules[i].entries[kRuleRangeEnd].address;
+      if (RuleIsIpv6(m_rules[i])) {
+        entry.ipv6 = true;
+        GetRuleAddress6(m_rules[i], kRuleRangeStart, entry.firstAddress6);
+        if (m_rules[i].entries[kRuleRangeEnd].mask != 0)
+          GetRuleAddress6(m_rules[i], kRuleRangeEnd, entry.secondAddress6);
+      } else {
+        entry.firstAddress = m_rules[i].entries[kRuleRangeStart].address;
+        entry.secondAddress = m_rules[i].entries[kRuleRangeEnd].address;
+      }
       std::string name = "r";  // in steps: GCC 12 at -O3 warns about the joined temporaries
       name += std::to_string(i);
       name += incoming ? "_in" : "_out";

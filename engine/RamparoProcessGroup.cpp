@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,56 @@ void CutConnections(const std::set<pid_t>& pids) {
     SetTcpEntry(&cut);
   }
   HeapFree(GetProcessHeap(), 0, block);
+}
+
+// One IPv6 table of the platform, grown until it fits; empty when it cannot be read.
+template <class Fetch>
+std::vector<std::uint8_t> Table6(Fetch fetch) {
+  std::vector<std::uint8_t> block;
+  DWORD size = 0;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD result = fetch(block.empty() ? nullptr : block.data(), &size);
+    if (result == NO_ERROR) return block.size() >= sizeof(DWORD) ? block : std::vector<std::uint8_t>{};
+    if (result != ERROR_INSUFFICIENT_BUFFER) break;
+    block.assign(size, 0);
+  }
+  return {};
+}
+
+// The owner of the machine's side of an IPv6 block: as for IPv4, the connection itself, else the
+// socket listening on (or, for UDP, bound to) its port at its address or at any.
+DWORD Owner6(const _FirewallRuleLogRecord& block, bool tcp) {
+  static constexpr std::uint8_t kAny[16] = {};
+  auto local = [&block](const UCHAR* address, DWORD port) {
+    return static_cast<std::uint16_t>(port) == block.localPort &&
+           (std::memcmp(address, block.localAddress6, 16) == 0 || std::memcmp(address, kAny, 16) == 0);
+  };
+  DWORD pid = 0;
+  if (tcp) {
+    const auto bytes = Table6([](void* table, DWORD* size) {
+      return GetExtendedTcpTable(table, size, 0, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0);
+    });
+    if (bytes.empty()) return 0;
+    const auto* rows = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(bytes.data());
+    const std::size_t room = (bytes.size() - offsetof(MIB_TCP6TABLE_OWNER_PID, table)) / sizeof(MIB_TCP6ROW_OWNER_PID);
+    for (DWORD i = 0; i < rows->dwNumEntries && i < room; ++i) {
+      const MIB_TCP6ROW_OWNER_PID& row = rows->table[i];
+      if (!local(row.ucLocalAddr, row.dwLocalPort)) continue;
+      if (std::memcmp(row.ucRemoteAddr, block.blockedAddress6, 16) == 0 &&
+          static_cast<std::uint16_t>(row.dwRemotePort) == block.blockedPort)
+        return row.dwOwningPid;
+      if (row.dwState == MIB_TCP_STATE_LISTEN) pid = row.dwOwningPid;
+    }
+    return pid;
+  }
+  const auto bytes = Table6(
+      [](void* table, DWORD* size) { return GetExtendedUdpTable(table, size, 0, AF_INET6, UDP_TABLE_OWNER_PID, 0); });
+  if (bytes.empty()) return 0;
+  const auto* rows = reinterpret_cast<const MIB_UDP6TABLE_OWNER_PID*>(bytes.data());
+  const std::size_t room = (bytes.size() - offsetof(MIB_UDP6TABLE_OWNER_PID, table)) / sizeof(MIB_UDP6ROW_OWNER_PID);
+  for (DWORD i = 0; i < rows->dwNumEntries && i < room; ++i)
+    if (local(rows->table[i].ucLocalAddr, rows->table[i].dwLocalPort)) return rows->table[i].dwOwningPid;
+  return 0;
 }
 
 std::vector<pid_t> Members(const std::string& folder) {
@@ -187,6 +238,10 @@ std::string RamparoProcessGroup::OwnerName(const _FirewallRuleLogRecord& block) 
   constexpr std::uint8_t kTcp = 6;
   constexpr std::uint8_t kUdp = 17;
   if (block.localPort == 0 || (block.protocol != kTcp && block.protocol != kUdp)) return {};
+  if (block.family == kLogFamilyIpv6) {
+    const DWORD pid = Owner6(block, block.protocol == kTcp);
+    return pid == 0 ? std::string() : ExecutableName(std::to_string(pid));
+  }
   auto local = [&block](DWORD address, DWORD port) {
     return static_cast<std::uint16_t>(port) == block.localPort && (address == block.localAddress || address == 0);
   };

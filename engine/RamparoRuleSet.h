@@ -33,16 +33,24 @@ class RamparoRuleSet {
     int level = 0;
   };
 
+  // An IPv6 address as a number, the first byte highest.
+  __extension__ typedef unsigned __int128 Address6;
+
   // Addresses owned by one rule: low to high, host order.
-  struct Piece {
-    std::uint32_t low;
-    std::uint32_t high;
+  template <class Address>
+  struct BasicPiece {
+    Address low;
+    Address high;
     std::size_t rule;  // index in the file
   };
+  using Piece = BasicPiece<std::uint32_t>;
+  using Piece6 = BasicPiece<Address6>;
 
   // The full table: chains and counters r<i>_in and r<i>_out for every rule that blocks some
   // address (i is the rule's index in the file), proc_in and proc_out for the process group.
-  // An address several rules name is blocked and counted by the first of them.
+  // An address several rules name is blocked and counted by the first of them. The base chains
+  // see both families: IPv4 rules are looked up by "ip", IPv6 rules by "ip6", and the process
+  // group and Block All match sockets and packets of either.
   static std::string Build(const std::vector<_FirewallRule>& rules, const RamparoEngineSettings& settings,
                            const ProcessGroup* processes);
   // The engine's empty table, made at its start, replacing one that nobody owns.
@@ -54,8 +62,10 @@ class RamparoRuleSet {
 
   // The addresses of the applied rules cut into pieces that do not overlap, in address order,
   // each owned by the first rule in the file that names it; neighbours of one owner are joined.
+  // IPv4 rules only; Pieces6 does the same for the IPv6 rules.
   static std::vector<Piece> Pieces(const std::vector<_FirewallRule>& rules);
-  // Whether a rule becomes kernel rules: active, blocking, with a From address.
+  static std::vector<Piece6> Pieces6(const std::vector<_FirewallRule>& rules);
+  // Whether a rule becomes kernel rules: active, blocking, with a From address (of either family).
   static bool Applies(const _FirewallRule& rule);
   // The nft protocol value of the statistics reply for these settings (0 all, else 6/17/1 or'ed).
   static std::uint32_t ProtocolValue(const RamparoEngineSettings& settings);

@@ -2,6 +2,7 @@
 // texts of its rows. The first byte picks the reader, the rest is the file.
 #include "FuzzInput.h"
 #include "app/RuleLogFile.h"
+#include "common/RuleRange.h"
 #include "controls/firewall/FirewallProcessFile.h"
 #include "controls/firewall/FirewallRuleFile.h"
 
@@ -14,6 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const auto contents = FirewallRuleFile::Read(path, 4096);
       fuzz::Check(contents.opened, "the rule file opens");
       fuzz::Check(contents.rules.size() * sizeof(_FirewallRule) + 4 <= bytes + 4, "only whole rules are read");
+      for (const _FirewallRule& rule : contents.rules) {
+        fuzz::Check(RuleRangeText(rule, kRuleRangeStart).size() <= 45, "a start address is one address");
+        RuleRangeText(rule, kRuleRangeEnd);
+      }
       break;
     }
     case 1: {

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "common/AddressText.h"
+
 bool IpAddressControl::Create(DWORD style, const Rect& rect, Window* parent, UINT id) {
   return CreateKind(WindowKind::IpAddress, "", style, rect, parent, id);
 }
@@ -30,19 +32,39 @@ bool ParseDotted(const std::string& text, std::array<int, 4>& fields) {
 
 }  // namespace
 
-void IpAddressControl::SetWindowText(const std::string& text) {
-  std::array<int, 4> fields{-1, -1, -1, -1};
-  if (!ParseDotted(text, fields)) fields = {-1, -1, -1, -1};
+void IpAddressControl::AllowIpv6(bool allow) {
   {
     std::lock_guard<std::mutex> lock(StateLock());
-    if (m_fields == fields) return;
+    m_allowIpv6 = allow;
+  }
+  Changed(kChangeStyle);
+}
+
+bool IpAddressControl::AllowsIpv6() const {
+  std::lock_guard<std::mutex> lock(StateLock());
+  return m_allowIpv6;
+}
+
+void IpAddressControl::SetWindowText(const std::string& text) {
+  std::array<int, 4> fields{-1, -1, -1, -1};
+  std::string ipv6;
+  std::uint8_t address[16];
+  if (!ParseDotted(text, fields)) {
+    fields = {-1, -1, -1, -1};
+    if (AllowsIpv6() && Inet6Pton(text.c_str(), address)) ipv6 = Inet6Ntop(address);
+  }
+  {
+    std::lock_guard<std::mutex> lock(StateLock());
+    if (m_fields == fields && m_ipv6 == ipv6) return;
     m_fields = fields;
+    m_ipv6 = ipv6;
   }
   Changed(kChangeText);
 }
 
 std::string IpAddressControl::GetWindowText() const {
   std::lock_guard<std::mutex> lock(StateLock());
+  if (!m_ipv6.empty()) return m_ipv6;
   std::string text;
   for (std::size_t i = 0; i < 4; ++i) {
     if (i > 0) text += '.';
@@ -60,6 +82,7 @@ void IpAddressControl::SetAddress(int b0, int b1, int b2, int b3) {
   {
     std::lock_guard<std::mutex> lock(StateLock());
     m_fields = {b0 & 0xFF, b1 & 0xFF, b2 & 0xFF, b3 & 0xFF};
+    m_ipv6.clear();
   }
   Changed(kChangeText);
 }
@@ -79,13 +102,14 @@ void IpAddressControl::ClearAddress() {
   {
     std::lock_guard<std::mutex> lock(StateLock());
     m_fields = {-1, -1, -1, -1};
+    m_ipv6.clear();
   }
   Changed(kChangeText);
 }
 
 bool IpAddressControl::IsBlank() const {
   std::lock_guard<std::mutex> lock(StateLock());
-  return m_fields[0] < 0 && m_fields[1] < 0 && m_fields[2] < 0 && m_fields[3] < 0;
+  return m_ipv6.empty() && m_fields[0] < 0 && m_fields[1] < 0 && m_fields[2] < 0 && m_fields[3] < 0;
 }
 
 bool IpAddressControl::TypeText(const std::string& text) {

@@ -28,14 +28,11 @@ constexpr int kRemoteAddrColumn = 5;
 // The longest IPv6 address text ("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff").
 constexpr std::size_t kIpv6TextLength = 39;
 
-// What the commands of an IPv6 row tell the user: their windows and rules take IPv4 only.
+// What the link command of an IPv6 row tells the user: its window takes IPv4 only.
 constexpr char kIpv6Caption[] = "Connections";
 constexpr char kIpv6LinkText[] =
     "The connection link monitor captures IPv4 links only:\n"
     "this IPv6 connection cannot be followed yet.";
-constexpr char kIpv6RuleText[] =
-    "The firewall rules hold IPv4 addresses only:\n"
-    "no rule can be made for this IPv6 connection yet.";
 // A stop request is polled this often before it is posted once more (1 ms per poll).
 constexpr DWORD kStopPollMs = 1000;
 
@@ -287,26 +284,29 @@ void MonListMon::IpSetProperties() {
   const int row = GetCurrentItem();
   if (row < 0 || row >= GetItemCount()) return;
   _MonListMonItemData rule{};
-  bool ipv6 = false;
   {
     std::lock_guard<std::recursive_mutex> lock(m_recordsLock);
-    // The address of interest goes where the rule editor reads it: the second field.
+    // The address of interest goes where the rule editor reads it: the second field (for an
+    // IPv6 row its 16-byte counterpart).
     if (const auto* record = static_cast<const _MonListMonItemData*>(GetItemData(row))) {
       rule.localAddr = record->remoteAddr;
-      ipv6 = record->family == AF_INET6;
+      if (record->family == AF_INET6) {
+        rule.family = AF_INET6;
+        std::memcpy(rule.localAddr6, record->remoteAddr6, sizeof rule.localAddr6);
+      }
     }
   }
   m_lastFirewallRecord = rule;
-  // UDP rows have no remote address, IPv6 TCP rows one that no rule can hold.
-  if (ipv6 && GetItemText(row, kTypeColumn) == kTcp6Text) {
-    MessageBox(this, kIpv6RuleText, kIpv6Caption, MB_OK | MB_ICONINFORMATION);
-    return;
-  }
-  if (rule.localAddr != 0) OpenFirewallRule(rule);
+  // UDP rows have no remote address.
+  static constexpr std::uint8_t kNoAddress6[16] = {};
+  const bool remote =
+      rule.family == AF_INET6 ? std::memcmp(rule.localAddr6, kNoAddress6, 16) != 0 : rule.localAddr != 0;
+  if (remote) OpenFirewallRule(rule);
 }
 
 void MonListMon::OpenFirewallRule(const _MonListMonItemData& record) {
   DlgPelorinFirewallIp dialog(this, m_application, &record);
+  if (record.family == AF_INET6) dialog.SetPrefill6(record.localAddr6);
   dialog.DoModal();
 }
 

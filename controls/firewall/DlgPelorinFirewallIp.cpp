@@ -5,6 +5,7 @@
 
 #include "common/AddressText.h"
 #include "common/FieldText.h"
+#include "common/RuleRange.h"
 #include "controls/firewall/CRampaMem.h"
 #include "controls/firewall/FirewallRuleFile.h"
 #include "controls/firewall/RampaSharedBlock.h"
@@ -19,7 +20,6 @@ namespace {
 
 constexpr char kMappingName[] = "RamparoInterfaceMem.mem";
 constexpr char kNoAddress[] = "0.0.0.0";
-constexpr std::uint32_t kFullMask = 0xFFFFFFFFu;
 
 enum Column { kDescription = 0, kFrom = 1, kTo = 2, kStatus = 3 };
 
@@ -37,6 +37,9 @@ AppProfile& ApplicationKey() {
 
 std::string ToText(const std::string& address) { return address == kNoAddress ? std::string() : address; }
 
+// The row value of a rule: its IPv4 start, 0 for an IPv6 rule.
+std::uint32_t RowValue(const std::string& from) { return IsIpv6Text(from) ? 0 : InetAddr(from.c_str()); }
+
 }  // namespace
 
 DlgPelorinFirewallIp::DlgPelorinFirewallIp(Window* parent, AppProfile* application, const _MonListMonItemDataIp* row)
@@ -50,6 +53,11 @@ DlgPelorinFirewallIp::DlgPelorinFirewallIp(Window* parent, AppProfile* applicati
   MapCommand(IDC_BUTTON_DELETE, [this] { DeleteRule(); });
   MapCommand(IDC_BUTTON_RESET, [this] { Reset(); });
   MapCommand(IDC_BUTTON_DONE, [this] { EndDialog(IDOK); });
+}
+
+void DlgPelorinFirewallIp::SetPrefill6(const std::uint8_t* address) {
+  m_prefill6 = Inet6Ntop(address);
+  m_hasPrefill = true;
 }
 
 DlgPelorinFirewallIp::~DlgPelorinFirewallIp() {
@@ -104,13 +112,15 @@ void DlgPelorinFirewallIp::ListCreate() {
 }
 
 bool DlgPelorinFirewallIp::OnInitDialog() {
+  for (const int id : {IDC_IP_FROM, IDC_IP_TO})
+    if (auto* address = GetDlgItemAs<IpAddressControl>(id)) address->AllowIpv6(true);
   GetMem();
   ListCreate();
   Reset();
   RuleFileGet();
   if (m_hasPrefill) {
     // The address of interest sits in the first address field; the second is 0 from both panes.
-    const std::string from = InetNtoa(m_prefill.localAddr);
+    const std::string from = m_prefill6.empty() ? InetNtoa(m_prefill.localAddr) : m_prefill6;
     const std::string to = InetNtoa(m_prefill.remoteAddr);
     if (from != kNoAddress) SetDlgItemText(IDC_IP_FROM, from);
     if (to != kNoAddress) SetDlgItemText(IDC_IP_TO, to);
@@ -172,11 +182,11 @@ bool DlgPelorinFirewallIp::LoadRules(bool tellFailure) {
   }
   if (ListControl* list = List()) {
     for (const _FirewallRule& rule : contents.rules) {
-      const std::uint32_t start = rule.entries[kRuleRangeStart].address;
-      const int row = list->InsertItem(list->GetItemCount(), GetFieldText(rule.name), -1, start);
+      const std::string from = RuleRangeText(rule, kRuleRangeStart);
+      const int row = list->InsertItem(list->GetItemCount(), GetFieldText(rule.name), -1, RowValue(from));
       if (row < 0) continue;
-      list->SetItemText(row, kFrom, InetNtoa(start));
-      list->SetItemText(row, kTo, ToText(InetNtoa(rule.entries[kRuleRangeEnd].address)));
+      list->SetItemText(row, kFrom, from);
+      list->SetItemText(row, kTo, RuleRangeText(rule, kRuleRangeEnd));
       list->SetItemText(row, kStatus, rule.active != 0 ? kActive : kNotActive);
       ++m_ruleCount;
     }
@@ -198,15 +208,9 @@ _FirewallRule DlgPelorinFirewallIp::RowRule(int row) const {
   if (list == nullptr || row < 0 || row >= list->GetItemCount()) return rule;
   SetFieldText(rule.name, list->GetItemText(row, kDescription));
   rule.active = list->GetItemText(row, kStatus) == kActive ? 1 : 0;
-  rule.entries[kRuleRangeStart].address = InetAddr(list->GetItemText(row, kFrom).c_str());
-  rule.entries[kRuleRangeStart].mask = kFullMask;
-  const std::string to = list->GetItemText(row, kTo);
-  if (!to.empty()) {
-    rule.entries[kRuleRangeEnd].address = InetAddr(to.c_str());
-    if (rule.entries[kRuleRangeEnd].address != 0) rule.entries[kRuleRangeEnd].mask = kFullMask;
-  }
+  // The rows were checked when they were made: a pair of one family.
+  SetRuleRange(rule, list->GetItemText(row, kFrom), list->GetItemText(row, kTo));
   rule.allow = 0;
-  rule.kind = 1;
   return rule;
 }
 
@@ -233,16 +237,23 @@ DlgPelorinFirewallIp::Fields DlgPelorinFirewallIp::TakeFields() const {
   return fields;
 }
 
-bool DlgPelorinFirewallIp::CheckFrom(const Fields& fields) {
-  if (!fields.from.empty() && fields.from != kNoAddress) return true;
-  MessageBox(this, kInvalidText, kInvalidCaption, MB_OK);
-  return false;
+bool DlgPelorinFirewallIp::CheckFields(const Fields& fields) {
+  if (fields.from.empty() || fields.from == kNoAddress) {
+    MessageBox(this, kInvalidText, kInvalidCaption, MB_OK);
+    return false;
+  }
+  const std::string to = ToText(fields.to);
+  if (!to.empty() && IsIpv6Text(to) != IsIpv6Text(fields.from)) {
+    MessageBox(this, kMixedText, kInvalidCaption, MB_OK);
+    return false;
+  }
+  return true;
 }
 
 void DlgPelorinFirewallIp::SetRow(int row, const Fields& fields) {
   ListControl* list = List();
   list->SetItemText(row, kDescription, fields.name);
-  list->SetItemData(row, InetAddr(fields.from.c_str()));
+  list->SetItemData(row, RowValue(fields.from));
   list->SetItemText(row, kFrom, fields.from);
   list->SetItemText(row, kTo, ToText(fields.to));
   list->SetItemText(row, kStatus, fields.active ? kActive : kNotActive);
@@ -255,7 +266,7 @@ void DlgPelorinFirewallIp::TellEngine() {
 
 void DlgPelorinFirewallIp::AddRule() {
   const Fields fields = TakeFields();
-  if (!CheckFrom(fields)) return;
+  if (!CheckFields(fields)) return;
   // The typed rule stays in the fields when the file's rules are still unknown.
   if (!EnsureLoaded()) return;
   ListControl* list = List();
@@ -287,7 +298,7 @@ void DlgPelorinFirewallIp::SaveRule() {
   const ListControl* list = List();
   if (!m_editing || list == nullptr || m_selectedRow < 0 || m_selectedRow >= list->GetItemCount()) return;
   const Fields fields = TakeFields();
-  if (!CheckFrom(fields)) return;
+  if (!CheckFields(fields)) return;
   SetRow(m_selectedRow, fields);
   const bool saved = RuleFileUpdate();
   m_editing = 0;

@@ -18,7 +18,7 @@ class ListControl;
 // filtering, asks it to take the file up again (request 1124).
 //
 // Opened with a row of the connections or packet pane, the row's address prefills the new rule.
-// Every rule it writes is a blocking rule over the range From .. To.
+// Every rule it writes is a blocking rule over the range From .. To, both IPv4 or both IPv6.
 class DlgPelorinFirewallIp : public Dialog {
  public:
   static constexpr int IDD = 133;  // dialog template number
@@ -53,11 +53,16 @@ class DlgPelorinFirewallIp : public Dialog {
       "of the file.\n\n";
   static constexpr char kInvalidCaption[] = "Invalid Rule";
   static constexpr char kInvalidText[] = "You must select a 'From' Ip Address.\n\n";
+  static constexpr char kMixedText[] =
+      "The 'From' and 'To' Ip Addresses must be of one kind:\nboth IPv4 or both IPv6.\n\n";
 
   // row: the item data of a connections or packet row whose addresses prefill the new rule
   // (the address of interest at offset 4), or null. It is copied.
   DlgPelorinFirewallIp(Window* parent, AppProfile* application, const _MonListMonItemDataIp* row = nullptr);
   ~DlgPelorinFirewallIp() override;
+
+  // Prefills From with an IPv6 address (16 bytes, network order) instead of the row's IPv4 one.
+  void SetPrefill6(const std::uint8_t* address);
 
   static DialogTemplate MakeTemplate();
 
@@ -101,7 +106,8 @@ class DlgPelorinFirewallIp : public Dialog {
   };
   ListControl* List() const;
   Fields TakeFields() const;
-  bool CheckFrom(const Fields& fields);
+  // The From address is given and both addresses are of one family; says so when not.
+  bool CheckFields(const Fields& fields);
   void SetRow(int row, const Fields& fields);
   void ClearFields();
   void SetEditButtons(bool editing);
@@ -122,6 +128,7 @@ class DlgPelorinFirewallIp : public Dialog {
   bool m_loaded = false;  // the list holds the file's rules, so a write loses none
   _MonListMonItemDataIp m_prefill{};
   bool m_hasPrefill = false;
+  std::string m_prefill6;  // IPv6 text of the prefill, else empty
   std::unique_ptr<CRampaMem> m_channel;
   void* m_channelView = nullptr;
   std::string m_interfaceFile;

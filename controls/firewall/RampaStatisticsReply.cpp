@@ -61,8 +61,14 @@ RampaStatisticsReply RampaStatisticsReply::Parse(const std::uint8_t* payload, st
     entry.protocol = Le32(first + 32);
     entry.firstPort = Le16(first + 40);
     entry.secondPort = Le16(first + 42);
-    entry.firstAddress = Raw32(second + 0);
-    entry.secondAddress = Raw32(second + 12);
+    entry.ipv6 = Le32(first + 4) == kFamilyIpv6;
+    if (entry.ipv6) {
+      std::memcpy(entry.firstAddress6, first + 12, 16);
+      std::memcpy(entry.secondAddress6, second + 4, 16);
+    } else {
+      entry.firstAddress = Raw32(second + 0);
+      entry.secondAddress = Raw32(second + 12);
+    }
   }
   reply.status = Status::Ok;
   return reply;
@@ -93,8 +99,14 @@ std::size_t RampaStatisticsReply::Write(std::uint8_t* payload, std::size_t size,
     first[41] = static_cast<std::uint8_t>(entry.firstPort >> 8);
     first[42] = static_cast<std::uint8_t>(entry.secondPort);
     first[43] = static_cast<std::uint8_t>(entry.secondPort >> 8);
-    std::memcpy(second + 0, &entry.firstAddress, sizeof entry.firstAddress);
-    std::memcpy(second + 12, &entry.secondAddress, sizeof entry.secondAddress);
+    if (entry.ipv6) {
+      PutLe32(first + 4, kFamilyIpv6);
+      std::memcpy(first + 12, entry.firstAddress6, 16);
+      std::memcpy(second + 4, entry.secondAddress6, 16);
+    } else {
+      std::memcpy(second + 0, &entry.firstAddress, sizeof entry.firstAddress);
+      std::memcpy(second + 12, &entry.secondAddress, sizeof entry.secondAddress);
+    }
   }
   return n;
 }

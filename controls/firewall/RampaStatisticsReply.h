@@ -11,8 +11,10 @@
 //   12  reserved, 0 (the console computes the two areas itself and writes nothing here)
 //   16  reserved, 0
 //   20  first area: a 68-byte lead (the engine's), then N entries of 48 bytes:
-//         0 block count, 8 rule code (signed), 32 protocol value, 40 first port, 42 second port
-//   21 + L  second area: N entries of 24 bytes: 0 first IPv4 address, 12 second IPv4 address
+//         0 block count, 4 family (0 IPv4, 6 IPv6), 8 rule code (signed), 12 first IPv6 address,
+//         32 protocol value, 40 first port, 42 second port
+//   21 + L  second area: N entries of 24 bytes: 0 first IPv4 address, 12 second IPv4 address;
+//         an IPv6 entry has 0 there and its second IPv6 address at 4
 //
 // A negative rule code counts outgoing blocks, a non-negative one incoming blocks.
 struct RampaStatisticsEntry {
@@ -23,6 +25,9 @@ struct RampaStatisticsEntry {
   std::uint16_t secondPort = 0;
   std::uint32_t firstAddress = 0;   // network byte order
   std::uint32_t secondAddress = 0;  // network byte order
+  bool ipv6 = false;                // the addresses are the 16-byte ones, the IPv4 ones 0
+  std::uint8_t firstAddress6[16] = {};
+  std::uint8_t secondAddress6[16] = {};
 };
 
 struct RampaStatisticsReply {
@@ -42,6 +47,7 @@ struct RampaStatisticsReply {
   static constexpr std::size_t kFirstEntrySize = 48;
   static constexpr std::size_t kSecondAreaBase = 21;  // + L
   static constexpr std::size_t kSecondEntrySize = 24;
+  static constexpr std::uint32_t kFamilyIpv6 = 6;
 
   // Reads a copy of the payload taken first, so an engine that changes the payload while it is
   // being read cannot move a checked length under the reader.

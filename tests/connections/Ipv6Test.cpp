@@ -12,6 +12,7 @@
 #include "ConnectionsTestSupport.h"
 #include "common/FieldText.h"
 #include "common/MonListMonLogData6.h"
+#include "controls/firewall/DlgPelorinFirewallIp.h"
 #include "ui/ScriptedServices.h"
 
 using namespace conntest;
@@ -248,7 +249,7 @@ TEST_F(Ipv6Test, SocketsOfBothFamiliesAreRowsAndAMixedLogReloadsAsItWasLogged) {
   });
 }
 
-TEST_F(Ipv6Test, CommandsOfAnIpv6RowSayWhatTheyCannotDoAndRelatedRowsMatchWholeAddresses) {
+TEST_F(Ipv6Test, CommandsOfAnIpv6RowPrefillARuleOrSayWhatTheyCannotDoAndRelatedRowsMatchWholeAddresses) {
   InNamespace([&] {
     ScriptedServices script;
     MonListMon& list = CreateList(50);
@@ -273,10 +274,14 @@ TEST_F(Ipv6Test, CommandsOfAnIpv6RowSayWhatTheyCannotDoAndRelatedRowsMatchWholeA
     const int row = RowsOnPort(list, "TCP6", clientPort).at(0).row;
     list.UserDoubleClick(row, 0);
     EXPECT_TRUE(list.OpenWindows().empty());
-    list.IpSetProperties();
-    ASSERT_EQ(script.Messages().size(), 2u);
+    ASSERT_EQ(script.Messages().size(), 1u);
     EXPECT_NE(script.Messages()[0].text.find("IPv4 links only"), std::string::npos);
-    EXPECT_NE(script.Messages()[1].text.find("IPv4 addresses only"), std::string::npos);
-    EXPECT_EQ(script.ModalCaptions().size(), 0u);  // no rule editor on a wrong address
+    // Block/Allow makes an IPv6 rule: the editor opens with the remote address.
+    std::string from;
+    script.OnNextModal([&](Dialog& d) { from = d.GetDlgItemText(DlgPelorinFirewallIp::IDC_IP_FROM); });
+    list.IpSetProperties();
+    EXPECT_EQ(script.Messages().size(), 1u);
+    ASSERT_EQ(script.ModalCaptions().size(), 1u);
+    EXPECT_EQ(from, "::1");
   });
 }

@@ -15,8 +15,10 @@
 #include "app/DlgBlockStatistics.h"
 #include "app/DlgRamparoProcesses.h"
 #include "app/DlgRuleLog.h"
+#include "common/AddressText.h"
 #include "common/FieldText.h"
 #include "common/FirewallRuleLogRecord.h"
+#include "common/RuleRange.h"
 #include "controls/firewall/FirewallProcessFile.h"
 #include "platform/FileContents.h"
 #include "ui/ListControl.h"
@@ -77,7 +79,22 @@ TEST_F(ConsoleTest, StatisticsAddUpTheEngineRepliesAndHostileOnesChangeNothing) 
              {5003, 2, 1, Ip("10.0.0.1"), Ip("8.8.8.8"), 0, 0},    // a protocol block
              {static_cast<std::int32_t>(0xF0000001u), 4, 6, Ip("10.0.0.1"), Ip("10.0.0.5"), 5000, 80},
              {-6001, 1, 17, 0, Ip("9.9.9.9"), 0, 53}}),  // a process block, outgoing
-      Reply(l, 2, {{-5001, 3, 0, Ip("7.7.7.7"), 0, 0, 0}, {9, 1, 23, Ip("1.2.3.4"), 0, 0, 0}})};
+      Reply(l, 4,
+            {{-5001, 3, 0, Ip("7.7.7.7"), 0, 0, 0},
+             {9, 1, 23, Ip("1.2.3.4"), 0, 0, 0},
+             {1, 2, 0, 0, 0, 0, 0},
+             {-1, 3, 0, 0, 0, 0, 0}})};
+  // Entries 2 and 3 are both ways of the IPv6 rule 1: family 6, its range start in the first
+  // area, its end in the second.
+  for (std::size_t i = 2; i < 4; ++i) {
+    std::uint8_t* first = replies.back().data() + 20 + 68 + i * 48;
+    first[4] = 6;
+    ASSERT_TRUE(Inet6Pton("2001:db8::5", first + 12));
+    ASSERT_TRUE(Inet6Pton("2001:db8::9", replies.back().data() + 21 + l + i * 24 + 4));
+  }
+  _FirewallRule six{};
+  SetFieldText(six.name, "six");
+  console.RuleTableAdd(six);
 
   // The test is the engine: it answers each request with the next reply.
   std::atomic<bool> done{false};
@@ -115,7 +132,8 @@ TEST_F(ConsoleTest, StatisticsAddUpTheEngineRepliesAndHostileOnesChangeNothing) 
   done = true;
   engine.join();
   EXPECT_EQ(m_script.ModalCaptions().back(), "Blocking Statistics");
-  ASSERT_EQ(shown.size(), 4u);
+  ASSERT_EQ(shown.size(), 5u);
+  EXPECT_EQ(shown[4], (std::vector<std::string>{"six", "2001:db8::5", "2", "3", "All"}));
   EXPECT_EQ(shown[0], (std::vector<std::string>{"web", "10.0.0.5:80", "5", "4", "Tcp"}));
   EXPECT_EQ(shown[1], (std::vector<std::string>{"Protocol Blocks", "8.8.8.8", "2", "3", "Protocol Blocks"}));
   EXPECT_EQ(shown[2], (std::vector<std::string>{"Proces Blocking", "9.9.9.9:53", "0", "1", "Udp/Icmp"}));
@@ -134,6 +152,12 @@ TEST_F(ConsoleTest, TheRuleLogShowsItsPagesAndIsChosenAndCleared) {
       record.rule.entries[kRuleRangeEnd].address = i % 2 ? Ip("10.0.0.9") : 0;
       record.blockedAddress = Ip("192.168.1.7");
       record.blockedPort = i % 3 ? htons(443) : 0;
+      if (i == 1) {  // an IPv6 block
+        ASSERT_TRUE(SetRuleRange(record.rule, "2001:db8::1", "2001:db8::ff"));
+        record.family = kLogFamilyIpv6;
+        record.blockedAddress = 0;
+        ASSERT_TRUE(Inet6Pton("2001:db8::7", record.blockedAddress6));
+      }
       out.write(reinterpret_cast<const char*>(&record), sizeof record);
     }
     out << std::string(120, 'x');  // a short last record
@@ -149,7 +173,8 @@ TEST_F(ConsoleTest, TheRuleLogShowsItsPagesAndIsChosenAndCleared) {
     EXPECT_EQ(d.GetWindowText(), "Rule Log - " + log);
     ASSERT_EQ(list->GetItemCount(), 256);
     EXPECT_EQ(Row(list, 0, 4), (std::vector<std::string>{"r0", "10.0.0.1", "192.168.1.7", "03/09/24 14:05:06:007"}));
-    EXPECT_EQ(Row(list, 1, 3), (std::vector<std::string>{"r1", "10.0.0.1 - 10.0.0.9", "192.168.1.7:443"}));
+    EXPECT_EQ(Row(list, 1, 3), (std::vector<std::string>{"r1", "2001:db8::1 - 2001:db8::ff", "[2001:db8::7]:443"}));
+    EXPECT_EQ(Row(list, 3, 3), (std::vector<std::string>{"r3", "10.0.0.1 - 10.0.0.9", "192.168.1.7"}));
 
     m_script.OnNextModal([](Dialog& pages) {
       auto* rows = pages.GetDlgItemAs<ListControl>(DlgBlockLogPages::IDC_LIST_PAGES);

@@ -7,6 +7,8 @@
 
 #include "RamparoBlockLog.h"
 #include "RamparoRuleSet.h"
+#include "common/AddressText.h"
+#include "common/RuleRange.h"
 
 namespace {
 
@@ -165,4 +167,75 @@ TEST(RuleSetTest, LoggedPacketsGiveTheOtherSidesAddressAndPortWithinTheCapturedB
   EXPECT_FALSE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
   packet[0] = 0x65;
   EXPECT_FALSE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record)) << "not IPv4";
+}
+
+TEST(RuleSetTest, Ipv6RulesAreLookedUpByIp6InMapsOfTheirOwnBesideTheIpv4Ones) {
+  auto rule6 = [](const char* from, const char* to) {
+    _FirewallRule rule = Rule("0.0.0.0");
+    EXPECT_TRUE(SetRuleRange(rule, from, to)) << from;
+    return rule;
+  };
+  // 2 lies in 1 and takes nothing; 3 reaches the highest address; 4 is spelt out of a wide range 1.
+  const std::vector<_FirewallRule> rules = {
+      Rule("10.0.0.1"), rule6("2001:db8::ffff", "2001:db8::1"), rule6("2001:db8::5", ""),
+      rule6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:fff0", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"),
+      rule6("2001:db8::1:0", "")};
+  std::string pieces;
+  for (const RamparoRuleSet::Piece6& piece : RamparoRuleSet::Pieces6(rules))
+    pieces += std::to_string(static_cast<unsigned>(piece.low & 0xFFFF)) + "-" +
+              std::to_string(static_cast<unsigned>(piece.high & 0xFFFF)) + ":" + std::to_string(piece.rule) + " ";
+  EXPECT_EQ(pieces, "1-65535:1 0-0:4 65520-65535:3 ");
+  EXPECT_EQ(RamparoRuleSet::Pieces(rules).size(), 1u) << "the IPv4 sweep sees only the IPv4 rule";
+
+  RamparoEngineSettings settings;  // icmp only
+  const std::string batch = RamparoRuleSet::Build(rules, settings, nullptr);
+  EXPECT_NE(batch.find("map in6_range { type ipv6_addr : verdict; flags interval; elements = { "
+                       "2001:db8::1-2001:db8::ffff : goto r1_in, ffff:ffff:ffff:ffff:ffff:ffff:ffff:fff0-"
+                       "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff : goto r3_in } }"),
+            std::string::npos)
+      << batch;
+  EXPECT_NE(batch.find("\t\tip saddr vmap @in_single\n\t\tip6 saddr vmap @in6_single\n\t\tip6 saddr vmap @in6_range\n"),
+            std::string::npos);
+  EXPECT_EQ(batch.find("r2_"), std::string::npos);
+  EXPECT_NE(batch.find("\tchain r1_in {\n\t\ticmpv6 type { nd-router-solicit, nd-router-advert, nd-neighbor-solicit, "
+                       "nd-neighbor-advert } return\n\t\tmeta l4proto != { icmpv6 } return\n"),
+            std::string::npos)
+      << "ICMPv6 is the ICMP of an IPv6 rule; neighbour discovery passes as ARP does";
+  settings.blockAll = 1;
+  EXPECT_NE(RamparoRuleSet::Build(rules, settings, nullptr).find("nd-neighbor-advert } return\n\t\tlimit"),
+            std::string::npos);
+
+  _FirewallRule mixed = Rule("10.0.0.1");
+  EXPECT_FALSE(SetRuleRange(mixed, "10.0.0.1", "2001:db8::1"));
+  EXPECT_FALSE(SetRuleRange(mixed, "2001:db8::1", "10.0.0.1"));
+  EXPECT_FALSE(SetRuleRange(mixed, "2001:db8::g", ""));
+  EXPECT_EQ(mixed.kind, 1u) << "a refused range leaves the rule alone";
+}
+
+TEST(RuleSetTest, LoggedIpv6PacketsAreReadPastTheirExtensionHeadersWithinTheCapturedBytes) {
+  // IPv6 2001:db8::1 -> 2001:db8::2, a hop-by-hop header of 8 bytes, then UDP 53 -> 4000.
+  std::uint8_t packet[60] = {0x60, 0, 0, 0, 0, 20, 0, 64};
+  packet[8] = 0x20, packet[9] = 0x01, packet[10] = 0x0d, packet[11] = 0xb8, packet[23] = 1;
+  packet[24] = 0x20, packet[25] = 0x01, packet[26] = 0x0d, packet[27] = 0xb8, packet[39] = 2;
+  packet[40] = 17;  // next header after hop-by-hop; its length 0 means 8 bytes
+  packet[48] = 0, packet[49] = 53, packet[50] = 0x0F, packet[51] = 0xA0;
+  const _FirewallRule rule = Rule("10.1.1.1");
+  _FirewallRuleLogRecord record;
+  ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, 52, true, rule, &record));
+  EXPECT_EQ(record.family, kLogFamilyIpv6);
+  EXPECT_EQ(Inet6Ntop(record.blockedAddress6), "2001:db8::1");
+  EXPECT_EQ(Inet6Ntop(record.localAddress6), "2001:db8::2");
+  EXPECT_EQ(record.blockedAddress | record.localAddress, 0u);
+  EXPECT_TRUE(record.protocol == 17 && ntohs(record.blockedPort) == 53 && ntohs(record.localPort) == 4000);
+
+  ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, 47, true, rule, &record));
+  EXPECT_EQ(record.protocol | record.blockedPort | record.localPort, 0) << "a header cut off leaves all unknown";
+  packet[41] = 200;  // a hop-by-hop header longer than the capture
+  ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
+  EXPECT_EQ(record.blockedPort, 0);
+  packet[6] = 44, packet[41] = 0, packet[40] = 17, packet[43] = 8;  // a fragment at offset 8: no ports
+  ASSERT_TRUE(RamparoBlockLog::MakeRecord(packet, sizeof packet, true, rule, &record));
+  EXPECT_EQ(record.protocol, 44);
+  EXPECT_EQ(record.blockedPort, 0);
+  EXPECT_FALSE(RamparoBlockLog::MakeRecord(packet, 39, true, rule, &record)) << "shorter than the IPv6 header";
 }

@@ -1,13 +1,13 @@
 // The engine as a firewall: the real program filtering the test's private namespace, with a
 // peer namespace behind a veth pair to block.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -17,10 +17,12 @@
 #include "FirewallTestSupport.h"
 #include "PeerNamespace.h"
 #include "PrivateNetwork.h"
-#include "common/FirewallRuleLogRecord.h"
+#include "common/AddressText.h"
 #include "common/FieldText.h"
 #include "common/FirewallProcessRecord.h"
 #include "common/FirewallRule.h"
+#include "common/FirewallRuleLogRecord.h"
+#include "common/RuleRange.h"
 #include "controls/firewall/CRampaMem.h"
 #include "controls/firewall/FirewallProcessFile.h"
 #include "controls/firewall/FirewallRuleFile.h"
@@ -47,21 +49,41 @@ _FirewallRule Rule(const char* name, const char* from, const char* to = nullptr,
   return rule;
 }
 
-sockaddr_in Endpoint(const char* address, std::uint16_t port) {
-  sockaddr_in endpoint{};
-  endpoint.sin_family = AF_INET;
-  endpoint.sin_port = htons(port);
-  endpoint.sin_addr.s_addr = Address(address);
+_FirewallRule Rule6(const char* name, const char* from, const char* to = "") {
+  _FirewallRule rule{};
+  SetFieldText(rule.name, name);
+  rule.active = 1;
+  SetRuleRange(rule, from, to);
+  return rule;
+}
+
+// An endpoint of either family, by its text.
+sockaddr_storage Endpoint(const char* address, std::uint16_t port, socklen_t* size) {
+  sockaddr_storage endpoint{};
+  if (std::strchr(address, ':') != nullptr) {
+    auto* six = reinterpret_cast<sockaddr_in6*>(&endpoint);
+    six->sin6_family = AF_INET6;
+    six->sin6_port = htons(port);
+    ::inet_pton(AF_INET6, address, &six->sin6_addr);
+    *size = sizeof *six;
+  } else {
+    auto* four = reinterpret_cast<sockaddr_in*>(&endpoint);
+    four->sin_family = AF_INET;
+    four->sin_port = htons(port);
+    four->sin_addr.s_addr = Address(address);
+    *size = sizeof *four;
+  }
   return endpoint;
 }
 
 // A socket bound in the namespace of the calling thread.
 int Bound(int type, const char* address, std::uint16_t port) {
-  const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  socklen_t size = 0;
+  const sockaddr_storage endpoint = Endpoint(address, port, &size);
+  const int fd = ::socket(endpoint.ss_family, type | SOCK_CLOEXEC, 0);
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  const sockaddr_in endpoint = Endpoint(address, port);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) != 0) {
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&endpoint), size) != 0) {
     ::close(fd);
     return -1;
   }
@@ -70,21 +92,23 @@ int Bound(int type, const char* address, std::uint16_t port) {
 }
 
 bool Connects(const char* address, std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  const sockaddr_in endpoint = Endpoint(address, port);
-  ::connect(fd, reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint);
+  socklen_t size = 0;
+  const sockaddr_storage endpoint = Endpoint(address, port, &size);
+  const int fd = ::socket(endpoint.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  ::connect(fd, reinterpret_cast<const sockaddr*>(&endpoint), size);
   pollfd wait{fd, POLLOUT, 0};
   int error = -1;
-  socklen_t size = sizeof error;
-  const bool done = ::poll(&wait, 1, 700) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0;
+  socklen_t length = sizeof error;
+  const bool done = ::poll(&wait, 1, 700) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0;
   ::close(fd);
   return done && error == 0;
 }
 
 // One datagram from a socket to a receiver: whether it arrived.
 bool Delivered(int from, int to, const char* toAddress) {
-  const sockaddr_in endpoint = Endpoint(toAddress, kPort);
-  ::sendto(from, "x", 1, 0, reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint);
+  socklen_t size = 0;
+  const sockaddr_storage endpoint = Endpoint(toAddress, kPort, &size);
+  ::sendto(from, "x", 1, 0, reinterpret_cast<const sockaddr*>(&endpoint), size);
   pollfd wait{to, POLLIN, 0};
   char byte;
   return ::poll(&wait, 1, 500) == 1 && ::recv(to, &byte, 1, 0) == 1;
@@ -230,6 +254,49 @@ TEST_F(EngineFilterTest, ABlockedPeerIsUnreachableLoggedAndCountedUntilTheRuleIs
   EXPECT_EQ(Tables(), "") << "shutting down removes the table";
 }
 
+TEST_F(EngineFilterTest, AnIpv6RuleBlocksItsPeerOverIpv6OnlyAndIsLoggedAndCountedByItsAddress) {
+  const int listener6 = m_peer.InPeerThread([] { return Bound(SOCK_STREAM, PeerNamespace::kPeer6, kPort); });
+  ASSERT_GE(listener6, 0);
+  ASSERT_TRUE(Pings(PeerNamespace::kPeer6));
+  ASSERT_TRUE(Connects(PeerNamespace::kPeer6, kPort));
+  // A range this wide stays a range of 128-bit addresses in the kernel. Block All is set.
+  Rules({Rule("elsewhere", "192.0.2.1"), Rule6("peer6", PeerNamespace::kPeer6, "fd77::1:0")});
+  StartFiltering();
+  EXPECT_FALSE(Pings(PeerNamespace::kPeer6));
+  EXPECT_FALSE(Connects(PeerNamespace::kPeer6, kPort));
+  EXPECT_TRUE(Pings(PeerNamespace::kPeer)) << "the peer's IPv4 address is not in the rule";
+  EXPECT_TRUE(Connects(PeerNamespace::kPeer, kPort));
+
+  const RampaStatisticsReply statistics = RampaStatisticsReply::Parse(Request(kRampaMsgStatistics), kRampaPayloadSize);
+  ASSERT_EQ(statistics.entries.size(), 1u);
+  EXPECT_EQ(statistics.entries[0].ruleCode, -1);
+  EXPECT_GE(statistics.entries[0].blockCount, 2u);
+  EXPECT_TRUE(statistics.entries[0].ipv6);
+  EXPECT_EQ(Inet6Ntop(statistics.entries[0].firstAddress6), PeerNamespace::kPeer6);
+  EXPECT_EQ(Inet6Ntop(statistics.entries[0].secondAddress6), "fd77::1:0");
+
+  const std::string log = m_folder.File("RamparoBlockLog.log");
+  ASSERT_TRUE(WaitFor([&] { return LogRecords(log).size() >= 2; }, std::chrono::seconds(5)));
+  bool tcp = false;
+  for (const auto& record : LogRecords(log)) {
+    EXPECT_EQ(GetFieldText(record.rule.name), "peer6");
+    EXPECT_EQ(RuleRangeText(record.rule, kRuleRangeEnd), "fd77::1:0");
+    EXPECT_EQ(record.family, kLogFamilyIpv6);
+    EXPECT_EQ(Inet6Ntop(record.blockedAddress6), PeerNamespace::kPeer6);
+    EXPECT_EQ(Inet6Ntop(record.localAddress6), PeerNamespace::kHere6);
+    EXPECT_EQ(record.blockedAddress, 0u);
+    tcp = tcp || (record.protocol == 6 && ntohs(record.blockedPort) == kPort);
+  }
+  EXPECT_TRUE(tcp) << "the SYN is logged with the peer's port";
+
+  // Blocking ICMP alone blocks ICMPv6 and leaves neighbour discovery, and so TCP, alone.
+  Setting("IpRamparoBlockAll", 0);
+  Request(kRampaMsgSettings);
+  EXPECT_FALSE(Pings(PeerNamespace::kPeer6));
+  EXPECT_TRUE(Connects(PeerNamespace::kPeer6, kPort));
+  ::close(listener6);
+}
+
 TEST_F(EngineFilterTest, RangesDirectionsAndProtocolsChooseWhatIsBlocked) {
   const int here = Bound(SOCK_DGRAM, PeerNamespace::kHere, kPort);
   const int there = m_peer.InPeerThread([] { return Bound(SOCK_DGRAM, PeerNamespace::kPeer, kPort); });
@@ -360,6 +427,44 @@ TEST_F(EngineFilterTest, ABlockedProcessCannotConnectWhileOthersCan) {
   EXPECT_NE(first.localPort, 0u);
   EXPECT_GE(first.time.year, 2024u);
   EXPECT_EQ(std::filesystem::file_size(log) % 200, 0u);
+}
+
+TEST_F(EngineFilterTest, ABlockedProcessCannotConnectOverIpv6AndItsBlockNamesIt) {
+  const std::string name = "rampablock6" + std::to_string(::getpid());
+  const std::string program = m_folder.File(name);
+  std::filesystem::copy_file("/bin/bash", program);
+  const int listener6 = m_peer.InPeerThread([] { return Bound(SOCK_STREAM, PeerNamespace::kPeer6, kPort); });
+  ASSERT_GE(listener6, 0);
+  BlockProcess(name);
+  Rules({});
+  StartFiltering();
+  // Each shell, once it runs, waits on a fifo until the engine has taken the processes up again.
+  const std::string connect = " -c 'echo ready; read; exec 3<>/dev/tcp/" + std::string(PeerNamespace::kPeer6) + "/" +
+                              std::to_string(kPort) + " && echo connected'";
+  const std::string fifo = m_folder.File("go");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& shell : {program, std::string("/bin/bash")}) {
+    FILE* run = ::popen(("timeout 3 " + shell + connect + " <" + fifo + " 2>/dev/null").c_str(), "r");
+    ASSERT_NE(run, nullptr);
+    const int go = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    char line[64] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, run), nullptr);
+    Request(kRampaMsgSettings);
+    ASSERT_EQ(::write(go, "\n", 1), 1);
+    ::close(go);
+    const bool said = std::fgets(line, sizeof line, run) != nullptr;
+    ::pclose(run);
+    EXPECT_EQ(said, shell != program) << shell << ": " << line;
+  }
+  // Its SYN, logged while the socket still waits, is named after it.
+  const std::string log = m_folder.File("RamparoBlockLog.log");
+  ASSERT_TRUE(WaitFor([&] { return !LogRecords(log).empty(); }, std::chrono::seconds(5)));
+  const _FirewallRuleLogRecord first = LogRecords(log)[0];
+  EXPECT_EQ(first.family, kLogFamilyIpv6);
+  EXPECT_EQ(Inet6Ntop(first.blockedAddress6), PeerNamespace::kPeer6);
+  EXPECT_EQ(ntohs(first.blockedPort), kPort);
+  EXPECT_EQ(GetFieldText(first.rule.name), name);
+  ::close(listener6);
 }
 
 TEST_F(EngineFilterTest, OnlyProcessesOfTheEnginesUserAreBlocked) {

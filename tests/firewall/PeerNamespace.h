@@ -1,7 +1,8 @@
 #pragma once
-// A second network namespace joined to the test's own by a veth pair: 10.77.0.1 here, 10.77.0.2
-// there. The namespace is held by a child process that dies with the test program, so nothing
-// is left behind even when a test crashes; the veth pair goes with it.
+// A second network namespace joined to the test's own by a veth pair: 10.77.0.1 and fd77::1
+// here, 10.77.0.2 and fd77::2 there (without duplicate detection, so they serve at once). The
+// namespace is held by a child process that dies with the test program, so nothing is left
+// behind even when a test crashes; the veth pair goes with it.
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -16,6 +17,8 @@ class PeerNamespace {
  public:
   static constexpr const char* kHere = "10.77.0.1";
   static constexpr const char* kPeer = "10.77.0.2";
+  static constexpr const char* kHere6 = "fd77::1";
+  static constexpr const char* kPeer6 = "fd77::2";
 
   PeerNamespace() {
     int ready[2];
@@ -39,8 +42,9 @@ class PeerNamespace {
     const std::string pid = std::to_string(m_holder);
     m_ok = m_net >= 0 && m_own >= 0 && Run("ip link add rp0 type veth peer name rp1") &&
            Run("ip link set rp1 netns " + pid) && Run("ip addr add " + std::string(kHere) + "/24 dev rp0") &&
-           Run("ip link set rp0 up") && InPeer("ip link set lo up") &&
-           InPeer("ip addr add " + std::string(kPeer) + "/24 dev rp1") && InPeer("ip link set rp1 up");
+           Run("ip -6 addr add " + std::string(kHere6) + "/64 dev rp0 nodad") && Run("ip link set rp0 up") &&
+           InPeer("ip link set lo up") && InPeer("ip addr add " + std::string(kPeer) + "/24 dev rp1") &&
+           InPeer("ip -6 addr add " + std::string(kPeer6) + "/64 dev rp1 nodad") && InPeer("ip link set rp1 up");
   }
   ~PeerNamespace() {
     if (m_net >= 0) ::close(m_net);

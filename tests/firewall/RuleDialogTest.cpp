@@ -261,3 +261,49 @@ TEST_F(RuleDialogTest, TheEngineAndTheEditorEachFailWhileTheOtherHoldsTheFile) {
     EXPECT_EQ(RampaBlockGet(view, kRampaEngineRules), 1u);
   }
 }
+
+TEST_F(RuleDialogTest, TodaysIpv4RuleFilesStayByteIdenticalAndIpv6RulesJoinThem) {
+  const std::string golden = ReadAll(std::string(PELORIN_TESTDATA) + "/firewall/rules-ipv4.cfg");
+  ASSERT_EQ(golden.size(), 4u + 3 * 92);
+  { std::ofstream(m_rules, std::ios::binary) << golden; }
+  Run([&](Dlg& d) {
+    ASSERT_EQ(Rows(d), 3);
+    EXPECT_EQ(RowTexts(d, 0), (std::vector<std::string>{"lan", "192.168.0.1", "192.168.0.254", "Active"}));
+    d.SelectListItem(Dlg::IDC_LIST_RULES, 1);
+    d.ClickButton(Dlg::IDC_BUTTON_SAVE);
+    EXPECT_EQ(ReadAll(m_rules), golden) << "a save of the rules as they are writes them as they were";
+
+    // IPv6 goes where IPv4 goes and is kept in its shortest text; a pair of both kinds and a text
+    // that reads as neither are refused as a missing From is.
+    d.TypeInto(Dlg::IDC_EDIT_NAME, "six");
+    d.TypeInto(Dlg::IDC_IP_FROM, "2001:DB8:0:0:0:0:0:1");
+    d.TypeInto(Dlg::IDC_IP_TO, "10.0.0.1");
+    d.ClickButton(Dlg::IDC_BUTTON_ADD);
+    d.TypeInto(Dlg::IDC_IP_TO, "2001:db8::ff");
+    d.ClickButton(Dlg::IDC_CHECK_ACTIVE);
+    d.ClickButton(Dlg::IDC_BUTTON_ADD);
+    d.TypeInto(Dlg::IDC_IP_FROM, "2001:db8::g");
+    d.ClickButton(Dlg::IDC_BUTTON_ADD);
+  });
+  ASSERT_EQ(m_script.Messages().size(), 2u);
+  EXPECT_EQ(m_script.Messages()[0].caption, "Invalid Rule");
+  EXPECT_EQ(m_script.Messages()[0].text, Dlg::kMixedText);
+  EXPECT_EQ(m_script.Messages()[1].text, Dlg::kInvalidText);
+  const std::string file = ReadAll(m_rules);
+  ASSERT_EQ(file.size(), 4u + 4 * 92);
+  EXPECT_EQ(file.substr(4, 3 * 92), golden.substr(4)) << "the IPv4 records are untouched";
+  const std::string six = file.substr(4 + 3 * 92);
+  EXPECT_EQ(six.substr(36, 16), std::string("\x20\x01\x0d\xb8\0\0\0\0\0\0\0\0\0\0\0\x01", 16));
+  EXPECT_EQ(six.substr(52, 16), std::string("\x20\x01\x0d\xb8\0\0\0\0\0\0\0\0\0\0\0\xff", 16));
+  EXPECT_EQ(six.substr(76, 4), "\xff\xff\xff\xff") << "a To address was given";
+  EXPECT_EQ(six.substr(88, 4), std::string("\x06\0\0\0", 4));
+
+  Run([&](Dlg& d) {
+    ASSERT_EQ(Rows(d), 4);
+    EXPECT_EQ(RowTexts(d, 3), (std::vector<std::string>{"six", "2001:db8::1", "2001:db8::ff", "Active"}));
+    d.SelectListItem(Dlg::IDC_LIST_RULES, 3);
+    EXPECT_EQ(d.GetDlgItemText(Dlg::IDC_IP_FROM), "2001:db8::1");
+    d.ClickButton(Dlg::IDC_BUTTON_SAVE);
+  });
+  EXPECT_EQ(ReadAll(m_rules), file) << "an IPv6 rule reloads and saves as it was written";
+}

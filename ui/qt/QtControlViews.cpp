@@ -232,11 +232,23 @@ class ProgressView : public QtWindowView {
 };
 
 class AddressView : public QtWindowView {
+ private:
+  // The characters of a dotted address, or of IPv6 text (45 with a dotted tail) where allowed.
+  void SetValidator(bool ipv6) {
+    auto* line = static_cast<QLineEdit*>(Widget());
+    if (ipv6 == m_ipv6 && line->validator() != nullptr) return;
+    m_ipv6 = ipv6;
+    delete line->validator();
+    const QString pattern = ipv6 ? QStringLiteral("[0-9A-Fa-f.:]{0,45}") : QStringLiteral("[0-9.]{0,15}");
+    line->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), line));
+  }
+  bool m_ipv6 = false;
+
  public:
   AddressView(IpAddressControl& address, QWidget* parent) : QtWindowView(address, new QLineEdit(parent)) {
     auto* line = static_cast<QLineEdit*>(Widget());
     line->setPlaceholderText(QStringLiteral("   .   .   ."));
-    line->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9.]{0,15}")), line));
+    SetValidator(address.AllowsIpv6());
     const HWND handle = address.GetSafeHwnd();
     QObject::connect(line, &QLineEdit::editingFinished, line, [line, handle] {
       auto* model = dynamic_cast<IpAddressControl*>(Window::FromHandle(handle));
@@ -246,9 +258,10 @@ class AddressView : public QtWindowView {
 
  protected:
   void SyncKind(unsigned changes) override {
+    auto* address = ModelAs<IpAddressControl>(*this);
+    if (changes & Window::kChangeStyle) SetValidator(address->AllowsIpv6());
     if ((changes & Window::kChangeText) == 0) return;
     auto* line = static_cast<QLineEdit*>(Widget());
-    auto* address = ModelAs<IpAddressControl>(*this);
     line->setText(address->IsBlank() ? QString() : ToQString(address->GetWindowText()));
   }
 };
