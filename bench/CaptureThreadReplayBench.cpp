@@ -6,10 +6,11 @@
 // also draws the newest rows as the view does (every 100 ms, "Process" column included), which
 // keeps the pane's socket owner snapshot refreshing in the background during the replay.
 //
-//   build-rel/bin/CaptureThreadReplayBench [--packets=N] [benchmark flags]
+//   build-rel/bin/CaptureThreadReplayBench [--packets=N] [--half-ipv6] [benchmark flags]
 //
 // The capture file (1,000,000 frames by default) is built once per run in a private folder under
-// /tmp by repeating the frames of the recorded test captures, and removed at exit.
+// /tmp by repeating the frames of the recorded test captures (with --half-ipv6, their IPv6 frames
+// taking every other turn), and removed at exit.
 #include <benchmark/benchmark.h>
 #include <pcap/pcap.h>
 #include <stdlib.h>
@@ -39,6 +40,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 long g_packets = 1000000;
+bool g_halfIpv6 = false;
 std::string g_folder;
 std::string g_capture;
 double g_oursBest = 0, g_tcpdumpBest = 0;  // s, best of the iterations
@@ -182,8 +184,10 @@ BENCHMARK(BM_OwnerRefresh)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TcpdumpRewrite)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
+  for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--packets=", 10) == 0) g_packets = std::atol(argv[i] + 10);
+    if (std::strcmp(argv[i], "--half-ipv6") == 0) g_halfIpv6 = true;
+  }
   benchmark::Initialize(&argc, argv);
 
   std::string pattern = "/tmp/pelorin-replay-XXXXXX";
@@ -193,7 +197,7 @@ int main(int argc, char** argv) {
   // A private registry store: the bench never touches the user's settings.
   setenv("PELORIN_REGISTRY", (g_folder + "/registry.reg").c_str(), 1);
   UiPump::Instance().AttachToCurrentThread();
-  if (WriteReplayCapture(g_capture, g_packets) < 0) {
+  if (WriteReplayCapture(g_capture, g_packets, g_halfIpv6) < 0) {
     std::fprintf(stderr, "cannot write %s from the test captures in tests/data/pcap\n", g_capture.c_str());
     fs::remove_all(g_folder);
     return 1;

@@ -4,14 +4,16 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
 // The capture file the replay benchmarks read: packets frames cycling through every Ethernet
-// frame of the recorded test captures, in file order, with steadily rising time stamps. Returns
-// the bytes of frame data written, or -1 when there is nothing to repeat or the file cannot be
-// written.
-inline double WriteReplayCapture(const std::string& path, long packets) {
+// frame of the recorded test captures, in file order, with steadily rising time stamps. With
+// halfIpv6, IPv6 frames (Ethernet type 0x86DD) of those captures and the other frames take turns,
+// so half the file is IPv6. Returns the bytes of frame data written, or -1 when there is nothing
+// to repeat or the file cannot be written.
+inline double WriteReplayCapture(const std::string& path, long packets, bool halfIpv6 = false) {
   namespace fs = std::filesystem;
   const fs::path folder = std::getenv("PELORIN_TESTDATA") != nullptr
                               ? fs::path(std::getenv("PELORIN_TESTDATA")) / "pcap"
@@ -38,6 +40,13 @@ inline double WriteReplayCapture(const std::string& path, long packets) {
     pcap_close(in);
   }
   if (frames.empty()) return -1;
+  std::vector<Frame> ipv6;
+  if (halfIpv6) {
+    auto isIpv6 = [](const Frame& f) { return f.bytes.size() >= 14 && f.bytes[12] == 0x86 && f.bytes[13] == 0xDD; };
+    std::copy_if(frames.begin(), frames.end(), std::back_inserter(ipv6), isIpv6);
+    frames.erase(std::remove_if(frames.begin(), frames.end(), isIpv6), frames.end());
+    if (ipv6.empty() || frames.empty()) return -1;
+  }
 
   pcap_t* dead = pcap_open_dead(DLT_EN10MB, 262144);
   pcap_dumper_t* out = pcap_dump_open(dead, path.c_str());
@@ -47,7 +56,8 @@ inline double WriteReplayCapture(const std::string& path, long packets) {
   }
   double bytes = 0;
   for (long i = 0; i < packets; ++i) {
-    const Frame& frame = frames[static_cast<std::size_t>(i) % frames.size()];
+    const auto n = static_cast<std::size_t>(halfIpv6 ? i / 2 : i);
+    const Frame& frame = halfIpv6 && i % 2 == 1 ? ipv6[n % ipv6.size()] : frames[n % frames.size()];
     pcap_pkthdr header = frame.header;
     header.ts.tv_sec = 1765000000 + i / 1000;
     header.ts.tv_usec = (i % 1000) * 1000;

@@ -1,5 +1,6 @@
 // Frame decoding: a captured frame of any length and content, decoded at the Ethernet offset and
-// at offsets the input picks, as every protocol, then matched against a filter set.
+// at offsets the input picks (IPv6 where the bytes before them hold its Ethernet type), as every
+// protocol, then matched against a filter set.
 #include <cstring>
 #include <memory>
 
@@ -20,6 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Check(packet.payload >= frame.get() && payloadLength <= static_cast<std::size_t>(frame.get() + size - packet.payload),
                 "payload inside the frame");
   const std::uint32_t offsets[] = {0, 14, 18, size > 0 ? static_cast<std::uint32_t>(data[0]) : 0u, length, length + 1};
+  for (std::uint32_t offset : offsets) {
+    // IPv6 wherever the two bytes before the offset say so.
+    DecodedPacket any;
+    DecodeFields(frame.get(), length, offset, any);
+    FormatDecodedTexts(any);
+    if (any.payload != nullptr)
+      fuzz::Check(any.payload >= frame.get() && static_cast<std::size_t>(any.payloadLength) <=
+                                                    static_cast<std::size_t>(frame.get() + size - any.payload),
+                  "payload inside the frame at any offset");
+  }
   for (std::int32_t type : {1, 2, 3, 4, 0, 99}) {
     for (std::uint32_t offset : offsets) {
       DecodedPacket as;

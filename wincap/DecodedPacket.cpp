@@ -1,9 +1,11 @@
 #include "wincap/DecodedPacket.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string_view>
 
+#include "common/AddressText.h"
 #include "common/ShowPacketReceivePackIp.h"
 #include "wincap/PacketBytes.h"
 
@@ -56,12 +58,106 @@ void SetDotted(std::string& text, std::uint32_t address) {
   text.assign(dotted, p - 1);
 }
 
-std::string_view TypeText(std::int32_t typeCode) {
+std::string_view TypeText(std::int32_t typeCode, bool ipv6) {
   switch (typeCode) {
-    case kPacketTypeTcp: return "TCP";
-    case kPacketTypeUdp: return "UDP";
-    case kPacketTypeIcmp: return "ICMP";
-    default: return "IP";
+    case kPacketTypeTcp: return ipv6 ? "TCP6" : "TCP";
+    case kPacketTypeUdp: return ipv6 ? "UDP6" : "UDP";
+    case kPacketTypeIcmp: return ipv6 ? "ICMP6" : "ICMP";
+    default: return ipv6 ? "IP6" : "IP";
+  }
+}
+
+// The IPv6 header and the headers its next-header fields name.
+constexpr std::uint32_t kIpv6Header = 40;
+constexpr std::uint32_t kIpv6PayloadLengthOffset = 4;
+constexpr std::uint32_t kIpv6NextHeaderOffset = 6;
+constexpr std::uint32_t kIpv6SourceOffset = 8;
+constexpr std::uint32_t kIpv6DestinationOffset = 24;
+constexpr std::uint16_t kEthernetTypeIpv6 = 0x86DD;
+enum : std::uint8_t {
+  kHopByHop = 0,
+  kTcp = 6,
+  kUdp = 17,
+  kRouting = 43,
+  kFragment = 44,
+  kAuthentication = 51,
+  kIcmpv6 = 58,
+  kNoNextHeader = 59,
+  kDestinationOptions = 60,
+};
+
+void DecodeIpv6Fields(const std::uint8_t* frame, std::uint32_t capturedLength, std::uint32_t ipOffset,
+                      DecodedPacket& out) {
+  const PacketBytes bytes(frame, capturedLength);
+  const std::uint64_t ip = ipOffset;
+  out.ipv6 = true;
+  out.source = 0;
+  out.destination = 0;
+  out.typeCode = kPacketTypeIp;
+  std::uint16_t payloadLength = 0;
+  out.hasSize = bytes.Be16(ip + kIpv6PayloadLengthOffset, payloadLength);
+  out.size = out.hasSize ? payloadLength + static_cast<std::int32_t>(kIpv6Header) : 0;
+  out.hasSource = bytes.Has(ip + kIpv6SourceOffset, 16);
+  if (out.hasSource) std::memcpy(out.source6.data(), bytes.At(ip + kIpv6SourceOffset), 16);
+  else out.source6.fill(0);
+  out.hasDestination = bytes.Has(ip + kIpv6DestinationOffset, 16);
+  if (out.hasDestination) std::memcpy(out.destination6.data(), bytes.At(ip + kIpv6DestinationOffset), 16);
+  else out.destination6.fill(0);
+  out.sourcePort = 0;
+  out.destinationPort = 0;
+  out.hasSourcePort = false;
+  out.hasDestinationPort = false;
+  out.payload = nullptr;
+  out.payloadLength = 0;
+
+  std::uint8_t next = 0;
+  if (!out.hasSize || !bytes.U8(ip + kIpv6NextHeaderOffset, next)) return;
+  // Everything past the fixed header is bounded by the payload length too.
+  const std::uint64_t end = std::min<std::uint64_t>(bytes.Size(), ip + kIpv6Header + payloadLength);
+  const PacketBytes layer(frame, static_cast<std::size_t>(end));
+  std::uint64_t at = ip + kIpv6Header;
+  // Each extension header takes at least 8 bytes, so the walk ends within the layer.
+  for (;;) {
+    std::uint8_t length = 0;
+    if (next == kHopByHop || next == kRouting || next == kDestinationOptions || next == kAuthentication) {
+      if (!layer.U8(at + 1, length)) return;
+      const std::uint64_t skip = next == kAuthentication ? (length + 2u) * 4u : (length + 1u) * 8u;
+      if (!layer.U8(at, next) || !layer.Has(at, skip)) return;
+      at += skip;
+    } else if (next == kFragment) {
+      std::uint16_t offsetAndFlags = 0;
+      if (!layer.Has(at, 8) || !layer.U8(at, next) || !layer.Be16(at + 2, offsetAndFlags)) return;
+      at += 8;
+      // A later fragment: its data has no upper header and is all payload.
+      if ((offsetAndFlags >> 3) != 0) next = kNoNextHeader;
+    } else {
+      break;
+    }
+  }
+
+  std::uint64_t payloadAt = at;
+  if (next == kTcp || next == kUdp) {
+    out.typeCode = next == kTcp ? kPacketTypeTcp : kPacketTypeUdp;
+    std::uint16_t port = 0;
+    if (layer.Be16(at, port)) {
+      out.sourcePort = port;
+      out.hasSourcePort = true;
+    }
+    if (layer.Be16(at + 2, port)) {
+      out.destinationPort = port;
+      out.hasDestinationPort = true;
+    }
+    std::uint8_t dataOffset = 5;  // words; a header that claims fewer still takes 20 bytes
+    if (next == kTcp && layer.U8(at + 12, dataOffset)) dataOffset = std::max<std::uint8_t>(dataOffset >> 4, 5);
+    payloadAt = at + (next == kTcp ? dataOffset * 4u : 8u);
+  } else if (next == kIcmpv6) {
+    out.typeCode = kPacketTypeIcmp;
+    payloadAt = at + 8;
+  }
+  const std::uint64_t length = layer.Left(static_cast<std::size_t>(std::min(payloadAt, end)));
+  if (length >= 1) {
+    out.payload = layer.At(static_cast<std::size_t>(payloadAt));
+    out.payloadLength = static_cast<std::int32_t>(length);
   }
 }
 
@@ -82,6 +178,9 @@ void DecodeFieldsAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint3
     typeCode = kPacketTypeIp;
   const PacketBytes bytes(frame, capturedLength);
   out.typeCode = typeCode;
+  out.ipv6 = false;
+  out.source6.fill(0);
+  out.destination6.fill(0);
 
   // Offsets are added in 64 bits: an IP offset near the top of the range cannot wrap.
   const std::uint64_t ip = ipOffset;
@@ -139,16 +238,35 @@ void MakeText(std::string& text, std::int64_t& madeFrom, bool has, std::int64_t 
   madeFrom = from;
 }
 
+// The text of an IPv6 address unless it was made from it already.
+void MakeText6(std::string& text, std::int64_t& madeFrom, std::array<std::uint8_t, 16>& madeFrom6, bool has,
+               const std::array<std::uint8_t, 16>& address) {
+  if (!has) {
+    text.clear();
+    madeFrom = -1;
+    return;
+  }
+  if (madeFrom == DecodedPacket::kMadeFromIpv6 && madeFrom6 == address) return;
+  text = Inet6Ntop(address.data());
+  madeFrom = DecodedPacket::kMadeFromIpv6;
+  madeFrom6 = address;
+}
+
 }  // namespace
 
 void FormatDecodedTexts(DecodedPacket& packet) {
-  packet.typeText = TypeText(packet.typeCode);
+  packet.typeText = TypeText(packet.typeCode, packet.ipv6);
   auto decimal = [](std::string& text, std::int64_t v) { SetDecimal(text, static_cast<long>(v)); };
   auto dotted = [](std::string& text, std::int64_t v) { SetDotted(text, static_cast<std::uint32_t>(v)); };
   DecodedPacket::TextSource& from = packet.madeFrom;
   MakeText(packet.sizeText, from.size, packet.hasSize, packet.size, decimal);
-  MakeText(packet.sourceText, from.source, packet.hasSource, packet.source, dotted);
-  MakeText(packet.destinationText, from.destination, packet.hasDestination, packet.destination, dotted);
+  if (packet.ipv6) {
+    MakeText6(packet.sourceText, from.source, from.source6, packet.hasSource, packet.source6);
+    MakeText6(packet.destinationText, from.destination, from.destination6, packet.hasDestination, packet.destination6);
+  } else {
+    MakeText(packet.sourceText, from.source, packet.hasSource, packet.source, dotted);
+    MakeText(packet.destinationText, from.destination, packet.hasDestination, packet.destination, dotted);
+  }
   MakeText(packet.sourcePortText, from.sourcePort, packet.hasSourcePort, packet.sourcePort, decimal);
   MakeText(packet.destinationPortText, from.destinationPort, packet.hasDestinationPort, packet.destinationPort,
            decimal);
@@ -160,8 +278,22 @@ void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32
   FormatDecodedTexts(out);
 }
 
-void DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLength, std::uint32_t ipOffset,
-                 DecodedPacket& out) {
+bool IsIpv6TypeText(std::string_view typeText) {
+  for (std::int32_t code : {kPacketTypeIcmp, kPacketTypeIp, kPacketTypeTcp, kPacketTypeUdp})
+    if (typeText == TypeText(code, true)) return true;
+  return false;
+}
+
+bool IsIpv6Frame(const std::uint8_t* frame, std::uint32_t capturedLength, std::uint32_t ipOffset) {
+  std::uint16_t type = 0;
+  return ipOffset >= 2 && PacketBytes(frame, capturedLength).Be16(ipOffset - 2u, type) && type == kEthernetTypeIpv6;
+}
+
+void DecodeFields(const std::uint8_t* frame, std::uint32_t capturedLength, std::uint32_t ipOffset, DecodedPacket& out) {
+  if (IsIpv6Frame(frame, capturedLength, ipOffset)) {
+    DecodeIpv6Fields(frame, capturedLength, ipOffset, out);
+    return;
+  }
   const PacketBytes bytes(frame, capturedLength);
   std::uint8_t protocol = 0;  // not captured: decoded as other IP
   bytes.U8(static_cast<std::uint64_t>(ipOffset) + kProtocolOffset, protocol);
@@ -169,7 +301,13 @@ void DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLength, std::u
   if (protocol == 6) typeCode = kPacketTypeTcp;
   else if (protocol == 17) typeCode = kPacketTypeUdp;
   else if (protocol == 1) typeCode = kPacketTypeIcmp;
-  DecodeFrameAs(typeCode, frame, capturedLength, ipOffset, out);
+  DecodeFieldsAs(typeCode, frame, capturedLength, ipOffset, out);
+}
+
+void DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLength, std::uint32_t ipOffset,
+                 DecodedPacket& out) {
+  DecodeFields(frame, capturedLength, ipOffset, out);
+  FormatDecodedTexts(out);
 }
 
 DecodedPacket DecodeFrame(const std::uint8_t* frame, std::uint32_t capturedLength,

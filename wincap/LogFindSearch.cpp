@@ -11,6 +11,7 @@
 
 #include "wincap/PacketLogSet.h"
 
+#include "wincap/DecodedPacket.h"
 #include "wincap/LogPageSize.h"
 #include "wincap/PacketBytes.h"
 
@@ -61,15 +62,27 @@ bool LogFindSearch::IsDistinctIp(const std::string& matched, std::int32_t size) 
 bool LogFindSearch::Evaluate(const PacketLogBlockReader::Record& record, Candidate& candidate) const {
   const auto length = static_cast<std::size_t>(record.header.dataLength);
   const PacketBytes bytes(record.data, length);
-  std::uint16_t size = 0;
-  std::uint8_t protocol = 0;
-  bytes.Be16(kIpHeader + 2, size);  // a record too short for them has size 0 and type "IP"
-  bytes.U8(kIpHeader + 9, protocol);
-  candidate.find.size = size;
-  candidate.find.protocol = protocol == 6 || protocol == 17 || protocol == 1 ? protocol : 0;
+  const bool ipv6 = IsIpv6Frame(record.data, static_cast<std::uint32_t>(length), kIpHeader);
+  if (ipv6) {
+    // Its size and upper protocol as the packet pane decodes them.
+    DecodedPacket packet;
+    DecodeFields(record.data, static_cast<std::uint32_t>(length), kIpHeader, packet);
+    static constexpr std::int32_t kProtocols[] = {0, 1, 0, 6, 17};  // by type code
+    candidate.find.size = packet.size;
+    candidate.find.protocol = kProtocols[packet.typeCode];
+  } else {
+    std::uint16_t size = 0;
+    std::uint8_t protocol = 0;
+    bytes.Be16(kIpHeader + 2, size);  // a record too short for them has size 0 and type "IP"
+    bytes.U8(kIpHeader + 9, protocol);
+    candidate.find.size = size;
+    candidate.find.protocol = protocol == 6 || protocol == 17 || protocol == 1 ? protocol : 0;
+  }
   candidate.find.position = static_cast<std::int32_t>(record.position);
 
-  candidate.ip = m_criteria.IsIpSet() && m_criteria.FindIp(record.header, &candidate.ipMatched);
+  // The address criteria are IPv4 addresses, which no IPv6 packet has (the header texts of an
+  // IPv6 record written before IPv6 was decoded are not its addresses).
+  candidate.ip = m_criteria.IsIpSet() && !ipv6 && m_criteria.FindIp(record.header, &candidate.ipMatched);
   // The other criteria name the row only when the IP one does not, or when "distinct" may set
   // the IP match aside.
   if (!candidate.ip || m_distinct.load(std::memory_order_relaxed)) {

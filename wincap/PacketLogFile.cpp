@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/FieldText.h"
+#include "wincap/DecodedPacket.h"
 
 namespace {
 
@@ -19,12 +20,13 @@ constexpr mode_t kLogFileMode = 0600;
 // Never a null pointer, even for an empty text.
 std::string_view TextOrEmpty(const char* text) { return std::string_view(text ? text : ""); }
 
-void CopyTexts(const _LogRecMarker& header, std::string* source, std::string* destination,
-               std::string* time) {
-  if (source) *source = GetFieldText(header.source);
-  if (destination) *destination = GetFieldText(header.destination);
+void CopyTexts(const _LogRecMarker& header, const void* data, std::size_t length, std::string* source,
+               std::string* destination, std::string* time) {
+  PacketLogFile::RecordAddressTexts(header, data, length, source, destination);
   if (time) *time = GetFieldText(header.time);
 }
+
+constexpr std::uint32_t kIpHeader = 14;  // after the Ethernet header
 
 }  // namespace
 
@@ -131,6 +133,24 @@ void PacketLogFile::BuildHeader(_LogRecMarker& header, DWORD position, LONG data
   header.recordLength = dataLength + kHeaderLength;
 }
 
+void PacketLogFile::RecordAddressTexts(const _LogRecMarker& header, const void* data, std::size_t length,
+                                       std::string* source, std::string* destination) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  const auto held = static_cast<std::uint32_t>(std::min<std::size_t>(length, kMaxDataLength));
+  if ((source || destination) && IsIpv6Frame(bytes, held, kIpHeader)) {
+    const DecodedPacket packet = DecodeFrame(bytes, held, kIpHeader);
+    if (source) *source = packet.sourceText;
+    if (destination) *destination = packet.destinationText;
+    return;
+  }
+  if (source) *source = GetFieldText(header.source);
+  if (destination) *destination = GetFieldText(header.destination);
+}
+
+std::string_view PacketLogFile::HeaderAddressText(std::string_view text) {
+  return text.size() < sizeof(_LogRecMarker::source) ? text : std::string_view();
+}
+
 bool PacketLogFile::IsRecordHeader(const _LogRecMarker& header) {
   // The marker compares as a zero-terminated text: its 14 characters and the zero after them.
   return std::memcmp(header.marker, kLogRecordMarker, sizeof kLogRecordMarker) == 0 &&
@@ -199,7 +219,7 @@ LONG PacketLogFile::ReadNext(LONG* position, void* buffer, LONG size, std::strin
     }
     if (found) {
       if (position) *position = static_cast<LONG>(last.position);
-      CopyTexts(last, source, destination, time);
+      CopyTexts(last, nullptr, 0, source, destination, time);
       if (header) *header = last;
     }
     return -1;
@@ -213,7 +233,7 @@ LONG PacketLogFile::ReadNext(LONG* position, void* buffer, LONG size, std::strin
     return -1;  // the file shrank under us
   }
   if (position) *position = static_cast<LONG>(record.position);
-  CopyTexts(record, source, destination, time);
+  CopyTexts(record, buffer, static_cast<std::size_t>(copied), source, destination, time);
   if (header) *header = record;
   m_position += kHeaderLength + record.dataLength;
   return copied;
@@ -233,7 +253,7 @@ LONG PacketLogFile::Read(LONG position, void* buffer, LONG size, std::string* so
     }
     const LONG copied = std::min(record.dataLength, size);
     if (!ReadAt(at + kHeaderLength, buffer, static_cast<std::size_t>(copied))) return -1;
-    CopyTexts(record, source, destination, time);
+    CopyTexts(record, buffer, static_cast<std::size_t>(copied), source, destination, time);
     if (header) *header = record;
     return copied;
   }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -66,7 +67,8 @@ class PacketLogFile {
   LONG Write(const void* data, LONG length, const char* source, const char* destination,
              const char* time, DWORD* position);
 
-  // Reads the record at the current position. Any pointer may be null.
+  // Reads the record at the current position. Any pointer may be null; the address texts are those
+  // of RecordAddressTexts (with a buffer; from the header alone without one).
   // With a buffer: zero-fills buffer[0, size), copies min(data length, size) data bytes, moves the
   //   position to the next record and returns the number copied (>= 1); the rest of a record
   //   longer than size is skipped.
@@ -102,6 +104,18 @@ class PacketLogFile {
                           std::string_view destination, std::string_view time);
   // Marker text and data length 1..65535 (the checks that need no file).
   static bool IsRecordHeader(const _LogRecMarker& header);
+
+  // The address texts of a record. An address text is written into its header field only when it
+  // fits (every IPv4 text does, most IPv6 texts do not; see HeaderAddressText), and records of
+  // IPv6 frames written before IPv6 was decoded hold the IPv4 reading of their bytes: so the
+  // texts of an IPv6 frame are taken from its packet bytes, and those of any other record from
+  // its header. Read and ReadNext with a buffer hand out these texts. data and length are the
+  // record's bytes as read (the Ethernet header first); data may be null.
+  static void RecordAddressTexts(const _LogRecMarker& header, const void* data, std::size_t length,
+                                 std::string* source, std::string* destination);
+  // The text a writer puts into an address field: the text itself when it fits the field's 19
+  // characters, else empty, so that no reader meets a cut address.
+  static std::string_view HeaderAddressText(std::string_view text);
 
  private:
   bool OpenWith(const std::string& path, int flags, bool writable);

@@ -7,20 +7,23 @@
 
 PayloadTrim TrimPayloadToRange(std::uint8_t* frame, std::uint32_t capturedLength,
                                std::uint32_t ipOffset, std::uint32_t payloadOffset,
-                               std::int32_t payloadLength, std::uint32_t start, std::uint32_t end) {
+                               std::int32_t payloadLength, std::uint32_t start, std::uint32_t end,
+                               bool ipv6) {
   PayloadTrim result;
   result.frameLength = capturedLength;
   const PacketBytes bytes(frame, capturedLength);
-  const std::uint64_t sizeAt = static_cast<std::uint64_t>(ipOffset) + 2;
+  // Where the length field lies and where the bytes it counts begin.
+  const std::uint64_t sizeAt = static_cast<std::uint64_t>(ipOffset) + (ipv6 ? 4 : 2);
+  const std::uint64_t counted = static_cast<std::uint64_t>(ipOffset) + (ipv6 ? 40 : 0);
   std::uint16_t total = 0;
   if (!bytes.Be16(sizeAt, total)) return result;
   result.size = total;
 
   if (payloadLength < 1 || (start == 0 && end == 0)) return result;
-  // The decoded payload must lie inside the captured bytes, after the IPv4 header start.
+  // The decoded payload must lie inside the captured bytes, after the counted bytes start.
   const std::uint64_t held = static_cast<std::uint64_t>(payloadLength);
-  if (payloadOffset < ipOffset || !bytes.Has(payloadOffset, held)) return result;
-  const std::uint64_t headers = payloadOffset - ipOffset;
+  if (payloadOffset < counted || !bytes.Has(payloadOffset, held)) return result;
+  const std::uint64_t headers = payloadOffset - counted;
   if (total <= headers) return result;
   const std::uint64_t logical = total - headers;  // what the total length says the payload is
   if (held > logical) return result;               // not the payload of this header

@@ -25,8 +25,6 @@ constexpr char kUdp6Text[] = "UDP6";
 constexpr int kTypeColumn = 1;
 constexpr int kLocalAddrColumn = 3;
 constexpr int kRemoteAddrColumn = 5;
-// The longest IPv6 address text ("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff").
-constexpr std::size_t kIpv6TextLength = 39;
 
 // What the link command of an IPv6 row tells the user: its window takes IPv4 only.
 constexpr char kIpv6Caption[] = "Connections";
@@ -131,15 +129,8 @@ LONG MonListMon::MonListCreate(Window* parent, UINT id, const Rect& rect) {
                        : GetStringWidth(std::string(std::strlen(layout.title), 'X')) + layout.margin;
     ListInsertColumn(i, &column);
   }
-  m_ipv6AddrWidth = GetStringWidth(std::string(kIpv6TextLength, 'X')) + kColumns[kLocalAddrColumn].margin;
+  SetAddressColumns({kLocalAddrColumn, kRemoteAddrColumn}, kColumns[kLocalAddrColumn].margin);
   return 0;
-}
-
-void MonListMon::WidenAddressColumns() {
-  // Once: a user who narrows the columns again keeps them so.
-  if (m_addrColumnsWidened.exchange(true)) return;
-  for (int column : {kLocalAddrColumn, kRemoteAddrColumn})
-    if (GetColumnWidth(column) < m_ipv6AddrWidth) SetColumnWidth(column, m_ipv6AddrWidth);
 }
 
 // --- start, stop, close ---

@@ -53,9 +53,6 @@ class MonListMon : public PelorinCListView {
   void SortByRow();
   // Asks the scanner to refill the list from the connection log (between two passes).
   void LoadLastLog();
-  // Makes the address columns wide enough for IPv6 texts, the first time an IPv6 row comes
-  // (IPv4-only lists keep their widths). Any thread.
-  void WidenAddressColumns();
 
   PelorinCThreadMonListMon* Scanner() const;
   AppProfile* Application() const { return m_application; }
@@ -116,8 +113,6 @@ class MonListMon : public PelorinCListView {
   _MonListMonItemDataIp m_lastIpViewRecord{};
   _MonListMonItemData m_lastFirewallRecord{};
 
-  int m_ipv6AddrWidth = 0;  // px
-  std::atomic<bool> m_addrColumnsWidened{false};
 
   mutable std::recursive_mutex m_recordsLock;
   std::atomic<std::uint64_t> m_clearCount{0};

@@ -388,3 +388,17 @@ bool PelorinCListView::PreTranslateMessage(const WindowMessage& message) {
   }
   return ListControl::PreTranslateMessage(message);
 }
+
+void PelorinCListView::SetAddressColumns(std::vector<int> columns, int margin) {
+  // The longest IPv6 text without a dotted tail ("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff").
+  static constexpr std::size_t kIpv6TextLength = 39;
+  m_addressColumns = std::move(columns);
+  m_ipv6AddressWidth = GetStringWidth(std::string(kIpv6TextLength, 'X')) + margin;
+}
+
+void PelorinCListView::WidenAddressColumns() {
+  // Read first: every IPv6 row asks, and only the first widens.
+  if (m_addressColumnsWidened.load(std::memory_order_relaxed) || m_addressColumnsWidened.exchange(true)) return;
+  for (int column : m_addressColumns)
+    if (GetColumnWidth(column) < m_ipv6AddressWidth) SetColumnWidth(column, m_ipv6AddressWidth);
+}

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/WinTypes.h"
 #include "platform/Handle.h"
@@ -92,6 +93,13 @@ class PelorinCListView : public ListControl {
   void SetRowCounter(int value) { m_rowCounter.store(value); }
   int IncreaseRowCounter() { return m_rowCounter.fetch_add(1) + 1; }
 
+  // The address columns, widened to hold an IPv6 text the first time an IPv6 row comes
+  // (IPv4-only lists keep their widths; a user who narrows them again keeps them so). Named on the
+  // user-interface thread once the columns are made, with the margin in px beyond the text;
+  // WidenAddressColumns may be called from any thread.
+  void SetAddressColumns(std::vector<int> columns, int margin);
+  void WidenAddressColumns();
+
  protected:
   // Frees one row record (CoTaskMemFree); a pane whose records own more overrides it.
   virtual void FreeRecord(void* record);
@@ -125,6 +133,9 @@ class PelorinCListView : public ListControl {
   std::atomic<int> m_currentItem{-1};  // written by workers that clear the list too
   std::atomic<int> m_currentColumn{-1};
   std::atomic<int> m_rowCounter{0};
+  std::vector<int> m_addressColumns;
+  int m_ipv6AddressWidth = 0;  // px
+  std::atomic<bool> m_addressColumnsWidened{false};
   std::unique_ptr<PelorinCThread> m_thread;
   Point m_clickPoint;
   std::atomic<Point> m_mousePoint{Point{-1, -1}};

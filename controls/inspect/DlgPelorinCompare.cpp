@@ -67,7 +67,7 @@ LONG DlgPelorinCompare::PacketDisplay(const _LogRecMarker& marker, LONG, LONG pa
   std::string separator = "\r\n\r\n";
   if (headers) {
     const std::string outer = m_hasBase ? "\r\n" : "";
-    separator = outer + "\r\n" + Separator(marker, protocol, PacketFormat::IpTotalLength(PacketBuffer(), length)) +
+    separator = outer + "\r\n" + Separator(marker, PacketBuffer(), length, protocol, PacketFormat::IpTotalLength(PacketBuffer(), length)) +
                 "\r\n" + outer;
   }
   if (static_cast<LONG>(separator.size()) + packets->GetTextLength() + DataLength() >= packets->GetLimitText()) {

@@ -177,9 +177,13 @@ void DlgPelorinView::CountPacket() {
 
 // --- rendering one packet ---
 
-std::string DlgPelorinView::Separator(const _LogRecMarker& marker, const char* protocol, LONG ipLength) {
-  return std::string("<>-< ") + protocol + "( " + std::to_string(ipLength) + " )" + GetFieldText(marker.source) +
-         " - " + GetFieldText(marker.destination) + "(" + std::to_string(marker.position) + ") >-<>";
+std::string DlgPelorinView::Separator(const _LogRecMarker& marker, const std::uint8_t* packet, LONG length,
+                                      const char* protocol, LONG ipLength) {
+  std::string source, destination;
+  PacketLogFile::RecordAddressTexts(marker, packet, static_cast<std::size_t>(std::max<LONG>(length, 0)), &source,
+                                    &destination);
+  return std::string("<>-< ") + protocol + "( " + std::to_string(ipLength) + " )" + source + " - " + destination +
+         "(" + std::to_string(marker.position) + ") >-<>";
 }
 
 void DlgPelorinView::AppendColoured(RichEdit* pane, const std::string& text, COLORREF colour) {
@@ -239,7 +243,7 @@ LONG DlgPelorinView::PacketDisplay(const _LogRecMarker& marker, LONG, LONG packe
   const char* protocol = PacketFormat::ProtocolOf(PacketBuffer(), length);
   Render(protocol, length);
   const std::string header = HeaderText();
-  const std::string separator = std::string(kBlankLines) + Separator(marker, protocol,
+  const std::string separator = std::string(kBlankLines) + Separator(marker, PacketBuffer(), length, protocol,
                                 PacketFormat::IpTotalLength(PacketBuffer(), length)) + kBlankLines;
 
   // A pane that would reach its limit: both start again. The rendered texts count, since they

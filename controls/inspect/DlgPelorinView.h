@@ -74,8 +74,10 @@ class DlgPelorinView : public DlgPelorinIpView {
   virtual const char* CaptionTitle() const { return "Packet Feed"; }
   // The capture thread's message that registers this kind of window (1380).
   virtual UINT RegistrationMessage() const;
-  // The separator line before a packet's texts.
-  static std::string Separator(const _LogRecMarker& marker, const char* protocol, LONG ipLength);
+  // The separator line before a packet's texts; the addresses are the record's (packet holds its
+  // length bytes).
+  static std::string Separator(const _LogRecMarker& marker, const std::uint8_t* packet, LONG length,
+                               const char* protocol, LONG ipLength);
   // Appends text to the end of a pane in a colour (underlined), or in the automatic colour.
   static void AppendColoured(RichEdit* pane, const std::string& text, COLORREF colour);
   static void AppendPlain(RichEdit* pane, const std::string& text);

@@ -3,10 +3,12 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <thread>
 
 #include "common/AddressText.h"
@@ -21,6 +23,7 @@
 #include "ui/CellOrder.h"
 #include "ui/FrameWindow.h"
 #include "ui/UiServices.h"
+#include "wincap/DecodedPacket.h"
 
 namespace {
 
@@ -47,6 +50,19 @@ constexpr int kColumnToPort = 5;
 constexpr int kColumnStatus = 7;
 
 constexpr char kStatusNoLog[] = "NoLog";
+// The type texts of the rows whose packets have a local socket to look for.
+constexpr std::string_view kTcpType = "TCP";
+constexpr std::string_view kUdpType = "UDP";
+constexpr std::string_view kTcp6Type = "TCP6";
+constexpr std::string_view kUdp6Type = "UDP6";
+// What the commands of an IPv6 row tell the user: their windows and rules take IPv4 only.
+constexpr char kIpv6Caption[] = "Pelorin's Ip Data Packets";
+constexpr char kIpv6LinkText[] =
+    "The connection link monitor captures IPv4 links only:\n"
+    "the link of this IPv6 packet cannot be followed yet.";
+constexpr char kIpv6RuleText[] =
+    "The firewall rules hold IPv4 addresses only:\n"
+    "no rule can be made for this IPv6 address yet.";
 constexpr char kLogStoppedCaption[] = "Pelorin's Ip Data Packets";
 constexpr char kLogStoppedText[] =
     "Pelorin's Ip Monitor could not write its packet log\n"
@@ -133,6 +149,7 @@ LONG MonListIpMon::MonListCreate(Window* parent, UINT id, const Rect& rect) {
   process.format = LVCFMT_LEFT;
   process.subItem = kProcessColumn;
   ListInsertColumn(kProcessColumn, &process);
+  SetAddressColumns({kColumnFrom, kColumnTo}, kColumns[kColumnFrom].margin);
   if (!m_owners) m_owners = std::make_unique<SocketOwnerCache>(*this, [this] { RedrawRows(); });
   return S_OK;
 }
@@ -274,13 +291,22 @@ bool MonListIpMon::CallbackText(const ListRow& row, int subItem, std::string* te
   if (subItem != kProcessColumn) return false;
   text->clear();
   const std::string& type = row.Text(kColumnType);
-  const int protocol = type == "TCP" ? 6 : (type == "UDP" ? 17 : 0);
-  in_addr source{}, destination{};
-  if (m_owners == nullptr || protocol == 0 || inet_pton(AF_INET, row.Text(kColumnFrom).c_str(), &source) != 1 ||
-      inet_pton(AF_INET, row.Text(kColumnTo).c_str(), &destination) != 1)
+  const bool ipv6 = IsIpv6TypeText(type);
+  const int protocol = type == kTcpType || type == kTcp6Type ? 6 : (type == kUdpType || type == kUdp6Type ? 17 : 0);
+  if (m_owners == nullptr || protocol == 0) return true;
+  const auto sourcePort = static_cast<std::uint32_t>(DecimalOf(row.Text(kColumnFromPort)));
+  const auto destinationPort = static_cast<std::uint32_t>(DecimalOf(row.Text(kColumnToPort)));
+  if (ipv6) {
+    std::array<std::uint8_t, 16> source{}, destination{};
+    if (inet_pton(AF_INET6, row.Text(kColumnFrom).c_str(), source.data()) == 1 &&
+        inet_pton(AF_INET6, row.Text(kColumnTo).c_str(), destination.data()) == 1)
+      *text = m_owners->PacketOwner6(protocol, source, sourcePort, destination, destinationPort);
     return true;
-  *text = m_owners->PacketOwner(protocol, source.s_addr, static_cast<std::uint32_t>(DecimalOf(row.Text(kColumnFromPort))),
-                                destination.s_addr, static_cast<std::uint32_t>(DecimalOf(row.Text(kColumnToPort))));
+  }
+  in_addr source{}, destination{};
+  if (inet_pton(AF_INET, row.Text(kColumnFrom).c_str(), &source) == 1 &&
+      inet_pton(AF_INET, row.Text(kColumnTo).c_str(), &destination) == 1)
+    *text = m_owners->PacketOwner(protocol, source.s_addr, sourcePort, destination.s_addr, destinationPort);
   return true;
 }
 
@@ -458,6 +484,10 @@ void MonListIpMon::MonListIpViewMon() {
   if (selected.row < 0) return;
   PacketWindowRequest request = BaseRequest(PacketWindowKind::LinkMonitor, selected.row);
   const std::string type = GetItemText(selected.row, kColumnType);
+  if (IsIpv6TypeText(type)) {
+    ::MessageBox(this, kIpv6LinkText, kIpv6Caption, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
   const std::string from = GetItemText(selected.row, kColumnFrom);
   const std::string fromPort = GetItemText(selected.row, kColumnFromPort);
   const std::string to = GetItemText(selected.row, kColumnTo);
@@ -510,6 +540,10 @@ void MonListIpMon::IpSetProperties() {
   const int column = GetCurrentColumn() == kColumnTo ? kColumnTo : kColumnFrom;
   const std::string text = GetItemText(selected.row, column);
   if (text.empty()) return;
+  if (IsIpv6TypeText(GetItemText(selected.row, kColumnType))) {
+    ::MessageBox(this, kIpv6RuleText, kIpv6Caption, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
   const std::uint32_t address = InetAddr(text.c_str());
   if (address == 0) return;  // 0.0.0.0
   PacketWindowRequest request = BaseRequest(PacketWindowKind::FirewallAddress, selected.row);

@@ -16,13 +16,11 @@
 #include "platform/TaskAllocator.h"
 #include "ui/Window.h"
 #include "wincap/LogPageSize.h"
-#include "wincap/PacketBytes.h"
 #include "wincap/PayloadTrim.h"
 #include "wincap/PelorinAdapter.h"
 
 namespace {
 
-constexpr std::uint32_t kProtocolOffset = 9;  // in the IPv4 header
 constexpr std::string_view kStatusLogged = "Ok";
 constexpr std::string_view kStatusNoLog = "NoLog";
 constexpr std::string_view kStatusFromLog = "Log";
@@ -316,18 +314,8 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   }
   if (list == nullptr || length < 1 || frame == nullptr || ipOffset < 0) return;
 
-  // Dispatch on the protocol byte; a frame too short to hold it decodes as other IP. Only the
-  // numbers now: the texts are made once the packet has passed and gets its row.
-  std::uint8_t protocol = 0;
-  PacketBytes(frame, static_cast<std::size_t>(length)).U8(static_cast<std::size_t>(ipOffset) + kProtocolOffset, protocol);
-  std::int32_t typeCode = kPacketTypeIp;
-  switch (protocol) {
-    case 6: typeCode = kPacketTypeTcp; break;
-    case 17: typeCode = kPacketTypeUdp; break;
-    case 1: typeCode = kPacketTypeIcmp; break;
-    default: break;
-  }
-  DecodeFieldsAs(typeCode, frame, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(ipOffset), m_packet);
+  // Only the numbers now: the texts are made once the packet has passed and gets its row.
+  DecodeFields(frame, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(ipOffset), m_packet);
 
   const std::uint8_t* bytes = frame;
   DWORD frameLength = static_cast<DWORD>(length);
@@ -357,8 +345,8 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
     item->logFile = m_rowFile;
   } else if (m_rowLogged) {
     DWORD written = 0;
-    if (LogAppend(bytes, static_cast<LONG>(frameLength), m_packet.sourceText, m_packet.destinationText, m_time,
-                  &written) > 0) {
+    if (LogAppend(bytes, static_cast<LONG>(frameLength), PacketLogFile::HeaderAddressText(m_packet.sourceText),
+                  PacketLogFile::HeaderAddressText(m_packet.destinationText), m_time, &written) > 0) {
       record.recordPosition = static_cast<LONG>(written);
       item->logFile = m_logFileNumber;  // LogAppend has moved it to the record's file
     } else if (m_logBuffer.LossPending() && StopLoggingAfterLoss()) {
@@ -403,6 +391,7 @@ void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, PacketR
     list->RowItems().Give(item);
     return;
   }
+  if (m_packet.ipv6) list->WidenAddressColumns();
   CountUp(m_rowsAdded);
 }
 
@@ -414,20 +403,20 @@ void MonListIpMonCWinThread::AllocateExclusive() {
 }
 
 void MonListIpMonCWinThread::ClearExclusive() {
-  if (m_exclusive) std::memset(m_exclusive.get(), 0, sizeof(ExclusiveEntry) * kExclusiveEntries);
+  if (m_exclusive) std::fill_n(m_exclusive.get(), kExclusiveEntries, ExclusiveEntry{});
   m_exclusiveCount = 0;
 }
 
 int MonListIpMonCWinThread::ApplyExclusive() {
   if (!m_exclusive) return 1;  // capture never started: no table
-  const ExclusiveEntry entry{m_packet.source, static_cast<std::uint32_t>(m_packet.sourcePort),
-                             m_packet.destination, static_cast<std::uint32_t>(m_packet.destinationPort)};
-  for (int i = 0; i < m_exclusiveCount; ++i) {
-    const ExclusiveEntry& seen = m_exclusive[i];
-    if (seen.source == entry.source && seen.sourcePort == entry.sourcePort &&
-        seen.destination == entry.destination && seen.destinationPort == entry.destinationPort)
-      return 0;
+  ExclusiveEntry entry{m_packet.source6, static_cast<std::uint32_t>(m_packet.sourcePort), m_packet.destination6,
+                       static_cast<std::uint32_t>(m_packet.destinationPort), m_packet.ipv6};
+  if (!m_packet.ipv6) {
+    std::memcpy(entry.source.data(), &m_packet.source, 4);
+    std::memcpy(entry.destination.data(), &m_packet.destination, 4);
   }
+  for (int i = 0; i < m_exclusiveCount; ++i)
+    if (m_exclusive[i] == entry) return 0;
   if (m_exclusiveCount >= kExclusiveEntries) {
     if (m_owner) m_owner->ListDeleteRows();
     ClearExclusive();
@@ -647,7 +636,8 @@ LONG MonListIpMonCWinThread::LogImport(const std::uint8_t* frame, LONG length, s
   if (frame == nullptr || length < 1) return 0;
   DecodedPacket packet;
   DecodeFrame(frame, static_cast<std::uint32_t>(length), kEthernetHeader, packet);
-  return LogAppend(frame, length, packet.sourceText, packet.destinationText, time, position);
+  return LogAppend(frame, length, PacketLogFile::HeaderAddressText(packet.sourceText),
+                   PacketLogFile::HeaderAddressText(packet.destinationText), time, position);
 }
 
 LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::string_view source,
@@ -804,12 +794,12 @@ const std::uint8_t* MonListIpMonCWinThread::PacketSetRange(const std::uint8_t* f
   m_frameCopy.assign(frame, frame + *frameLength);
   const auto payloadOffset = static_cast<std::uint32_t>(m_packet.payload - frame);
   const PayloadTrim trim = TrimPayloadToRange(m_frameCopy.data(), *frameLength, static_cast<std::uint32_t>(ipOffset),
-                                              payloadOffset, m_packet.payloadLength, start, end);
+                                              payloadOffset, m_packet.payloadLength, start, end, m_packet.ipv6);
   if (!trim.trimmed) return frame;
   *frameLength = trim.frameLength;
-  // The size, its text and the payload now describe the trimmed packet.
-  DecodeFrameAs(m_packet.typeCode, m_frameCopy.data(), trim.frameLength, static_cast<std::uint32_t>(ipOffset),
-                m_packet);
+  // The size, its text and the payload now describe the trimmed packet (of the same type: the
+  // protocol byte and the Ethernet type are untouched).
+  DecodeFrame(m_frameCopy.data(), trim.frameLength, static_cast<std::uint32_t>(ipOffset), m_packet);
   return m_frameCopy.data();
 }
 

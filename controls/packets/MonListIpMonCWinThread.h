@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -65,14 +66,16 @@ class MonListIpMonCWinThread : public PelorinCThread {
   static constexpr LONG kReadBufferSize = PacketLogFile::kMaxDataLength;  // bytes, a page reload
   static constexpr char kDefaultLogName[] = "PelorinProLogPkt.rec";
 
-  // One Monitor Exclusive entry: a conversation in one direction.
+  // One Monitor Exclusive entry: a conversation in one direction. Addresses in network byte
+  // order: an IPv4 one in the first four bytes of its field, the rest zero.
   struct ExclusiveEntry {
-    std::uint32_t source;  // network byte order
+    std::array<std::uint8_t, 16> source;
     std::uint32_t sourcePort;
-    std::uint32_t destination;
+    std::array<std::uint8_t, 16> destination;
     std::uint32_t destinationPort;
+    bool ipv6;
+    bool operator==(const ExclusiveEntry&) const = default;
   };
-  static_assert(sizeof(ExclusiveEntry) * kExclusiveEntries == 4096);
 
   // No owner: the state as listed, no platform thread (the log members work on the caller's
   // thread).

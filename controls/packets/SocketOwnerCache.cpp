@@ -1,7 +1,9 @@
 #include "controls/packets/SocketOwnerCache.h"
 
 #include <pthread.h>
+#include <sys/socket.h>
 
+#include <cstring>
 #include <vector>
 
 #include "controls/connections/ConnectionTables.h"
@@ -32,16 +34,37 @@ std::uint64_t SocketOwnerCache::Key(int protocol, std::uint32_t address, std::ui
          address;
 }
 
-std::string SocketOwnerCache::Owner(int protocol, std::uint32_t address, std::uint32_t port) const {
+std::string SocketOwnerCache::Key6(int protocol, const std::uint8_t* address, std::uint32_t port) {
+  std::string key(19, '\0');
+  key[0] = static_cast<char>(protocol);
+  key[1] = static_cast<char>(port >> 8);
+  key[2] = static_cast<char>(port);
+  std::memcpy(key.data() + 3, address, 16);
+  return key;
+}
+
+std::shared_ptr<const SocketOwnerCache::Names> SocketOwnerCache::Snapshot() const {
   m_wanted.store(true, std::memory_order_relaxed);
-  std::shared_ptr<const Names> names;
-  {
-    std::lock_guard<std::mutex> lock(m_snapshotLock);
-    names = m_snapshot;
-  }
+  std::lock_guard<std::mutex> lock(m_snapshotLock);
+  return m_snapshot;
+}
+
+std::string SocketOwnerCache::Owner(int protocol, std::uint32_t address, std::uint32_t port) const {
+  const std::shared_ptr<const Names> names = Snapshot();
   for (const std::uint32_t bound : {address, 0u}) {
-    const auto it = names->find(Key(protocol, bound, port));
-    if (it != names->end()) return it->second;
+    const auto it = names->v4.find(Key(protocol, bound, port));
+    if (it != names->v4.end()) return it->second;
+  }
+  return {};
+}
+
+std::string SocketOwnerCache::Owner6(int protocol, const std::array<std::uint8_t, 16>& address,
+                                     std::uint32_t port) const {
+  const std::shared_ptr<const Names> names = Snapshot();
+  static constexpr std::array<std::uint8_t, 16> kAny{};
+  for (const auto* bound : {&address, &kAny}) {
+    const auto it = names->v6.find(Key6(protocol, bound->data(), port));
+    if (it != names->v6.end()) return it->second;
   }
   return {};
 }
@@ -53,6 +76,14 @@ std::string SocketOwnerCache::PacketOwner(int protocol, std::uint32_t source, st
   return owner.empty() ? Owner(protocol, destination, destinationPort) : owner;
 }
 
+std::string SocketOwnerCache::PacketOwner6(int protocol, const std::array<std::uint8_t, 16>& source,
+                                           std::uint32_t sourcePort, const std::array<std::uint8_t, 16>& destination,
+                                           std::uint32_t destinationPort) const {
+  if (protocol != kTcp && protocol != kUdp) return {};
+  std::string owner = Owner6(protocol, source, sourcePort);
+  return owner.empty() ? Owner6(protocol, destination, destinationPort) : owner;
+}
+
 void SocketOwnerCache::Refresh() {
   std::lock_guard<std::mutex> refreshing(m_refreshLock);
   ConnectionTables tables;
@@ -62,13 +93,21 @@ void SocketOwnerCache::Refresh() {
   std::vector<TableEndpoint> endpoints;
   m_names.ProcessSnapshotTake();  // one process snapshot for every name of this refresh
   for (const int protocol : {kTcp, kUdp}) {
-    if (!(protocol == kTcp ? tables.FetchTcp(&endpoints) : tables.FetchUdp(&endpoints))) continue;
+    const bool fetched = protocol == kTcp ? tables.FetchTcp(&endpoints) : tables.FetchUdp(&endpoints);
+    if (!fetched) endpoints.clear();
+    // The IPv6 table is read even when the IPv4 one could not be.
+    if (protocol == kTcp) tables.AppendTcp6(&endpoints);
+    else tables.AppendUdp6(&endpoints);
     for (const TableEndpoint& e : endpoints) {
       if (e.processId == 0) continue;  // no owner (a closing socket) or only the plain tables
       auto it = byProcess.find(e.processId);
       if (it == byProcess.end())
         it = byProcess.emplace(e.processId, m_names.ProcessGetName(e.processId, nullptr)).first;
-      if (!it->second.empty()) names->emplace(Key(protocol, e.localAddr, e.localPort), it->second);
+      if (it->second.empty()) continue;
+      if (e.family == AF_INET6)
+        names->v6.emplace(Key6(protocol, e.localAddr6.data(), e.localPort), it->second);
+      else
+        names->v4.emplace(Key(protocol, e.localAddr, e.localPort), it->second);
     }
   }
   m_names.ProcessSnapshotClose();

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -36,17 +37,29 @@ class SocketOwnerCache {
   // The owner of a local endpoint: protocol 6 or 17, address in network byte order, port in host
   // order. A socket bound to every address (0.0.0.0) owns the port on each; "" when none does.
   std::string Owner(int protocol, std::uint32_t address, std::uint32_t port) const;
+  // The same for an IPv6 endpoint; a socket bound to :: owns the port on every IPv6 address.
+  std::string Owner6(int protocol, const std::array<std::uint8_t, 16>& address, std::uint32_t port) const;
   // The owner of a packet's endpoint on this machine: the source's, else the destination's.
   std::string PacketOwner(int protocol, std::uint32_t source, std::uint32_t sourcePort, std::uint32_t destination,
                           std::uint32_t destinationPort) const;
+  std::string PacketOwner6(int protocol, const std::array<std::uint8_t, 16>& source, std::uint32_t sourcePort,
+                           const std::array<std::uint8_t, 16>& destination, std::uint32_t destinationPort) const;
 
   // Refreshes now, on the caller's thread (tests, and the thread's own turns).
   void Refresh();
   std::uint64_t Refreshes() const { return m_refreshes.load(); }
 
  private:
-  using Names = std::unordered_map<std::uint64_t, std::string>;
+  // IPv4 endpoints by protocol, port and address in one number; IPv6 ones by protocol, port and
+  // address in 19 bytes.
+  struct Names {
+    std::unordered_map<std::uint64_t, std::string> v4;
+    std::unordered_map<std::string, std::string> v6;
+    bool operator==(const Names&) const = default;
+  };
   static std::uint64_t Key(int protocol, std::uint32_t address, std::uint32_t port);
+  static std::string Key6(int protocol, const std::uint8_t* address, std::uint32_t port);
+  std::shared_ptr<const Names> Snapshot() const;
   void Loop();
 
   PelorinCListView& m_names;

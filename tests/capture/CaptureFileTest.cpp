@@ -6,6 +6,7 @@
 
 #include "CaptureTestSupport.h"
 #include "controls/packets/CaptureFileImport.h"
+#include "wincap/DecodedPacket.h"
 #include "wincap/PacketLogExport.h"
 #include "wincap/PacketLogFile.h"
 
@@ -88,6 +89,7 @@ CaptureFileImport::Result Import(const std::string& path) {
 // reload; the export is read by tshark with the same frames, in order, to the millisecond.
 TEST(CaptureFiles, ReplayCapturesImportAsLiveCaptureAndExportForTshark) {
   if (!HasTshark()) GTEST_SKIP() << "tshark is not installed (scripts/install-deps.sh)";
+  int ipv6Frames = 0;
   for (const std::string& capture : ReplayCaptures()) {
     SCOPED_TRACE(capture);
     CaptureEnv env;
@@ -128,7 +130,10 @@ TEST(CaptureFiles, ReplayCapturesImportAsLiveCaptureAndExportForTshark) {
     const std::string back = env.File("back.pcap");
     ASSERT_EQ(Shell("tshark -r '" + exported + "' -F pcap -w '" + back + "'"), 0);
     EXPECT_TRUE(ReadTimed(back) == original);
+    for (const TimedFrame& frame : original)
+      ipv6Frames += IsIpv6Frame(frame.bytes.data(), static_cast<std::uint32_t>(frame.bytes.size()), 14) ? 1 : 0;
   }
+  EXPECT_GE(ipv6Frames, 20);  // among them IPv6 frames, carried through unchanged
 }
 
 TEST(CaptureFiles, DamagedFilesImportWhatIsWholeAndSayWhereTheyStopped) {

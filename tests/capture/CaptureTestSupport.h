@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,6 +143,61 @@ inline std::vector<std::uint8_t> BuildFrame(const FrameParts& parts) {
   return frame;
 }
 
+// Ethernet + IPv6 frames built by hand: the extension headers, in order, between the IPv6 header
+// and the upper header that nextHeader names (6 TCP, 17 UDP, 58 ICMPv6 echo, anything else none).
+struct Extension {
+  int type;  // 0 hop-by-hop, 43 routing, 44 fragment, 51 AH, 60 destination options, ...
+  std::vector<std::uint8_t> bytes;  // the whole header; its first byte is filled in
+};
+struct Frame6Parts {
+  int nextHeader = 17;
+  std::string source = "2001:db8:85a3::8a2e:370:7334";
+  std::string destination = "2001:db8::2";
+  int sourcePort = 1025;
+  int destinationPort = 80;
+  std::vector<Extension> extensions;
+  std::string payload;
+};
+
+inline std::vector<std::uint8_t> BuildFrame6(const Frame6Parts& parts) {
+  std::vector<std::uint8_t> frame(14 + 40, 0);
+  frame[12] = 0x86;
+  frame[13] = 0xDD;
+  frame[14] = 0x60;
+  frame[14 + 7] = 64;
+  inet_pton(AF_INET6, parts.source.c_str(), frame.data() + 14 + 8);
+  inet_pton(AF_INET6, parts.destination.c_str(), frame.data() + 14 + 24);
+  std::size_t nextAt = 14 + 6;
+  for (const Extension& e : parts.extensions) {
+    frame[nextAt] = static_cast<std::uint8_t>(e.type);
+    nextAt = frame.size();
+    frame.insert(frame.end(), e.bytes.begin(), e.bytes.end());
+  }
+  frame[nextAt] = static_cast<std::uint8_t>(parts.nextHeader);
+  const std::size_t upper = frame.size();
+  const std::size_t transport = parts.nextHeader == 6 ? 20 : (parts.nextHeader == 17 || parts.nextHeader == 58 ? 8 : 0);
+  frame.resize(upper + transport, 0);
+  if (parts.nextHeader == 6 || parts.nextHeader == 17) {
+    const int ports[] = {parts.sourcePort, parts.destinationPort};
+    for (int i = 0; i < 2; ++i) {
+      frame[upper + 2 * i] = static_cast<std::uint8_t>(ports[i] >> 8);
+      frame[upper + 2 * i + 1] = static_cast<std::uint8_t>(ports[i] & 0xFF);
+    }
+  }
+  if (parts.nextHeader == 6) frame[upper + 12] = 0x50;
+  if (parts.nextHeader == 17) {
+    const std::size_t udpLength = 8 + parts.payload.size();
+    frame[upper + 4] = static_cast<std::uint8_t>(udpLength >> 8);
+    frame[upper + 5] = static_cast<std::uint8_t>(udpLength & 0xFF);
+  }
+  if (parts.nextHeader == 58) frame[upper] = 128;  // echo request
+  frame.insert(frame.end(), parts.payload.begin(), parts.payload.end());
+  const std::size_t payloadLength = frame.size() - 14 - 40;
+  frame[14 + 4] = static_cast<std::uint8_t>(payloadLength >> 8);
+  frame[14 + 5] = static_cast<std::uint8_t>(payloadLength & 0xFF);
+  return frame;
+}
+
 // Writes frames to an Ethernet capture file.
 inline bool WriteCapture(const std::string& path, const std::vector<std::vector<std::uint8_t>>& frames) {
   pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
@@ -180,6 +237,72 @@ inline std::vector<std::string> ReplayCaptures() {
     if (entry.path().extension() == ".pcap") paths.push_back(entry.path().string());
   std::sort(paths.begin(), paths.end());
   return paths;
+}
+
+// The first of the values tshark lists for a field that occurs more than once (an ICMP error's
+// quoted header comes after the outer one).
+inline std::string First(const std::string& values) { return values.substr(0, values.find(',')); }
+
+// What tshark, with reassembly off so that every fragment stands alone, makes of each IPv6 frame
+// of a capture, as the row the pane should show for it; by frame number (from 1).
+struct Ipv6View {
+  std::string type, size, source, destination, sourcePort, destinationPort;
+};
+inline std::map<std::size_t, Ipv6View> TsharkIpv6(const std::string& capture) {
+  const std::string command = "tshark -n -o ipv6.defragment:FALSE -r '" + capture +
+                              "' -T fields -E separator=/t -e frame.number -e eth.type -e frame.protocols"
+                              " -e ipv6.plen -e ipv6.src -e ipv6.dst -e tcp.srcport -e tcp.dstport"
+                              " -e udp.srcport -e udp.dstport 2>/dev/null";
+  std::map<std::size_t, Ipv6View> views;
+  FILE* out = ::popen(command.c_str(), "r");
+  if (out == nullptr) return views;
+  char line[4096];
+  while (std::fgets(line, sizeof line, out)) {
+    std::vector<std::string> f;
+    std::stringstream split(std::string(line, std::strcspn(line, "\n")));
+    for (std::string field; std::getline(split, field, '\t');) f.push_back(First(field));
+    f.resize(10);
+    if (f[1] != "0x86dd") continue;
+    // The first layer after the IPv6 header and its extension headers.
+    std::stringstream layers(f[2]);
+    std::string layer;
+    while (std::getline(layers, layer, ':') && layer != "ipv6") {}
+    while (std::getline(layers, layer, ':') && (layer.starts_with("ipv6.") || layer == "ah")) {}
+    Ipv6View view;
+    view.type = layer == "tcp" ? "TCP6" : layer == "udp" ? "UDP6" : layer == "icmpv6" ? "ICMP6" : "IP6";
+    view.size = f[3].empty() ? "" : std::to_string(std::stoi(f[3]) + 40);
+    view.source = f[4];
+    view.destination = f[5];
+    if (layer == "tcp") view.sourcePort = f[6], view.destinationPort = f[7];
+    if (layer == "udp") view.sourcePort = f[8], view.destinationPort = f[9];
+    views[std::stoul(f[0])] = view;
+  }
+  ::pclose(out);
+  return views;
+}
+
+// Rows from firstRow on, one per frame of the capture tshark read: its IPv6 rows as tshark has
+// them. The number of rows compared.
+inline int ExpectIpv6RowsAsTshark(const std::vector<Row>& rows, const std::map<std::size_t, Ipv6View>& views,
+                                  std::size_t firstRow = 0) {
+  int compared = 0;
+  for (const auto& [number, view] : views) {
+    SCOPED_TRACE("IPv6 frame " + std::to_string(number));
+    const std::size_t at = firstRow + number - 1;
+    if (at >= rows.size()) {
+      ADD_FAILURE() << "no row";
+      continue;
+    }
+    const Row& row = rows[at];
+    EXPECT_EQ(row.texts[0], view.type);
+    EXPECT_EQ(row.texts[1], view.size);
+    EXPECT_EQ(row.texts[2], view.source);
+    EXPECT_EQ(row.texts[4], view.destination);
+    EXPECT_EQ(row.texts[3], view.sourcePort);
+    EXPECT_EQ(row.texts[5], view.destinationPort);
+    ++compared;
+  }
+  return compared;
 }
 
 // The packet pane on its own (no frame), created with its capture thread.

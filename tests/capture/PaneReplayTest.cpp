@@ -7,9 +7,11 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "CaptureTestSupport.h"
+#include "common/FieldText.h"
 #include "common/Messages.h"
 #include "wincap/DecodedPacket.h"
 #include "wincap/PacketLogFile.h"
@@ -56,7 +58,7 @@ std::vector<std::vector<std::uint8_t>> Frames(std::initializer_list<FrameParts> 
 }  // namespace
 
 TEST(PaneReplay, RecordedCapturesGiveTheDecodersRowsAndByteExactLogRecords) {
-  int files = 0, checkedAgainstTshark = 0;
+  int files = 0, checkedAgainstTshark = 0, checkedIpv6 = 0;
   for (const std::string& capture : ReplayCaptures()) {
     SCOPED_TRACE(capture);
     CaptureEnv env;
@@ -104,6 +106,9 @@ TEST(PaneReplay, RecordedCapturesGiveTheDecodersRowsAndByteExactLogRecords) {
       ASSERT_EQ(read, static_cast<LONG>(frames[i].size()));
       EXPECT_TRUE(std::equal(frames[i].begin(), frames[i].end(), data.begin()));
       EXPECT_EQ(header.position, static_cast<DWORD>(row.item.recordPosition));
+      // The header holds each address text that fits its field; the reader hands out the whole.
+      EXPECT_EQ(GetFieldText(header.source), PacketLogFile::HeaderAddressText(d.sourceText));
+      EXPECT_EQ(GetFieldText(header.destination), PacketLogFile::HeaderAddressText(d.destinationText));
       EXPECT_EQ(source, d.sourceText);
       EXPECT_EQ(destination, d.destinationText);
       EXPECT_EQ(time, row.texts[6]);
@@ -131,6 +136,8 @@ TEST(PaneReplay, RecordedCapturesGiveTheDecodersRowsAndByteExactLogRecords) {
         }
       }
     }
+    if (std::any_of(fields.begin(), fields.end(), [](const auto& f) { return f[3] == "0x86dd"; }))
+      checkedIpv6 += ExpectIpv6RowsAsTshark(rows, TsharkIpv6(capture));
     // Record positions run through the file in order, with nothing between the records.
     for (std::size_t i = 1; i < rows.size(); ++i)
       EXPECT_EQ(rows[i].item.recordPosition, rows[i - 1].item.recordPosition + 100 + static_cast<LONG>(frames[i - 1].size()));
@@ -138,6 +145,78 @@ TEST(PaneReplay, RecordedCapturesGiveTheDecodersRowsAndByteExactLogRecords) {
   }
   EXPECT_GE(files, 20);
   EXPECT_GT(checkedAgainstTshark, 100);
+  EXPECT_GE(checkedIpv6, 20);  // tshark is there and read the IPv6 captures
+}
+
+TEST(PaneReplay, Ipv6ExtensionHeadersAreWalkedAsTsharkWalksThemInThePaneTheLogAndAReload) {
+  CaptureEnv env;
+  const std::vector<std::uint8_t> padding = {0, 0, 1, 4, 0, 0, 0, 0};  // a PadN option fills the 8 bytes
+  const std::vector<std::uint8_t> firstFragment = {0, 0, 0x00, 0x01, 0, 0, 0, 7};  // offset 0, more
+  const std::vector<std::uint8_t> laterFragment = {0, 0, 0x00, 0x08, 0, 0, 0, 7};  // offset 8 bytes
+  const std::vector<std::uint8_t> routing = {0, 0, 253, 0, 0, 0, 0, 0};
+  const std::vector<std::uint8_t> authentication = {0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};  // 12 bytes
+  std::vector<std::vector<std::uint8_t>> frames = {
+      BuildFrame6({.nextHeader = 6, .extensions = {{0, padding}}, .payload = "GET / HTTP/1.1"}),
+      BuildFrame6({.nextHeader = 17, .sourcePort = 5353, .destinationPort = 53, .extensions = {{44, firstFragment}},
+                   .payload = "first"}),
+      BuildFrame6({.nextHeader = 17, .extensions = {{44, laterFragment}}, .payload = "rest of it"}),
+      BuildFrame6({.nextHeader = 58, .source = "fe80::1", .destination = "ff02::1", .payload = "ping"}),
+      BuildFrame6({.nextHeader = 6, .sourcePort = 443, .destinationPort = 50000,
+                   .extensions = {{60, padding}, {43, routing}}}),
+      BuildFrame6({.nextHeader = 17, .extensions = {{51, authentication}}, .payload = "signed"}),
+      BuildFrame6({.nextHeader = 50, .payload = std::string(24, 'e')}),  // ESP: nothing past it is read
+      BuildFrame({.protocol = 17, .payload = "an IPv4 one between"}),
+  };
+  auto cut = BuildFrame6({.nextHeader = 6, .extensions = {{0, padding}}});
+  cut.resize(14 + 40 + 4);  // ends inside the hop-by-hop header
+  frames.push_back(cut);
+  ASSERT_TRUE(WriteCapture(env.File("ipv6.pcap"), frames));
+  const auto views = TsharkIpv6(env.File("ipv6.pcap"));
+  ASSERT_EQ(views.size(), frames.size() - 1) << "tshark read the capture";
+
+  env.UseCaptureFile(env.File("ipv6.pcap"));
+  auto pane = MakePane(env.App());
+  ASSERT_NE(pane, nullptr);
+  const int narrowFrom = pane->GetColumnWidth(2);
+  ASSERT_TRUE(Replay(*pane));
+  auto rows = Rows(*pane);
+  ASSERT_EQ(rows.size(), frames.size());
+  EXPECT_EQ(ExpectIpv6RowsAsTshark(rows, views), static_cast<int>(views.size()));
+  EXPECT_EQ(rows[0].item.typeCode, kPacketTypeTcp);  // the codes the filters test stay IPv4's
+  EXPECT_EQ(rows[3].item.typeCode, kPacketTypeIcmp);
+  EXPECT_EQ(rows[7].texts[0], "UDP");
+  EXPECT_GE(pane->GetColumnWidth(2), pane->GetStringWidth(rows[0].texts[2]));
+  EXPECT_GT(pane->GetColumnWidth(4), narrowFrom);
+
+  // The records: the frame whole, a short address text in the header, a long one left out.
+  PacketLogFile log;
+  ASSERT_TRUE(log.OpenReadOnly(env.LogPath()));
+  std::vector<std::uint8_t> data(65536);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    std::string source, destination;
+    _LogRecMarker header{};
+    ASSERT_EQ(log.Read(rows[i].item.recordPosition, data.data(), 65536, &source, &destination, nullptr, &header),
+              static_cast<LONG>(frames[i].size()));
+    EXPECT_TRUE(std::equal(frames[i].begin(), frames[i].end(), data.begin()));
+    EXPECT_EQ(source, rows[i].texts[2]);
+    EXPECT_EQ(destination, rows[i].texts[4]);
+  }
+  _LogRecMarker header{};
+  log.Read(rows[3].item.recordPosition, data.data(), 65536, nullptr, nullptr, nullptr, &header);
+  EXPECT_EQ(GetFieldText(header.source), "fe80::1");
+  log.Read(rows[0].item.recordPosition, data.data(), 65536, nullptr, nullptr, nullptr, &header);
+  EXPECT_EQ(GetFieldText(header.source), "");
+
+  // A page reloaded from the log shows the same rows.
+  MonListIpMonCWinThread* thread = pane->GetCaptureThread();
+  pane->LoadLastLog(-1);
+  ASSERT_TRUE(WaitUntil([thread] { return thread->IsLogLast() == 0; }, 5000));
+  const auto reloaded = Rows(*pane);
+  ASSERT_EQ(reloaded.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (int c = 0; c < 6; ++c) EXPECT_EQ(reloaded[i].texts[c], rows[i].texts[c]) << i << "/" << c;
+    EXPECT_EQ(reloaded[i].texts[7], "Log");
+  }
 }
 
 TEST(PaneReplay, ShortAndLyingFramesAreReadOnlyAsFarAsCaptured) {
@@ -196,6 +275,9 @@ TEST(PaneReplay, MonitorExclusiveShowsEachDirectionOnceAndStartsAfreshAtTheTable
   many.push_back(BuildFrame({.protocol = 17, .sourcePort = 2000, .destinationPort = 53}));
   many.push_back(BuildFrame({.protocol = 17, .sourcePort = 2256, .destinationPort = 53}));  // the 257th again
   ASSERT_TRUE(WriteCapture(env.File("many.pcap"), many));
+  // IPv6 conversations are told apart by their whole addresses.
+  ASSERT_TRUE(WriteCapture(env.File("six.pcap"), {BuildFrame6({}), BuildFrame6({.source = "2001:db8:85a3::1"}),
+                                                  BuildFrame6({}), BuildFrame({.source = "0.0.0.0"})}));
 
   env.UseCaptureFile(env.File("pair.pcap"));
   auto pane = MakePane(env.App());
@@ -221,6 +303,11 @@ TEST(PaneReplay, MonitorExclusiveShowsEachDirectionOnceAndStartsAfreshAtTheTable
   EXPECT_EQ(rows[0].item.rowNumber, 0);
   EXPECT_EQ(rows[1].texts[3], "2000");
   EXPECT_EQ(thread->GetExclusiveCount(), 2);
+
+  env.UseCaptureFile(env.File("six.pcap"));
+  ASSERT_TRUE(Replay(*pane));
+  EXPECT_EQ(Rows(*pane).size(), 3u);
+  env.UseCaptureFile(env.File("many.pcap"));
 
   // Off: every packet is a row.
   thread->SetMonitorExclusive(0);

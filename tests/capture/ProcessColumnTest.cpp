@@ -139,3 +139,45 @@ TEST(PacketProcessColumn, NamesTheOwnerOfEachPacketsLocalSocket) {
   ::close(udp);
   ::close(tcp);
 }
+
+TEST(PacketProcessColumn, NamesTheOwnerOfIpv6PacketsLocalSockets) {
+  CaptureEnv env;
+  // A UDP socket on ::1 and a TCP listener on every IPv6 address.
+  const int udp = ::socket(AF_INET6, SOCK_DGRAM, 0);
+  const int tcp = ::socket(AF_INET6, SOCK_STREAM, 0);
+  ASSERT_GE(udp, 0);
+  ASSERT_GE(tcp, 0);
+  int ports[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    sockaddr_in6 at{};
+    at.sin6_family = AF_INET6;
+    if (i == 0) at.sin6_addr = in6addr_loopback;
+    socklen_t length = sizeof at;
+    const int fd = i == 0 ? udp : tcp;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+      GTEST_SKIP() << "no IPv6 on this machine";
+    ASSERT_TRUE(i == 0 || ::listen(fd, 1) == 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length), 0);
+    ports[i] = ntohs(at.sin6_port);
+  }
+  const std::string capture = env.File("owners6.pcap");
+  ASSERT_TRUE(WriteCapture(
+      capture, {BuildFrame6({.nextHeader = 17, .source = "::1", .destination = "2001:db8::9", .sourcePort = ports[0]}),
+                BuildFrame6({.nextHeader = 6, .source = "2001:db8::9", .destination = "2001:db8::1",
+                             .sourcePort = 4000, .destinationPort = ports[1]}),
+                // The UDP port over TCP, and an IPv4 packet of the same endpoint numbers: no owner.
+                BuildFrame6({.nextHeader = 6, .source = "::1", .destination = "2001:db8::9", .sourcePort = ports[0]}),
+                BuildFrame({.protocol = 17, .source = "127.0.0.1", .sourcePort = ports[0]})}));
+  env.UseCaptureFile(capture);
+  auto pane = MakePane(env.App());
+  ASSERT_NE(pane, nullptr);
+  ASSERT_TRUE(Replay(*pane));
+  ASSERT_EQ(pane->GetItemCount(), 4);
+  const std::string self =
+      PelorinCListView::ProcessNameFormat(std::filesystem::read_symlink("/proc/self/exe").filename().string());
+  EXPECT_TRUE(WaitUntil([&] { return Cell(*pane, 0) == self; }, 5000)) << Cell(*pane, 0);
+  const std::string expected[] = {self, self, "", ""};
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(Cell(*pane, row), expected[row]) << "row " << row;
+  ::close(udp);
+  ::close(tcp);
+}
