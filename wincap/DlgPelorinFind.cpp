@@ -107,6 +107,8 @@ void DlgPelorinFind::ListCreate() {
 bool DlgPelorinFind::OnInitDialog() {
   ListCreate();
   if (auto* sizeMin = GetDlgItemAs<Edit>(IDC_EDIT_SIZE_MIN)) sizeMin->LimitText(kSizeMinLimit);
+  for (int id : {IDC_IP_FROM, IDC_IP_TO})
+    if (auto* address = GetDlgItemAs<IpAddressControl>(id)) address->AllowIpv6(true);
   if (m_application != nullptr) {
     LogFindTexts texts;
     texts.text = m_application->GetProfileString("", "FindText", "");

@@ -63,9 +63,9 @@ bool LogFindSearch::Evaluate(const PacketLogBlockReader::Record& record, Candida
   const auto length = static_cast<std::size_t>(record.header.dataLength);
   const PacketBytes bytes(record.data, length);
   const bool ipv6 = IsIpv6Frame(record.data, static_cast<std::uint32_t>(length), kIpHeader);
+  DecodedPacket packet;
   if (ipv6) {
-    // Its size and upper protocol as the packet pane decodes them.
-    DecodedPacket packet;
+    // Its size, upper protocol and addresses as the packet pane decodes them.
     DecodeFields(record.data, static_cast<std::uint32_t>(length), kIpHeader, packet);
     static constexpr std::int32_t kProtocols[] = {0, 1, 0, 6, 17};  // by type code
     candidate.find.size = packet.size;
@@ -80,9 +80,16 @@ bool LogFindSearch::Evaluate(const PacketLogBlockReader::Record& record, Candida
   }
   candidate.find.position = static_cast<std::int32_t>(record.position);
 
-  // The address criteria are IPv4 addresses, which no IPv6 packet has (the header texts of an
-  // IPv6 record written before IPv6 was decoded are not its addresses).
-  candidate.ip = m_criteria.IsIpSet() && !ipv6 && m_criteria.FindIp(record.header, &candidate.ipMatched);
+  // An IPv6 packet's addresses are those of its bytes (the header texts of an IPv6 record written
+  // before IPv6 was decoded are not its addresses); an address criterion of the other family
+  // matches nothing.
+  candidate.ip = false;
+  if (m_criteria.IsIpSet()) {
+    if (!ipv6)
+      candidate.ip = m_criteria.FindIp(record.header, &candidate.ipMatched);
+    else if (packet.hasSource && packet.hasDestination)
+      candidate.ip = m_criteria.FindIp6(packet.source6.data(), packet.destination6.data(), &candidate.ipMatched);
+  }
   // The other criteria name the row only when the IP one does not, or when "distinct" may set
   // the IP match aside.
   if (!candidate.ip || m_distinct.load(std::memory_order_relaxed)) {

@@ -192,9 +192,13 @@ bool DlgPelorinFilters::OnInitDialog() {
   for (int id : {IDC_EDIT_MUSTCONTAIN, IDC_EDIT_MUSTNOTCONTAIN})
     if (auto* edit = GetDlgItemAs<Edit>(id)) edit->LimitText(kTextFieldLimit);
   for (FilterList which : kAllLists) {
-    if (!PacketFilterSet::IsPortList(which)) continue;
+    if (!PacketFilterSet::IsPortList(which)) {
+      if (auto* address = GetDlgItemAs<IpAddressControl>(FieldId(which))) address->AllowIpv6(true);
+      continue;
+    }
     if (auto* edit = GetDlgItemAs<Edit>(FieldId(which))) edit->LimitText(kPortFieldLimit);
   }
+  if (auto* address = GetDlgItemAs<IpAddressControl>(IDC_IPADDRESS_OR)) address->AllowIpv6(true);
   // A fresh dialog shows every protocol, as an empty key reads.
   for (int id : {IDC_CHECK_TCP, IDC_CHECK_UDP, IDC_CHECK_ICMP, IDC_CHECK_OTHER}) CheckDlgButton(id, BST_CHECKED);
   ReportFailure(GetFilters(), kCaption);
@@ -226,16 +230,26 @@ PacketFilterSet DlgPelorinFilters::ControlsToSet() const {
     if (list == nullptr) continue;
     auto& values = set.List(which);
     const bool port = PacketFilterSet::IsPortList(which);
+    std::size_t entries = 0;
     for (const std::string& text : list->Lines()) {
-      if (values.size() >= PacketFilterSet::kMaxEntries) break;
+      if (entries >= PacketFilterSet::kMaxEntries) break;
       // An empty port entry can be added from an empty field; it stands for no port and is
       // not saved.
       if (port && text.empty()) continue;
-      values.push_back(port ? static_cast<std::uint32_t>(TextToInt(text)) : InetAddr(text.c_str()));
+      ++entries;
+      PacketFilterSet::Address6 address6{};
+      if (!port && Inet6Pton(text.c_str(), address6.data()))
+        set.List6(which).push_back(address6);
+      else
+        values.push_back(port ? static_cast<std::uint32_t>(TextToInt(text)) : InetAddr(text.c_str()));
     }
   }
   const std::string orIp = GetDlgItemText(IDC_IPADDRESS_OR);
-  if (!orIp.empty() && orIp != "0.0.0.0") set.eitherAddress = InetAddr(orIp.c_str());
+  PacketFilterSet::Address6 orIp6{};
+  if (Inet6Pton(orIp.c_str(), orIp6.data()))
+    set.eitherAddress6 = orIp6;
+  else if (!orIp.empty() && orIp != "0.0.0.0")
+    set.eitherAddress = InetAddr(orIp.c_str());
   const std::string orPort = GetDlgItemText(IDC_EDIT_ORPORT);
   if (!orPort.empty() && orPort != "0") set.eitherPort = TextToInt(orPort);
   if (const std::string min = GetDlgItemText(IDC_EDIT_MINSIZE); !min.empty()) set.minSize = TextToInt(min);
@@ -257,9 +271,13 @@ void DlgPelorinFilters::SetToControls(const PacketFilterSet& set) {
     const bool port = PacketFilterSet::IsPortList(which);
     for (std::uint32_t value : set.List(which))
       list->AddString(port ? std::to_string(static_cast<std::int32_t>(value)) : InetNtoa(value));
+    for (const PacketFilterSet::Address6& address : set.List6(which)) list->AddString(Inet6Ntop(address.data()));
   }
   // Values of 0 say "not set" as much as missing ones do: their fields are left empty.
-  SetDlgItemText(IDC_IPADDRESS_OR, set.eitherAddress.value_or(0) != 0 ? InetNtoa(*set.eitherAddress) : "");
+  if (set.eitherAddress6)
+    SetDlgItemText(IDC_IPADDRESS_OR, Inet6Ntop(set.eitherAddress6->data()));
+  else
+    SetDlgItemText(IDC_IPADDRESS_OR, set.eitherAddress.value_or(0) != 0 ? InetNtoa(*set.eitherAddress) : "");
   SetDlgItemText(IDC_EDIT_ORPORT, set.eitherPort.value_or(0) != 0 ? std::to_string(*set.eitherPort) : "");
   SetDlgItemText(IDC_EDIT_MINSIZE, set.minSize.value_or(0) != 0 ? std::to_string(*set.minSize) : "");
   SetDlgItemText(IDC_EDIT_MAXSIZE, set.maxSize.value_or(0) != 0 ? std::to_string(*set.maxSize) : "");

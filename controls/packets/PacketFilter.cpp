@@ -19,7 +19,12 @@ bool PacketFilter::Load(const PacketFilterSet& set) {
     to.count = static_cast<std::uint32_t>(std::min(from.size(), PacketFilterSet::kMaxEntries));
     std::copy_n(from.begin(), to.count, to.entries);
     if (to.count > 0) std::fill(to.entries + to.count, to.entries + kSlots, to.entries[0]);
+    const auto& from6 = set.lists6[i];
+    m_lists6[i].count = static_cast<std::uint32_t>(std::min(from6.size(), PacketFilterSet::kMaxEntries));
+    std::copy_n(from6.begin(), m_lists6[i].count, m_lists6[i].entries);
   }
+  m_hasEitherAddress6 = set.eitherAddress6.has_value();
+  m_eitherAddress6 = set.eitherAddress6.value_or(PacketFilterSet::Address6{});
   m_hasEitherAddress = set.eitherAddress.has_value();
   m_eitherAddress = set.eitherAddress.value_or(0);
   m_eitherPort = set.eitherPort.value_or(0);
@@ -41,6 +46,22 @@ bool PacketFilter::Holds(const List& list, std::uint32_t value) {
   unsigned hit = 0;
   for (std::size_t i = 0; i < kSlots; ++i) hit |= list.entries[i] == value;
   return hit != 0;
+}
+
+bool PacketFilter::Holds6(const List6& list, const std::array<std::uint8_t, 16>& value) {
+  for (std::uint32_t i = 0; i < list.count; ++i)
+    if (list.entries[i] == value) return true;
+  return false;
+}
+
+bool PacketFilter::ListHolds(int index, const DecodedPacket& packet, std::uint32_t field) const {
+  // Ports are the same for both families; an address is looked for among the entries of its own.
+  const auto which = static_cast<FilterList>(index);
+  if (packet.ipv6 && !PacketFilterSet::IsPortList(which)) {
+    const bool source = which == FilterList::SourceIpMustBe || which == FilterList::SourceIpMustNotBe;
+    return Holds6(m_lists6[index], source ? packet.source6 : packet.destination6);
+  }
+  return m_lists[index].count > 0 && Holds(m_lists[index], field);
 }
 
 bool PacketFilter::MustContain(const DecodedPacket& packet) const {
@@ -77,7 +98,13 @@ bool PacketFilter::Passes(const DecodedPacket& packet) const {
   }
   if (!protocol) return false;
 
-  if (m_hasEitherAddress && m_eitherAddress != packet.source && m_eitherAddress != packet.destination) return false;
+  // An either-end address of one family is at neither end of a packet of the other.
+  if (m_hasEitherAddress &&
+      (packet.ipv6 || (m_eitherAddress != packet.source && m_eitherAddress != packet.destination)))
+    return false;
+  if (m_hasEitherAddress6 &&
+      (!packet.ipv6 || (m_eitherAddress6 != packet.source6 && m_eitherAddress6 != packet.destination6)))
+    return false;
   if (m_eitherPort > 0 && m_eitherPort != packet.sourcePort && m_eitherPort != packet.destinationPort) return false;
 
   const auto sourcePort = static_cast<std::uint32_t>(packet.sourcePort);
@@ -97,8 +124,9 @@ bool PacketFilter::Passes(const DecodedPacket& packet) const {
       {FilterList::DestPortMustNotBe, destinationPort, false},
   };
   for (const auto& test : tests) {
-    const List& list = m_lists[static_cast<int>(test.list)];
-    if (list.count > 0 && Holds(list, test.field) != test.mustBe) return false;
+    const int index = static_cast<int>(test.list);
+    if (m_lists[index].count + m_lists6[index].count > 0 && ListHolds(index, packet, test.field) != test.mustBe)
+      return false;
   }
 
   return MustContain(packet) && MustNotContain(packet);

@@ -49,11 +49,23 @@ class PacketFilter {
     std::uint32_t entries[kSlots] = {};
   };
   static bool Holds(const List& list, std::uint32_t value);
+  // The IPv6 entries of an address list, searched only for IPv6 packets.
+  struct List6 {
+    std::uint32_t count = 0;
+    PacketFilterSet::Address6 entries[PacketFilterSet::kMaxEntries] = {};
+  };
+  static bool Holds6(const List6& list, const std::array<std::uint8_t, 16>& value);
+  // The list's answer for the packet: whether the part of its family holds the field. A list
+  // with entries of the other family only holds nothing of it.
+  bool ListHolds(int index, const DecodedPacket& packet, std::uint32_t field) const;
 
   bool m_loaded = false;
   List m_lists[PacketFilterSet::kListCount];
+  List6 m_lists6[PacketFilterSet::kListCount];
   bool m_hasEitherAddress = false;
   std::uint32_t m_eitherAddress = 0;
+  bool m_hasEitherAddress6 = false;
+  PacketFilterSet::Address6 m_eitherAddress6{};
   std::int32_t m_eitherPort = 0;  // in force when above 0
   std::int32_t m_minSize = 0;     // in force when above 0
   std::int32_t m_maxSize = 0;

@@ -219,3 +219,56 @@ TEST(PacketFilterMatch, AllTestsTogetherOnADecodedFrame) {
   filter.Clear();
   EXPECT_TRUE(filter.Passes(DecodedPacket{}));
 }
+
+TEST(PacketFilterMatch, Ipv6EntriesTestIpv6PacketsAndIpv4EntriesIpv4Ones) {
+  // 2001:db8::1:1000 -> 2001:db8::2:80; its 32-bit addresses are 0, which no IPv4 entry may match.
+  Packet packet6;
+  packet6.decoded.ipv6 = true;
+  packet6.decoded.source = packet6.decoded.destination = 0;
+  packet6.decoded.source6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  packet6.decoded.destination6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+  const auto& source6 = packet6.decoded.source6;
+  const auto& destination6 = packet6.decoded.destination6;
+  const Packet packet4;
+  const struct {
+    FilterList list;
+    PacketFilterSet::Address6 own, opposite;
+    bool mustBe;
+  } cases[] = {
+      {FilterList::SourceIpMustBe, source6, destination6, true},
+      {FilterList::SourceIpMustNotBe, source6, destination6, false},
+      {FilterList::DestIpMustBe, destination6, source6, true},
+      {FilterList::DestIpMustNotBe, destination6, source6, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(PacketFilterSet::ListName(c.list));
+    PacketFilterSet set;
+    for (std::uint8_t i = 0; i < 49; ++i) set.List6(c.list).push_back({0xfe, 0x80, i});
+    set.List6(c.list).push_back(c.own);
+    EXPECT_EQ(Passes(set, packet6.decoded), c.mustBe);
+    // A list of IPv6 entries holds no IPv4 address: a must-be list lets no IPv4 packet through.
+    EXPECT_EQ(Passes(set, packet4.decoded), !c.mustBe);
+    set.List6(c.list).back() = c.opposite;
+    EXPECT_EQ(Passes(set, packet6.decoded), !c.mustBe);
+    // IPv4 entries, 0.0.0.0 among them, hold no IPv6 address.
+    set.List6(c.list).clear();
+    set.List(c.list) = {0, InetAddr("10.0.0.1"), InetAddr("10.0.0.2")};
+    EXPECT_EQ(Passes(set, packet6.decoded), !c.mustBe);
+    EXPECT_EQ(Passes(set, packet4.decoded), c.mustBe);
+  }
+  PacketFilterSet ports;
+  ports.List(FilterList::DestPortMustBe) = {80};
+  EXPECT_TRUE(Passes(ports, packet6.decoded));
+  ports.List(FilterList::DestPortMustBe) = {443};
+  EXPECT_FALSE(Passes(ports, packet6.decoded));
+
+  PacketFilterSet ends;
+  ends.eitherAddress6 = destination6;
+  EXPECT_TRUE(Passes(ends, packet6.decoded));
+  EXPECT_FALSE(Passes(ends, packet4.decoded));
+  ends.eitherAddress6 = PacketFilterSet::Address6{0xfe, 0x80};
+  EXPECT_FALSE(Passes(ends, packet6.decoded));
+  ends.eitherAddress6.reset();
+  ends.eitherAddress = 0;
+  EXPECT_FALSE(Passes(ends, packet6.decoded));
+}

@@ -153,6 +153,33 @@ TEST_F(LogFindSearchTest, IpRangeSizeRulesAndDistinct) {
   EXPECT_EQ(Search(m_log, {.ipFrom = "10.0.0.1"}, false).size(), 6u);
 }
 
+TEST_F(LogFindSearchTest, AnIpv6AddressOrRangeFindsIpv6PacketsByTheirBytesAndNoIpv4Ones) {
+  // 40 packets from 2001:db8::<i> to a long address (no header field holds it), then IPv4 ones.
+  std::vector<Packet> packets;
+  for (int i = 0; i < 40; ++i) {
+    char source[32];
+    std::snprintf(source, sizeof source, "2001:db8::%x", i);
+    packets.push_back({.protocol = 17, .source = source, .destination = "2001:db8:aaaa:bbbb:cccc:dddd:eeee:1",
+                       .payload = "datagram " + std::to_string(i)});
+  }
+  for (const Packet& p : log_test::Numbered(3)) packets.push_back(p);
+  log_test::Append(m_log, packets);
+
+  auto hits = Search(m_log, {.ipFrom = "2001:db8::10", .ipTo = "2001:db8::1f"});
+  ASSERT_EQ(hits.size(), 16u);
+  EXPECT_EQ(hits.front().matched, "2001:db8::10");
+  EXPECT_EQ(hits.back().matched, "2001:db8::1f");
+  EXPECT_EQ(hits.front().find.size, 40 + 11);  // the payload length + 40
+  EXPECT_EQ(hits.front().find.protocol, 17);
+  // By the destination, in its shortest text, and as 128-bit numbers: ::a < ::10 < ::1:0.
+  EXPECT_EQ(Matched(Search(m_log, {.ipFrom = "2001:db8:aaaa:bbbb:cccc:dddd:eeee:0001"}, true)),
+            (std::vector<std::string>{"2001:db8:aaaa:bbbb:cccc:dddd:eeee:1", "2001:db8:aaaa:bbbb:cccc:dddd:eeee:1"}));
+  EXPECT_EQ(Search(m_log, {.ipFrom = "2001:db8::a", .ipTo = "2001:db8::1:0"}).size(), 30u);
+  // A criterion of the other family matches nothing, however the bytes read as the other.
+  EXPECT_EQ(Search(m_log, {.ipFrom = "0.0.0.0", .ipTo = "255.255.255.255"}).size(), 3u);
+  EXPECT_EQ(Search(m_log, {.ipFrom = "::", .ipTo = "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}).size(), 40u);
+}
+
 TEST_F(LogFindSearchTest, ADamagedRecordEndsTheSearchAndTheListingWithWhatWasFound) {
   const auto packets = log_test::Numbered(600);
   struct Damage {

@@ -13,7 +13,8 @@
 
 namespace log_test {
 
-// One logged packet: an Ethernet header, a 20-byte IPv4 header and the payload.
+// One logged packet: an Ethernet header, a 20-byte IPv4 header (or a 40-byte IPv6 one when the
+// source is IPv6 text) and the payload.
 struct Packet {
   int protocol = 6;
   std::string source = "10.0.0.1";
@@ -22,7 +23,24 @@ struct Packet {
   int size = -1;  // the IPv4 total length; -1 = 20 + payload
 };
 
+inline std::vector<std::uint8_t> Frame6(const Packet& p) {
+  std::vector<std::uint8_t> frame(54 + p.payload.size(), 0);
+  frame[12] = 0x86;
+  frame[13] = 0xDD;
+  std::uint8_t* ip = frame.data() + 14;
+  ip[0] = 0x60;
+  ip[4] = static_cast<std::uint8_t>(p.payload.size() >> 8);
+  ip[5] = static_cast<std::uint8_t>(p.payload.size());
+  ip[6] = static_cast<std::uint8_t>(p.protocol);
+  ip[7] = 64;
+  inet_pton(AF_INET6, p.source.c_str(), ip + 8);
+  inet_pton(AF_INET6, p.destination.c_str(), ip + 24);
+  std::memcpy(ip + 40, p.payload.data(), p.payload.size());
+  return frame;
+}
+
 inline std::vector<std::uint8_t> Frame(const Packet& p) {
+  if (p.source.find(':') != std::string::npos) return Frame6(p);
   std::vector<std::uint8_t> frame(34 + p.payload.size(), 0);
   frame[12] = 0x08;
   std::uint8_t* ip = frame.data() + 14;
