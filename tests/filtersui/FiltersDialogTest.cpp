@@ -88,6 +88,7 @@ TEST_F(FiltersDialog, TypedFiltersApplyAsExactRegistryValuesAndOkClosesThroughTh
   ASSERT_TRUE(dialog.IsWindowVisible());
   Add(dialog, IDC_EDIT_SIMB, "192.168.1.1");
   Add(dialog, IDC_EDIT_SIMB, "10.0.0.5");
+  Add(dialog, IDC_EDIT_SIMB, "2001:DB8:0:0::1");  // kept in its shortest text
   Add(dialog, IDC_EDIT_DPMNB, "8080");
   Add(dialog, IDC_EDIT_DPMNB, "443");
   Add(dialog, IDC_EDIT_SPMB, "");  // an empty port is listed, never saved
@@ -101,6 +102,10 @@ TEST_F(FiltersDialog, TypedFiltersApplyAsExactRegistryValuesAndOkClosesThroughTh
 
   EXPECT_EQ(Value("SourceIpMustBe"), RegistryValue::Binary({10, 0, 0, 5, 192, 168, 1, 1}));
   EXPECT_EQ(Value("SourceIpMustBeCount"), RegistryValue::String("2"));
+  EXPECT_EQ(Lines(dialog, IDC_LIST_SIMB), (std::vector<std::string>{"10.0.0.5", "192.168.1.1", "2001:db8::1"}));
+  EXPECT_EQ(Value("SourceIp6MustBe"),
+            RegistryValue::Binary({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(Value("SourceIp6MustBeCount"), RegistryValue::String("1"));
   EXPECT_EQ(Value("DestPortMustNotBe"), RegistryValue::Binary({0xBB, 0x01, 0, 0, 0x90, 0x1F, 0, 0}));
   EXPECT_EQ(Value("SourcePortMustBe"), RegistryValue::Binary({}));
   EXPECT_EQ(Value("SourcePortMustBeCount"), RegistryValue::String("0"));
@@ -112,12 +117,19 @@ TEST_F(FiltersDialog, TypedFiltersApplyAsExactRegistryValuesAndOkClosesThroughTh
   EXPECT_EQ(Value("TCP"), RegistryValue::Dword(1));
   EXPECT_EQ(Value("MustContain"), RegistryValue::String("GET /"));
 
+  // An either-end IPv6 address takes the place of the IPv4 one.
+  dialog.TypeInto(IDC_IPADDRESS_OR, "fe80::1");
+  ASSERT_TRUE(dialog.ClickButton(IDC_BUTTON_APPLY));
+  EXPECT_EQ(Value("OrIp"), RegistryValue::Binary({}));
+  EXPECT_EQ(Value("OrIp6"), RegistryValue::Binary({0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+
   // Cleared fields clear their values; OK applies once more and asks the owner to close.
   dialog.SetDlgItemText(IDC_IPADDRESS_OR, "");
   dialog.TypeInto(IDC_EDIT_ORPORT, "0");
   ASSERT_TRUE(dialog.ClickButton(IDOK));
-  EXPECT_EQ(dialog.applies, 2);
+  EXPECT_EQ(dialog.applies, 3);
   EXPECT_EQ(Value("OrIp"), RegistryValue::Binary({}));
+  EXPECT_FALSE(Value("OrIp6").has_value());
   EXPECT_EQ(Value("OrPort"), RegistryValue::Binary({}));
   EXPECT_FALSE(dialog.IsShown());
   UiPump::Instance().PumpPending();
