@@ -58,15 +58,6 @@ void SetDotted(std::string& text, std::uint32_t address) {
   text.assign(dotted, p - 1);
 }
 
-std::string_view TypeText(std::int32_t typeCode, bool ipv6) {
-  switch (typeCode) {
-    case kPacketTypeTcp: return ipv6 ? "TCP6" : "TCP";
-    case kPacketTypeUdp: return ipv6 ? "UDP6" : "UDP";
-    case kPacketTypeIcmp: return ipv6 ? "ICMP6" : "ICMP";
-    default: return ipv6 ? "IP6" : "IP";
-  }
-}
-
 // The IPv6 header and the headers its next-header fields name.
 constexpr std::uint32_t kIpv6Header = 40;
 constexpr std::uint32_t kIpv6PayloadLengthOffset = 4;
@@ -163,6 +154,15 @@ void DecodeIpv6Fields(const std::uint8_t* frame, std::uint32_t capturedLength, s
 
 }  // namespace
 
+const char* PacketTypeText(std::int32_t typeCode, bool ipv6) {
+  switch (typeCode) {
+    case kPacketTypeTcp: return ipv6 ? "TCP6" : "TCP";
+    case kPacketTypeUdp: return ipv6 ? "UDP6" : "UDP";
+    case kPacketTypeIcmp: return ipv6 ? "ICMP6" : "ICMP";
+    default: return ipv6 ? "IP6" : "IP";
+  }
+}
+
 std::uint32_t FixedHeaderLength(std::int32_t typeCode) {
   switch (typeCode) {
     case kPacketTypeTcp: return 40;
@@ -255,7 +255,7 @@ void MakeText6(std::string& text, std::int64_t& madeFrom, std::array<std::uint8_
 }  // namespace
 
 void FormatDecodedTexts(DecodedPacket& packet) {
-  packet.typeText = TypeText(packet.typeCode, packet.ipv6);
+  packet.typeText = PacketTypeText(packet.typeCode, packet.ipv6);
   auto decimal = [](std::string& text, std::int64_t v) { SetDecimal(text, static_cast<long>(v)); };
   auto dotted = [](std::string& text, std::int64_t v) { SetDotted(text, static_cast<std::uint32_t>(v)); };
   DecodedPacket::TextSource& from = packet.madeFrom;
@@ -280,7 +280,7 @@ void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32
 
 bool IsIpv6TypeText(std::string_view typeText) {
   for (std::int32_t code : {kPacketTypeIcmp, kPacketTypeIp, kPacketTypeTcp, kPacketTypeUdp})
-    if (typeText == TypeText(code, true)) return true;
+    if (typeText == PacketTypeText(code, true)) return true;
   return false;
 }
 

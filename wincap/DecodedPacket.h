@@ -63,6 +63,8 @@ struct DecodedPacket {
 // Bytes of the fixed headers after the start of the IPv4 header, by type code.
 std::uint32_t FixedHeaderLength(std::int32_t typeCode);
 
+// The type text of a packet: "TCP", "UDP", "ICMP", "IP", or for IPv6 "TCP6", "UDP6", "ICMP6", "IP6".
+const char* PacketTypeText(std::int32_t typeCode, bool ipv6);
 // Whether a type text is one of an IPv6 packet ("TCP6", "UDP6", "ICMP6", "IP6").
 bool IsIpv6TypeText(std::string_view typeText);
 

@@ -1,8 +1,10 @@
 #include "controls/inspect/PacketFormat.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "wincap/DecodedPacket.h"
 #include "wincap/PacketBytes.h"
 
 namespace {
@@ -160,7 +162,21 @@ const char* PacketFormat::ProtocolName(int ipProtocol) {
   }
 }
 
+namespace {
+
+// An IPv6 frame's fields as the packet pane decodes them; false for any other frame.
+bool DecodeIpv6(const std::uint8_t* packet, LONG length, DecodedPacket& out) {
+  if (packet == nullptr || length < 1) return false;
+  const auto captured = static_cast<std::uint32_t>(length);
+  if (!IsIpv6Frame(packet, captured, PacketFormat::kLinkHeader)) return false;
+  DecodeFields(packet, captured, PacketFormat::kLinkHeader, out);
+  return true;
+}
+
+}  // namespace
+
 const char* PacketFormat::ProtocolOf(const std::uint8_t* packet, LONG length) {
+  if (DecodedPacket ipv6; DecodeIpv6(packet, length, ipv6)) return PacketTypeText(ipv6.typeCode, true);
   std::uint8_t protocol = 0;
   if (length < 1 || !PacketBytes(packet, static_cast<std::size_t>(length)).U8(kLinkHeader + kProtocolOffset, protocol))
     return "IP";
@@ -168,6 +184,7 @@ const char* PacketFormat::ProtocolOf(const std::uint8_t* packet, LONG length) {
 }
 
 LONG PacketFormat::IpTotalLength(const std::uint8_t* packet, LONG length) {
+  if (DecodedPacket ipv6; DecodeIpv6(packet, length, ipv6)) return ipv6.size;
   std::uint16_t total = 0;
   if (length < 1) return 0;
   PacketBytes(packet, static_cast<std::size_t>(length)).Be16(kLinkHeader + kTotalLengthOffset, total);
@@ -187,8 +204,18 @@ void PacketFormat::displayGetPointers(const char* protocol, const std::uint8_t* 
   if (packet == nullptr || packetLength <= 0 || payload == nullptr || payloadLength == nullptr || header == nullptr ||
       headerLength == nullptr)
     return;
-  const LONG after = HeaderLengthAfterLink(protocol);
   *header = packet;
+  if (DecodedPacket ipv6; DecodeIpv6(packet, packetLength, ipv6)) {
+    // The headers are every byte before the upper layer's payload: the IPv6 header, its extension
+    // headers and the TCP, UDP or ICMPv6 header. Without a payload they end where the packet's
+    // own length does (an Ethernet trailer is not part of them).
+    *payload = ipv6.payload;
+    *payloadLength = ipv6.payload != nullptr ? ipv6.payloadLength : 0;
+    const LONG end = ipv6.payload != nullptr ? static_cast<LONG>(ipv6.payload - packet) : kLinkHeader + ipv6.size;
+    *headerLength = std::min(end, packetLength);
+    return;
+  }
+  const LONG after = HeaderLengthAfterLink(protocol);
   *headerLength = kLinkHeader + after < packetLength ? kLinkHeader + after : packetLength;
   // The total-length field says how much payload there is; the bytes given bound it.
   LONG length = IpTotalLength(packet, packetLength) - after;

@@ -31,16 +31,19 @@ class PacketFormat {
 
   // "TCP", "UDP", "ICMP" for the IP protocol numbers 6, 17, 1; "IP" for any other.
   static const char* ProtocolName(int ipProtocol);
-  // The protocol name from IP header byte 9 of a packet ("IP" when it was not captured).
+  // The protocol name from IP header byte 9 of a packet ("IP" when it was not captured); for an
+  // IPv6 frame its type text as the packet pane shows it ("TCP6", "UDP6", "ICMP6", "IP6").
   static const char* ProtocolOf(const std::uint8_t* packet, LONG length);
-  // The IPv4 total-length field (IP header bytes 2-3); 0 when it was not captured.
+  // The IPv4 total-length field (IP header bytes 2-3); 0 when it was not captured. For an IPv6
+  // frame, its payload length + 40.
   static LONG IpTotalLength(const std::uint8_t* packet, LONG length);
   // Bytes of headers after the link header, by protocol name: 40, 28, 28 or 20.
   static LONG HeaderLengthAfterLink(const char* protocol);
 
   // Splits a packet into its header (from the first byte) and its payload. Does nothing when the
   // packet is missing, its length is not positive or an out argument is missing. A payload of no
-  // bytes gives a null start and length 0.
+  // bytes gives a null start and length 0. An IPv6 frame is split where the packet pane's decoding
+  // puts its payload, whatever the protocol name says.
   static void displayGetPointers(const char* protocol, const std::uint8_t* packet, LONG packetLength,
                                  const std::uint8_t** payload, LONG* payloadLength, const std::uint8_t** header,
                                  LONG* headerLength);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../capture/CaptureTestSupport.h"
 #include "controls/inspect/DlgPelorinView.h"
 #include "controls/inspect/PacketDiff.h"
 #include "controls/inspect/PacketFormat.h"
@@ -86,6 +87,28 @@ TEST(PacketFormat, DecimalAndTextModesAndTheOtherProtocolsSplit) {
   texts = Render(PacketFormat::kHex, "IP", igmp);
   EXPECT_EQ(texts.header.size(), 14u * 3 + 2 + 16 * 3 + 2 + 4 * 3);
   EXPECT_EQ(texts.data, "22 23 24 25 26 27 28 29 ");
+}
+
+TEST(PacketFormat, AnIpv6PacketSplitsAfterItsExtensionAndUpperHeadersWhateverTheProtocolNameSays) {
+  // A hop-by-hop header of 8 bytes, then UDP with 5 bytes of payload, and an Ethernet trailer.
+  auto udp = capture_test::BuildFrame6({.extensions = {{0, std::vector<std::uint8_t>(8, 0)}}, .payload = "hello"});
+  const std::size_t headers = 14 + 40 + 8 + 8;
+  ASSERT_EQ(udp.size(), headers + 5);
+  EXPECT_STREQ(PacketFormat::ProtocolOf(udp.data(), static_cast<LONG>(udp.size())), "UDP6");
+  EXPECT_EQ(PacketFormat::IpTotalLength(udp.data(), static_cast<LONG>(udp.size())), 40 + 8 + 8 + 5);
+  for (const char* protocol : {"UDP6", "UDP", "TCP", "IP"}) {
+    SCOPED_TRACE(protocol);
+    const Texts texts = Render(PacketFormat::kText, protocol, udp);
+    EXPECT_EQ(texts.data, "hello");
+    EXPECT_EQ(texts.header.size(), 13u + headers + 4);
+  }
+  // Without a payload the headers end at the payload length: the trailer is not shown.
+  auto bare = capture_test::BuildFrame6({.nextHeader = 58});
+  bare.resize(bare.size() + 6, 0xEE);
+  const Texts texts = Render(PacketFormat::kHex, "ICMP6", bare);
+  EXPECT_EQ(texts.data, "");
+  EXPECT_EQ(texts.header.find("EE"), std::string::npos);
+  EXPECT_STREQ(PacketFormat::ProtocolOf(bare.data(), static_cast<LONG>(bare.size())), "ICMP6");
 }
 
 TEST(PacketFormat, CapacityStopsASectionBeforeAByteWhoseTextWouldNotFit) {
