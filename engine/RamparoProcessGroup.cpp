@@ -96,18 +96,18 @@ void CutConnections(const std::set<pid_t>& pids) {
   HeapFree(GetProcessHeap(), 0, block);
 }
 
-// One IPv6 table of the platform, grown until it fits; empty when it cannot be read.
+// One IPv6 table of the platform into the block, grown until it fits; false when it cannot be read.
 template <class Fetch>
-std::vector<std::uint8_t> Table6(Fetch fetch) {
-  std::vector<std::uint8_t> block;
+bool Table6(Fetch fetch, std::vector<std::uint8_t>* block) {
   DWORD size = 0;
+  if (fetch(nullptr, &size) != ERROR_INSUFFICIENT_BUFFER) return false;
   for (int attempt = 0; attempt < 4; ++attempt) {
-    const DWORD result = fetch(block.empty() ? nullptr : block.data(), &size);
-    if (result == NO_ERROR) return block.size() >= sizeof(DWORD) ? block : std::vector<std::uint8_t>{};
-    if (result != ERROR_INSUFFICIENT_BUFFER) break;
-    block.assign(size, 0);
+    block->resize(size);
+    const DWORD result = fetch(block->data(), &size);
+    if (result == NO_ERROR) return block->size() >= sizeof(DWORD);
+    if (result != ERROR_INSUFFICIENT_BUFFER) return false;
   }
-  return {};
+  return false;
 }
 
 // The owner of the machine's side of an IPv6 block: as for IPv4, the connection itself, else the
@@ -120,10 +120,11 @@ DWORD Owner6(const _FirewallRuleLogRecord& block, bool tcp) {
   };
   DWORD pid = 0;
   if (tcp) {
-    const auto bytes = Table6([](void* table, DWORD* size) {
+    std::vector<std::uint8_t> bytes;
+    auto fetch = [](void* table, DWORD* size) {
       return GetExtendedTcpTable(table, size, 0, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0);
-    });
-    if (bytes.empty()) return 0;
+    };
+    if (!Table6(fetch, &bytes)) return 0;
     const auto* rows = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(bytes.data());
     const std::size_t room = (bytes.size() - offsetof(MIB_TCP6TABLE_OWNER_PID, table)) / sizeof(MIB_TCP6ROW_OWNER_PID);
     for (DWORD i = 0; i < rows->dwNumEntries && i < room; ++i) {
@@ -136,9 +137,11 @@ DWORD Owner6(const _FirewallRuleLogRecord& block, bool tcp) {
     }
     return pid;
   }
-  const auto bytes = Table6(
-      [](void* table, DWORD* size) { return GetExtendedUdpTable(table, size, 0, AF_INET6, UDP_TABLE_OWNER_PID, 0); });
-  if (bytes.empty()) return 0;
+  std::vector<std::uint8_t> bytes;
+  auto fetch = [](void* table, DWORD* size) {
+    return GetExtendedUdpTable(table, size, 0, AF_INET6, UDP_TABLE_OWNER_PID, 0);
+  };
+  if (!Table6(fetch, &bytes)) return 0;
   const auto* rows = reinterpret_cast<const MIB_UDP6TABLE_OWNER_PID*>(bytes.data());
   const std::size_t room = (bytes.size() - offsetof(MIB_UDP6TABLE_OWNER_PID, table)) / sizeof(MIB_UDP6ROW_OWNER_PID);
   for (DWORD i = 0; i < rows->dwNumEntries && i < room; ++i)

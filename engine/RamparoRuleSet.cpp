@@ -121,9 +121,16 @@ std::string Lookups(const std::vector<RamparoRuleSet::BasicPiece<Address>>& piec
     std::string elements;
     auto add = [&](Address low, Address high, std::size_t rule) {
       elements += elements.empty() ? "" : ", ";
+      // In steps: GCC 12 at -O3 warns about the joined temporaries.
       elements += AddressText(low);
-      if (low != high) elements += "-" + AddressText(high);
-      elements += " : goto r" + std::to_string(rule) + "_" + side;
+      if (low != high) {
+        elements += '-';
+        elements += AddressText(high);
+      }
+      elements += " : goto r";
+      elements += std::to_string(rule);
+      elements += '_';
+      elements += side;
     };
     for (const auto& piece : pieces) {
       if ((piece.low == piece.high || spell) == ranges) continue;
