@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "FuzzInput.h"
+#include "common/AddressText.h"
 #include "controls/packets/PacketFilter.h"
 #include "wincap/DecodedPacket.h"
 
@@ -26,6 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DecodedPacket any;
     DecodeFields(frame.get(), length, offset, any);
     FormatDecodedTexts(any);
+    if (any.ipv6 && any.hasSource)
+      fuzz::Check(any.sourceText == Inet6Ntop(any.source6.data()), "IPv6 text as the sockets library writes it");
     if (any.payload != nullptr)
       fuzz::Check(any.payload >= frame.get() && static_cast<std::size_t>(any.payloadLength) <=
                                                     static_cast<std::size_t>(frame.get() + size - any.payload),

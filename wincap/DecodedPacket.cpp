@@ -238,18 +238,67 @@ void MakeText(std::string& text, std::int64_t& madeFrom, bool has, std::int64_t 
   madeFrom = from;
 }
 
+// The RFC 5952 text of an IPv6 address into out (46 bytes), as inet_ntop writes it; done by hand
+// for the capture thread. The addresses it writes with a dotted tail (their first 80 bits zero:
+// ::ffff:a.b.c.d and the like) are left to it.
+std::uint8_t FormatIpv6(const std::uint8_t* address, char* out) {
+  static constexpr std::uint8_t kZero[10] = {};
+  if (std::memcmp(address, kZero, sizeof kZero) == 0) {
+    const std::string text = Inet6Ntop(address);
+    std::memcpy(out, text.data(), text.size());
+    return static_cast<std::uint8_t>(text.size());
+  }
+  unsigned words[8];
+  for (int i = 0; i < 8; ++i) words[i] = static_cast<unsigned>(address[2 * i] << 8 | address[2 * i + 1]);
+  // The first longest run of two or more zero words becomes "::".
+  int best = -1, bestLength = 1;
+  for (int i = 0; i < 8;) {
+    int j = i;
+    while (j < 8 && words[j] == 0) ++j;
+    if (j - i > bestLength) {
+      best = i;
+      bestLength = j - i;
+    }
+    i = j > i ? j : i + 1;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  char* p = out;
+  for (int i = 0; i < 8; ++i) {
+    if (best >= 0 && i >= best && i < best + bestLength) {
+      if (i == best) *p++ = ':';
+      continue;
+    }
+    if (i != 0) *p++ = ':';
+    bool digits = false;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      const unsigned nibble = (words[i] >> shift) & 0xF;
+      if (nibble != 0 || digits || shift == 0) {
+        *p++ = kHex[nibble];
+        digits = true;
+      }
+    }
+  }
+  if (best >= 0 && best + bestLength == 8) *p++ = ':';
+  return static_cast<std::uint8_t>(p - out);
+}
+
 // The text of an IPv6 address unless it was made from it already.
-void MakeText6(std::string& text, std::int64_t& madeFrom, std::array<std::uint8_t, 16>& madeFrom6, bool has,
+void MakeText6(std::string& text, std::int64_t& madeFrom, DecodedPacket::Text6& cache, bool has,
                const std::array<std::uint8_t, 16>& address) {
   if (!has) {
     text.clear();
     madeFrom = -1;
     return;
   }
-  if (madeFrom == DecodedPacket::kMadeFromIpv6 && madeFrom6 == address) return;
-  text = Inet6Ntop(address.data());
+  const bool cached = cache.valid && cache.address == address;
+  if (cached && madeFrom == DecodedPacket::kMadeFromIpv6) return;
+  if (!cached) {
+    cache.length = FormatIpv6(address.data(), cache.text);
+    cache.address = address;
+    cache.valid = true;
+  }
+  text.assign(cache.text, cache.length);
   madeFrom = DecodedPacket::kMadeFromIpv6;
-  madeFrom6 = address;
 }
 
 }  // namespace

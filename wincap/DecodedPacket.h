@@ -52,11 +52,18 @@ struct DecodedPacket {
 
   // What each text was last made from (FormatDecodedTexts makes a text again only when its
   // number changed; a frame of the same flow as the one before keeps its texts).
-  // kMadeFromIpv6: an address text made from source6 or destination6 (copied here).
+  // kMadeFromIpv6: an address text made from the IPv6 address its Text6 holds.
   static constexpr std::int64_t kMadeFromIpv6 = -2;
+  // The last IPv6 address of an address text and its text, kept across IPv4 packets.
+  struct Text6 {
+    std::array<std::uint8_t, 16> address{};
+    bool valid = false;
+    std::uint8_t length = 0;
+    char text[46] = {};
+  };
   struct TextSource {
     std::int64_t size = -1, source = -1, destination = -1, sourcePort = -1, destinationPort = -1;
-    std::array<std::uint8_t, 16> source6{}, destination6{};
+    Text6 source6, destination6;
   } madeFrom;
 };
 

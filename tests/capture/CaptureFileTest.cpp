@@ -34,25 +34,6 @@ std::vector<TimedFrame> ReadTimed(const std::string& path) {
   return frames;
 }
 
-struct Record {
-  _LogRecMarker header{};
-  std::vector<std::uint8_t> data;
-};
-
-std::vector<Record> ReadLog(const std::string& path) {
-  std::vector<Record> records;
-  PacketLogFile log;
-  if (!log.OpenReadOnly(path)) return records;
-  std::vector<std::uint8_t> buffer(0xFFFF);
-  Record r;
-  LONG position = 0;
-  for (LONG n; (n = log.ReadNext(&position, buffer.data(), 0xFFFF, nullptr, nullptr, nullptr, &r.header)) > 0;) {
-    r.data.assign(buffer.begin(), buffer.begin() + n);
-    records.push_back(r);
-  }
-  return records;
-}
-
 bool HasTshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
 
 int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }

@@ -24,6 +24,7 @@
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
 #include "platform/AppProfile.h"
+#include "wincap/PacketLogFile.h"
 #include "ui/UiPump.h"
 
 namespace capture_test {
@@ -228,6 +229,25 @@ inline std::vector<std::vector<std::uint8_t>> ReadCapture(const std::string& pat
   while (pcap_next_ex(in, &header, &data) == 1) frames.emplace_back(data, data + header->caplen);
   pcap_close(in);
   return frames;
+}
+
+struct Record {
+  _LogRecMarker header{};
+  std::vector<std::uint8_t> data;
+};
+
+inline std::vector<Record> ReadLog(const std::string& path) {
+  std::vector<Record> records;
+  PacketLogFile log;
+  if (!log.OpenReadOnly(path)) return records;
+  std::vector<std::uint8_t> buffer(0xFFFF);
+  Record r;
+  LONG position = 0;
+  for (LONG n; (n = log.ReadNext(&position, buffer.data(), 0xFFFF, nullptr, nullptr, nullptr, &r.header)) > 0;) {
+    r.data.assign(buffer.begin(), buffer.begin() + n);
+    records.push_back(r);
+  }
+  return records;
 }
 
 // The replay captures of the test data, in name order.

@@ -9,7 +9,6 @@
 #include "CaptureTestSupport.h"
 #include "common/FieldText.h"
 #include "wincap/DecodedPacket.h"
-#include "wincap/PacketLogFile.h"
 
 using namespace capture_test;
 
@@ -18,24 +17,6 @@ namespace {
 const std::string kGolden = std::string(PELORIN_TESTDATA) + "/packets/PacketLog";
 const char* const kCaptures[] = {"zeek-http-get", "zeek-icmp-5-pings", "tcpdump-dns_udp_2",
                                  "zeek-igmp-home-multicast-short", "zeek-trunc-ip4-trunc", "zeek-communityid-ipv6"};
-
-struct Record {
-  _LogRecMarker header{};
-  std::vector<std::uint8_t> data;
-};
-
-std::vector<Record> Records(const std::string& path) {
-  std::vector<Record> records;
-  PacketLogFile log;
-  if (!log.OpenReadOnly(path)) return records;
-  std::vector<std::uint8_t> buffer(65536);
-  Record record;
-  for (LONG read; (read = log.ReadNext(nullptr, buffer.data(), 65536, nullptr, nullptr, nullptr, &record.header)) > 0;) {
-    record.data.assign(buffer.begin(), buffer.begin() + read);
-    records.push_back(record);
-  }
-  return records;
-}
 
 bool IsIpv6(const Record& record) {
   return IsIpv6Frame(record.data.data(), static_cast<std::uint32_t>(record.data.size()), 14);
@@ -53,7 +34,7 @@ TEST(PacketLogGolden, AnEarlierLogReloadsItsIpv4RowsUnchangedAndItsIpv6RowsWithT
   pane->LoadLastLog(-1);
   ASSERT_TRUE(WaitUntil([thread] { return thread->IsLogLast() == 0; }, 5000));
   const auto rows = Rows(*pane);
-  const auto records = Records(env.LogPath());
+  const auto records = ReadLog(env.LogPath());
 
   std::ifstream in(kGolden + ".rows.tsv");
   std::size_t i = 0, ipv4 = 0;
@@ -86,8 +67,8 @@ TEST(PacketLogGolden, TheSameCapturesAreLoggedAsBeforeSaveTheIpv6Addresses) {
     env.UseCaptureFile(kPcapFolder + "/" + name + ".pcap");
     ASSERT_TRUE(Replay(*pane));
   }
-  const auto before = Records(kGolden + ".rec");
-  const auto now = Records(env.LogPath());
+  const auto before = ReadLog(kGolden + ".rec");
+  const auto now = ReadLog(env.LogPath());
   ASSERT_EQ(now.size(), before.size());
   ASSERT_EQ(std::filesystem::file_size(env.LogPath()), std::filesystem::file_size(kGolden + ".rec"));
   for (std::size_t i = 0; i < now.size(); ++i) {

@@ -10,18 +10,21 @@ using namespace capture_test;
 
 namespace {
 
-// A socket bound to address:0, returning its fd and the port it got.
+// A socket bound to address:0 (IPv4 or IPv6), returning its fd and the port it got.
 int BoundSocket(int type, const char* address, int* port) {
-  const int fd = ::socket(AF_INET, type, 0);
+  sockaddr_in6 at6{};
   sockaddr_in at{};
+  const bool six = inet_pton(AF_INET6, address, &at6.sin6_addr) == 1;
+  at6.sin6_family = AF_INET6;
   at.sin_family = AF_INET;
   inet_pton(AF_INET, address, &at.sin_addr);
-  socklen_t length = sizeof at;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      (type == SOCK_STREAM && ::listen(fd, 1) != 0) ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) != 0)
+  auto* name = six ? reinterpret_cast<sockaddr*>(&at6) : reinterpret_cast<sockaddr*>(&at);
+  socklen_t length = six ? sizeof at6 : sizeof at;
+  const int fd = ::socket(six ? AF_INET6 : AF_INET, type, 0);
+  if (fd < 0 || ::bind(fd, name, length) != 0 || (type == SOCK_STREAM && ::listen(fd, 1) != 0) ||
+      ::getsockname(fd, name, &length) != 0)
     return -1;
-  *port = ntohs(at.sin_port);
+  *port = ntohs(six ? at6.sin6_port : at.sin_port);
   return fd;
 }
 
@@ -143,23 +146,10 @@ TEST(PacketProcessColumn, NamesTheOwnerOfEachPacketsLocalSocket) {
 TEST(PacketProcessColumn, NamesTheOwnerOfIpv6PacketsLocalSockets) {
   CaptureEnv env;
   // A UDP socket on ::1 and a TCP listener on every IPv6 address.
-  const int udp = ::socket(AF_INET6, SOCK_DGRAM, 0);
-  const int tcp = ::socket(AF_INET6, SOCK_STREAM, 0);
-  ASSERT_GE(udp, 0);
-  ASSERT_GE(tcp, 0);
   int ports[2] = {};
-  for (int i = 0; i < 2; ++i) {
-    sockaddr_in6 at{};
-    at.sin6_family = AF_INET6;
-    if (i == 0) at.sin6_addr = in6addr_loopback;
-    socklen_t length = sizeof at;
-    const int fd = i == 0 ? udp : tcp;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
-      GTEST_SKIP() << "no IPv6 on this machine";
-    ASSERT_TRUE(i == 0 || ::listen(fd, 1) == 0);
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length), 0);
-    ports[i] = ntohs(at.sin6_port);
-  }
+  const int udp = BoundSocket(SOCK_DGRAM, "::1", &ports[0]);
+  const int tcp = BoundSocket(SOCK_STREAM, "::", &ports[1]);
+  if (udp < 0 || tcp < 0) GTEST_SKIP() << "no IPv6 on this machine";
   const std::string capture = env.File("owners6.pcap");
   ASSERT_TRUE(WriteCapture(
       capture, {BuildFrame6({.nextHeader = 17, .source = "::1", .destination = "2001:db8::9", .sourcePort = ports[0]}),
