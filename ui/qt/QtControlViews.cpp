@@ -87,7 +87,12 @@ class LineEditView : public QtWindowView {
     Edit* edit = ModelAs<Edit>(*this);
     if (changes & Window::kChangeText) {
       const QString text = ToQString(edit->GetWindowText());
-      if (line->text() != text) line->setText(text);
+      if (line->text() != text) {
+        // A text the program sets shows from its start, as a window text does, not scrolled to
+        // its end (a long IPv6 title would hide its type and size).
+        line->setText(text);
+        line->setCursorPosition(0);
+      }
     }
     if (changes & Window::kChangeStyle) {
       line->setReadOnly(edit->IsReadOnly());
