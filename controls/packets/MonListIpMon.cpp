@@ -60,9 +60,6 @@ constexpr char kIpv6Caption[] = "Pelorin's Ip Data Packets";
 constexpr char kIpv6LinkText[] =
     "The connection link monitor captures IPv4 links only:\n"
     "the link of this IPv6 packet cannot be followed yet.";
-constexpr char kIpv6RuleText[] =
-    "The firewall rules hold IPv4 addresses only:\n"
-    "no rule can be made for this IPv6 address yet.";
 constexpr char kLogStoppedCaption[] = "Pelorin's Ip Data Packets";
 constexpr char kLogStoppedText[] =
     "Pelorin's Ip Monitor could not write its packet log\n"
@@ -415,6 +412,7 @@ Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest& request) {
       return OpenRouteWindow(request);
     case PacketWindowKind::FirewallAddress: {
       DlgPelorinFirewallIp dialog(this, request.app, &request.address);  // modal: nothing to keep
+      if (request.address6) dialog.SetPrefill6(request.address6->data());
       dialog.DoModal();
       return nullptr;
     }
@@ -540,14 +538,15 @@ void MonListIpMon::IpSetProperties() {
   const int column = GetCurrentColumn() == kColumnTo ? kColumnTo : kColumnFrom;
   const std::string text = GetItemText(selected.row, column);
   if (text.empty()) return;
-  if (IsIpv6TypeText(GetItemText(selected.row, kColumnType))) {
-    ::MessageBox(this, kIpv6RuleText, kIpv6Caption, MB_OK | MB_ICONINFORMATION);
-    return;
-  }
-  const std::uint32_t address = InetAddr(text.c_str());
-  if (address == 0) return;  // 0.0.0.0
   PacketWindowRequest request = BaseRequest(PacketWindowKind::FirewallAddress, selected.row);
-  request.address.localAddr = address;
+  if (IsIpv6TypeText(GetItemText(selected.row, kColumnType))) {
+    std::array<std::uint8_t, 16> address6{};
+    if (!Inet6Pton(text.c_str(), address6.data()) || address6 == std::array<std::uint8_t, 16>{}) return;  // ::
+    request.address6 = address6;
+  } else {
+    request.address.localAddr = InetAddr(text.c_str());
+    if (request.address.localAddr == 0) return;  // 0.0.0.0
+  }
   Request(request);
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include <optional>
+#include <array>
 #include <string>
 
 #include "common/MonListMonItemDataIp.h"
@@ -61,4 +63,6 @@ struct PacketWindowRequest {
   // FirewallAddress: the first 24 bytes of a connections row record, zero but for its address
   // field (offset 4), which is all the address dialog reads.
   _MonListMonItemDataIp address{};
+  // The address of an IPv6 row, which the record cannot hold: the rule editor is given it instead.
+  std::optional<std::array<std::uint8_t, 16>> address6;
 };

@@ -27,9 +27,12 @@ constexpr long kOutputLimit = 70000;  // characters: a whole converted whois ans
 }  // namespace
 
 DlgPelorinTrace::DlgPelorinTrace(Window* parentList, AppProfile* app, const _MonListMonItemDataIp* address,
-                                 int preferHost)
+                                 int preferHost, const std::string& address6Text)
     : Dialog(MakeTemplate(), parentList), m_app(app), m_parentList(parentList), m_preferHost(preferHost) {
-  if (address != nullptr) m_address = *address;
+  if (!address6Text.empty())
+    m_address = address6Text;
+  else if (address != nullptr)
+    m_address = InetNtoa(address->localAddr);
   MapHandlers();
   CreateModeless(parentList);
 }
@@ -89,8 +92,10 @@ bool DlgPelorinTrace::OnInitDialog() {
   SetDlgItemText(IDC_STATIC_STATUS, "");
   const AppProfile fallback;
   const AppProfile& profile = m_app ? *m_app : fallback;
+  // The address field takes an IPv6 target as well: the trace reads either from its text.
+  if (auto* address = GetDlgItemAs<IpAddressControl>(IDC_IPADDRESS_TRACE)) address->AllowIpv6(true);
   if (m_address) {
-    SetDlgItemText(IDC_IPADDRESS_TRACE, InetNtoa(m_address->localAddr));
+    SetDlgItemText(IDC_IPADDRESS_TRACE, *m_address);
     GetDlgItem(IDC_EDIT_TRACE_HOST)->EnableWindow(false);
   } else {
     SetDlgItemText(IDC_IPADDRESS_TRACE, profile.GetProfileString("", kTraceIp, "0.0.0.0"));

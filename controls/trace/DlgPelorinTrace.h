@@ -25,9 +25,11 @@ class DlgPelorinTrace : public Dialog {
   static constexpr char kCaption[] = "Ip Route(s)";
 
   // address: a connections-row shaped record whose second field (localAddr) holds the address
-  // to trace, or null. preferHost goes with every trace: the host name field wins over the
-  // address when it is not empty.
-  DlgPelorinTrace(Window* parentList, AppProfile* app, const _MonListMonItemDataIp* address, int preferHost);
+  // to trace, or null; an IPv6 address, which the record cannot hold, comes as address6Text in
+  // its place. preferHost goes with every trace: the host name field wins over the address when
+  // it is not empty.
+  DlgPelorinTrace(Window* parentList, AppProfile* app, const _MonListMonItemDataIp* address, int preferHost,
+                  const std::string& address6Text = {});
   ~DlgPelorinTrace() override;
 
   static DialogTemplate MakeTemplate();
@@ -60,7 +62,7 @@ class DlgPelorinTrace : public Dialog {
 
   AppProfile* m_app;
   Window* m_parentList;
-  std::optional<_MonListMonItemDataIp> m_address;
+  std::optional<std::string> m_address;  // the text of the address the window was opened on
   int m_preferHost;
   bool m_autoHostVitals = false;
   bool m_done = false;

@@ -337,3 +337,33 @@ TEST(PaneFilters, ApplyInTheDialogReloadsTheCaptureThreadsFilters) {
   EXPECT_TRUE(script.Messages().empty());
   delete dialog;
 }
+
+TEST(PaneCommands, AnIpv6RowGivesItsAddressToTheRuleEditorAndTheRouteWindow) {
+  CaptureEnv env;
+  ScriptedServices script;
+  ASSERT_TRUE(WriteCapture(env.File("ipv6.pcap"), {BuildFrame6({.nextHeader = 6})}));
+  env.UseCaptureFile(env.File("ipv6.pcap"));
+  auto pane = MakeObservedPane(env);
+  ASSERT_TRUE(Replay(*pane));
+  ASSERT_EQ(pane->GetItemText(0, 0), "TCP6");
+
+  // Block/Allow: the clicked end's 16 bytes, none in the IPv4 field.
+  pane->UserRightClick(0, 4);
+  pane->IpSetProperties();
+  ASSERT_EQ(pane->requests.size(), 1u);
+  ASSERT_TRUE(pane->requests[0].address6.has_value());
+  std::uint8_t expected[16];
+  inet_pton(AF_INET6, "2001:db8::2", expected);
+  EXPECT_EQ(std::memcmp(pane->requests[0].address6->data(), expected, 16), 0);
+  EXPECT_EQ(pane->requests[0].address.localAddr, 0u);
+
+  pane->UserRightClick(0, 2);
+  pane->MonListIpTrace(0);
+  EXPECT_EQ(pane->requests.back().traceTarget, "2001:db8:85a3::8a2e:370:7334");
+  // The link monitor follows IPv4 links only, and says so.
+  pane->MonListIpViewMon();
+  EXPECT_EQ(pane->requests.back().kind, PacketWindowKind::Route);
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_NE(script.Messages()[0].text.find("IPv4 links only"), std::string::npos);
+  pane->ListDlgCloseAll();
+}

@@ -14,7 +14,9 @@
 #include "common/TraceRoutePoint.h"
 #include "controls/trace/CTraceThread.h"
 #include "controls/trace/CWhoIsQuery.h"
+#include "controls/packets/PacketWindowRequest.h"
 #include "controls/trace/DlgPelorinTrace.h"
+#include "controls/trace/RouteWindow.h"
 #include "controls/trace/DlgPelorinTraceIds.h"
 #include "controls/trace/WhoIsServerList.h"
 #include "ui/ComboBox.h"
@@ -153,6 +155,15 @@ TEST(RouteWindow, OpensWithTheSavedSettingsAndKeepsTheServerList) {
   EXPECT_EQ(forAddress.GetDlgItemText(IDC_IPADDRESS_TRACE), "10.8.8.8");
   EXPECT_FALSE(forAddress.GetDlgItem(IDC_EDIT_TRACE_HOST)->IsWindowEnabled());
   EXPECT_EQ(forAddress.GetDlgItemAs<ComboBox>(IDC_COMBO_WHOIS_SERVERS)->GetCount(), 5);
+
+  // Opened from a packet row's IPv6 address (which the record cannot hold): the field shows it.
+  PacketWindowRequest request;
+  request.app = &env.App();
+  request.traceTarget = "2001:DB8:0::7";
+  std::unique_ptr<DlgPelorinTrace> forIpv6(static_cast<DlgPelorinTrace*>(OpenRouteWindow(request)));
+  ASSERT_NE(forIpv6, nullptr);
+  EXPECT_EQ(forIpv6->GetDlgItemText(IDC_IPADDRESS_TRACE), "2001:db8::7");
+  EXPECT_FALSE(forIpv6->GetDlgItem(IDC_EDIT_TRACE_HOST)->IsWindowEnabled());
 }
 
 TEST(RouteWindow, TracesTheOwnAddressThenFetchesHostVitalsAndQueries) {
