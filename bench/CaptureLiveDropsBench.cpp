@@ -18,7 +18,7 @@
 // Needs root.
 //
 //   build-rel/bin/CaptureLiveDropsBench [--seconds=10] [--rates=50000,200000,500000,0] [--sizes=64,1400]
-//       [--file-mb=N [--ring-files=K]]
+//       [--file-mb=N [--ring-files=K]] [--buffer-kb=KB]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -214,10 +214,12 @@ class Child {
   pid_t m_pid = -1;
 };
 
-// How the pane's log and tcpdump's file are split; fileMB 0: one file each.
+// How the pane's log and tcpdump's file are split; fileMB 0: one file each. bufferKB: the
+// pane's kernel ring ("CaptureBufferKB"; 0: its default).
 struct LogSplit {
   int fileMB = 0;
   int ringFiles = 0;
+  int bufferKB = 0;
 };
 
 // Makes the status bar's line from the pane's counts four times a second while it lives.
@@ -270,6 +272,7 @@ Result RunOnce(const BenchNet& net, const std::string& folder, const std::string
   AppProfile app;
   app.WriteProfileInt("", "LogPktFileBytes", split.fileMB << 20);
   app.WriteProfileInt("", "LogPktRingFiles", split.ringFiles);
+  if (split.bufferKB > 0) app.WriteProfileInt("", "CaptureBufferKB", split.bufferKB);
   app.WriteProfileString("", "IpMonLogCurrent", logPath);
   app.WriteProfileInt("", "LogPageSize", 10000);
   app.WriteProfileInt("", "LogIpMon", 1);
@@ -373,6 +376,7 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--sizes=", 8) == 0) sizes = Numbers(argv[i] + 8);
     if (std::strncmp(argv[i], "--file-mb=", 10) == 0) split.fileMB = std::atoi(argv[i] + 10);
     if (std::strncmp(argv[i], "--ring-files=", 13) == 0) split.ringFiles = std::atoi(argv[i] + 13);
+    if (std::strncmp(argv[i], "--buffer-kb=", 12) == 0) split.bufferKB = std::atoi(argv[i] + 12);
   }
   if (geteuid() != 0) {
     std::fprintf(stderr, "live capture needs root\n");
