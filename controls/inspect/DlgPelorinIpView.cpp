@@ -14,6 +14,7 @@
 #include "ui/Button.h"
 #include "ui/Edit.h"
 #include "ui/ListControl.h"
+#include "wincap/DecodedPacket.h"
 #include "wincap/PacketLogSet.h"
 
 namespace {
@@ -375,6 +376,9 @@ void DlgPelorinIpView::ShowPacket(LONG position, LONG size, LONG linkHeader, con
   const LONG capacity = std::min(size + linkHeader, kBufferSize);
   const LONG read = LogRead(position, m_packet.get(), capacity, &source, &destination, &time, nullptr, nullptr);
   if (read < 1) return;
+  // The row's type code names the protocol alone; an IPv6 packet is titled by its own type text.
+  if (IsIpv6Frame(m_packet.get(), static_cast<std::uint32_t>(read), static_cast<std::uint32_t>(linkHeader)))
+    protocol = PacketFormat::ProtocolOf(m_packet.get(), read);
   // Rendered from the bytes that were read, whatever the header claims.
   Render(protocol, read);
   SetDlgItemText(kCaptionLine, std::string(protocol) + "( " + std::to_string(size) + " ) " + source + " -> " +

@@ -268,6 +268,7 @@ class AddressView : public QtWindowView {
     if ((changes & Window::kChangeText) == 0) return;
     auto* line = static_cast<QLineEdit*>(Widget());
     line->setText(address->IsBlank() ? QString() : ToQString(address->GetWindowText()));
+    line->setCursorPosition(0);  // a long IPv6 address shows from its start
   }
 };
 
