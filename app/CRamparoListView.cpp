@@ -22,7 +22,7 @@ constexpr Column kColumns[] = {{"Process Name", 130}, {"Type", 45},         {"St
                                {"Port", 50},          {"Remote Addr", 110}, {"Port", 50},   {"Process Id", 70}};
 constexpr int kLocalAddrColumn = 3;
 constexpr int kRemoteAddrColumn = 5;
-constexpr std::size_t kIpv6TextLength = 39;  // the longest shortest text
+constexpr int kAddressMargin = 12;  // px beyond an IPv6 text
 
 std::string AddressText(const TableEndpoint& e, bool local) {
   if (e.family != AF_INET6) return InetNtoa(local ? e.localAddr : e.remoteAddr);
@@ -59,6 +59,7 @@ bool CRamparoListView::CreateView(Window* parent, UINT id, const Rect& rect) {
   }
   ListCreateFont(10, "Courier New");
   ListSetFont();
+  SetAddressColumns({kLocalAddrColumn, kRemoteAddrColumn}, kAddressMargin);
   CreateImageList(kIconList);
   m_tables.Load();
   return true;
@@ -140,15 +141,6 @@ void CRamparoListView::ListEndpoints() {
   for (const TableEndpoint& endpoint : endpoints)
     AddRow(endpoint, false, endpoint.family == AF_INET6 || m_tables.HasExtendedUdp());
   ProcessSnapshotClose();
-}
-
-void CRamparoListView::WidenAddressColumns() {
-  // Once: a user who narrows the columns again keeps them so.
-  if (m_addrColumnsWidened) return;
-  m_addrColumnsWidened = true;
-  const int width = GetStringWidth(std::string(kIpv6TextLength, 'X')) + 12;
-  for (int column : {kLocalAddrColumn, kRemoteAddrColumn})
-    if (GetColumnWidth(column) < width) SetColumnWidth(column, width);
 }
 
 bool CRamparoListView::IsRowBlocked(int row) const {

@@ -54,8 +54,6 @@ class CRamparoListView : public PelorinCListView {
   _FirewallProcessRecord* EntryOf(const std::string& name);
   void AddRow(const TableEndpoint& endpoint, bool tcp, bool extended);
   void ListEndpoints();
-  // Makes the address columns wide enough for IPv6 texts, when the first IPv6 row comes.
-  void WidenAddressColumns();
   // Writes the entries when they are known; says so when the file could not be written.
   bool Save();
 
@@ -64,5 +62,4 @@ class CRamparoListView : public PelorinCListView {
   bool m_written = false;
   std::vector<_FirewallProcessRecord> m_entries;
   ConnectionTables m_tables;
-  bool m_addrColumnsWidened = false;
 };
