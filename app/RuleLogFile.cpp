@@ -67,15 +67,9 @@ std::string RuleLogFile::RuleText(const _FirewallRuleLogRecord& record) {
 
 std::string RuleLogFile::BlockedText(const _FirewallRuleLogRecord& record) {
   const bool ipv6 = record.family == kLogFamilyIpv6;
-  std::string text = ipv6 ? Inet6Ntop(record.blockedAddress6) : InetNtoa(record.blockedAddress);
+  const std::string address = ipv6 ? Inet6Ntop(record.blockedAddress6) : InetNtoa(record.blockedAddress);
   const std::uint16_t port = ntohs(record.blockedPort);
-  if (port > 0) {
-    // An IPv6 address with a port is bracketed, so the port is not read as its last group.
-    if (ipv6) text = "[" + text + "]";
-    text += ':';  // in two steps: GCC 12 at -O3 warns about the joined temporary
-    text += std::to_string(port);
-  }
-  return text;
+  return EndPointText(address, port > 0 ? std::to_string(port) : std::string());
 }
 
 std::string RuleLogFile::TimeText(const _SystemTime& time) {

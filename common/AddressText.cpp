@@ -36,3 +36,9 @@ bool IsV4Mapped(const std::uint8_t* address) {
   static constexpr std::uint8_t kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
   return std::memcmp(address, kPrefix, sizeof kPrefix) == 0;
 }
+
+std::string EndPointText(const std::string& address, const std::string& port) {
+  if (port.empty()) return address;
+  const bool ipv6 = address.find(':') != std::string::npos;
+  return (ipv6 ? "[" + address + "]" : address) + ":" + port;
+}

@@ -18,3 +18,6 @@ bool Inet6Pton(const char* text, std::uint8_t* address);
 // Whether the address is IPv4-mapped (::ffff:a.b.c.d); its IPv4 address is then in its last
 // four bytes, in network order.
 bool IsV4Mapped(const std::uint8_t* address);
+// An end point as a title shows it: "10.0.0.1:80", "[2001:db8::1]:80" (an IPv6 address is
+// bracketed so that the port is not read as its last group), the address alone without a port.
+std::string EndPointText(const std::string& address, const std::string& port);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/AddressText.h"
 #include "common/Messages.h"
 #include "common/ResultCodes.h"
 #include "controls/connections/EndpointIndex.h"
@@ -26,11 +27,6 @@ constexpr int kTypeColumn = 1;
 constexpr int kLocalAddrColumn = 3;
 constexpr int kRemoteAddrColumn = 5;
 
-// What the link command of an IPv6 row tells the user: its window takes IPv4 only.
-constexpr char kIpv6Caption[] = "Connections";
-constexpr char kIpv6LinkText[] =
-    "The connection link monitor captures IPv4 links only:\n"
-    "this IPv6 connection cannot be followed yet.";
 // A stop request is polled this often before it is posted once more (1 ms per poll).
 constexpr DWORD kStopPollMs = 1000;
 
@@ -238,37 +234,38 @@ LONG MonListMon::ListSelectRelated(int row) {
 void MonListMon::MonListMonIpView() {
   const int row = GetCurrentItem();
   if (row < 0 || row >= GetItemCount()) return;
-  auto text = [&](int column, const char* empty) {
-    std::string value = GetItemText(row, column);
-    return value.empty() ? std::string(empty) : value;
-  };
-  const std::string title = GetItemText(row, kTypeColumn) + " - " + text(3, "0.0.0.0") + ":" + text(4, "0") +
-                            " -> " + text(5, "0.0.0.0") + ":" + text(6, "0");
   _MonListMonItemDataIp link{};
-  bool ipv6 = false;
+  std::optional<LinkAddresses6> link6;
   {
     std::lock_guard<std::recursive_mutex> lock(m_recordsLock);
     // State, addresses, ports and time; never the link pointer.
     if (const auto* record = static_cast<const _MonListMonItemData*>(GetItemData(row))) {
       std::memcpy(&link, record, sizeof link);
-      ipv6 = record->family == AF_INET6;
+      if (record->family == AF_INET6) {
+        link6.emplace();
+        std::memcpy(link6->local.data(), record->localAddr6, 16);
+        std::memcpy(link6->remote.data(), record->remoteAddr6, 16);
+      }
     }
   }
+  const char* noAddress = link6 ? "::" : "0.0.0.0";
+  auto text = [&](int column, const char* empty) {
+    std::string value = GetItemText(row, column);
+    return value.empty() ? std::string(empty) : value;
+  };
+  const std::string title = GetItemText(row, kTypeColumn) + " - " + EndPointText(text(3, noAddress), text(4, "0")) +
+                            " -> " + EndPointText(text(5, noAddress), text(6, "0"));
   m_lastIpViewTitle = title;
   m_lastIpViewRecord = link;
-  // The link record holds IPv4 addresses: an IPv6 row would be followed as 0.0.0.0.
-  if (ipv6) {
-    MessageBox(this, kIpv6LinkText, kIpv6Caption, MB_OK | MB_ICONINFORMATION);
-    return;
-  }
-  if (Window* window = OpenLinkMonitor(title, link)) {
+  if (Window* window = OpenLinkMonitor(title, link, link6)) {
     m_lastWindow = window;
     m_openWindows.push_back(window);
   }
 }
 
-Window* MonListMon::OpenLinkMonitor(const std::string& title, const _MonListMonItemDataIp& link) {
-  return new DlgIpMon(this, m_application, m_nameText, GetClickPoint(), title, &link, this, nullptr);
+Window* MonListMon::OpenLinkMonitor(const std::string& title, const _MonListMonItemDataIp& link,
+                                    const std::optional<LinkAddresses6>& link6) {
+  return new DlgIpMon(this, m_application, m_nameText, GetClickPoint(), title, &link, this, nullptr, link6);
 }
 
 void MonListMon::IpSetProperties() {

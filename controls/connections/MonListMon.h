@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/LinkAddresses6.h"
 #include "common/MonListMonItemData.h"
 #include "common/WinTypes.h"
 #include "controls/framework/PelorinCListView.h"
@@ -81,8 +83,10 @@ class MonListMon : public PelorinCListView {
  protected:
   // The scanner this pane runs (a test may give one of its own).
   virtual std::unique_ptr<PelorinCThreadMonListMon> CreateScanner();
-  // The link monitor window for a row, owned by this pane from here on.
-  virtual Window* OpenLinkMonitor(const std::string& title, const _MonListMonItemDataIp& link);
+  // The link monitor window for a row, owned by this pane from here on; link6 holds the
+  // addresses of an IPv6 row.
+  virtual Window* OpenLinkMonitor(const std::string& title, const _MonListMonItemDataIp& link,
+                                  const std::optional<LinkAddresses6>& link6);
   // The firewall rule dialog for an address: none exists yet.
   virtual void OpenFirewallRule(const _MonListMonItemData& record);
 

@@ -84,10 +84,6 @@ constexpr int kIdleOnly[] = {DlgIpMon::IDC_BUTTON_START,     DlgIpMon::IDC_BUTTO
                              DlgIpMon::IDC_BUTTON_LOAD_PAGE, DlgIpMon::IDC_EDIT_PAGE_SIZE,
                              DlgIpMon::IDC_BUTTON_FIND,      DlgIpMon::IDC_BUTTON_SET_LINK};
 
-std::string EndPoint(const std::string& address, const std::string& port) {
-  return port.empty() ? address : address + ":" + port;
-}
-
 std::uint32_t AddressOf(const std::string& text) {
   if (text.empty()) return 0;
   const std::uint32_t address = InetAddr(text.c_str());
@@ -113,7 +109,7 @@ class KeepCurrentFolder {
 
 DlgIpMon::DlgIpMon(Window* parent, AppProfile* app, const std::string& nameText, Point clickPoint,
                    const std::string& description, const _MonListMonItemDataIp* link, MonListMon* connections,
-                   MonListIpMon* packets)
+                   MonListIpMon* packets, const std::optional<LinkAddresses6>& link6)
     : Dialog(MakeTemplate(), parent),
       m_app(app),
       m_parent(parent),
@@ -124,6 +120,7 @@ DlgIpMon::DlgIpMon(Window* parent, AppProfile* app, const std::string& nameText,
       m_clickPoint(clickPoint) {
   if (link != nullptr) {
     m_link = *link;
+    m_link6 = link6;
     m_linkSet = true;
     // The openers begin the description with the row's "Type" text.
     const std::size_t dash = description.find(" - ");
@@ -230,7 +227,7 @@ bool DlgIpMon::OnInitDialog() {
   }
   const Rect listRect{area.left + kListInset, area.top + kListInset, area.right - kListInset,
                       area.bottom - kListInset};
-  m_list = std::make_unique<IpMon>(m_app, m_link, m_protocol, m_nameText);
+  m_list = std::make_unique<IpMon>(m_app, m_link, m_protocol, m_nameText, m_link6);
   if (m_list->MonListCreate(this, IDC_LIST, listRect) != 0) {
     // Without its list and thread the window can only be closed; every handler finds no list.
     MessageBox(this, kNotCreatedText + m_list->CreateFailure() + kNotCreatedEnd, kCaption, MB_OK);
@@ -374,19 +371,12 @@ void DlgIpMon::OnExportLog() {
 }
 
 void DlgIpMon::OnSetLink() {
-  PelorinCThreadIpMon* thread = GetThread();
-  if (thread == nullptr) return;
+  if (GetThread() == nullptr) return;
   DlgIpMonSetLink dialog(this, m_app);
   if (dialog.DoModal() != IDOK) return;
-  m_link.localAddr = AddressOf(dialog.From());
-  m_link.localPort = PortOf(dialog.FromPort());
-  m_link.remoteAddr = AddressOf(dialog.To());
-  m_link.remotePort = PortOf(dialog.ToPort());
-  SetTitle(EndPoint(dialog.From(), dialog.FromPort()) + " -> " + EndPoint(dialog.To(), dialog.ToPort()));
-  m_linkSet = true;
+  SetTitle(EndPointText(dialog.From(), dialog.FromPort()) + " -> " + EndPointText(dialog.To(), dialog.ToPort()));
   m_protocol.clear();  // no "Type" filtering for a link typed in
-  thread->SetLink(m_link);
-  thread->InitMonFlags(m_protocol);
+  SetLinkFromTexts(dialog.From(), dialog.FromPort(), dialog.To(), dialog.ToPort());
   ShowFlags();
   EnableItems({IDC_BUTTON_SAVE_LOG, IDC_BUTTON_FROM, IDC_BUTTON_LOAD_PAGE, IDC_EDIT_PAGE_SIZE, IDC_BUTTON_FIND,
                IDC_BUTTON_START},
@@ -467,27 +457,43 @@ void DlgIpMon::OnLoadLog() {
 }
 
 void DlgIpMon::TakeLinkFromRows() {
-  PelorinCThreadIpMon* thread = GetThread();
   ListRow row;
   if (m_list->GetItemCount() > 0 && m_list->GetRow(0, &row)) {
     const std::string type = row.Text(kColumnType);
     const std::string from = row.Text(kColumnFrom), fromPort = row.Text(kColumnFromPort);
     const std::string to = row.Text(kColumnTo), toPort = row.Text(kColumnToPort);
-    SetTitle(type + " - " + EndPoint(from, fromPort) + " -> " + EndPoint(to, toPort));
-    m_link.localAddr = AddressOf(from);
-    m_link.localPort = PortOf(fromPort);
-    m_link.remoteAddr = AddressOf(to);
-    m_link.remotePort = PortOf(toPort);
+    SetTitle(type + " - " + EndPointText(from, fromPort) + " -> " + EndPointText(to, toPort));
     m_protocol = type;
-    m_linkSet = true;
-    thread->SetLink(m_link);
-    thread->InitMonFlags(m_protocol);
+    SetLinkFromTexts(from, fromPort, to, toPort);
   }
   ShowFlags();
   ShowLogPath();
   EnableItems({IDC_BUTTON_START, IDC_BUTTON_SAVE_LOG, IDC_BUTTON_FROM, IDC_BUTTON_LOAD_PAGE, IDC_EDIT_PAGE_SIZE,
                IDC_BUTTON_FIND},
               true);
+}
+
+void DlgIpMon::SetLinkFromTexts(const std::string& from, const std::string& fromPort, const std::string& to,
+                                const std::string& toPort) {
+  LinkAddresses6 link6;
+  // Both are read: either end may be the one left out.
+  const bool fromIpv6 = Inet6Pton(from.c_str(), link6.local.data());
+  const bool toIpv6 = Inet6Pton(to.c_str(), link6.remote.data());
+  if (fromIpv6 || toIpv6) {
+    m_link6 = link6;
+    m_link.localAddr = m_link.remoteAddr = 0;
+  } else {
+    m_link6.reset();
+    m_link.localAddr = AddressOf(from);
+    m_link.remoteAddr = AddressOf(to);
+  }
+  m_link.localPort = PortOf(fromPort);
+  m_link.remotePort = PortOf(toPort);
+  m_linkSet = true;
+  if (PelorinCThreadIpMon* thread = GetThread()) {
+    thread->SetLink(m_link, m_link6);
+    thread->InitMonFlags(m_protocol);
+  }
 }
 
 void DlgIpMon::OnLoadPage() {

@@ -1,8 +1,10 @@
 #pragma once
 #include <memory>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
+#include "common/LinkAddresses6.h"
 #include "common/MonListMonItemDataIp.h"
 #include "common/WinTypes.h"
 #include "ui/Dialog.h"
@@ -69,11 +71,12 @@ class DlgIpMon : public Dialog {
 
   // parent: the window that owns this one (the opening list, or the frame); nameText: the
   // registry path the opener passes on; description: the link as the opener wrote it ("TCP -
-  // 10.0.0.1:1025 -> 10.0.0.2:80"), or a caption when there is no link; link: null for none.
+  // 10.0.0.1:1025 -> 10.0.0.2:80"), or a caption when there is no link; link: null for none;
+  // link6: the addresses of an IPv6 link, whose record has 0 in its address fields.
   // Creates the window modeless.
   DlgIpMon(Window* parent, AppProfile* app, const std::string& nameText, Point clickPoint,
            const std::string& description, const _MonListMonItemDataIp* link, MonListMon* connections,
-           MonListIpMon* packets);
+           MonListIpMon* packets, const std::optional<LinkAddresses6>& link6 = std::nullopt);
   ~DlgIpMon() override;
 
   static DialogTemplate MakeTemplate();
@@ -122,6 +125,10 @@ class DlgIpMon : public Dialog {
   void PlaceWindow();       // on the opening list's corner, or where the frame asked
   // After a load: the link, the flags and the title from the first row; the log buttons on.
   void TakeLinkFromRows();
+  // The link of two end points as the rows and Set Link give them: IPv6 addresses make an IPv6
+  // link, other text is read as IPv4 (text of neither is no address). Hands it to the thread.
+  void SetLinkFromTexts(const std::string& from, const std::string& fromPort, const std::string& to,
+                        const std::string& toPort);
   void ShowContextMenu(Point screenPoint);
   // The file dialog for a link log, proposing the name made from the title; empty on Cancel.
   std::string AskForLinkLog(bool open);
@@ -137,6 +144,7 @@ class DlgIpMon : public Dialog {
   std::string m_description;
   Point m_clickPoint;
   _MonListMonItemDataIp m_link{};
+  std::optional<LinkAddresses6> m_link6;
   bool m_linkSet = false;
   std::unique_ptr<IpMon> m_list;
   std::string m_folder;

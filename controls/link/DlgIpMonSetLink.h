@@ -5,8 +5,9 @@
 
 class AppProfile;
 
-// The modal "Set Connections Link" dialog: two end points, each an address and a port, to
-// monitor. It starts with the values saved last and saves all four on "OK".
+// The modal "Set Connections Link" dialog: two end points, each an address (IPv4 or IPv6) and a
+// port, to monitor. It starts with the values saved last and saves all four on "OK"; two
+// addresses of different families are refused there (0.0.0.0 is no address and goes with both).
 class DlgIpMonSetLink : public Dialog {
  public:
   static constexpr int IDD = 2007;
@@ -17,6 +18,8 @@ class DlgIpMonSetLink : public Dialog {
   static constexpr int kPortLimit = 7;      // characters
   static constexpr int kValueLimit = 255;   // characters saved per value
   static constexpr char kCaption[] = "Set Connections Link";
+  static constexpr char kMixedText[] =
+      "The 'From' and 'To' Ip Addresses must be of one kind:\nboth IPv4 or both IPv6.\n\n";
 
   DlgIpMonSetLink(Window* parent, AppProfile* app);
 

@@ -31,8 +31,12 @@ IpMon::LogResult Refusal(const FileLock& lock, IpMon::LogResult otherwise) {
 
 }  // namespace
 
-IpMon::IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath)
-    : MonListIpMon(app, std::move(registryPath), std::string()), m_link(link), m_protocol(std::move(protocol)) {}
+IpMon::IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath,
+             std::optional<LinkAddresses6> link6)
+    : MonListIpMon(app, std::move(registryPath), std::string()),
+      m_link(link),
+      m_link6(link6),
+      m_protocol(std::move(protocol)) {}
 
 IpMon::~IpMon() { ProcessClose(); }
 
@@ -41,7 +45,7 @@ PelorinCThreadIpMon* IpMon::GetLinkThread() const { return static_cast<PelorinCT
 LONG IpMon::MonListCreate(Window* parent, UINT id, const Rect& rect) {
   m_createFailure.clear();
   if (!GetThread()) {
-    auto thread = std::make_unique<PelorinCThreadIpMon>(this, GetApp(), m_link, m_protocol);
+    auto thread = std::make_unique<PelorinCThreadIpMon>(this, GetApp(), m_link, m_protocol, m_link6);
     if (!thread->IsCreated()) {
       m_createFailure = thread->IsFolderUnusable()
                             ? "the connection logs folder " + thread->GetFolder() + " cannot be made or written"

@@ -1,6 +1,8 @@
 #pragma once
+#include <optional>
 #include <string>
 
+#include "common/LinkAddresses6.h"
 #include "common/MonListMonItemDataIp.h"
 #include "controls/packets/MonListIpMon.h"
 
@@ -22,7 +24,9 @@ class IpMon : public MonListIpMon {
     NotWritten,    // the copy could not be made (save)
   };
 
-  IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath = "");
+  // link6: the addresses of an IPv6 link (see LinkFilter).
+  IpMon(AppProfile* app, const _MonListMonItemDataIp& link, std::string protocol, std::string registryPath = "",
+        std::optional<LinkAddresses6> link6 = std::nullopt);
   ~IpMon() override;
 
   // Creates the list and its link capture thread. 0, or E_FAIL with the cause in CreateFailure.
@@ -48,6 +52,7 @@ class IpMon : public MonListIpMon {
 
  private:
   _MonListMonItemDataIp m_link;
+  std::optional<LinkAddresses6> m_link6;
   std::string m_protocol;
   std::string m_createFailure;
 };

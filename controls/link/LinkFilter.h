@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "common/LinkAddresses6.h"
 #include "common/MonListMonItemDataIp.h"
 #include "common/WinTypes.h"
 
@@ -11,6 +13,10 @@ struct DecodedPacket;
 // in either direction, optionally only those within a size range. Each filter flag makes one
 // part of the link a condition; a flag whose part of the link is 0 (not defined) is no
 // condition at all, so ticking "From Port" for a link without ports keeps what it kept before.
+//
+// A link between IPv6 end points compares their 16-byte addresses, an IPv4 link its 32-bit ones,
+// so an address of one family never matches a packet of the other. The "Type" texts name the
+// family too: "TCP" keeps TCP over IPv4, "TCP6" TCP over IPv6.
 //
 // Plain data: the capture thread keeps one under its lock and asks it once per packet.
 class LinkFilter {
@@ -23,9 +29,14 @@ class LinkFilter {
   static constexpr DWORD kAllFlags = kType | kFromAddr | kFromPort | kToAddr | kToPort;
 
   // localAddr/localPort are end point A, remoteAddr/remotePort end point B (addresses in network
-  // byte order, ports in host order); state and connectTime are carried, never read.
-  void SetLink(const _MonListMonItemDataIp& link) { m_link = link; }
+  // byte order, ports in host order); state and connectTime are carried, never read. link6 holds
+  // the addresses of an IPv6 link, whose record then has 0 in its address fields.
+  void SetLink(const _MonListMonItemDataIp& link, const std::optional<LinkAddresses6>& link6 = std::nullopt) {
+    m_link = link;
+    m_link6 = link6;
+  }
   const _MonListMonItemDataIp& GetLink() const { return m_link; }
+  const std::optional<LinkAddresses6>& GetLink6() const { return m_link6; }
   const std::string& GetProtocol() const { return m_protocol; }
 
   // Takes the protocol text and sets exactly the flags of the defined parts: "Type" for a
@@ -35,7 +46,7 @@ class LinkFilter {
   void SetMonFlags(DWORD flag, int on);
   DWORD GetMonFlags() const { return m_flags; }
 
-  // Sizes in bytes of IP total length; 0 = no limit.
+  // Sizes in bytes of IP total length (IPv6: payload length + 40); 0 = no limit.
   void SetPacketSize(LONG minimum, LONG maximum) {
     m_minimum = minimum;
     m_maximum = maximum;
@@ -50,15 +61,17 @@ class LinkFilter {
   bool SizePasses(LONG size) const;
   bool HasSizeRule() const { return m_minimum > 0 || m_maximum > 0; }
 
-  // The IP total length of a frame whose IPv4 header starts ipOffset bytes in; 0 when those two
-  // bytes were not captured.
+  // The IP total length of a frame whose IP header starts ipOffset bytes in (of an IPv6 frame its
+  // payload length + 40); 0 when the length field was not captured.
   static LONG FrameSize(const std::uint8_t* frame, LONG length, LONG ipOffset);
 
  private:
-  // The flags that are conditions: set, and their part of the link defined.
-  DWORD Effective() const;
+  // The flags of the link's defined parts: "Type" for a protocol text, each address and port
+  // that is not 0.
+  DWORD Defined() const;
 
   _MonListMonItemDataIp m_link{};
+  std::optional<LinkAddresses6> m_link6;
   std::string m_protocol;
   DWORD m_flags = 0;
   LONG m_minimum = 0;

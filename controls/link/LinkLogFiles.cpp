@@ -27,8 +27,9 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 std::string LinkLogFiles::DefaultName(const std::string& title) {
   std::string name;
+  // An IPv6 end point's brackets go too ("[fd00::1]:80" gives "fd00pp1p80").
   for (char c : title)
-    if (c != ' ') name += c;
+    if (c != ' ' && c != '[' && c != ']') name += c;
   ReplaceAll(name, ".", "-");
   ReplaceAll(name, "ConnectionsLink-", "");
   ReplaceAll(name, ":", "p");

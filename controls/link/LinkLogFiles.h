@@ -16,7 +16,7 @@ class LinkLogFiles {
   static constexpr char kFilterPattern[] = "*.cnl";
   static constexpr int kMaxNameNumber = 999;  // the last "-N" a proposed name tries
 
-  // The name a link monitor proposes for its title: blanks removed, "." to "-", "ConnectionsLink-"
+  // The name a link monitor proposes for its title: blanks and brackets removed, "." to "-", "ConnectionsLink-"
   // removed, ":" to "p", "->" to "-To-", then ".cnl".
   // "Connections Link - TCP - 10.0.0.1:1025 -> 10.0.0.2:80" gives
   // "TCP-10-0-0-1p1025-To-10-0-0-2p80.cnl".

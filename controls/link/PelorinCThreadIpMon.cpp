@@ -6,7 +6,7 @@
 #include "platform/FileLock.h"
 
 PelorinCThreadIpMon::PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _MonListMonItemDataIp& link,
-                                         const std::string& protocol)
+                                         const std::string& protocol, const std::optional<LinkAddresses6>& link6)
     : MonListIpMonCWinThread(owner, app, Deferred{}) {
   const AppProfile fallback;
   m_folder = (app ? *app : fallback).GetProfileString("", kFolderKey, kFolderDefault);
@@ -14,7 +14,7 @@ PelorinCThreadIpMon::PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _M
   // unusable would leave it logging nothing unnoticed: the thread does not start at all.
   m_logPath = m_tempLog.Create(m_folder);
   m_folderUnusable = !m_folder.empty() && m_logPath.empty();
-  m_filter.SetLink(link);
+  m_filter.SetLink(link, link6);
   m_filter.InitMonFlags(protocol);
   if (!m_folderUnusable) Launch();
 }
@@ -69,14 +69,19 @@ void PelorinCThreadIpMon::GetPacketSize(LONG* minimum, LONG* maximum) {
   if (maximum) *maximum = m_filter.GetMaximum();
 }
 
-void PelorinCThreadIpMon::SetLink(const _MonListMonItemDataIp& link) {
+void PelorinCThreadIpMon::SetLink(const _MonListMonItemDataIp& link, const std::optional<LinkAddresses6>& link6) {
   CriticalSectionLock lock(m_linkLock);
-  m_filter.SetLink(link);
+  m_filter.SetLink(link, link6);
 }
 
 _MonListMonItemDataIp PelorinCThreadIpMon::GetLink() {
   CriticalSectionLock lock(m_linkLock);
   return m_filter.GetLink();
+}
+
+std::optional<LinkAddresses6> PelorinCThreadIpMon::GetLink6() {
+  CriticalSectionLock lock(m_linkLock);
+  return m_filter.GetLink6();
 }
 
 std::string PelorinCThreadIpMon::LogGet() {

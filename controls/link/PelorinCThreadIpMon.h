@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/MonListMonItemDataIp.h"
@@ -34,8 +35,9 @@ class PelorinCThreadIpMon : public MonListIpMonCWinThread {
   // wParam of message 1384 with capture stopped: clear the rows only, keep the log.
   static constexpr std::uintptr_t kDeleteRowsOnly = 1;
 
-  PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _MonListMonItemDataIp& link,
-                      const std::string& protocol);
+  // link6: the addresses of an IPv6 link (see LinkFilter).
+  PelorinCThreadIpMon(IpMon* owner, AppProfile* app, const _MonListMonItemDataIp& link, const std::string& protocol,
+                      const std::optional<LinkAddresses6>& link6 = std::nullopt);
   ~PelorinCThreadIpMon() override;
 
   // The flags from the link's defined parts and the protocol text, as the filter computes them.
@@ -44,8 +46,9 @@ class PelorinCThreadIpMon : public MonListIpMonCWinThread {
   DWORD GetMonFlags();
   void SetPacketSize(LONG minimum, LONG maximum);
   void GetPacketSize(LONG* minimum, LONG* maximum);
-  void SetLink(const _MonListMonItemDataIp& link);
+  void SetLink(const _MonListMonItemDataIp& link, const std::optional<LinkAddresses6>& link6 = std::nullopt);
   _MonListMonItemDataIp GetLink();
+  std::optional<LinkAddresses6> GetLink6();
 
   void SetUsingLoad(int on) { m_usingLoad.store(on); }
   int IsUsingLoad() const { return m_usingLoad.load(); }

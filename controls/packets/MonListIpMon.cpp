@@ -55,11 +55,6 @@ constexpr std::string_view kTcpType = "TCP";
 constexpr std::string_view kUdpType = "UDP";
 constexpr std::string_view kTcp6Type = "TCP6";
 constexpr std::string_view kUdp6Type = "UDP6";
-// What the commands of an IPv6 row tell the user: their windows and rules take IPv4 only.
-constexpr char kIpv6Caption[] = "Pelorin's Ip Data Packets";
-constexpr char kIpv6LinkText[] =
-    "The connection link monitor captures IPv4 links only:\n"
-    "the link of this IPv6 packet cannot be followed yet.";
 constexpr char kLogStoppedCaption[] = "Pelorin's Ip Data Packets";
 constexpr char kLogStoppedText[] =
     "Pelorin's Ip Monitor could not write its packet log\n"
@@ -418,7 +413,7 @@ Window* MonListIpMon::OpenPacketWindow(const PacketWindowRequest& request) {
     }
     case PacketWindowKind::LinkMonitor:
       return new DlgIpMon(this, request.app, request.registryPath, request.clickPoint, request.title, &request.link,
-                          nullptr, this);
+                          nullptr, this, request.link6);
     case PacketWindowKind::PacketView:
     case PacketWindowKind::Feed:
     case PacketWindowKind::Compare:
@@ -482,22 +477,23 @@ void MonListIpMon::MonListIpViewMon() {
   if (selected.row < 0) return;
   PacketWindowRequest request = BaseRequest(PacketWindowKind::LinkMonitor, selected.row);
   const std::string type = GetItemText(selected.row, kColumnType);
-  if (IsIpv6TypeText(type)) {
-    ::MessageBox(this, kIpv6LinkText, kIpv6Caption, MB_OK | MB_ICONINFORMATION);
-    return;
-  }
   const std::string from = GetItemText(selected.row, kColumnFrom);
   const std::string fromPort = GetItemText(selected.row, kColumnFromPort);
   const std::string to = GetItemText(selected.row, kColumnTo);
   const std::string toPort = GetItemText(selected.row, kColumnToPort);
-  if (!from.empty()) request.link.localAddr = InetAddr(from.c_str());
+  if (IsIpv6TypeText(type)) {
+    // An address column left empty (not captured) is no address.
+    request.link6.emplace();
+    Inet6Pton(from.c_str(), request.link6->local.data());
+    Inet6Pton(to.c_str(), request.link6->remote.data());
+  } else {
+    if (!from.empty()) request.link.localAddr = InetAddr(from.c_str());
+    if (!to.empty()) request.link.remoteAddr = InetAddr(to.c_str());
+  }
   if (!fromPort.empty()) request.link.localPort = static_cast<std::uint32_t>(DecimalOf(fromPort));
-  if (!to.empty()) request.link.remoteAddr = InetAddr(to.c_str());
   if (!toPort.empty()) request.link.remotePort = static_cast<std::uint32_t>(DecimalOf(toPort));
-  request.title = type + " - " + from;
-  if (!fromPort.empty()) request.title += ":" + fromPort;
-  if (!to.empty()) request.title += " -> " + to;
-  if (!toPort.empty()) request.title += ":" + toPort;
+  request.title = type + " - " + EndPointText(from, fromPort);
+  if (!to.empty()) request.title += " -> " + EndPointText(to, toPort);
   Window* monitor = Request(request);
   if (monitor) m_monWindows.push_back(monitor);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "common/LinkAddresses6.h"
 #include "common/MonListMonItemDataIp.h"
 #include "common/ShowPacketReceivePackIp.h"
 #include "ui/UiTypes.h"
@@ -52,6 +53,8 @@ struct PacketWindowRequest {
   // LinkMonitor: the conversation of the row (addresses in network byte order, ports in host
   // order, each zero when its column is empty), the window title and the point of the last click.
   _MonListMonItemDataIp link{};
+  // The addresses of an IPv6 row (the link record's address fields are then 0).
+  std::optional<LinkAddresses6> link6;
   std::string title;
   Point clickPoint;
 

@@ -338,7 +338,7 @@ TEST(PaneFilters, ApplyInTheDialogReloadsTheCaptureThreadsFilters) {
   delete dialog;
 }
 
-TEST(PaneCommands, AnIpv6RowGivesItsAddressToTheRuleEditorAndTheRouteWindow) {
+TEST(PaneCommands, AnIpv6RowGivesItsAddressesToTheRuleEditorTheRouteWindowAndTheLinkMonitor) {
   CaptureEnv env;
   ScriptedServices script;
   ASSERT_TRUE(WriteCapture(env.File("ipv6.pcap"), {BuildFrame6({.nextHeader = 6})}));
@@ -360,10 +360,15 @@ TEST(PaneCommands, AnIpv6RowGivesItsAddressToTheRuleEditorAndTheRouteWindow) {
   pane->UserRightClick(0, 2);
   pane->MonListIpTrace(0);
   EXPECT_EQ(pane->requests.back().traceTarget, "2001:db8:85a3::8a2e:370:7334");
-  // The link monitor follows IPv4 links only, and says so.
+  // The link monitor is given both 16-byte addresses, none in the IPv4 fields.
   pane->MonListIpViewMon();
-  EXPECT_EQ(pane->requests.back().kind, PacketWindowKind::Route);
-  ASSERT_EQ(script.Messages().size(), 1u);
-  EXPECT_NE(script.Messages()[0].text.find("IPv4 links only"), std::string::npos);
+  const PacketWindowRequest& link = pane->requests.back();
+  ASSERT_EQ(link.kind, PacketWindowKind::LinkMonitor);
+  ASSERT_TRUE(link.link6.has_value());
+  EXPECT_EQ(std::memcmp(link.link6->remote.data(), expected, 16), 0);
+  EXPECT_EQ(link.link.localAddr | link.link.remoteAddr, 0u);
+  EXPECT_EQ(link.link.localPort + link.link.remotePort, 1025u + 80u);
+  EXPECT_EQ(link.title, "TCP6 - [2001:db8:85a3::8a2e:370:7334]:1025 -> [2001:db8::2]:80");
+  EXPECT_TRUE(script.Messages().empty());
   pane->ListDlgCloseAll();
 }

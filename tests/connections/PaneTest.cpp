@@ -31,7 +31,8 @@ class RecordingPane : public MonListMon {
   Window* lastOpened = nullptr;
 
  protected:
-  Window* OpenLinkMonitor(const std::string& title, const _MonListMonItemDataIp&) override {
+  Window* OpenLinkMonitor(const std::string& title, const _MonListMonItemDataIp&,
+                          const std::optional<LinkAddresses6>&) override {
     auto* window = new StaticText;
     window->Create(title, WS_VISIBLE, Rect{0, 0, 10, 10}, nullptr);
     lastOpened = window;

@@ -10,23 +10,27 @@
 
 using namespace link_test;
 using capture_test::BuildFrame;
+using capture_test::BuildFrame6;
 using capture_test::FrameParts;
 using capture_test::ReadCapture;
 
 namespace {
 
-std::string TypeText(int protocol) {
-  switch (protocol) {
-    case 6: return "TCP";
-    case 17: return "UDP";
-    case 1: return "ICMP";
-    default: return "IP";
+std::string TypeText(const Fields& row) {
+  const std::string family = row.ipv6 ? "6" : "";
+  switch (row.protocol) {
+    case 6: return "TCP" + family;
+    case 17: return "UDP" + family;
+    case 1:
+    case 58: return "ICMP" + family;
+    default: return "IP" + family;
   }
 }
 
-LinkFilter FilterFor(const _MonListMonItemDataIp& link, const std::string& protocol) {
+LinkFilter FilterFor(const _MonListMonItemDataIp& link, const std::string& protocol,
+                     const std::optional<LinkAddresses6>& link6 = std::nullopt) {
   LinkFilter filter;
-  filter.SetLink(link);
+  filter.SetLink(link, link6);
   filter.InitMonFlags(protocol);
   return filter;
 }
@@ -38,8 +42,9 @@ bool Passes(const LinkFilter& filter, const std::vector<std::uint8_t>& frame) {
 }  // namespace
 
 TEST(LinkFilter, EveryConversationOfReplayedCapturesKeepsExactlyItsPackets) {
-  for (const char* name : {"zeek-wikipedia.pcap", "zeek-http-get.pcap", "tcpdump-dns_udp_2.pcap",
-                           "zeek-icmp-5-pings.pcap", "zeek-tcp-truncated-header.pcap"}) {
+  // Two of them hold IPv6 packets (one beside IPv4 packets of the same protocol).
+  for (const char* name : {"zeek-wikipedia.pcap", "zeek-http-get.pcap", "tcpdump-dns_udp_2.pcap", "zeek-icmp-5-pings.pcap",
+                           "zeek-tcp-truncated-header.pcap", "zeek-communityid-ipv6.pcap", "tcpdump-vrrp.pcap"}) {
     const std::string path = capture_test::kPcapFolder + "/" + name;
     const auto frames = ReadCapture(path);
     const auto fields = ReadFields(path);
@@ -54,7 +59,7 @@ TEST(LinkFilter, EveryConversationOfReplayedCapturesKeepsExactlyItsPackets) {
     }
     ASSERT_FALSE(links.empty()) << name;
     for (const auto& [key, link] : links) {
-      const LinkFilter filter = FilterFor(LinkOf(link), TypeText(link.protocol));
+      const LinkFilter filter = FilterFor(LinkOf(link), TypeText(link), Link6Of(link));
       int kept = 0, expected = 0;
       for (std::size_t i = 0; i < frames.size(); ++i) {
         const bool on = !fields[i].source.empty() && OnLink(fields[i], link);
@@ -106,6 +111,12 @@ TEST(LinkFilter, AddressesAndPortsMatchInEitherDirectionIndependently) {
   EXPECT_TRUE(Passes(noPorts, frame("10.0.0.1", 7, "10.0.0.2", 9, 1)));
   // A protocol text of no known type keeps nothing.
   EXPECT_FALSE(Passes(FilterFor(link, "ARP"), frame("10.0.0.1", 1025, "10.0.0.2", 80)));
+
+  // "TCP" is TCP over IPv4: by its ports alone an IPv4 link keeps no IPv6 packet.
+  LinkFilter portsOnly = FilterFor(link, "TCP");
+  portsOnly.SetMonFlags(LinkFilter::kFromAddr | LinkFilter::kToAddr, 0);
+  EXPECT_TRUE(Passes(portsOnly, frame("10.0.0.7", 80, "10.0.0.8", 1025)));
+  EXPECT_FALSE(Passes(portsOnly, BuildFrame6({.nextHeader = 6})));
 }
 
 TEST(LinkFilter, SizeRuleAndFrameSizeBoundedByTheCapturedLength) {
@@ -130,4 +141,7 @@ TEST(LinkFilter, SizeRuleAndFrameSizeBoundedByTheCapturedLength) {
     std::copy(whole.begin(), whole.begin() + static_cast<long>(length), bytes.get());
     EXPECT_EQ(LinkFilter::FrameSize(bytes.get(), static_cast<LONG>(length), 14), length == 18 ? 128 : 0) << length;
   }
+  // An IPv6 packet's size is its payload length + 40, as the pane shows it.
+  const auto six = BuildFrame6({.payload = std::string(100, 'x')});
+  EXPECT_EQ(LinkFilter::FrameSize(six.data(), static_cast<LONG>(six.size()), 14), 148);
 }

@@ -13,6 +13,7 @@
 #include "LinkTestSupport.h"
 #include "common/Messages.h"
 #include "controls/link/DlgIpMon.h"
+#include "controls/link/DlgIpMonSetLink.h"
 #include "controls/link/IpMon.h"
 #include "controls/link/LinkFilter.h"
 #include "controls/link/LinkLogFiles.h"
@@ -119,6 +120,23 @@ TEST_F(LinkWindow, WithoutALinkSetLinkThenLoadTakesTheLinkFromTheFile) {
   for (int id : {D::IDC_BUTTON_LOAD_LOG, D::IDC_BUTTON_FROM, D::IDC_BUTTON_SET_LINK}) EXPECT_TRUE(Enabled(*window, id));
   EXPECT_EQ(window->GetDlgItemText(D::IDC_EDIT_LOG_PATH), window->GetThread()->LogGet());
 
+  // Addresses of two families are refused; two IPv6 ones make an IPv6 link.
+  m_script.OnNextModal([](Dialog& d) {
+    d.TypeInto(2088, "fd00::1");
+    d.TypeInto(2090, "1025");
+    d.TypeInto(2089, "10.0.0.2");
+    d.ClickButton(IDOK);
+    d.TypeInto(2089, "fd00::2");
+    d.ClickButton(IDOK);
+  });
+  window->ClickButton(D::IDC_BUTTON_SET_LINK);
+  ASSERT_EQ(m_script.Messages().size(), 1u);
+  EXPECT_EQ(m_script.Messages()[0].text, DlgIpMonSetLink::kMixedText);
+  EXPECT_EQ(window->GetWindowText(), "Connections Link - [fd00::1]:1025 -> fd00::2");
+  ASSERT_TRUE(window->GetThread()->GetLink6().has_value());
+  EXPECT_EQ(window->GetThread()->GetLink6()->remote[15], 2);
+  EXPECT_EQ(window->GetThread()->GetLink().remoteAddr, 0u);
+
   m_script.OnNextModal([](Dialog& d) {
     d.TypeInto(2088, "10.0.0.1");
     d.TypeInto(2090, "1025");
@@ -128,6 +146,7 @@ TEST_F(LinkWindow, WithoutALinkSetLinkThenLoadTakesTheLinkFromTheFile) {
   });
   window->ClickButton(D::IDC_BUTTON_SET_LINK);
   EXPECT_EQ(window->GetWindowText(), "Connections Link - 10.0.0.1:1025 -> 10.0.0.2");
+  EXPECT_FALSE(window->GetThread()->GetLink6().has_value());
   EXPECT_EQ(window->GetThread()->GetMonFlags(), LinkFilter::kFromAddr | LinkFilter::kFromPort | LinkFilter::kToAddr);
   EXPECT_FALSE(window->IsDlgButtonChecked(D::IDC_CHECK_TYPE));
   EXPECT_TRUE(window->IsDlgButtonChecked(D::IDC_CHECK_FROM_PORT));
@@ -146,14 +165,16 @@ TEST_F(LinkWindow, WithoutALinkSetLinkThenLoadTakesTheLinkFromTheFile) {
   std::ofstream(impostor) << "not a log";
   m_script.AnswerFileDialog(impostor);
   window->ClickButton(D::IDC_BUTTON_LOAD_LOG);
-  ASSERT_EQ(m_script.Messages().size(), 2u);
-  EXPECT_EQ(m_script.Messages()[0].text, "Invalid Connection Monitor File ( .cnl ).");
-  EXPECT_EQ(m_script.Messages()[0].caption, "Invalid entry");
+  ASSERT_EQ(m_script.Messages().size(), 3u);
+  EXPECT_EQ(m_script.Messages()[1].text, "Invalid Connection Monitor File ( .cnl ).");
   EXPECT_EQ(m_script.Messages()[1].caption, "Invalid entry");
-  EXPECT_NE(m_script.Messages()[1].text.find(impostor), std::string::npos);
+  EXPECT_EQ(m_script.Messages()[2].caption, "Invalid entry");
+  EXPECT_NE(m_script.Messages()[2].text.find(impostor), std::string::npos);
   EXPECT_EQ(window->GetThread()->LogGet(), temp);
   EXPECT_EQ(m_script.FileDialogs()[0].filter, "Connection Monitor Logs|*.cnl||");
   EXPECT_EQ(m_script.FileDialogs()[0].fileName, "10-0-0-1p1025-To-10-0-0-2.cnl");
+  EXPECT_EQ(LinkLogFiles::DefaultName("Connections Link - TCP6 - [fd00::1]:1025 -> [fd00::2]:80"),
+            "TCP6-fd00pp1p1025-To-fd00pp2p80.cnl");
 
   // A real link log: the link, the title and the flags come from its first row.
   const std::string saved = m_env.File("udp.cnl");

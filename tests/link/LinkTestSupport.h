@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../capture/CaptureTestSupport.h"
+#include "common/LinkAddresses6.h"
 #include "common/MonListMonItemDataIp.h"
 
 namespace link_test {
@@ -19,6 +20,7 @@ struct Fields {
   int totalLength = 0;
   std::string source, destination;
   int sourcePort = 0, destinationPort = 0;
+  bool ipv6 = false;
 };
 
 inline std::vector<Fields> ReadFields(const std::string& capture) {
@@ -41,6 +43,14 @@ inline std::vector<Fields> ReadFields(const std::string& capture) {
     row.destinationPort = number(cells[9].empty() ? cells[11] : cells[9]);
     rows.push_back(row);
   }
+  // The .fields.tsv leaves the addresses of IPv6 frames out: tshark reads those.
+  for (const auto& [number, view] : capture_test::TsharkIpv6(capture)) {
+    Fields& row = rows.at(number - 1);
+    row.ipv6 = true;
+    row.protocol = view.type == "TCP6" ? 6 : view.type == "UDP6" ? 17 : view.type == "ICMP6" ? 58 : -1;
+    row.source = view.source;
+    row.destination = view.destination;
+  }
   return rows;
 }
 
@@ -50,14 +60,24 @@ inline std::uint32_t Address(const std::string& text) {
   return address.s_addr;
 }
 
-// The link of a decoded row: A = its source, B = its destination.
+// The link of a decoded row: A = its source, B = its destination; the addresses of an IPv6 row
+// go into its LinkAddresses6.
 inline _MonListMonItemDataIp LinkOf(const Fields& row) {
   _MonListMonItemDataIp link{};
-  link.localAddr = Address(row.source);
+  if (!row.ipv6) {
+    link.localAddr = Address(row.source);
+    link.remoteAddr = Address(row.destination);
+  }
   link.localPort = static_cast<std::uint32_t>(row.sourcePort);
-  link.remoteAddr = Address(row.destination);
   link.remotePort = static_cast<std::uint32_t>(row.destinationPort);
   return link;
+}
+inline std::optional<LinkAddresses6> Link6Of(const Fields& row) {
+  if (!row.ipv6) return std::nullopt;
+  LinkAddresses6 link6;
+  inet_pton(AF_INET6, row.source.c_str(), link6.local.data());
+  inet_pton(AF_INET6, row.destination.c_str(), link6.remote.data());
+  return link6;
 }
 
 // Whether a decoded row belongs to the link in either direction.
