@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -89,10 +90,11 @@ void CRamparoListView::AddRow(const TableEndpoint& endpoint, bool tcp, bool exte
   SetItemText(row, 1, tcp ? (ipv6 ? "TCP6" : "TCP") : (ipv6 ? "UDP6" : "UDP"));
   // A table read once has no endpoint that has gone: UDP rows all listen.
   SetItemText(row, 2, tcp ? PelorinCThreadMonListMon::GetTcpState(endpoint.state) : "Listen");
-  if (ipv6) WidenAddressColumns();
-  SetItemText(row, kLocalAddrColumn, AddressText(endpoint, true));
+  const std::string local = AddressText(endpoint, true), remote = tcp ? AddressText(endpoint, false) : std::string();
+  if (ipv6) WidenAddressColumns(std::max(local.size(), remote.size()));
+  SetItemText(row, kLocalAddrColumn, local);
   SetItemText(row, 4, std::to_string(endpoint.localPort));
-  SetItemText(row, kRemoteAddrColumn, tcp ? AddressText(endpoint, false) : std::string());
+  SetItemText(row, kRemoteAddrColumn, remote);
   SetItemText(row, 6, tcp ? std::to_string(endpoint.remotePort) : std::string());
   SetItemText(row, 7, std::to_string(endpoint.processId));
   if (name.empty()) return;

@@ -509,11 +509,12 @@ void PelorinCThreadMonListMon::SetRow(Protocol protocol, int row, const Endpoint
     status = GetUdpState(nullptr, record);
   m_list->SetItemText(row, kStatus, status);
   if (isNew) {
-    if (ipv6) m_list->WidenAddressColumns();
-    m_list->SetItemText(row, kLocalAddr, LocalText(e));
+    const std::string local = LocalText(e), remote = tcp ? RemoteText(e) : std::string();
+    if (ipv6) m_list->WidenAddressColumns(std::max(local.size(), remote.size()));
+    m_list->SetItemText(row, kLocalAddr, local);
     m_list->SetItemText(row, kLocalPort, std::to_string(e.localPort));
     if (tcp) {
-      m_list->SetItemText(row, kRemoteAddr, RemoteText(e));
+      m_list->SetItemText(row, kRemoteAddr, remote);
       m_list->SetItemText(row, kRemotePort, std::to_string(e.remotePort));
     }
   }

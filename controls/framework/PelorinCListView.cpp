@@ -1,5 +1,6 @@
 #include "controls/framework/PelorinCListView.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -390,15 +391,21 @@ bool PelorinCListView::PreTranslateMessage(const WindowMessage& message) {
 }
 
 void PelorinCListView::SetAddressColumns(std::vector<int> columns, int margin) {
-  // The longest IPv6 text without a dotted tail ("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff").
-  static constexpr std::size_t kIpv6TextLength = 39;
   m_addressColumns = std::move(columns);
-  m_ipv6AddressWidth = GetStringWidth(std::string(kIpv6TextLength, 'X')) + margin;
+  // Measured here, on the user-interface thread, for the workers that widen. A digit is as wide
+  // as the widest character of an address text.
+  for (std::size_t length = 0; length < m_addressWidths.size(); ++length)
+    m_addressWidths[length] = GetStringWidth(std::string(length, '0')) + margin;
 }
 
-void PelorinCListView::WidenAddressColumns() {
-  // Read first: every IPv6 row asks, and only the first widens.
-  if (m_addressColumnsWidened.load(std::memory_order_relaxed) || m_addressColumnsWidened.exchange(true)) return;
+void PelorinCListView::WidenAddressColumns(std::size_t textLength) {
+  textLength = std::min(textLength, m_addressWidths.size() - 1);
+  // Read first: every IPv6 row asks, and only a text longer than any before widens.
+  std::size_t longest = m_longestAddress.load(std::memory_order_relaxed);
+  do {
+    if (textLength <= longest) return;
+  } while (!m_longestAddress.compare_exchange_weak(longest, textLength));
+  const int width = m_addressWidths[textLength];
   for (int column : m_addressColumns)
-    if (GetColumnWidth(column) < m_ipv6AddressWidth) SetColumnWidth(column, m_ipv6AddressWidth);
+    if (GetColumnWidth(column) < width) SetColumnWidth(column, width);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -93,12 +94,13 @@ class PelorinCListView : public ListControl {
   void SetRowCounter(int value) { m_rowCounter.store(value); }
   int IncreaseRowCounter() { return m_rowCounter.fetch_add(1) + 1; }
 
-  // The address columns, widened to hold an IPv6 text the first time an IPv6 row comes
-  // (IPv4-only lists keep their widths; a user who narrows them again keeps them so). Named on the
-  // user-interface thread once the columns are made, with the margin in px beyond the text;
-  // WidenAddressColumns may be called from any thread.
+  // The address columns, widened to hold the longest IPv6 text of the rows so far (IPv4-only
+  // lists keep their widths; a user who narrows them keeps them so until a longer address comes).
+  // Named on the user-interface thread once the columns are made, with the margin in px beyond
+  // the text; WidenAddressColumns, with the length of a new IPv6 row's longest address text, may
+  // be called from any thread.
   void SetAddressColumns(std::vector<int> columns, int margin);
-  void WidenAddressColumns();
+  void WidenAddressColumns(std::size_t textLength);
 
  protected:
   // Frees one row record (CoTaskMemFree); a pane whose records own more overrides it.
@@ -134,8 +136,8 @@ class PelorinCListView : public ListControl {
   std::atomic<int> m_currentColumn{-1};
   std::atomic<int> m_rowCounter{0};
   std::vector<int> m_addressColumns;
-  int m_ipv6AddressWidth = 0;  // px
-  std::atomic<bool> m_addressColumnsWidened{false};
+  std::array<int, 46> m_addressWidths{};  // px for an address text of each length (INET6_ADDRSTRLEN)
+  std::atomic<std::size_t> m_longestAddress{0};
   std::unique_ptr<PelorinCThread> m_thread;
   Point m_clickPoint;
   std::atomic<Point> m_mousePoint{Point{-1, -1}};

@@ -391,7 +391,7 @@ void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, PacketR
     list->RowItems().Give(item);
     return;
   }
-  if (m_packet.ipv6) list->WidenAddressColumns();
+  if (m_packet.ipv6) list->WidenAddressColumns(std::max(m_packet.sourceText.size(), m_packet.destinationText.size()));
   CountUp(m_rowsAdded);
 }
 
