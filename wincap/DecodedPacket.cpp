@@ -282,23 +282,33 @@ std::uint8_t FormatIpv6(const std::uint8_t* address, char* out) {
   return static_cast<std::uint8_t>(p - out);
 }
 
-// The text of an IPv6 address unless it was made from it already.
-void MakeText6(std::string& text, std::int64_t& madeFrom, DecodedPacket::Text6& cache, bool has,
-               const std::array<std::uint8_t, 16>& address) {
+// The text of an IPv6 address unless it was made from it already; formatted only when none of
+// the recent addresses is it.
+void MakeText6(std::string& text, std::int64_t& madeFrom, std::array<std::uint8_t, 16>& madeFrom6,
+               DecodedPacket::TextSource& recent, bool has, const std::array<std::uint8_t, 16>& address) {
   if (!has) {
     text.clear();
     madeFrom = -1;
     return;
   }
-  const bool cached = cache.valid && cache.address == address;
-  if (cached && madeFrom == DecodedPacket::kMadeFromIpv6) return;
-  if (!cached) {
-    cache.length = FormatIpv6(address.data(), cache.text);
-    cache.address = address;
-    cache.valid = true;
+  if (madeFrom == DecodedPacket::kMadeFromIpv6 && madeFrom6 == address) return;
+  const DecodedPacket::Text6* found = nullptr;
+  for (const DecodedPacket::Text6& entry : recent.recent6)
+    if (entry.valid && entry.address == address) {
+      found = &entry;
+      break;
+    }
+  if (found == nullptr) {
+    DecodedPacket::Text6& entry = recent.recent6[recent.nextRecent6];
+    recent.nextRecent6 = static_cast<std::uint8_t>((recent.nextRecent6 + 1) % DecodedPacket::kRecent6);
+    entry.length = FormatIpv6(address.data(), entry.text);
+    entry.address = address;
+    entry.valid = true;
+    found = &entry;
   }
-  text.assign(cache.text, cache.length);
+  text.assign(found->text, found->length);
   madeFrom = DecodedPacket::kMadeFromIpv6;
+  madeFrom6 = address;
 }
 
 }  // namespace
@@ -310,8 +320,9 @@ void FormatDecodedTexts(DecodedPacket& packet) {
   DecodedPacket::TextSource& from = packet.madeFrom;
   MakeText(packet.sizeText, from.size, packet.hasSize, packet.size, decimal);
   if (packet.ipv6) {
-    MakeText6(packet.sourceText, from.source, from.source6, packet.hasSource, packet.source6);
-    MakeText6(packet.destinationText, from.destination, from.destination6, packet.hasDestination, packet.destination6);
+    MakeText6(packet.sourceText, from.source, from.source6, from, packet.hasSource, packet.source6);
+    MakeText6(packet.destinationText, from.destination, from.destination6, from, packet.hasDestination,
+              packet.destination6);
   } else {
     MakeText(packet.sourceText, from.source, packet.hasSource, packet.source, dotted);
     MakeText(packet.destinationText, from.destination, packet.hasDestination, packet.destination, dotted);

@@ -52,18 +52,25 @@ struct DecodedPacket {
 
   // What each text was last made from (FormatDecodedTexts makes a text again only when its
   // number changed; a frame of the same flow as the one before keeps its texts).
-  // kMadeFromIpv6: an address text made from the IPv6 address its Text6 holds.
+  // kMadeFromIpv6: an address text made from the IPv6 address in source6 or destination6.
   static constexpr std::int64_t kMadeFromIpv6 = -2;
-  // The last IPv6 address of an address text and its text, kept across IPv4 packets.
+  // An IPv6 address and its text.
   struct Text6 {
     std::array<std::uint8_t, 16> address{};
     bool valid = false;
-    std::uint8_t length = 0;
+    // Wider than it need be: a length the compiler knows to be small makes its copy an inline
+    // string move, slower for a few bytes than the library's copy.
+    std::size_t length = 0;
     char text[46] = {};
   };
+  static constexpr std::size_t kRecent6 = 4;
   struct TextSource {
     std::int64_t size = -1, source = -1, destination = -1, sourcePort = -1, destinationPort = -1;
-    Text6 source6, destination6;
+    std::array<std::uint8_t, 16> source6{}, destination6{};
+    // The IPv6 addresses formatted last, shared by both ends (the ends of a conversation trade
+    // places packet by packet) and kept across IPv4 packets; the oldest goes first.
+    Text6 recent6[kRecent6];
+    std::uint8_t nextRecent6 = 0;
   } madeFrom;
 };
 
