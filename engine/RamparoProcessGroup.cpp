@@ -81,21 +81,6 @@ std::string ExecutableName(const std::string& pid) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A socket keeps the group its process had when it was made, so the connections a process
-// already has are torn down: its next ones are made in the blocked group.
-void CutConnections(const std::set<pid_t>& pids) {
-  void* block = nullptr;
-  if (pids.empty() || AllocateAndGetTcpExTableFromStack(&block, 0, GetProcessHeap(), 0, 2) != NO_ERROR) return;
-  const auto* table = static_cast<const MIB_TCPTABLE_EX*>(block);
-  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-    const MIB_TCPROW_EX& row = table->table[i];
-    if (row.dwState == MIB_TCP_STATE_LISTEN || !pids.count(static_cast<pid_t>(row.dwProcessId))) continue;
-    MIB_TCPROW cut{MIB_TCP_STATE_DELETE_TCB, row.dwLocalAddr, row.dwLocalPort, row.dwRemoteAddr, row.dwRemotePort};
-    SetTcpEntry(&cut);
-  }
-  HeapFree(GetProcessHeap(), 0, block);
-}
-
 // One IPv6 table of the platform into the block, grown until it fits; false when it cannot be read.
 template <class Fetch>
 bool Table6(Fetch fetch, std::vector<std::uint8_t>* block) {
@@ -110,6 +95,19 @@ bool Table6(Fetch fetch, std::vector<std::uint8_t>* block) {
   return false;
 }
 
+// The IPv6 TCP connections and listeners of the machine with their processes; none when the
+// table cannot be read.
+std::vector<MIB_TCP6ROW_OWNER_PID> Tcp6Rows() {
+  std::vector<std::uint8_t> bytes;
+  auto fetch = [](void* table, DWORD* size) {
+    return GetExtendedTcpTable(table, size, 0, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0);
+  };
+  if (!Table6(fetch, &bytes)) return {};
+  const auto* rows = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(bytes.data());
+  const std::size_t room = (bytes.size() - offsetof(MIB_TCP6TABLE_OWNER_PID, table)) / sizeof(MIB_TCP6ROW_OWNER_PID);
+  return {rows->table, rows->table + std::min<std::size_t>(rows->dwNumEntries, room)};
+}
+
 // The owner of the machine's side of an IPv6 block: as for IPv4, the connection itself, else the
 // socket listening on (or, for UDP, bound to) its port at its address or at any.
 DWORD Owner6(const _FirewallRuleLogRecord& block, bool tcp) {
@@ -120,15 +118,7 @@ DWORD Owner6(const _FirewallRuleLogRecord& block, bool tcp) {
   };
   DWORD pid = 0;
   if (tcp) {
-    std::vector<std::uint8_t> bytes;
-    auto fetch = [](void* table, DWORD* size) {
-      return GetExtendedTcpTable(table, size, 0, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0);
-    };
-    if (!Table6(fetch, &bytes)) return 0;
-    const auto* rows = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(bytes.data());
-    const std::size_t room = (bytes.size() - offsetof(MIB_TCP6TABLE_OWNER_PID, table)) / sizeof(MIB_TCP6ROW_OWNER_PID);
-    for (DWORD i = 0; i < rows->dwNumEntries && i < room; ++i) {
-      const MIB_TCP6ROW_OWNER_PID& row = rows->table[i];
+    for (const MIB_TCP6ROW_OWNER_PID& row : Tcp6Rows()) {
       if (!local(row.ucLocalAddr, row.dwLocalPort)) continue;
       if (std::memcmp(row.ucRemoteAddr, block.blockedAddress6, 16) == 0 &&
           static_cast<std::uint16_t>(row.dwRemotePort) == block.blockedPort)
@@ -147,6 +137,29 @@ DWORD Owner6(const _FirewallRuleLogRecord& block, bool tcp) {
   for (DWORD i = 0; i < rows->dwNumEntries && i < room; ++i)
     if (local(rows->table[i].ucLocalAddr, rows->table[i].dwLocalPort)) return rows->table[i].dwOwningPid;
   return 0;
+}
+
+// A socket keeps the group its process had when it was made, so the connections a process
+// already has are torn down: its next ones are made in the blocked group.
+void CutConnections(const std::set<pid_t>& pids) {
+  if (pids.empty()) return;
+  void* block = nullptr;
+  if (AllocateAndGetTcpExTableFromStack(&block, 0, GetProcessHeap(), 0, 2) != NO_ERROR) return;
+  const auto* table = static_cast<const MIB_TCPTABLE_EX*>(block);
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW_EX& row = table->table[i];
+    if (row.dwState == MIB_TCP_STATE_LISTEN || !pids.count(static_cast<pid_t>(row.dwProcessId))) continue;
+    MIB_TCPROW cut{MIB_TCP_STATE_DELETE_TCB, row.dwLocalAddr, row.dwLocalPort, row.dwRemoteAddr, row.dwRemotePort};
+    SetTcpEntry(&cut);
+  }
+  HeapFree(GetProcessHeap(), 0, block);
+  for (const MIB_TCP6ROW_OWNER_PID& row : Tcp6Rows()) {
+    if (row.dwState == MIB_TCP_STATE_LISTEN || !pids.count(static_cast<pid_t>(row.dwOwningPid))) continue;
+    MIB_TCP6ROW cut{MIB_TCP_STATE_DELETE_TCB, {}, 0, row.dwLocalPort, {}, 0, row.dwRemotePort};
+    std::memcpy(cut.LocalAddr, row.ucLocalAddr, 16);
+    std::memcpy(cut.RemoteAddr, row.ucRemoteAddr, 16);
+    SetTcpEntry6(&cut);
+  }
 }
 
 std::vector<pid_t> Members(const std::string& folder) {

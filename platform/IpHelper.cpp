@@ -11,6 +11,7 @@ LibraryExportTable IpHelperExports() {
       MakeExport("GetExtendedTcpTable", &GetExtendedTcpTable),
       MakeExport("GetExtendedUdpTable", &GetExtendedUdpTable),
       MakeExport("SetTcpEntry", &SetTcpEntry),
+      MakeExport("SetTcpEntry6", &SetTcpEntry6),
       MakeExport("GetTcpStatistics", &GetTcpStatistics),
       MakeExport("GetUdpStatistics", &GetUdpStatistics),
       MakeExport("GetIcmpStatistics", &GetIcmpStatistics),

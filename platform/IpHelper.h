@@ -91,6 +91,15 @@ enum UDP_TABLE_CLASS : DWORD {
   UDP_TABLE_OWNER_PID,
 };
 
+struct MIB_TCP6ROW {
+  DWORD State;
+  UCHAR LocalAddr[16];
+  DWORD dwLocalScopeId;
+  DWORD dwLocalPort;
+  UCHAR RemoteAddr[16];
+  DWORD dwRemoteScopeId;
+  DWORD dwRemotePort;
+};
 struct MIB_TCP6ROW_OWNER_PID {
   UCHAR ucLocalAddr[16];
   DWORD dwLocalScopeId;
@@ -262,6 +271,9 @@ DWORD GetExtendedUdpTable(void* pUdpTable, DWORD* pdwSize, BOOL bOrder, ULONG ul
 // ERROR_NOT_SUPPORTED: the kernel was built without socket destruction; ERROR_INVALID_PARAMETER:
 // null row or another state.
 DWORD SetTcpEntry(PMIB_TCPROW pTcpRow);
+// The same for an IPv6 connection, which the platform's IP Helper has no call for: a blocked
+// process must lose its IPv6 connections as it loses its IPv4 ones. Scope ids are not read.
+DWORD SetTcpEntry6(const MIB_TCP6ROW* pTcpRow);
 
 // Counters of this machine (its network namespace). Counters are 32 bits wide and wrap.
 DWORD GetTcpStatistics(PMIB_TCPSTATS pStats);
@@ -285,6 +297,7 @@ using PAllocateAndGetUdpExTableFromStack = DWORD (*)(void**, BOOL, HANDLE, DWORD
 using PGetExtendedTcpTable = DWORD (*)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 using PGetExtendedUdpTable = DWORD (*)(void*, DWORD*, BOOL, ULONG, UDP_TABLE_CLASS, ULONG);
 using PSetTcpEntry = DWORD (*)(PMIB_TCPROW);
+using PSetTcpEntry6 = DWORD (*)(const MIB_TCP6ROW*);
 using PGetTcpStatistics = DWORD (*)(PMIB_TCPSTATS);
 using PGetUdpStatistics = DWORD (*)(PMIB_UDPSTATS);
 using PGetIcmpStatistics = DWORD (*)(PMIB_ICMP);

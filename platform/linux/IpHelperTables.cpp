@@ -286,10 +286,9 @@ DWORD AllocateAndGetUdpExTableFromStack(void** ppUdpTable, BOOL bOrder, HANDLE h
                                                              dwFamily);
 }
 
-DWORD SetTcpEntry(PMIB_TCPROW pTcpRow) {
-  if (pTcpRow == nullptr || pTcpRow->dwState != MIB_TCP_STATE_DELETE_TCB) return ERROR_INVALID_PARAMETER;
-  const int error = DestroyTcpSocket(pTcpRow->dwLocalAddr, static_cast<std::uint16_t>(pTcpRow->dwLocalPort),
-                                     pTcpRow->dwRemoteAddr, static_cast<std::uint16_t>(pTcpRow->dwRemotePort));
+namespace {
+
+DWORD DestroyResult(int error) {
   switch (error) {
     case 0: return NO_ERROR;
     case ENOENT: return ERROR_NOT_FOUND;
@@ -300,4 +299,18 @@ DWORD SetTcpEntry(PMIB_TCPROW pTcpRow) {
     case EINVAL: return ERROR_INVALID_PARAMETER;
     default: return ERROR_GEN_FAILURE;
   }
+}
+
+}  // namespace
+
+DWORD SetTcpEntry(PMIB_TCPROW pTcpRow) {
+  if (pTcpRow == nullptr || pTcpRow->dwState != MIB_TCP_STATE_DELETE_TCB) return ERROR_INVALID_PARAMETER;
+  return DestroyResult(DestroyTcpSocket(pTcpRow->dwLocalAddr, static_cast<std::uint16_t>(pTcpRow->dwLocalPort),
+                                        pTcpRow->dwRemoteAddr, static_cast<std::uint16_t>(pTcpRow->dwRemotePort)));
+}
+
+DWORD SetTcpEntry6(const MIB_TCP6ROW* pTcpRow) {
+  if (pTcpRow == nullptr || pTcpRow->State != MIB_TCP_STATE_DELETE_TCB) return ERROR_INVALID_PARAMETER;
+  return DestroyResult(DestroyTcpSocket6(pTcpRow->LocalAddr, static_cast<std::uint16_t>(pTcpRow->dwLocalPort),
+                                         pTcpRow->RemoteAddr, static_cast<std::uint16_t>(pTcpRow->dwRemotePort)));
 }

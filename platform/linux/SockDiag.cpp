@@ -113,8 +113,12 @@ int DumpInetSockets(int family, int protocol, std::uint32_t stateMask,
   }
 }
 
-int DestroyTcpSocket(std::uint32_t localAddr, std::uint16_t localPort, std::uint32_t remoteAddr,
-                     std::uint16_t remotePort) {
+namespace {
+
+// Tears down the TCP socket of the family whose addresses (network order, 16 bytes for IPv6,
+// 4 for IPv4) and ports are given.
+int DestroyTcp(std::uint8_t family, const void* localAddr, std::uint16_t localPort, const void* remoteAddr,
+               std::uint16_t remotePort) {
   NetlinkSocket socket;
   if (socket.Fd() < 0) return errno;
 
@@ -123,11 +127,12 @@ int DestroyTcpSocket(std::uint32_t localAddr, std::uint16_t localPort, std::uint
   request.header.nlmsg_type = SOCK_DESTROY;
   request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
   request.header.nlmsg_seq = 1;
-  request.body.sdiag_family = AF_INET;
+  request.body.sdiag_family = family;
   request.body.sdiag_protocol = IPPROTO_TCP;
   request.body.idiag_states = ~0u;
-  request.body.id.idiag_src[0] = localAddr;
-  request.body.id.idiag_dst[0] = remoteAddr;
+  const std::size_t length = family == AF_INET6 ? 16 : 4;
+  std::memcpy(request.body.id.idiag_src, localAddr, length);
+  std::memcpy(request.body.id.idiag_dst, remoteAddr, length);
   request.body.id.idiag_sport = localPort;
   request.body.id.idiag_dport = remotePort;
   // No cookie: the socket is found by its addresses and ports alone.
@@ -146,4 +151,16 @@ int DestroyTcpSocket(std::uint32_t localAddr, std::uint16_t localPort, std::uint
       if (message->nlmsg_type == NLMSG_ERROR) return ErrorOf(message);
     }
   }
+}
+
+}  // namespace
+
+int DestroyTcpSocket(std::uint32_t localAddr, std::uint16_t localPort, std::uint32_t remoteAddr,
+                     std::uint16_t remotePort) {
+  return DestroyTcp(AF_INET, &localAddr, localPort, &remoteAddr, remotePort);
+}
+
+int DestroyTcpSocket6(const std::uint8_t* localAddr, std::uint16_t localPort, const std::uint8_t* remoteAddr,
+                      std::uint16_t remotePort) {
+  return DestroyTcp(AF_INET6, localAddr, localPort, remoteAddr, remotePort);
 }

@@ -3,7 +3,7 @@
 #include <functional>
 
 // The kernel's socket dump (netlink sock_diag, inet_diag) for IPv4 and IPv6 TCP and UDP sockets,
-// and the destruction of one IPv4 TCP socket (SOCK_DESTROY).
+// and the destruction of one TCP socket (SOCK_DESTROY).
 
 struct InetSocket {
   std::uint8_t state = 0;        // the kernel's TCP state number (UDP: 7 unconnected, 1 connected)
@@ -30,3 +30,6 @@ int DumpInetSockets(int family, int protocol, std::uint32_t stateMask,
 // kernel lacks socket destruction.
 int DestroyTcpSocket(std::uint32_t localAddr, std::uint16_t localPort, std::uint32_t remoteAddr,
                      std::uint16_t remotePort);
+// The same for an IPv6 socket: 16-byte addresses in network order.
+int DestroyTcpSocket6(const std::uint8_t* localAddr, std::uint16_t localPort, const std::uint8_t* remoteAddr,
+                      std::uint16_t remotePort);

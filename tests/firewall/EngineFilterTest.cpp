@@ -438,9 +438,11 @@ TEST_F(EngineFilterTest, ABlockedProcessCannotConnectOverIpv6AndItsBlockNamesIt)
   BlockProcess(name);
   Rules({});
   StartFiltering();
-  // Each shell, once it runs, waits on a fifo until the engine has taken the processes up again.
-  const std::string connect = " -c 'echo ready; read; exec 3<>/dev/tcp/" + std::string(PeerNamespace::kPeer6) + "/" +
-                              std::to_string(kPort) + " && echo connected'";
+  // Each shell connects, then waits on a fifo until the engine has taken the processes up again:
+  // the blocked one loses its connection and cannot make another.
+  const std::string peer = "/dev/tcp/" + std::string(PeerNamespace::kPeer6) + "/" + std::to_string(kPort);
+  const std::string connect = " -c 'trap \"\" PIPE; exec 3<>" + peer + " && echo early; read; echo x >&3 && echo kept; " +
+                              "exec 4<>" + peer + " && echo connected'";
   const std::string fifo = m_folder.File("go");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& shell : {program, std::string("/bin/bash")}) {
@@ -449,6 +451,7 @@ TEST_F(EngineFilterTest, ABlockedProcessCannotConnectOverIpv6AndItsBlockNamesIt)
     const int go = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
     char line[64] = {};
     ASSERT_NE(std::fgets(line, sizeof line, run), nullptr);
+    ASSERT_STREQ(line, "early\n");
     Request(kRampaMsgSettings);
     ASSERT_EQ(::write(go, "\n", 1), 1);
     ::close(go);
