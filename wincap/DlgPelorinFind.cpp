@@ -227,7 +227,7 @@ void DlgPelorinFind::OnTimer(UINT id) {
 
 void DlgPelorinFind::ShowFound() {
   if (m_finished) return;
-  for (const LogFindHit& hit : m_scan.Take(kRowsPerTurn)) ShowPacket(hit.find, hit.matched, hit.file);
+  for (const LogFindHit& hit : m_scan.Take(kRowsPerTurn)) ShowPacket(hit);
   if (!m_scan.IsFinished() || m_scan.HasRows()) {
     SetProgressText("Searching... " + std::to_string(m_scan.Percent()) + " %");
     return;
@@ -243,17 +243,18 @@ void DlgPelorinFind::ShowFound() {
 
 void DlgPelorinFind::SetProgressText(const std::string& text) { SetDlgItemText(IDC_STATIC_PROGRESS, text); }
 
-void DlgPelorinFind::ShowPacket(const _LogFind& found, const std::string& matched, std::uint32_t file) {
+void DlgPelorinFind::ShowPacket(const LogFindHit& hit) {
   ListControl* list = GetResultList();
   if (list == nullptr) return;
+  const _LogFind& found = hit.find;
   const int row = list->InsertItem(list->GetItemCount(), std::to_string(found.page));
   if (row < 0) return;
   list->SetItemText(row, 1, std::to_string(found.packet));
   list->SetItemText(row, 2, std::to_string(found.position));
-  list->SetItemText(row, 3, LogFindSearch::TypeText(found.protocol));
-  list->SetItemText(row, 4, matched);
+  list->SetItemText(row, 3, LogFindSearch::TypeText(found.protocol, hit.ipv6));
+  list->SetItemText(row, 4, hit.matched);
   list->SetItemText(row, 5, std::to_string(found.size));
-  list->SetItemData(row, file);
+  list->SetItemData(row, hit.file);
   ++m_rowsShown;
 }
 

@@ -58,7 +58,7 @@ class DlgPelorinFind : public Dialog {
   bool Find();
   bool IsSearching() const { return m_scan.IsStarted() && !m_finished; }
   // Appends one result row.
-  virtual void ShowPacket(const _LogFind& found, const std::string& matched, std::uint32_t file = 0);
+  virtual void ShowPacket(const LogFindHit& hit);
 
   // The row chosen with "Load From", or nothing.
   std::optional<_LogFind> GetSelectedPage() const { return m_selected; }

@@ -35,23 +35,16 @@ LogFindSearch::LogFindSearch(LogFindCriteria criteria, LONG pageSize)
       m_pageSize(ClampLogPageSize(pageSize)),
       m_workers(static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u))) {}
 
-const char* LogFindSearch::TypeText(std::int32_t protocol) {
-  switch (protocol) {
-    case 6:
-      return "TCP";
-    case 17:
-      return "UDP";
-    case 1:
-      return "ICMP";
-    default:
-      return "IP";
-  }
+std::string LogFindSearch::TypeText(std::int32_t protocol, bool ipv6) {
+  const char* type = protocol == 6 ? "TCP" : protocol == 17 ? "UDP" : protocol == 1 ? "ICMP" : "IP";
+  return ipv6 ? std::string(type) + "6" : type;
 }
 
 std::int32_t LogFindSearch::ProtocolOf(const std::string& typeText) {
-  if (typeText == "TCP") return 6;
-  if (typeText == "UDP") return 17;
-  if (typeText == "ICMP") return 1;
+  const std::string_view type = std::string_view(typeText).substr(0, typeText.size() - typeText.ends_with('6'));
+  if (type == "TCP") return 6;
+  if (type == "UDP") return 17;
+  if (type == "ICMP") return 1;
   return 0;
 }
 
@@ -79,6 +72,7 @@ bool LogFindSearch::Evaluate(const PacketLogBlockReader::Record& record, Candida
     candidate.find.protocol = protocol == 6 || protocol == 17 || protocol == 1 ? protocol : 0;
   }
   candidate.find.position = static_cast<std::int32_t>(record.position);
+  candidate.ipv6 = ipv6;
 
   // An IPv6 packet's addresses are those of its bytes (the header texts of an IPv6 record written
   // before IPv6 was decoded are not its addresses); an address criterion of the other family
@@ -112,6 +106,7 @@ bool LogFindSearch::Emit(Candidate&& candidate, std::int64_t base, const std::fu
     return false;
   const std::int64_t index = m_recordBase + base + candidate.index;
   hit.file = m_file;
+  hit.ipv6 = candidate.ipv6;
   hit.find.page = static_cast<std::int32_t>(index / m_pageSize);
   hit.find.packet = static_cast<std::int32_t>(index % m_pageSize);
   m_rows.insert(RowKey(hit.matched, hit.find.size));

@@ -15,6 +15,7 @@ struct LogFindHit {
   _LogFind find{};
   std::string matched;
   std::uint32_t file = 0;  // the number of the record's file in the log's set
+  bool ipv6 = false;       // an IPv6 packet: its type text ends in "6"
 };
 
 // The search of a whole packet log: every record is put to the criteria in the order IP, text,
@@ -55,8 +56,9 @@ class LogFindSearch {
   long RunSet(const std::string& first, const std::function<void(LogFindHit&&)>& onHit,
               const std::atomic<bool>* stop = nullptr, std::atomic<std::int64_t>* progress = nullptr);
 
-  // The protocol number of a record's IPv4 header byte 9 as the "Type" column names it, and back.
-  static const char* TypeText(std::int32_t protocol);
+  // The protocol number of a record's IPv4 header byte 9 (of an IPv6 one, its upper header) as
+  // the "Type" column names it ("TCP", "TCP6", ...), and back.
+  static std::string TypeText(std::int32_t protocol, bool ipv6);
   static std::int32_t ProtocolOf(const std::string& typeText);
 
  private:
@@ -66,6 +68,7 @@ class LogFindSearch {
     std::int64_t index;   // record number in the part walked
     bool ip = false;      // the IP criterion matched, with ipMatched
     bool other = false;   // text, hex or size matched (the first of them), with otherMatched
+    bool ipv6 = false;
     std::string ipMatched, otherMatched;
   };
   // Where a walk of a part ended.

@@ -171,12 +171,18 @@ TEST_F(LogFindSearchTest, AnIpv6AddressOrRangeFindsIpv6PacketsByTheirBytesAndNoI
   EXPECT_EQ(hits.back().matched, "2001:db8::1f");
   EXPECT_EQ(hits.front().find.size, 40 + 11);  // the payload length + 40
   EXPECT_EQ(hits.front().find.protocol, 17);
+  // The row names the family, and the text reads back to the protocol.
+  ASSERT_TRUE(hits.front().ipv6);
+  EXPECT_EQ(LogFindSearch::TypeText(17, true), "UDP6");
+  EXPECT_EQ(LogFindSearch::ProtocolOf("UDP6"), 17);
   // By the destination, in its shortest text, and as 128-bit numbers: ::a < ::10 < ::1:0.
   EXPECT_EQ(Matched(Search(m_log, {.ipFrom = "2001:db8:aaaa:bbbb:cccc:dddd:eeee:0001"}, true)),
             (std::vector<std::string>{"2001:db8:aaaa:bbbb:cccc:dddd:eeee:1", "2001:db8:aaaa:bbbb:cccc:dddd:eeee:1"}));
   EXPECT_EQ(Search(m_log, {.ipFrom = "2001:db8::a", .ipTo = "2001:db8::1:0"}).size(), 30u);
   // A criterion of the other family matches nothing, however the bytes read as the other.
-  EXPECT_EQ(Search(m_log, {.ipFrom = "0.0.0.0", .ipTo = "255.255.255.255"}).size(), 3u);
+  const auto ipv4 = Search(m_log, {.ipFrom = "0.0.0.0", .ipTo = "255.255.255.255"});
+  ASSERT_EQ(ipv4.size(), 3u);
+  EXPECT_FALSE(ipv4.front().ipv6);
   EXPECT_EQ(Search(m_log, {.ipFrom = "::", .ipTo = "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}).size(), 40u);
 }
 
