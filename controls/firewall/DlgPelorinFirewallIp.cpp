@@ -25,6 +25,7 @@ enum Column { kDescription = 0, kFrom = 1, kTo = 2, kStatus = 3 };
 
 // Each column is as wide as its heading plus room for its texts.
 constexpr int kColumnMargins[] = {100, 50, 50, 55};  // px
+constexpr int kTextMargin = 12;                      // px beyond an address text
 constexpr const char* kColumnTitles[] = {"Description", "Ip Range From", "Ip Range To", "Status"};
 
 // The engine's key, where its interface file is registered.
@@ -73,8 +74,9 @@ DialogTemplate DlgPelorinFirewallIp::MakeTemplate() {
                         8,
                         {ReportListItem(IDC_LIST_RULES, 7, 7, 316, 106, LVS_SINGLESEL), GroupItem("", 7, 116, 316, 72),
                          LabelItem("Rule Name : ", 14, 128, 60, 8), EditItem(IDC_EDIT_NAME, 78, 126, 150, 12),
-                         LabelItem("Block Ip : ", 14, 146, 60, 8), IpAddressItem(IDC_IP_FROM, 78, 144, 100, 12),
-                         LabelItem("Ip Range To : ", 14, 164, 60, 8), IpAddressItem(IDC_IP_TO, 78, 162, 100, 12),
+                         // The address fields hold a whole IPv6 address.
+                         LabelItem("Block Ip : ", 14, 146, 60, 8), IpAddressItem(IDC_IP_FROM, 78, 144, 156, 12),
+                         LabelItem("Ip Range To : ", 14, 164, 60, 8), IpAddressItem(IDC_IP_TO, 78, 162, 156, 12),
                          CheckBoxItem(IDC_CHECK_ACTIVE, "Active", 240, 128, 60, 10),
                          RadioButtonItem(IDC_RADIO_ALLOW, "Allow", 240, 146, 60, 10, true).Hidden().Disabled(),
                          RadioButtonItem(IDC_RADIO_BLOCK, "Block", 240, 162, 60, 10).Hidden().Disabled(),
@@ -188,6 +190,7 @@ bool DlgPelorinFirewallIp::LoadRules(bool tellFailure) {
       list->SetItemText(row, kFrom, from);
       list->SetItemText(row, kTo, RuleRangeText(rule, kRuleRangeEnd));
       list->SetItemText(row, kStatus, rule.active != 0 ? kActive : kNotActive);
+      FitAddressColumns(row);
       ++m_ruleCount;
     }
   }
@@ -257,6 +260,15 @@ void DlgPelorinFirewallIp::SetRow(int row, const Fields& fields) {
   list->SetItemText(row, kFrom, fields.from);
   list->SetItemText(row, kTo, ToText(fields.to));
   list->SetItemText(row, kStatus, fields.active ? kActive : kNotActive);
+  FitAddressColumns(row);
+}
+
+void DlgPelorinFirewallIp::FitAddressColumns(int row) {
+  ListControl* list = List();
+  for (const int column : {kFrom, kTo}) {
+    const int width = list->GetStringWidth(list->GetItemText(row, column)) + kTextMargin;
+    if (list->GetColumnWidth(column) < width) list->SetColumnWidth(column, width);
+  }
 }
 
 void DlgPelorinFirewallIp::TellEngine() {

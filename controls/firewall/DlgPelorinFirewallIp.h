@@ -114,6 +114,8 @@ class DlgPelorinFirewallIp : public Dialog {
   void FocusName();
   // Empties the list and the selection.
   void ClearRows();
+  // The address columns grow to show the whole of a row's range texts (IPv6 ones are long).
+  void FitAddressColumns(int row);
   bool LoadRules(bool tellFailure);
   // The rules are known: read before, or read again now. Says so when they are not.
   bool EnsureLoaded();
