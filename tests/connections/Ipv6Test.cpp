@@ -315,7 +315,10 @@ TEST_F(Ipv6Test, CommandsOfAnIpv6RowFollowItsLinkPrefillARuleAndRelatedRowsMatch
 
     // Block/Allow makes an IPv6 rule: the editor opens with the remote address.
     std::string from;
-    script.OnNextModal([&](Dialog& d) { from = d.GetDlgItemText(DlgPelorinFirewallIp::IDC_IP_FROM); });
+    script.OnNextModal([&](Dialog& d) {
+      from = d.GetDlgItemText(DlgPelorinFirewallIp::IDC_IP_FROM);
+      d.ClickButton(DlgPelorinFirewallIp::IDC_BUTTON_DONE);  // else the modal loop waits out its limit
+    });
     list.IpSetProperties();
     EXPECT_TRUE(script.Messages().empty());
     ASSERT_EQ(script.ModalCaptions().size(), 1u);
