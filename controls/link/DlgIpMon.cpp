@@ -1,6 +1,5 @@
 #include "controls/link/DlgIpMon.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -83,14 +82,6 @@ constexpr int kIdleOnly[] = {DlgIpMon::IDC_BUTTON_START,     DlgIpMon::IDC_BUTTO
                              DlgIpMon::IDC_BUTTON_LOAD_LOG,  DlgIpMon::IDC_BUTTON_FROM,
                              DlgIpMon::IDC_BUTTON_LOAD_PAGE, DlgIpMon::IDC_EDIT_PAGE_SIZE,
                              DlgIpMon::IDC_BUTTON_FIND,      DlgIpMon::IDC_BUTTON_SET_LINK};
-
-std::uint32_t AddressOf(const std::string& text) {
-  if (text.empty()) return 0;
-  const std::uint32_t address = InetAddr(text.c_str());
-  return address == 0xFFFFFFFFu ? 0 : address;
-}
-
-std::uint32_t PortOf(const std::string& text) { return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10)); }
 
 // The file dialogs may move the current folder; the window puts it back.
 class KeepCurrentFolder {
@@ -475,20 +466,7 @@ void DlgIpMon::TakeLinkFromRows() {
 
 void DlgIpMon::SetLinkFromTexts(const std::string& from, const std::string& fromPort, const std::string& to,
                                 const std::string& toPort) {
-  LinkAddresses6 link6;
-  // Both are read: either end may be the one left out.
-  const bool fromIpv6 = Inet6Pton(from.c_str(), link6.local.data());
-  const bool toIpv6 = Inet6Pton(to.c_str(), link6.remote.data());
-  if (fromIpv6 || toIpv6) {
-    m_link6 = link6;
-    m_link.localAddr = m_link.remoteAddr = 0;
-  } else {
-    m_link6.reset();
-    m_link.localAddr = AddressOf(from);
-    m_link.remoteAddr = AddressOf(to);
-  }
-  m_link.localPort = PortOf(fromPort);
-  m_link.remotePort = PortOf(toPort);
+  m_link6 = LinkFromTexts(from, fromPort, to, toPort, m_link);
   m_linkSet = true;
   if (PelorinCThreadIpMon* thread = GetThread()) {
     thread->SetLink(m_link, m_link6);

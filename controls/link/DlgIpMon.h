@@ -125,8 +125,8 @@ class DlgIpMon : public Dialog {
   void PlaceWindow();       // on the opening list's corner, or where the frame asked
   // After a load: the link, the flags and the title from the first row; the log buttons on.
   void TakeLinkFromRows();
-  // The link of two end points as the rows and Set Link give them: IPv6 addresses make an IPv6
-  // link, other text is read as IPv4 (text of neither is no address). Hands it to the thread.
+  // The link of two end points as the rows and Set Link give them (LinkFromTexts), handed to the
+  // thread.
   void SetLinkFromTexts(const std::string& from, const std::string& fromPort, const std::string& to,
                         const std::string& toPort);
   void ShowContextMenu(Point screenPoint);

@@ -481,17 +481,7 @@ void MonListIpMon::MonListIpViewMon() {
   const std::string fromPort = GetItemText(selected.row, kColumnFromPort);
   const std::string to = GetItemText(selected.row, kColumnTo);
   const std::string toPort = GetItemText(selected.row, kColumnToPort);
-  if (IsIpv6TypeText(type)) {
-    // An address column left empty (not captured) is no address.
-    request.link6.emplace();
-    Inet6Pton(from.c_str(), request.link6->local.data());
-    Inet6Pton(to.c_str(), request.link6->remote.data());
-  } else {
-    if (!from.empty()) request.link.localAddr = InetAddr(from.c_str());
-    if (!to.empty()) request.link.remoteAddr = InetAddr(to.c_str());
-  }
-  if (!fromPort.empty()) request.link.localPort = static_cast<std::uint32_t>(DecimalOf(fromPort));
-  if (!toPort.empty()) request.link.remotePort = static_cast<std::uint32_t>(DecimalOf(toPort));
+  request.link6 = LinkFromTexts(from, fromPort, to, toPort, request.link);
   request.title = type + " - " + EndPointText(from, fromPort);
   if (!to.empty()) request.title += " -> " + EndPointText(to, toPort);
   Window* monitor = Request(request);
