@@ -60,14 +60,12 @@ inline std::uint32_t Address(const std::string& text) {
   return address.s_addr;
 }
 
-// The link of a decoded row: A = its source, B = its destination; the addresses of an IPv6 row
-// go into its LinkAddresses6.
+// The link of a decoded row: A = its source, B = its destination (an IPv6 row's addresses read
+// as no IPv4 ones and go into its LinkAddresses6).
 inline _MonListMonItemDataIp LinkOf(const Fields& row) {
   _MonListMonItemDataIp link{};
-  if (!row.ipv6) {
-    link.localAddr = Address(row.source);
-    link.remoteAddr = Address(row.destination);
-  }
+  link.localAddr = Address(row.source);
+  link.remoteAddr = Address(row.destination);
   link.localPort = static_cast<std::uint32_t>(row.sourcePort);
   link.remotePort = static_cast<std::uint32_t>(row.destinationPort);
   return link;
