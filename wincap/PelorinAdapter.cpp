@@ -3,6 +3,7 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <pcap/pcap.h>
+#include <stdio_ext.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ int PelorinAdapter::Close() {
   if (m_handle) pcap_close(m_handle);
   m_handle = nullptr;
   m_fileBuffer.reset();
+  m_file.Close();
   m_ring.Close();
   return 0;
 }
@@ -41,6 +43,7 @@ int PelorinAdapter::Open() {
   }
   const std::size_t prefix = std::strlen(kFilePrefix);
   if (name.compare(0, prefix, kFilePrefix) != 0) return OpenLive(name) ? 1 : 0;
+  if (m_file.Open(name.c_str() + prefix)) return 1;
   if (!OpenFile(name.c_str() + prefix)) return 0;
   if (pcap_datalink(m_handle) != DLT_EN10MB) {
     SetFieldText(m_error, "link layer is not Ethernet");
@@ -60,6 +63,8 @@ bool PelorinAdapter::OpenFile(const char* path) {
   // reads of the file instead of one per 4 KiB.
   m_fileBuffer = std::make_unique<char[]>(kFileBufferSize);
   std::setvbuf(file, m_fileBuffer.get(), _IOFBF, kFileBufferSize);
+  // Only the capture thread reads the file: its two reads per frame need not lock the stream.
+  __fsetlocking(file, FSETLOCKING_BYCALLER);
   m_handle = pcap_fopen_offline(file, m_error);  // owns the file from here when it opened
   if (m_handle == nullptr) {
     std::fclose(file);
@@ -100,6 +105,7 @@ bool PelorinAdapter::OpenLive(const std::string& name) {
 }
 
 DWORD PelorinAdapter::ReadFile(_PelorinAdapterPacket* packet) {
+  if (m_file.IsOpen()) return m_file.Next(packet) ? packet->length : 0;
   pcap_pkthdr* header = nullptr;
   const u_char* data = nullptr;
   if (pcap_next_ex(m_handle, &header, &data) != 1) return 0;  // error, or end of the file
@@ -110,20 +116,25 @@ DWORD PelorinAdapter::ReadFile(_PelorinAdapterPacket* packet) {
   return header->caplen;
 }
 
+DWORD PelorinAdapter::ReadQueued(_PelorinAdapterPacket* packet) {
+  if (packet == nullptr) return 0;
+  if (m_handle != nullptr || m_file.IsOpen()) return ReadFile(packet);
+  CaptureRing::Frame frame;
+  if (!m_ring.IsOpen() || !m_ring.Next(&frame)) return 0;
+  packet->seconds = frame.seconds;
+  packet->microseconds = frame.microseconds;
+  packet->data = frame.data;
+  packet->length = frame.length;
+  return frame.length;
+}
+
 DWORD PelorinAdapter::Read(_PelorinAdapterPacket* packet, int wait) {
   if (packet == nullptr) return 0;
-  if (m_handle != nullptr) return ReadFile(packet);
+  if (m_handle != nullptr || m_file.IsOpen()) return ReadFile(packet);
   if (!m_ring.IsOpen()) return 0;
   bool waited = false;
   for (;;) {
-    CaptureRing::Frame frame;
-    if (m_ring.Next(&frame)) {
-      packet->seconds = frame.seconds;
-      packet->microseconds = frame.microseconds;
-      packet->data = frame.data;
-      packet->length = frame.length;
-      return frame.length;
-    }
+    if (const DWORD length = ReadQueued(packet)) return length;
     // Nothing queued yet: one bounded wait, then one more attempt, unless told to keep waiting.
     if (waited && !wait) return 0;
     if (m_ring.Wait(m_readTimeout) < 0) return 0;  // the interface failed (down, gone)

@@ -6,11 +6,13 @@
 #include "common/PelorinWinCapAdapter.h"
 #include "common/WinTypes.h"
 #include "wincap/CaptureRing.h"
+#include "wincap/PcapFileReader.h"
 
 struct pcap;
 
 // One capture interface, opened live (snapshot 65536 bytes, promiscuous, 20 ms read timeout) or,
-// for a name written "file://PATH", a recorded capture file replayed frame by frame. Only
+// for a name written "file://PATH", a recorded capture file replayed frame by frame (a classic
+// capture file read by PcapFileReader, any other by the capture library). Only
 // Ethernet link layers are accepted. A live interface is read through a kernel ring on a packet
 // socket that PelorinCaptureHelper opens (the window holds no capability), or that it opens
 // itself when it may (root in a build tree). It owns its capture, so it is not copied; one thread
@@ -47,12 +49,15 @@ class PelorinAdapter {
   // With wait 0 the call returns within about one read timeout (20 ms); with wait set it retries
   // after each timeout until a frame, an error or the end of the file.
   DWORD Read(_PelorinAdapterPacket* packet, int wait);
+  // A frame already waiting (queued in the kernel ring, or the next of a capture file), else 0
+  // at once: for reading the rest of a burst without waiting.
+  DWORD ReadQueued(_PelorinAdapterPacket* packet);
 
   // The capture library's counts for an open live interface: frames received and frames the
   // kernel dropped since it was opened. false (nothing set) for a capture file or when closed.
   bool GetStats(std::uint32_t* received, std::uint32_t* dropped);
 
-  bool IsOpen() const { return m_handle != nullptr || m_ring.IsOpen(); }
+  bool IsOpen() const { return m_handle != nullptr || m_file.IsOpen() || m_ring.IsOpen(); }
   const _PelorinWinCapAdapter& Adapter() const { return m_adapter; }
   const char* ErrorText() const { return m_error; }
 
@@ -65,7 +70,8 @@ class PelorinAdapter {
   int m_bufferKB = kDefaultBufferKB;
   std::unique_ptr<char[]> m_fileBuffer;  // the replayed file's read buffer, freed after the handle
   _PelorinWinCapAdapter m_adapter{};
-  pcap* m_handle = nullptr;  // a capture file
+  pcap* m_handle = nullptr;  // a capture file the library reads
+  PcapFileReader m_file;     // a classic capture file
   CaptureRing m_ring;        // a live interface
   char m_error[256]{};
 };

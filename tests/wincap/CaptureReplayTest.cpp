@@ -2,6 +2,7 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -200,4 +201,64 @@ TEST(CaptureReplay, FileSourcesThatCannotBeCapturedFromFailToOpen) {
   EXPECT_EQ(adapter.Close(), 0);
   EXPECT_FALSE(adapter.IsOpen());
   EXPECT_EQ(adapter.Read(&packet, 0), 0u);
+}
+
+// The classic capture file in each form the adapter reads itself (either byte order, micro- or
+// nanosecond stamps, frames beyond the file's snapshot, a last record cut short) and in pcapng,
+// which it leaves to the library, gives the frames the capture library reads from it.
+TEST(CaptureReplay, EveryFormOfCaptureFileGivesTheFramesTheLibraryReads) {
+  TempFolder folder;
+  struct Frame {
+    std::uint32_t seconds, microseconds;
+    std::vector<std::uint8_t> bytes;
+    bool operator==(const Frame&) const = default;
+  };
+  const auto readAll = [](auto&& next) {
+    std::vector<Frame> frames;
+    for (Frame f; next(&f);) frames.push_back(f);
+    return frames;
+  };
+  std::vector<std::string> files;
+  for (const bool swapped : {false, true})
+    for (const bool nano : {false, true}) {
+      std::string bytes;
+      const auto put = [&](std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) bytes += static_cast<char>(value >> 8 * (swapped ? size - 1 - i : i));
+      };
+      put(nano ? 0xa1b23c4d : 0xa1b2c3d4, 4), put(2, 2), put(4, 2), put(0, 4), put(0, 4), put(100, 4), put(1, 4);
+      const std::uint32_t lengths[] = {60, 150, 80, 90};  // 150 passes the snapshot; the last is cut short
+      for (std::uint32_t i = 0; i < 4; ++i) {
+        put(1765000000 + i, 4), put(nano ? 123456789 * i : 123456 * i, 4), put(lengths[i], 4), put(lengths[i], 4);
+        bytes.append(i == 3 ? 10 : lengths[i], static_cast<char>(i + 1));
+      }
+      files.push_back(folder.File(std::to_string(swapped) + std::to_string(nano) + ".pcap"));
+      std::ofstream(files.back(), std::ios::binary) << bytes;
+    }
+  files.push_back(folder.File("ng.pcapng"));
+  ASSERT_EQ(std::system(("editcap -F pcapng '" + kPcapFolder + "/zeek-http-get.pcap' '" + files.back() + "'").c_str()), 0);
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    char error[PCAP_ERRBUF_SIZE];
+    pcap_t* library = pcap_open_offline(path.c_str(), error);
+    ASSERT_NE(library, nullptr) << error;
+    const auto expected = readAll([&](Frame* f) {
+      pcap_pkthdr* h;
+      const u_char* data;
+      if (pcap_next_ex(library, &h, &data) != 1) return false;
+      *f = {static_cast<std::uint32_t>(h->ts.tv_sec), static_cast<std::uint32_t>(h->ts.tv_usec), {data, data + h->caplen}};
+      return true;
+    });
+    pcap_close(library);
+    const _PelorinWinCapAdapter source = FileSource(path);
+    PelorinAdapter adapter(&source);
+    ASSERT_EQ(adapter.Open(), 1) << adapter.ErrorText();
+    const auto read = readAll([&](Frame* f) {
+      _PelorinAdapterPacket p{};
+      if (adapter.Read(&p, 0) == 0) return false;
+      *f = {p.seconds, p.microseconds, {p.data, p.data + p.length}};
+      return true;
+    });
+    EXPECT_GE(read.size(), 3u);
+    EXPECT_TRUE(read == expected) << read.size() << " frames against the library's " << expected.size();
+  }
 }
