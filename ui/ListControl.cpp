@@ -150,6 +150,30 @@ void ListControl::KeepSpareTextsLocked(ListRow& row) {
   if (m_spareTexts.size() < kSpareRows && row.texts.capacity() > 0) m_spareTexts.push_back(std::move(row.texts));
 }
 
+int ListControl::PlaceRowLocked(int index, DWORD style, ListRow&& row) {
+  const std::string& key = row.Text(0);
+  const int count = static_cast<int>(m_rows.size());
+  if (style & LVS_SORTASCENDING) {
+    auto at = std::upper_bound(m_rows.begin(), m_rows.end(), key,
+                               [](const std::string& t, const ListRow& r) { return CompareNoCase(t, r.Text(0)) < 0; });
+    index = static_cast<int>(at - m_rows.begin());
+  } else if (style & LVS_SORTDESCENDING) {
+    auto at = std::upper_bound(m_rows.begin(), m_rows.end(), key,
+                               [](const std::string& t, const ListRow& r) { return CompareNoCase(t, r.Text(0)) > 0; });
+    index = static_cast<int>(at - m_rows.begin());
+  } else {
+    index = std::min(index, count);
+  }
+  if (index == count) {
+    m_rows.push_back(std::move(row));
+  } else {
+    m_rows.insert(m_rows.begin() + index, std::move(row));
+    ++m_generation;
+    if (m_topIndex > index) ++m_topIndex;
+  }
+  return index;
+}
+
 int ListControl::InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image) {
   if (index < 0 || !IsCreated()) return -1;
   const DWORD style = GetStyle();
@@ -161,26 +185,7 @@ int ListControl::InsertRow(int index, std::span<const std::string_view> texts, D
     for (std::size_t i = 0; i < texts.size(); ++i) row.texts[i].assign(texts[i]);
     row.image = image;
     row.data = data;
-    const std::string& key = row.texts[0];
-    const int count = static_cast<int>(m_rows.size());
-    if (style & LVS_SORTASCENDING) {
-      auto at = std::upper_bound(m_rows.begin(), m_rows.end(), key,
-                                 [](const std::string& t, const ListRow& r) { return CompareNoCase(t, r.Text(0)) < 0; });
-      index = static_cast<int>(at - m_rows.begin());
-    } else if (style & LVS_SORTDESCENDING) {
-      auto at = std::upper_bound(m_rows.begin(), m_rows.end(), key,
-                                 [](const std::string& t, const ListRow& r) { return CompareNoCase(t, r.Text(0)) > 0; });
-      index = static_cast<int>(at - m_rows.begin());
-    } else {
-      index = std::min(index, count);
-    }
-    if (index == count) {
-      m_rows.push_back(std::move(row));
-    } else {
-      m_rows.insert(m_rows.begin() + index, std::move(row));
-      ++m_generation;
-      if (m_topIndex > index) ++m_topIndex;
-    }
+    index = PlaceRowLocked(index, style, std::move(row));
     CountChangedLocked();
     // The spare storage the next row takes has not been touched for a whole page of rows: have
     // it on its way to the cache meanwhile.
@@ -192,6 +197,23 @@ int ListControl::InsertRow(int index, std::span<const std::string_view> texts, D
   }
   Changed(kChangeContent);
   return index;
+}
+
+bool ListControl::InsertRows(std::vector<ListRow>* rows, std::vector<ListRow>* spares, std::size_t spareCount) {
+  if (!IsCreated()) return false;
+  const DWORD style = GetStyle();
+  {
+    std::lock_guard<std::mutex> lock(m_rowsLock);
+    for (ListRow& row : *rows) PlaceRowLocked(static_cast<int>(m_rows.size()), style, std::move(row));
+    CountChangedLocked();
+    while (spares->size() < spareCount && !m_spareTexts.empty()) {
+      spares->emplace_back();
+      spares->back().texts = TakeSpareTextsLocked();
+    }
+  }
+  rows->clear();
+  Changed(kChangeContent);
+  return true;
 }
 
 bool ListControl::DeleteItem(int item) {

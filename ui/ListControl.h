@@ -68,6 +68,11 @@ class ListControl : public Window {
   // list, as InsertItem with texts[0] followed by SetItemText for the others and SetItemData
   // would do, in one locked step. Returns the row's actual index, or -1.
   int InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image = -1);
+  // Rows a worker has filled outside the lock, appended in one locked step (a sorted list places
+  // each by its first text, as InsertRow does); rows is left empty. In the same step spares is
+  // topped up to spareCount rows holding the text storage of deleted rows, for the worker to
+  // fill next. False, with the rows left as they were, when the list is not created.
+  bool InsertRows(std::vector<ListRow>* rows, std::vector<ListRow>* spares, std::size_t spareCount);
   bool DeleteItem(int item);
   bool DeleteAllItems();
   // Deletes every row and hands back, in the same atomic step, the non-zero item data they held,
@@ -188,6 +193,8 @@ class ListControl : public Window {
   // list that is filled and cleared over and over allocates no texts once it has been full.
   std::vector<std::string> TakeSpareTextsLocked();
   void KeepSpareTextsLocked(ListRow& row);
+  // Puts a row at index, or where its first text sorts in a sorted list; returns where it went.
+  int PlaceRowLocked(int index, DWORD style, ListRow&& row);
   void CountChangedLocked() { m_count.store(static_cast<int>(m_rows.size()), std::memory_order_relaxed); }
 
   static constexpr std::size_t kSpareRows = 10000;

@@ -28,8 +28,8 @@ constexpr int kStatusColumn = 7;
 constexpr std::int64_t kKernelCountsMs = 200;  // how old the kernel's counts may grow, ms
 
 // A counter one writer at a time changes (others read it): no locked add needed.
-void CountUp(std::atomic<std::uint64_t>& counter) {
-  counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+void CountUp(std::atomic<std::uint64_t>& counter, std::uint64_t by = 1) {
+  counter.store(counter.load(std::memory_order_relaxed) + by, std::memory_order_relaxed);
 }
 
 // What the status bar shows the set's fullness against: the ring's byte limit, else its files'
@@ -131,7 +131,7 @@ bool MonListIpMonCWinThread::OnIdle(long) {
     FlushLog();
     return false;
   }
-  const DWORD length = m_adapter->Read(&m_frame, 0);
+  DWORD length = m_adapter->Read(&m_frame, 0);
   if (length == 0) {
     // Nothing arrived within the read timeout: what is gathered goes to the file.
     IncreCount();
@@ -144,7 +144,6 @@ bool MonListIpMonCWinThread::OnIdle(long) {
     }
     return true;
   }
-  CountUp(m_framesRead);
   // The time text changes once a millisecond; frames in between share it. It is made in the
   // row's own time text, which ShowPacketReceive then need not copy.
   const std::int64_t nowMs = m_clock.NowMs();
@@ -152,7 +151,17 @@ bool MonListIpMonCWinThread::OnIdle(long) {
     FormatMillisTime(static_cast<std::time_t>(nowMs / 1000), static_cast<int>(nowMs % 1000), m_time);
     m_readTimeMs = nowMs;
   }
-  ShowPacketReceive(m_frame.data, static_cast<LONG>(length), m_time.c_str(), 0, -1, kEthernetHeader);
+  // The frames already waiting behind this one are shown in the same turn, with its read time:
+  // one log lock and one insertion into the pane for them all instead of one per frame.
+  m_inBurst = true;
+  for (int n = 0; length != 0;) {
+    CountUp(m_framesRead);
+    ShowPacketReceive(m_frame.data, static_cast<LONG>(length), m_time.c_str(), 0, -1, kEthernetHeader);
+    if (++n == kBurstFrames) break;
+    length = m_adapter->ReadQueued(&m_frame);
+  }
+  m_inBurst = false;
+  EndBurstStep();
   FlushLogIfDue(nowMs);
   TakeKernelCountsIfDue(nowMs);
   IncreCount();
@@ -307,8 +316,9 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
     m_readTimeMs = -1;
   }
   MonListIpMon* list = m_owner;
-  if (list && list->GetItemCount() >= LogGetPageSize()) {
+  if (list && RowCount() >= LogGetPageSize()) {
     // The pane shows at most one page.
+    EndBurstStep();
     list->ListDeleteRows();
     ClearExclusive();
   }
@@ -329,7 +339,7 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
     if (m_applyFilters) passes = ApplyFilters() != 0;
     if (passes && m_monitorExclusive.load(std::memory_order_relaxed)) passes = ApplyExclusive() != 0;
   }
-  if (!passes || list->GetItemCount() >= kMaxRows) return;
+  if (!passes || RowCount() >= kMaxRows) return;
 
   auto* item = list->RowItems().Take();
   if (item == nullptr) return;
@@ -345,15 +355,28 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
     item->logFile = m_rowFile;
   } else if (m_rowLogged) {
     DWORD written = 0;
-    if (LogAppend(bytes, static_cast<LONG>(frameLength), PacketLogFile::HeaderAddressText(m_packet.sourceText),
-                  PacketLogFile::HeaderAddressText(m_packet.destinationText), m_time, &written) > 0) {
+    // In a burst the log lock is taken at its first record and kept to its end.
+    std::unique_lock<std::mutex> lock(m_logLock.Bare(), std::defer_lock);
+    if (!m_inBurst)
+      lock.lock();
+    else if (!m_burstLog.owns_lock())
+      m_burstLog = std::unique_lock<std::mutex>(m_logLock.Bare());
+    const LONG logged = LogAppendLocked(bytes, static_cast<LONG>(frameLength),
+                                        PacketLogFile::HeaderAddressText(m_packet.sourceText),
+                                        PacketLogFile::HeaderAddressText(m_packet.destinationText), m_time, &written);
+    if (lock.owns_lock()) lock.unlock();
+    if (logged > 0) {
       record.recordPosition = static_cast<LONG>(written);
       item->logFile = m_logFileNumber;  // LogAppend has moved it to the record's file
-    } else if (m_logBuffer.LossPending() && StopLoggingAfterLoss()) {
-      m_rowLogged = false;  // logging has just stopped: this packet has no record either
-      record.recordPosition = row;
     } else {
       record.recordPosition = -1;
+      if (m_logBuffer.LossPending()) {
+        EndBurstStep();  // the rows before this one are in the pane to be marked
+        if (StopLoggingAfterLoss()) {
+          m_rowLogged = false;  // logging has just stopped: this packet has no record either
+          record.recordPosition = row;
+        }
+      }
     }
   } else {
     record.recordPosition = row;
@@ -372,27 +395,61 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
   list->IncreaseRowCounter();
 }
 
-void MonListIpMonCWinThread::ShowPacketReceivePack(LONG row, LONG, LONG, PacketRowItem* item,
+void MonListIpMonCWinThread::ShowPacketReceivePack(LONG, LONG, LONG, PacketRowItem* item,
                                                    int fromLog) {
   MonListIpMon* list = m_owner;
   if (list == nullptr) {
     CoTaskMemFree(item);
     return;
   }
-  // The whole row in one step: the pane's readers never see it without its texts or record.
+  // The whole row is made before it goes in: the pane's readers never see it without its texts
+  // or record.
   const std::string_view texts[MonListIpMon::kColumnCount] = {
       m_packet.typeText,        m_packet.sizeText,
       m_packet.sourceText,      m_packet.sourcePortText,
       m_packet.destinationText, m_packet.destinationPortText,
       m_time,                   fromLog ? kStatusFromLog : (m_rowLogged ? kStatusLogged : kStatusNoLog)};
+  ListRow made;
+  if (!m_spareRows.empty()) {
+    made = std::move(m_spareRows.back());
+    m_spareRows.pop_back();
+    // Spare storage was last touched a page of rows ago: the next rows' texts are fetched ahead,
+    // the string objects two rows ahead and what they point to one row ahead.
+    const std::size_t spares = m_spareRows.size();
+    if (spares >= 2) {
+      const char* objects = reinterpret_cast<const char*>(m_spareRows[spares - 2].texts.data());
+      for (std::size_t at = 0; at < MonListIpMon::kColumnCount * sizeof(std::string); at += 64)
+        __builtin_prefetch(objects + at, 1);
+    }
+    if (spares >= 1)
+      for (const std::string& next : m_spareRows[spares - 1].texts) __builtin_prefetch(next.data(), 1);
+  }
+  made.texts.resize(MonListIpMon::kColumnCount);
+  for (std::size_t i = 0; i < made.texts.size(); ++i) made.texts[i].assign(texts[i]);
+  made.data = reinterpret_cast<DWORD_PTR>(item);
+  made.image = -1;
+  made.state = 0;
+  m_rowBatch.push_back(std::move(made));
+  if (m_packet.ipv6) list->WidenAddressColumns(std::max(m_packet.sourceText.size(), m_packet.destinationText.size()));
+  if (!m_inBurst) EndBurstStep();
+}
+
+int MonListIpMonCWinThread::RowCount() const {
+  return m_owner->GetItemCount() + static_cast<int>(m_rowBatch.size());
+}
+
+void MonListIpMonCWinThread::EndBurstStep() {
+  if (m_burstLog.owns_lock()) m_burstLog.unlock();
+  if (m_rowBatch.empty()) return;
+  MonListIpMon* list = m_owner;
+  const std::size_t count = m_rowBatch.size();
   // The pane follows the newest rows by itself (it scrolls once per refresh, not per row).
-  const int index = list->InsertRow(row, texts, reinterpret_cast<DWORD_PTR>(item));
-  if (index < 0) {
-    list->RowItems().Give(item);
+  if (list->InsertRows(&m_rowBatch, &m_spareRows, kBurstFrames)) {
+    CountUp(m_rowsAdded, count);
     return;
   }
-  if (m_packet.ipv6) list->WidenAddressColumns(std::max(m_packet.sourceText.size(), m_packet.destinationText.size()));
-  CountUp(m_rowsAdded);
+  for (const ListRow& row : m_rowBatch) list->RowItems().Give(reinterpret_cast<PacketRowItem*>(row.data));
+  m_rowBatch.clear();
 }
 
 // --- Monitor Exclusive ---
@@ -642,9 +699,13 @@ LONG MonListIpMonCWinThread::LogImport(const std::uint8_t* frame, LONG length, s
 
 LONG MonListIpMonCWinThread::LogAppend(const void* data, LONG length, std::string_view source,
                                        std::string_view destination, std::string_view time, DWORD* position) {
-  if (length > PacketLogFile::kMaxDataLength) return 0;
   std::lock_guard<std::mutex> lock(m_logLock.Bare());
-  if (!m_logOpen) return 0;
+  return LogAppendLocked(data, length, source, destination, time, position);
+}
+
+LONG MonListIpMonCWinThread::LogAppendLocked(const void* data, LONG length, std::string_view source,
+                                             std::string_view destination, std::string_view time, DWORD* position) {
+  if (length > PacketLogFile::kMaxDataLength || !m_logOpen) return 0;
   // Logging switched on again after a loss: records go on at the end the file has now, past
   // every record still named by a row.
   if (m_logBuffer.IsStopped() && !m_logBuffer.LossPending()) m_logBuffer.Resume();

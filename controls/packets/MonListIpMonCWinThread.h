@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "controls/packets/PacketLogBuffer.h"
 #include "controls/packets/PacketLogLock.h"
 #include "platform/CriticalSection.h"
+#include "ui/ListRow.h"
 #include "wincap/DecodedPacket.h"
 #include "wincap/PacketLogFile.h"
 #include "wincap/PacketLogSet.h"
@@ -117,9 +119,10 @@ class MonListIpMonCWinThread : public PelorinCThread {
   // The packet decoded last (capture thread).
   const DecodedPacket& Packet() const { return m_packet; }
 
-  // Adds the row for the current packet at the pane's row counter with its eight texts and the
-  // item data (taken over: freed here when the pane refuses the row). The status text follows the
-  // logging switch as ShowPacketReceive read it for this packet.
+  // Makes the row for the current packet with its eight texts and the item data (taken over:
+  // freed here when the pane refuses the row) and appends it to the pane, at once or, in a burst,
+  // with the burst's other rows. The status text follows the logging switch as
+  // ShowPacketReceive read it for this packet.
   void ShowPacketReceivePack(LONG row, LONG, LONG, PacketRowItem* item, int fromLog);
 
   // --- Monitor Exclusive ---
@@ -258,6 +261,13 @@ class MonListIpMonCWinThread : public PelorinCThread {
   // LogWrite with the texts' lengths known, for a caller that has read the logging switch.
   LONG LogAppend(const void* data, LONG length, std::string_view source, std::string_view destination,
                  std::string_view time, DWORD* position);
+  LONG LogAppendLocked(const void* data, LONG length, std::string_view source, std::string_view destination,
+                       std::string_view time, DWORD* position);
+  // The rows of the pane with those of the burst not yet in it.
+  int RowCount() const;
+  // The burst so far: its log lock released, its rows into the pane (before anything that takes
+  // the log lock or clears the pane, and at its end).
+  void EndBurstStep();
   void FlushLog();   // every record in the file
   void SubmitLog();  // what is gathered to the log's writer thread, without waiting
   void FlushLogIfDue(std::int64_t wallMs);
@@ -290,6 +300,12 @@ class MonListIpMonCWinThread : public PelorinCThread {
   MillisClock m_clock;  // the read time of each frame
   std::int64_t m_readTimeMs = -1;  // the millisecond m_time shows when OnIdle made it; -1: not
   std::vector<std::uint8_t> m_frameCopy;  // a frame being trimmed
+  // A burst: the frames one idle turn reads while more are waiting, at most kBurstFrames.
+  static constexpr int kBurstFrames = 64;
+  bool m_inBurst = false;
+  std::unique_lock<std::mutex> m_burstLog;  // the log lock, from the burst's first record on
+  std::vector<ListRow> m_rowBatch;          // the burst's rows not yet in the pane
+  std::vector<ListRow> m_spareRows;         // text storage of deleted rows, for the next rows
 
   CriticalSection m_idleLock;
   int m_idleMessage = 0;
