@@ -20,22 +20,44 @@ constexpr std::uint32_t kTransportOffset = 20;
 // The payload is only looked at in frames of at least this many bytes.
 constexpr std::uint32_t kMinPayloadFrame = 21;
 
+// The texts below are gathered in registers and stored in one go before they are copied into
+// the string: a copy that reads back bytes stored one by one just before waits for each store.
+
 void SetDecimal(std::string& text, long value) {
+  if (value >= 0 && value < 100000000) {
+    // Up to eight digits, the first in the lowest byte.
+    std::uint64_t word = 0;
+    std::size_t length = 0;
+    auto v = static_cast<std::uint32_t>(value);
+    do {
+      word = word << 8 | ('0' + v % 10);
+      v /= 10;
+      ++length;
+    } while (v != 0);
+    char digits[8];
+    std::memcpy(digits, &word, sizeof digits);
+    text.assign(digits, length);
+    return;
+  }
   char digits[24];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
   text.assign(digits, result.ptr);
 }
 
-// The decimal texts of 0..255, for the dotted addresses.
+// The decimal texts of 0..255 (in the low bytes, first character lowest) and their lengths, for
+// the dotted addresses.
 struct OctetTexts {
-  char text[256][3];
+  std::uint32_t text[256];
   std::uint8_t length[256];
   constexpr OctetTexts() : text(), length() {
     for (unsigned v = 0; v < 256; ++v) {
       unsigned n = 0;
-      if (v >= 100) text[v][n++] = static_cast<char>('0' + v / 100);
-      if (v >= 10) text[v][n++] = static_cast<char>('0' + v / 10 % 10);
-      text[v][n++] = static_cast<char>('0' + v % 10);
+      std::uint32_t chars = 0;
+      const auto put = [&](unsigned digit) { chars |= ('0' + digit) << 8 * n++; };
+      if (v >= 100) put(v / 100);
+      if (v >= 10) put(v / 10 % 10);
+      put(v % 10);
+      text[v] = chars;
       length[v] = static_cast<std::uint8_t>(n);
     }
   }
@@ -47,15 +69,16 @@ constexpr OctetTexts kOctets;
 void SetDotted(std::string& text, std::uint32_t address) {
   std::uint8_t parts[4];
   std::memcpy(parts, &address, sizeof parts);
-  char dotted[16];
-  char* p = dotted;
+  unsigned __int128 chars = 0;  // at most 15 characters
+  unsigned length = 0;
   for (int i = 0; i < 4; ++i) {
     const std::uint8_t v = parts[i];
-    std::memcpy(p, kOctets.text[v], 3);  // the bytes past the length are overwritten next
-    p += kOctets.length[v];
-    *p++ = '.';
+    chars |= static_cast<unsigned __int128>(kOctets.text[v] | std::uint32_t{'.'} << 8 * kOctets.length[v]) << 8 * length;
+    length += kOctets.length[v] + 1u;
   }
-  text.assign(dotted, p - 1);
+  char dotted[16];
+  std::memcpy(dotted, &chars, sizeof dotted);
+  text.assign(dotted, length - 1);
 }
 
 // The IPv6 header and the headers its next-header fields name.
