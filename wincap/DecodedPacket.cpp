@@ -1,7 +1,6 @@
 #include "wincap/DecodedPacket.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 
@@ -20,65 +19,48 @@ constexpr std::uint32_t kTransportOffset = 20;
 // The payload is only looked at in frames of at least this many bytes.
 constexpr std::uint32_t kMinPayloadFrame = 21;
 
-// The texts below are gathered in registers and stored in one go before they are copied into
-// the string: a copy that reads back bytes stored one by one just before waits for each store.
-
-void SetDecimal(std::string& text, long value) {
-  if (value >= 0 && value < 100000000) {
-    // Up to eight digits, the first in the lowest byte.
-    std::uint64_t word = 0;
-    std::size_t length = 0;
-    auto v = static_cast<std::uint32_t>(value);
-    do {
-      word = word << 8 | ('0' + v % 10);
-      v /= 10;
-      ++length;
-    } while (v != 0);
-    char digits[8];
-    std::memcpy(digits, &word, sizeof digits);
-    text.assign(digits, length);
-    return;
-  }
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  text.assign(digits, result.ptr);
+// The decimal text of a size or port (below 100,000,000) into out (8 bytes).
+std::size_t FormatDecimal(std::uint32_t value, char* out) {
+  char digits[8];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  do {
+    *--p = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0 && p != digits);
+  std::memcpy(out, p, static_cast<std::size_t>(end - p));
+  return static_cast<std::size_t>(end - p);
 }
 
-// The decimal texts of 0..255 (in the low bytes, first character lowest) and their lengths, for
-// the dotted addresses.
+// The decimal texts of 0..255, for the dotted addresses.
 struct OctetTexts {
-  std::uint32_t text[256];
+  char text[256][3];
   std::uint8_t length[256];
   constexpr OctetTexts() : text(), length() {
     for (unsigned v = 0; v < 256; ++v) {
       unsigned n = 0;
-      std::uint32_t chars = 0;
-      const auto put = [&](unsigned digit) { chars |= ('0' + digit) << 8 * n++; };
-      if (v >= 100) put(v / 100);
-      if (v >= 10) put(v / 10 % 10);
-      put(v % 10);
-      text[v] = chars;
+      if (v >= 100) text[v][n++] = static_cast<char>('0' + v / 100);
+      if (v >= 10) text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+      text[v][n++] = static_cast<char>('0' + v % 10);
       length[v] = static_cast<std::uint8_t>(n);
     }
   }
 };
 constexpr OctetTexts kOctets;
 
-// "a.b.c.d" of an address in network byte order, as the sockets library writes it; done by
-// hand because every frame needs two of them.
-void SetDotted(std::string& text, std::uint32_t address) {
+// "a.b.c.d" of an address in network byte order into out (16 bytes), as the sockets library
+// writes it; done by hand because every frame needs two of them.
+std::size_t FormatDotted(std::uint32_t address, char* out) {
   std::uint8_t parts[4];
   std::memcpy(parts, &address, sizeof parts);
-  unsigned __int128 chars = 0;  // at most 15 characters
-  unsigned length = 0;
+  char* p = out;
   for (int i = 0; i < 4; ++i) {
     const std::uint8_t v = parts[i];
-    chars |= static_cast<unsigned __int128>(kOctets.text[v] | std::uint32_t{'.'} << 8 * kOctets.length[v]) << 8 * length;
-    length += kOctets.length[v] + 1u;
+    std::memcpy(p, kOctets.text[v], 3);  // the bytes past the length are overwritten next
+    p += kOctets.length[v];
+    *p++ = '.';
   }
-  char dotted[16];
-  std::memcpy(dotted, &chars, sizeof dotted);
-  text.assign(dotted, length - 1);
+  return static_cast<std::size_t>(p - 1 - out);
 }
 
 // The IPv6 header and the headers its next-header fields name.
@@ -252,12 +234,33 @@ void DecodeFieldsAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint3
 namespace {
 
 // Makes text from value (-1: not captured, an empty text) unless it was made from it already.
-template <typename Format>
-void MakeText(std::string& text, std::int64_t& madeFrom, bool has, std::int64_t value, Format format) {
+// The recent entry of key, formatted into the oldest entry (format(key, text) gives its length)
+// when none holds it.
+template <typename Key, std::size_t Entries, std::size_t Capacity, typename Format>
+const typename DecodedPacket::RecentTexts<Key, Entries, Capacity>::Entry& Recent(
+    DecodedPacket::RecentTexts<Key, Entries, Capacity>& recent, const Key& key, Format format) {
+  for (const auto& entry : recent.entries)
+    if (entry.valid && entry.key == key) return entry;
+  auto& entry = recent.entries[recent.next];
+  recent.next = static_cast<std::uint8_t>((recent.next + 1) % Entries);
+  entry.length = format(key, entry.text);
+  entry.key = key;
+  entry.valid = true;
+  return entry;
+}
+
+// The text of a number unless it was made from it already.
+template <typename Cache, typename Format>
+void MakeText(std::string& text, std::int64_t& madeFrom, bool has, std::int64_t value, Cache& recent,
+              Format format) {
   const std::int64_t from = has ? value : -1;
   if (from == madeFrom) return;
-  if (has) format(text, value);
-  else text.clear();
+  if (has) {
+    const auto& entry = Recent(recent, static_cast<std::uint32_t>(value), format);
+    text.assign(entry.text, entry.length);
+  } else {
+    text.clear();
+  }
   madeFrom = from;
 }
 
@@ -315,21 +318,10 @@ void MakeText6(std::string& text, std::int64_t& madeFrom, std::array<std::uint8_
     return;
   }
   if (madeFrom == DecodedPacket::kMadeFromIpv6 && madeFrom6 == address) return;
-  const DecodedPacket::Text6* found = nullptr;
-  for (const DecodedPacket::Text6& entry : recent.recent6)
-    if (entry.valid && entry.address == address) {
-      found = &entry;
-      break;
-    }
-  if (found == nullptr) {
-    DecodedPacket::Text6& entry = recent.recent6[recent.nextRecent6];
-    recent.nextRecent6 = static_cast<std::uint8_t>((recent.nextRecent6 + 1) % DecodedPacket::kRecent6);
-    entry.length = FormatIpv6(address.data(), entry.text);
-    entry.address = address;
-    entry.valid = true;
-    found = &entry;
-  }
-  text.assign(found->text, found->length);
+  const auto& entry = Recent(recent.recent6, address, [](const std::array<std::uint8_t, 16>& a, char* out) {
+    return std::size_t{FormatIpv6(a.data(), out)};
+  });
+  text.assign(entry.text, entry.length);
   madeFrom = DecodedPacket::kMadeFromIpv6;
   madeFrom6 = address;
 }
@@ -338,21 +330,21 @@ void MakeText6(std::string& text, std::int64_t& madeFrom, std::array<std::uint8_
 
 void FormatDecodedTexts(DecodedPacket& packet) {
   packet.typeText = PacketTypeText(packet.typeCode, packet.ipv6);
-  auto decimal = [](std::string& text, std::int64_t v) { SetDecimal(text, static_cast<long>(v)); };
-  auto dotted = [](std::string& text, std::int64_t v) { SetDotted(text, static_cast<std::uint32_t>(v)); };
   DecodedPacket::TextSource& from = packet.madeFrom;
-  MakeText(packet.sizeText, from.size, packet.hasSize, packet.size, decimal);
+  MakeText(packet.sizeText, from.size, packet.hasSize, packet.size, from.recentNumbers, FormatDecimal);
   if (packet.ipv6) {
     MakeText6(packet.sourceText, from.source, from.source6, from, packet.hasSource, packet.source6);
     MakeText6(packet.destinationText, from.destination, from.destination6, from, packet.hasDestination,
               packet.destination6);
   } else {
-    MakeText(packet.sourceText, from.source, packet.hasSource, packet.source, dotted);
-    MakeText(packet.destinationText, from.destination, packet.hasDestination, packet.destination, dotted);
+    MakeText(packet.sourceText, from.source, packet.hasSource, packet.source, from.recent4, FormatDotted);
+    MakeText(packet.destinationText, from.destination, packet.hasDestination, packet.destination, from.recent4,
+             FormatDotted);
   }
-  MakeText(packet.sourcePortText, from.sourcePort, packet.hasSourcePort, packet.sourcePort, decimal);
+  MakeText(packet.sourcePortText, from.sourcePort, packet.hasSourcePort, packet.sourcePort, from.recentNumbers,
+           FormatDecimal);
   MakeText(packet.destinationPortText, from.destinationPort, packet.hasDestinationPort, packet.destinationPort,
-           decimal);
+           from.recentNumbers, FormatDecimal);
 }
 
 void DecodeFrameAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,

@@ -54,24 +54,30 @@ struct DecodedPacket {
   // number changed; a frame of the same flow as the one before keeps its texts).
   // kMadeFromIpv6: an address text made from the IPv6 address in source6 or destination6.
   static constexpr std::int64_t kMadeFromIpv6 = -2;
-  // An IPv6 address and its text.
-  struct Text6 {
-    std::array<std::uint8_t, 16> address{};
-    bool valid = false;
-    // Wider than it need be: a length the compiler knows to be small makes its copy an inline
-    // string move, slower for a few bytes than the library's copy.
-    std::size_t length = 0;
-    char text[46] = {};
+  // Values formatted lately and their texts, shared by the fields of a kind (the ends of a
+  // conversation trade places packet by packet) and kept across packets of the other family; the
+  // oldest goes first. A text is copied from here, not from bytes just stored, which a copy
+  // would wait for.
+  template <typename Key, std::size_t Entries, std::size_t Capacity>
+  struct RecentTexts {
+    struct Entry {
+      Key key{};
+      bool valid = false;
+      // Wider than it need be: a length the compiler knows to be small makes its copy an inline
+      // string move, slower for a few bytes than the library's copy.
+      std::size_t length = 0;
+      char text[Capacity] = {};
+    };
+    Entry entries[Entries];
+    std::uint8_t next = 0;
   };
-  static constexpr std::size_t kRecent6 = 4;
   struct TextSource {
     std::int64_t size = -1, source = -1, destination = -1, sourcePort = -1, destinationPort = -1;
     std::array<std::uint8_t, 16> source6{}, destination6{};
-    // The IPv6 addresses formatted last, shared by both ends (the ends of a conversation trade
-    // places packet by packet) and kept across IPv4 packets; the oldest goes first.
-    Text6 recent6[kRecent6];
-    std::uint8_t nextRecent6 = 0;
-  } madeFrom;
+    RecentTexts<std::array<std::uint8_t, 16>, 4, 46> recent6;
+    RecentTexts<std::uint32_t, 4, 16> recent4;
+    RecentTexts<std::uint32_t, 8, 8> recentNumbers;  // sizes and ports
+} madeFrom;
 };
 
 // Bytes of the fixed headers after the start of the IPv4 header, by type code.
