@@ -8,6 +8,10 @@
 //
 //   build-rel/bin/CaptureThreadReplayBench [--packets=N] [--half-ipv6] [benchmark flags]
 //
+// Where timings swing from run to run (a shared machine), --benchmark_repetitions=3
+// --benchmark_enable_random_interleaving=true interleaves our runs with tcpdump's; the ratio is
+// of the best of all of them.
+//
 // The capture file (1,000,000 frames by default) is built once per run in a private folder under
 // /tmp by repeating the frames of the recorded test captures (with --half-ipv6, their IPv6 frames
 // taking every other turn), and removed at exit.
