@@ -199,17 +199,13 @@ int ListControl::InsertRow(int index, std::span<const std::string_view> texts, D
   return index;
 }
 
-bool ListControl::InsertRows(std::vector<ListRow>* rows, std::vector<ListRow>* spares, std::size_t spareCount) {
+bool ListControl::InsertRows(std::vector<ListRow>* rows) {
   if (!IsCreated()) return false;
   const DWORD style = GetStyle();
   {
     std::lock_guard<std::mutex> lock(m_rowsLock);
     for (ListRow& row : *rows) PlaceRowLocked(static_cast<int>(m_rows.size()), style, std::move(row));
     CountChangedLocked();
-    while (spares->size() < spareCount && !m_spareTexts.empty()) {
-      spares->emplace_back();
-      spares->back().texts = TakeSpareTextsLocked();
-    }
   }
   rows->clear();
   Changed(kChangeContent);
@@ -269,7 +265,13 @@ bool ListControl::SetItemText(int item, int subItem, const std::string& text) {
 std::string ListControl::GetItemText(int item, int subItem) const {
   std::lock_guard<std::mutex> lock(m_rowsLock);
   if (item < 0 || item >= static_cast<int>(m_rows.size())) return {};
-  return m_rows[static_cast<std::size_t>(item)].Text(subItem);
+  return CellText(m_rows[static_cast<std::size_t>(item)], subItem);
+}
+
+std::string ListControl::CellText(const ListRow& row, int subItem) const {
+  std::string text;
+  if (!CallbackText(row, subItem, &text)) text = row.Text(subItem);
+  return text;
 }
 
 bool ListControl::SetItemData(int item, DWORD_PTR data) {
@@ -414,13 +416,12 @@ int ListControl::GetSelectedCount() const {
 
 std::string ListControl::SelectedRowsText() const {
   std::lock_guard<std::mutex> lock(m_rowsLock);
-  std::string lines, cell;
+  std::string lines;
   for (const ListRow& row : m_rows) {
     if ((row.state & LVIS_SELECTED) == 0) continue;
     for (std::size_t i = 0; i < m_order.size(); ++i) {
       if (i > 0) lines += '\t';
-      if (!CallbackText(row, m_order[i], &cell)) cell = row.Text(m_order[i]);
-      lines += cell;
+      lines += CellText(row, m_order[i]);
     }
     lines += '\n';
   }

@@ -69,17 +69,19 @@ class ListControl : public Window {
   // would do, in one locked step. Returns the row's actual index, or -1.
   int InsertRow(int index, std::span<const std::string_view> texts, DWORD_PTR data, int image = -1);
   // Rows a worker has filled outside the lock, appended in one locked step (a sorted list places
-  // each by its first text, as InsertRow does); rows is left empty. In the same step spares is
-  // topped up to spareCount rows holding the text storage of deleted rows, for the worker to
-  // fill next. False, with the rows left as they were, when the list is not created.
-  bool InsertRows(std::vector<ListRow>* rows, std::vector<ListRow>* spares, std::size_t spareCount);
+  // each by its first text, as InsertRow does); rows is left empty. False, with the rows left as
+  // they were, when the list is not created.
+  bool InsertRows(std::vector<ListRow>* rows);
   bool DeleteItem(int item);
   bool DeleteAllItems();
   // Deletes every row and hands back, in the same atomic step, the non-zero item data they held,
   // so that rows a worker adds meanwhile are neither lost nor freed twice.
   bool DeleteAllItems(std::vector<DWORD_PTR>* takenData);
   bool SetItemText(int item, int subItem, const std::string& text);
+  // The text as drawn: the stored one, or the one CallbackText makes.
   std::string GetItemText(int item, int subItem) const;
+  // The same for a row handed to a ReadRow reader.
+  std::string CellText(const ListRow& row, int subItem) const;
   bool SetItemData(int item, DWORD_PTR data);
   DWORD_PTR GetItemData(int item) const;
   bool SetItemImage(int item, int image);
@@ -156,14 +158,14 @@ class ListControl : public Window {
   std::uint64_t StructureGeneration() const;
   // A cell as drawn: the stored text, or the one CallbackText makes.
   bool GetCell(int item, int subItem, std::string* text, int* image, UINT* state) const;
+  // The view draws the rows again (a callback text may have changed).
+  void RedrawRows() { Changed(kChangeContent); }
 
  protected:
   // The platform's text callback: a subclass makes a cell's text when the cell is drawn instead
   // of storing it (true), for texts that change without the row changing. Called with the rows
   // lock held: it must not call the list.
   virtual bool CallbackText(const ListRow&, int, std::string*) const { return false; }
-  // The view draws the rows again (a callback text may have changed).
-  void RedrawRows() { Changed(kChangeContent); }
   // Notification handlers (user-interface thread). The base passes each to the parent.
   virtual void OnClick(const ListNotify& notify, LRESULT* result);
   virtual void OnDblclk(const ListNotify& notify, LRESULT* result);

@@ -328,10 +328,8 @@ void MakeText6(std::string& text, std::int64_t& madeFrom, std::array<std::uint8_
 
 }  // namespace
 
-void FormatDecodedTexts(DecodedPacket& packet) {
-  packet.typeText = PacketTypeText(packet.typeCode, packet.ipv6);
+void FormatAddressTexts(DecodedPacket& packet) {
   DecodedPacket::TextSource& from = packet.madeFrom;
-  MakeText(packet.sizeText, from.size, packet.hasSize, packet.size, from.recentNumbers, FormatDecimal);
   if (packet.ipv6) {
     MakeText6(packet.sourceText, from.source, from.source6, from, packet.hasSource, packet.source6);
     MakeText6(packet.destinationText, from.destination, from.destination6, from, packet.hasDestination,
@@ -341,6 +339,13 @@ void FormatDecodedTexts(DecodedPacket& packet) {
     MakeText(packet.destinationText, from.destination, packet.hasDestination, packet.destination, from.recent4,
              FormatDotted);
   }
+}
+
+void FormatDecodedTexts(DecodedPacket& packet) {
+  packet.typeText = PacketTypeText(packet.typeCode, packet.ipv6);
+  DecodedPacket::TextSource& from = packet.madeFrom;
+  MakeText(packet.sizeText, from.size, packet.hasSize, packet.size, from.recentNumbers, FormatDecimal);
+  FormatAddressTexts(packet);
   MakeText(packet.sourcePortText, from.sourcePort, packet.hasSourcePort, packet.sourcePort, from.recentNumbers,
            FormatDecimal);
   MakeText(packet.destinationPortText, from.destinationPort, packet.hasDestinationPort, packet.destinationPort,

@@ -113,3 +113,6 @@ void DecodeFields(const std::uint8_t* frame, std::uint32_t capturedLength, std::
 void DecodeFieldsAs(std::int32_t typeCode, const std::uint8_t* frame, std::uint32_t capturedLength,
                     std::uint32_t ipOffset, DecodedPacket& out);
 void FormatDecodedTexts(DecodedPacket& packet);
+// The address texts alone: the packet log's header holds them, while a pane row makes its texts
+// when they are read.
+void FormatAddressTexts(DecodedPacket& packet);

@@ -340,7 +340,7 @@ bool DlgPelorinIpView::ReadSelectedRow() {
       item = *record;
       found = true;
     }
-    size = locked.Text(1);
+    size = m_list->CellText(locked, 1);
   });
   if (!found) return false;
   m_cachePosition = item.record.recordPosition;
@@ -392,10 +392,11 @@ void DlgPelorinIpView::ShowPacket(LONG position, LONG size, LONG linkHeader, con
 bool DlgPelorinIpView::TitleGetFields(std::string fields[7]) const {
   if (m_list == nullptr) return false;
   const int row = m_list->GetNextItem(-1, LVNI_SELECTED);
-  ListRow copy;
-  if (row < 0 || !m_list->GetRow(row, &copy)) return false;
-  for (int i = 0; i < kColumnCount; ++i) fields[i] = copy.Text(i).substr(0, kTitleFieldLimit);
-  return true;
+  // The cells are made from the row's record, read while the rows are locked.
+  const PelorinCListView* list = m_list;
+  return row >= 0 && list->ReadRow(row, [&](const ListRow& locked) {
+    for (int i = 0; i < kColumnCount; ++i) fields[i] = list->CellText(locked, i).substr(0, kTitleFieldLimit);
+  });
 }
 
 void DlgPelorinIpView::SetTitle() {

@@ -448,11 +448,14 @@ void DlgIpMon::OnLoadLog() {
 }
 
 void DlgIpMon::TakeLinkFromRows() {
-  ListRow row;
-  if (m_list->GetItemCount() > 0 && m_list->GetRow(0, &row)) {
-    const std::string type = row.Text(kColumnType);
-    const std::string from = row.Text(kColumnFrom), fromPort = row.Text(kColumnFromPort);
-    const std::string to = row.Text(kColumnTo), toPort = row.Text(kColumnToPort);
+  std::string type, from, fromPort, to, toPort;
+  if (m_list->ReadRow(0, [&](const ListRow& row) {
+        type = m_list->CellText(row, kColumnType);
+        from = m_list->CellText(row, kColumnFrom);
+        fromPort = m_list->CellText(row, kColumnFromPort);
+        to = m_list->CellText(row, kColumnTo);
+        toPort = m_list->CellText(row, kColumnToPort);
+      })) {
     SetTitle(type + " - " + EndPointText(from, fromPort) + " -> " + EndPointText(to, toPort));
     m_protocol = type;
     SetLinkFromTexts(from, fromPort, to, toPort);

@@ -18,6 +18,7 @@
 #include "controls/inspect/InspectWindows.h"
 #include "controls/link/DlgIpMon.h"
 #include "controls/packets/MonListIpMonCWinThread.h"
+#include "controls/packets/PacketRowCellText.h"
 #include "controls/trace/RouteWindow.h"
 #include "platform/AppProfile.h"
 #include "ui/CellOrder.h"
@@ -50,11 +51,6 @@ constexpr int kColumnToPort = 5;
 constexpr int kColumnStatus = 7;
 
 constexpr char kStatusNoLog[] = "NoLog";
-// The type texts of the rows whose packets have a local socket to look for.
-constexpr std::string_view kTcpType = "TCP";
-constexpr std::string_view kUdpType = "UDP";
-constexpr std::string_view kTcp6Type = "TCP6";
-constexpr std::string_view kUdp6Type = "UDP6";
 constexpr char kLogStoppedCaption[] = "Pelorin's Ip Data Packets";
 constexpr char kLogStoppedText[] =
     "Pelorin's Ip Monitor could not write its packet log\n"
@@ -75,7 +71,6 @@ int RowNumberOf(const ListRow& row) {
   return item ? item->rowNumber : 0x7FFFFFFF;
 }
 
-long DecimalOf(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
 
 constexpr char kSortWhileCapturingText[] =
     "Stop scanning to sort the packets: while scanning they keep their arrival order";
@@ -261,15 +256,13 @@ void MonListIpMon::SortByRow() {
 void MonListIpMon::SortByColumn(int column, bool descending) {
   if (column < 0 || column > kProcessColumn) return;
   const CellKind kind = column == kProcessColumn ? kProcess.kind : kColumns[column].kind;
-  std::string processA, processB;
+  std::string textA, textB;
   SortRows([&](const ListRow& a, const ListRow& b) {
-    // The process is made as it is drawn, from the socket table.
-    if (column == kProcessColumn) {
-      CallbackText(a, column, &processA);
-      CallbackText(b, column, &processB);
-    }
-    int order = column == kProcessColumn ? CompareCells(kind, processA, processB)
-                                         : CompareCells(kind, a.Text(column), b.Text(column));
+    // The cells are made as they are drawn: from the row's numbers, the process from the socket
+    // table.
+    if (!CallbackText(a, column, &textA)) textA = a.Text(column);
+    if (!CallbackText(b, column, &textB)) textB = b.Text(column);
+    int order = CompareCells(kind, textA, textB);
     if (descending) order = -order;
     // Equal rows keep arrival order in both directions.
     return order != 0 ? order : Order(RowNumberOf(a), RowNumberOf(b));
@@ -280,25 +273,26 @@ void MonListIpMon::SortByColumn(int column, bool descending) {
 }
 
 bool MonListIpMon::CallbackText(const ListRow& row, int subItem, std::string* text) const {
-  if (subItem != kProcessColumn) return false;
+  const auto* item = reinterpret_cast<const PacketRowItem*>(row.data);
+  if (item == nullptr) return false;
+  if (subItem != kProcessColumn) return packet_row::CellText(*item, subItem, text);
   text->clear();
-  const std::string& type = row.Text(kColumnType);
-  const bool ipv6 = IsIpv6TypeText(type);
-  const int protocol = type == kTcpType || type == kTcp6Type ? 6 : (type == kUdpType || type == kUdp6Type ? 17 : 0);
-  if (m_owners == nullptr || protocol == 0) return true;
-  const auto sourcePort = static_cast<std::uint32_t>(DecimalOf(row.Text(kColumnFromPort)));
-  const auto destinationPort = static_cast<std::uint32_t>(DecimalOf(row.Text(kColumnToPort)));
-  if (ipv6) {
+  const PacketRowCells& cells = item->cells;
+  const std::int32_t type = item->record.typeCode;
+  const int protocol = type == kPacketTypeTcp ? 6 : (type == kPacketTypeUdp ? 17 : 0);
+  constexpr std::uint8_t kEnds = PacketRowCells::kSource | PacketRowCells::kDestination;
+  if (m_owners == nullptr || protocol == 0 || (cells.has & kEnds) != kEnds) return true;
+  if (cells.ipv6) {
     std::array<std::uint8_t, 16> source{}, destination{};
-    if (inet_pton(AF_INET6, row.Text(kColumnFrom).c_str(), source.data()) == 1 &&
-        inet_pton(AF_INET6, row.Text(kColumnTo).c_str(), destination.data()) == 1)
-      *text = m_owners->PacketOwner6(protocol, source, sourcePort, destination, destinationPort);
+    std::memcpy(source.data(), cells.source, source.size());
+    std::memcpy(destination.data(), cells.destination, destination.size());
+    *text = m_owners->PacketOwner6(protocol, source, cells.sourcePort, destination, cells.destinationPort);
     return true;
   }
-  in_addr source{}, destination{};
-  if (inet_pton(AF_INET, row.Text(kColumnFrom).c_str(), &source) == 1 &&
-      inet_pton(AF_INET, row.Text(kColumnTo).c_str(), &destination) == 1)
-    *text = m_owners->PacketOwner(protocol, source.s_addr, sourcePort, destination.s_addr, destinationPort);
+  std::uint32_t source = 0, destination = 0;
+  std::memcpy(&source, cells.source, sizeof source);
+  std::memcpy(&destination, cells.destination, sizeof destination);
+  *text = m_owners->PacketOwner(protocol, source, cells.sourcePort, destination, cells.destinationPort);
   return true;
 }
 
@@ -352,7 +346,7 @@ std::vector<MonListIpMon::LoggedRecord> MonListIpMon::LoggedRecords(bool selecte
        row = selectedOnly ? GetNextItem(row, LVNI_SELECTED) : row + 1) {
     ReadRow(row, [&positions](const ListRow& locked) {
       const auto* item = reinterpret_cast<const PacketRowItem*>(locked.data);
-      if (item != nullptr && locked.Text(kColumnStatus) != kStatusNoLog)
+      if (item != nullptr && item->cells.status != PacketRowCells::kNoLog)
         positions.push_back({item->logFile, item->record.recordPosition});
     });
   }
@@ -391,10 +385,10 @@ PacketWindowRequest MonListIpMon::BaseRequest(PacketWindowKind kind, int row) {
   // The row's record is copied while the rows are locked: the capture thread may clear the rows
   // at the page limit and free it as soon as the lock is released.
   if (row >= 0) {
-    ReadRow(row, [&request](const ListRow& locked) {
+    ReadRow(row, [this, &request](const ListRow& locked) {
       if (const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(locked.data)) request.item = *item;
-      request.sizeText = locked.Text(kColumnSize);
-      request.status = locked.Text(kColumnStatus);
+      request.sizeText = CellText(locked, kColumnSize);
+      request.status = CellText(locked, kColumnStatus);
     });
   }
   request.clickPoint = GetClickPoint();

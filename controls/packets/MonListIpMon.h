@@ -36,7 +36,7 @@ class MonListIpMonCWinThread;
 // new rows are always appended in arrival order.
 class MonListIpMon : public PelorinCListView {
  public:
-  static constexpr int kColumnCount = 8;  // the columns each row stores
+  static constexpr int kColumnCount = 8;  // the columns made from each row's record
   static constexpr int kProcessColumn = 8;
   static constexpr int kNextButton = 2084;
   static constexpr int kPrevButton = 2085;
@@ -147,6 +147,8 @@ class MonListIpMon : public PelorinCListView {
   // controls/inspect.
   virtual Window* OpenPacketWindow(const PacketWindowRequest& request);
 
+  // Every cell is made when it is read: the eight from the row's record, the process from the
+  // socket owners' snapshot.
   bool CallbackText(const ListRow& row, int subItem, std::string* text) const override;
   void OnColumnclick(const ListNotify& notify, LRESULT* result) override;
   void OnDblclk(const ListNotify& notify, LRESULT* result) override;

@@ -12,6 +12,7 @@
 #include "common/TimeText.h"
 #include "controls/packets/MonListIpMon.h"
 #include "controls/packets/PacketFilterStore.h"
+#include "controls/packets/PacketRowCellText.h"
 #include "platform/AppProfile.h"
 #include "platform/TaskAllocator.h"
 #include "ui/Window.h"
@@ -21,10 +22,6 @@
 
 namespace {
 
-constexpr std::string_view kStatusLogged = "Ok";
-constexpr std::string_view kStatusNoLog = "NoLog";
-constexpr std::string_view kStatusFromLog = "Log";
-constexpr int kStatusColumn = 7;
 constexpr std::int64_t kKernelCountsMs = 200;  // how old the kernel's counts may grow, ms
 
 // A counter one writer at a time changes (others read it): no locked add needed.
@@ -343,7 +340,7 @@ void MonListIpMonCWinThread::ShowPacketReceive(const std::uint8_t* frame, LONG l
 
   auto* item = list->RowItems().Take();
   if (item == nullptr) return;
-  FormatDecodedTexts(m_packet);
+  FormatAddressTexts(m_packet);
   const int row = list->GetRowCounter();
   _ShowPacketReceivePackIp& record = item->record;
   record.rowNumber = row;
@@ -402,34 +399,13 @@ void MonListIpMonCWinThread::ShowPacketReceivePack(LONG, LONG, LONG, PacketRowIt
     CoTaskMemFree(item);
     return;
   }
-  // The whole row is made before it goes in: the pane's readers never see it without its texts
-  // or record.
-  const std::string_view texts[MonListIpMon::kColumnCount] = {
-      m_packet.typeText,        m_packet.sizeText,
-      m_packet.sourceText,      m_packet.sourcePortText,
-      m_packet.destinationText, m_packet.destinationPortText,
-      m_time,                   fromLog ? kStatusFromLog : (m_rowLogged ? kStatusLogged : kStatusNoLog)};
-  ListRow made;
-  if (!m_spareRows.empty()) {
-    made = std::move(m_spareRows.back());
-    m_spareRows.pop_back();
-    // Spare storage was last touched a page of rows ago: the next rows' texts are fetched ahead,
-    // the string objects two rows ahead and what they point to one row ahead.
-    const std::size_t spares = m_spareRows.size();
-    if (spares >= 2) {
-      const char* objects = reinterpret_cast<const char*>(m_spareRows[spares - 2].texts.data());
-      for (std::size_t at = 0; at < MonListIpMon::kColumnCount * sizeof(std::string); at += 64)
-        __builtin_prefetch(objects + at, 1);
-    }
-    if (spares >= 1)
-      for (const std::string& next : m_spareRows[spares - 1].texts) __builtin_prefetch(next.data(), 1);
-  }
-  made.texts.resize(MonListIpMon::kColumnCount);
-  for (std::size_t i = 0; i < made.texts.size(); ++i) made.texts[i].assign(texts[i]);
+  // The whole row is made before it goes in: the pane's readers never see it without its cells
+  // or record. The pane makes the cells' texts when they are read.
+  const PacketRowCells::Status status =
+      fromLog ? PacketRowCells::kFromLog : (m_rowLogged ? PacketRowCells::kLogged : PacketRowCells::kNoLog);
+  packet_row::FillCells(m_packet, m_time, status, &item->cells);
+  ListRow& made = m_rowBatch.emplace_back();
   made.data = reinterpret_cast<DWORD_PTR>(item);
-  made.image = -1;
-  made.state = 0;
-  m_rowBatch.push_back(std::move(made));
   if (m_packet.ipv6) list->WidenAddressColumns(std::max(m_packet.sourceText.size(), m_packet.destinationText.size()));
   if (!m_inBurst) EndBurstStep();
 }
@@ -444,7 +420,7 @@ void MonListIpMonCWinThread::EndBurstStep() {
   MonListIpMon* list = m_owner;
   const std::size_t count = m_rowBatch.size();
   // The pane follows the newest rows by itself (it scrolls once per refresh, not per row).
-  if (list->InsertRows(&m_rowBatch, &m_spareRows, kBurstFrames)) {
+  if (list->InsertRows(&m_rowBatch)) {
     CountUp(m_rowsAdded, count);
     return;
   }
@@ -760,15 +736,16 @@ bool MonListIpMonCWinThread::StopLoggingAfterLoss() {
     // their positions: they become rows without a record.
     const int count = list->GetItemCount();
     for (int row = 0; row < count; ++row) {
-      bool lost = false;
-      list->ReadRow(row, [&](const ListRow& r) {
-        const auto* item = reinterpret_cast<const PacketRowItem*>(r.data);
-        lost = item != nullptr && r.Text(kStatusColumn) == kStatusLogged &&
-               (item->logFile > lostFrom.file ||
-                (item->logFile == lostFrom.file && item->record.recordPosition >= lostFrom.offset));
+      // The status is changed under the rows lock, which whoever makes the cell's text holds.
+      list->ReadRow(row, [&lostFrom](const ListRow& r) {
+        auto* item = reinterpret_cast<PacketRowItem*>(r.data);
+        if (item != nullptr && item->cells.status == PacketRowCells::kLogged &&
+            (item->logFile > lostFrom.file ||
+             (item->logFile == lostFrom.file && item->record.recordPosition >= lostFrom.offset)))
+          item->cells.status = PacketRowCells::kNoLog;
       });
-      if (lost) list->SetItemText(row, kStatusColumn, std::string(kStatusNoLog));
     }
+    list->RedrawRows();
     list->PostMessage(WM_PELORIN_LOG_STOPPED);
   }
   return true;

@@ -305,7 +305,6 @@ class MonListIpMonCWinThread : public PelorinCThread {
   bool m_inBurst = false;
   std::unique_lock<std::mutex> m_burstLog;  // the log lock, from the burst's first record on
   std::vector<ListRow> m_rowBatch;          // the burst's rows not yet in the pane
-  std::vector<ListRow> m_spareRows;         // text storage of deleted rows, for the next rows
 
   CriticalSection m_idleLock;
   int m_idleMessage = 0;

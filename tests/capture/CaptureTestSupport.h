@@ -97,11 +97,13 @@ inline std::vector<Row> Rows(MonListIpMon& list) {
   std::vector<Row> rows;
   const int count = list.GetItemCount();
   for (int i = 0; i < count; ++i) {
-    ListRow row;
-    if (!list.GetRow(i, &row)) continue;
     Row copy;
-    for (int c = 0; c < 8; ++c) copy.texts[c] = row.Text(c);
-    if (row.data) copy.item = *reinterpret_cast<const _ShowPacketReceivePackIp*>(row.data);
+    // The texts as drawn, made from the row's record while the rows are locked.
+    if (!list.ReadRow(i, [&](const ListRow& row) {
+          for (int c = 0; c < 8; ++c) copy.texts[c] = list.CellText(row, c);
+          if (row.data) copy.item = *reinterpret_cast<const _ShowPacketReceivePackIp*>(row.data);
+        }))
+      continue;
     rows.push_back(copy);
   }
   return rows;

@@ -13,7 +13,7 @@ TEST(PacketRowItems, ReusesGivenItemsZeroedAndKeepsABoundedNumber) {
   for (int i = 0; i < 3; ++i) {
     PacketRowItem* item = items.Take();
     ASSERT_NE(item, nullptr);
-    *item = {{i + 1, 100 * i, 3}, 7};
+    *item = {{i + 1, 100 * i, 3}, 7, {}};
     rows.push_back(reinterpret_cast<DWORD_PTR>(item));
   }
   rows.push_back(0);  // a row without an item
