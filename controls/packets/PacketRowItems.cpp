@@ -16,7 +16,9 @@ PacketRowItem* PacketRowItems::Take() {
   if (m_supply.empty()) return CoTaskMemNew<PacketRowItem>();
   PacketRowItem* item = m_supply.back();
   m_supply.pop_back();
-  *item = {};
+  // The cells are left to the capture thread, which writes them all for each row.
+  item->record = {};
+  item->logFile = 0;
   return item;
 }
 

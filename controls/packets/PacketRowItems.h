@@ -18,7 +18,9 @@ class PacketRowItems {
   PacketRowItems(const PacketRowItems&) = delete;
   PacketRowItems& operator=(const PacketRowItems&) = delete;
 
-  // A zeroed item, or nullptr when memory is out. Only the capture thread takes.
+  // An item with its record and file number zero, or nullptr when memory is out; a reused
+  // item's cells still hold its last row's (FillCells writes them). Only the capture thread
+  // takes.
   PacketRowItem* Take();
   // Keeps the items of deleted rows (any thread; null ones are skipped).
   void Give(const std::vector<DWORD_PTR>& items);

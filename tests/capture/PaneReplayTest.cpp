@@ -386,6 +386,37 @@ TEST(PaneReplay, PagesOfThePaneAndReloadingAPageFromTheLog) {
   EXPECT_EQ(thread->LogGetMaxRecNum(), positions[39]);
 }
 
+// A row's cells are made from its item when read, and items are reused page after page: the
+// rows of the last page show their own packets, whatever the items held before (IPv6 rows
+// before IPv4 ones, ports before none, short frames).
+TEST(PaneReplay, RowsOfALaterPageShowTheirOwnPacketsInReusedItems) {
+  std::vector<std::vector<std::uint8_t>> frames;
+  for (int round = 0; round < 3; ++round)
+    for (const std::string& capture : ReplayCaptures())
+      for (auto& frame : ReadCapture(capture)) frames.push_back(std::move(frame));
+  std::reverse(frames.begin(), frames.end());  // the last page is not the first page over again
+  frames.push_back(std::vector<std::uint8_t>(frames.back().begin(), frames.back().begin() + 30));
+  CaptureEnv env;
+  env.App().WriteProfileInt("", "LogPageSize", 25);
+  ASSERT_TRUE(WriteCapture(env.File("mixed.pcap"), frames));
+  env.UseCaptureFile(env.File("mixed.pcap"));
+  auto pane = MakePane(env.App());
+  ASSERT_TRUE(Replay(*pane));
+
+  const auto rows = Rows(*pane);
+  ASSERT_GT(frames.size(), 100u);
+  ASSERT_EQ(rows.size(), frames.size() % 25 == 0 ? 25 : frames.size() % 25);
+  const std::size_t first = frames.size() - rows.size();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& frame = frames[first + i];
+    const DecodedPacket d = DecodeFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), 14);
+    const std::string expected[] = {d.typeText,        d.sizeText,           d.sourceText, d.sourcePortText,
+                                    d.destinationText, d.destinationPortText};
+    for (int c = 0; c < 6; ++c) EXPECT_EQ(rows[i].texts[c], expected[c]) << "row " << i << " column " << c;
+    EXPECT_EQ(rows[i].texts[7], "Ok");
+  }
+}
+
 TEST(PaneReplay, DeferredClearEmptiesThePaneAndTheLog) {
   CaptureEnv env;
   ASSERT_TRUE(WriteCapture(env.File("two.pcap"), Frames({{}, {}})));
