@@ -144,6 +144,35 @@ TEST_F(ListControlTest, RowBatchesGoInTogether) {
   EXPECT_EQ(list.GetItemData(1), 3u);
 }
 
+// A list that makes its second column from the item data when the cell is read.
+class CountingList : public ListControl {
+ protected:
+  bool CallbackText(const ListRow& row, int subItem, std::string* text) const override {
+    if (subItem != 1) return false;
+    *text = std::to_string(row.data * 10);
+    return true;
+  }
+};
+
+// Every reader of a made cell gets the text the view draws: item text, a row read under the
+// lock, copied rows and the cell; the other columns keep their stored texts.
+TEST_F(ListControlTest, MadeCellsReadAsDrawnEverywhere) {
+  CountingList list;
+  ASSERT_TRUE(list.Create(kPlainStyle, Rect{0, 0, 400, 300}, &m_parent, 1));
+  list.InsertColumn(0, "name");
+  list.InsertColumn(1, "tens");
+  ASSERT_EQ(list.InsertRow(0, std::vector<std::string_view>{"seven", "stored"}, 7), 0);
+  EXPECT_EQ(list.GetItemText(0, 1), "70");
+  EXPECT_EQ(list.GetItemText(0, 0), "seven");
+  std::string cell;
+  ASSERT_TRUE(list.ReadRow(0, [&](const ListRow& row) { cell = list.CellText(row, 1) + "/" + list.CellText(row, 0); }));
+  EXPECT_EQ(cell, "70/seven");
+  ASSERT_TRUE(list.GetCell(0, 1, &cell, nullptr, nullptr));
+  EXPECT_EQ(cell, "70");
+  list.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+  EXPECT_EQ(list.SelectedRowsText(), "seven\t70\n");
+}
+
 TEST_F(ListControlTest, SelectionWalkAndSingleSelection) {
   RecordingList list;
   ASSERT_TRUE(list.Create(kPlainStyle, Rect{0, 0, 400, 300}, &m_parent, 1027));
