@@ -50,7 +50,7 @@ constexpr int kColumnTo = 4;
 constexpr int kColumnToPort = 5;
 constexpr int kColumnStatus = 7;
 
-constexpr char kStatusNoLog[] = "NoLog";
+constexpr std::string_view kStatusNoLog = packet_row::StatusText(PacketRowCells::kNoLog);
 constexpr char kLogStoppedCaption[] = "Pelorin's Ip Data Packets";
 constexpr char kLogStoppedText[] =
     "Pelorin's Ip Monitor could not write its packet log\n"
@@ -70,7 +70,6 @@ int RowNumberOf(const ListRow& row) {
   const auto* item = reinterpret_cast<const _ShowPacketReceivePackIp*>(row.data);
   return item ? item->rowNumber : 0x7FFFFFFF;
 }
-
 
 constexpr char kSortWhileCapturingText[] =
     "Stop scanning to sort the packets: while scanning they keep their arrival order";

@@ -1,20 +1,20 @@
 #include "controls/packets/PacketRowCellText.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "common/AddressText.h"
 #include "wincap/DecodedPacket.h"
 
 namespace packet_row {
 
 namespace {
 
-void AddressText(const std::uint8_t* address, bool ipv6, std::string* text) {
-  char buffer[INET6_ADDRSTRLEN];
-  if (inet_ntop(ipv6 ? AF_INET6 : AF_INET, address, buffer, sizeof buffer) == nullptr) buffer[0] = '\0';
-  text->assign(buffer);
+std::string AddressText(const std::uint8_t* address, bool ipv6) {
+  if (ipv6) return Inet6Ntop(address);
+  std::uint32_t v4 = 0;
+  std::memcpy(&v4, address, sizeof v4);
+  return InetNtoa(v4);
 }
 
 void NumberText(bool has, std::int64_t value, std::string* text) {
@@ -50,10 +50,6 @@ void FillCells(const DecodedPacket& packet, std::string_view time, PacketRowCell
   cells->timeLength = static_cast<std::uint8_t>(length);
 }
 
-const char* StatusText(PacketRowCells::Status status) {
-  return status == PacketRowCells::kLogged ? "Ok" : status == PacketRowCells::kNoLog ? "NoLog" : "Log";
-}
-
 bool CellText(const PacketRowItem& item, int column, std::string* text) {
   const PacketRowCells& cells = item.cells;
   const auto has = [&cells](std::uint8_t bit) { return (cells.has & bit) != 0; };
@@ -68,7 +64,7 @@ bool CellText(const PacketRowItem& item, int column, std::string* text) {
     case 4: {
       const bool source = column == 2;
       if (has(source ? PacketRowCells::kSource : PacketRowCells::kDestination))
-        AddressText(source ? cells.source : cells.destination, cells.ipv6, text);
+        *text = AddressText(source ? cells.source : cells.destination, cells.ipv6);
       else
         text->clear();
       return true;

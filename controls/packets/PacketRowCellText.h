@@ -10,8 +10,6 @@ struct DecodedPacket;
 // read (drawn, copied, sorted, searched): the texts are those the decoder itself makes.
 namespace packet_row {
 
-constexpr int kCellCount = 8;  // Type, Size, From, Port, To, Port, time, Status
-
 // The cells of a decoded packet; a time text longer than the row keeps is cut.
 void FillCells(const DecodedPacket& packet, std::string_view time, PacketRowCells::Status status,
                PacketRowCells* cells);
@@ -20,6 +18,8 @@ void FillCells(const DecodedPacket& packet, std::string_view time, PacketRowCell
 bool CellText(const PacketRowItem& item, int column, std::string* text);
 
 // "Ok", "NoLog" or "Log".
-const char* StatusText(PacketRowCells::Status status);
+constexpr const char* StatusText(PacketRowCells::Status status) {
+  return status == PacketRowCells::kLogged ? "Ok" : status == PacketRowCells::kNoLog ? "NoLog" : "Log";
+}
 
 }  // namespace packet_row
