@@ -17,6 +17,7 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -201,6 +202,11 @@ class DelayRelay {
 inline void DelayRelay::Run(const std::string& ns, const std::string& first, const std::string& second,
                             int secondDelayMs) {
   NetnsScope scope(ns);
+  // The hold is only as exact as this thread's wake-ups: while a trace, mtr and traceroute run
+  // their threads at once, an ordinary thread can wait several milliseconds for a processor.
+  sched_param realtime{};
+  realtime.sched_priority = 10;
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
   const int sockets[2] = {Open(first), Open(second)};
   std::deque<Frame> held[2];  // frames due to leave by sockets[i]
   const std::chrono::milliseconds delay[2] = {std::chrono::milliseconds(0), std::chrono::milliseconds(secondDelayMs)};
